@@ -1,0 +1,31 @@
+// Uniform random numbers: the minimal-standard multiplicative congruential generator
+// (multiplier 16807, modulus 2^31 - 1, Schrage's factorisation so that no product leaves 32
+// bits) behind a 32-entry Bays-Durham shuffle table.
+//
+// The congruential state is a signed 32-bit word held by the caller and passed by address;
+// the shuffle table and the next value to deliver are held in this module, so these routines
+// serve one thread. A clustering run calls ran1 once, on the configured seed, and uses the
+// state word it leaves behind as the seed of the mean initializations.
+#ifndef MOGEM_COMMON_RANDOM_H
+#define MOGEM_COMMON_RANDOM_H
+
+#include <cstdint>
+
+// Uniform deviate in the open interval (0, 1), in single precision. A call with *idum <= 0,
+// or the first call of the process, (re)seeds from |*idum| (from 1 when *idum >= 0 on a
+// seeding call) and refills the shuffle table; any other call continues the sequence. The
+// latest congruential value is written back through idum.
+float ran1(int32_t *idum);
+
+// Uniform integer in min..max inclusive; consumes one draw. max < min is a fatal error: its
+// message on standard error, then the run ends with exit code -1 (throws run_exit{-1}).
+int iran(int min, int max, int32_t *idum);
+
+// Uniform real strictly between min and max; consumes one draw. min > max only warns.
+double dran(double min, double max, int32_t *idum);
+
+// A seed made from the wall clock and the C library's rand(); negative in practice, so that
+// handing it to ran1 seeds the generator.
+int32_t seed();
+
+#endif

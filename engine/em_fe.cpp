@@ -1,0 +1,76 @@
+#include "engine/em_fe.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "common/random.h"
+#include "engine/em.h"
+#include "engine/em_da.h"
+#include "engine/em_classify.h"
+#include "nr/nr_util.h"
+
+const char *const algorithm_names[4] = {"DA-EM (MoG)", "EM (MoG)", "KMeans", "EM (MoT)"};
+
+void debuglog(const char *) {}
+
+void(assert)(int expr, const char *errormessage) {
+  if (expr) return;
+  char message[512];
+  std::snprintf(message, sizeof message, "assertion FAILURE: %s", errormessage);
+  debuglog(message);
+  std::size_t length = std::strlen(errormessage);
+  std::fprintf(stderr, "Error: %s%s", errormessage, length && errormessage[length - 1] == '\n' ? "" : "\n");
+  throw run_exit{-1};
+}
+
+FILE *open_file(const char *filename, const char *permissions, const char *) {
+  FILE *fp = std::fopen(filename, permissions);
+  int error = errno;
+  char message[512];
+  std::snprintf(message, sizeof message, "%s is not openable, errno is %i (%s)\n", filename, error,
+                std::strerror(error));
+  (assert)(fp != nullptr, message);
+  return fp;
+}
+
+void run(em_memory *m) {
+  em_parameters *p = m->params;
+  // ran1 seeds on a non-positive state, so s and -s give the same run; the state word it
+  // leaves behind is the seed the initializations receive.
+  if (p->random_seed > 0) p->random_seed = -p->random_seed;
+  ran1(&p->random_seed);
+
+  if (m->classes > m->datapoints) {
+    std::fprintf(stderr, "WARNING: Number of classes exceeds datapoints. Adjusting\n");
+    m->classes = m->datapoints;
+  }
+
+  run_clustering_algorithm(m);
+  // The labels come from the posteriors of the algorithm's last E-step; the posteriors that
+  // are written out are recomputed from the final model.
+  find_classifications(m);
+  find_P_j_x(m);
+}
+
+void run_clustering_algorithm(em_memory *m) {
+  switch (m->params->algorithm) {
+    case ALGORITHM_DA_EM:
+      debuglog("Running DA-EM (MoG) algorithm...");
+      em_da(m);
+      break;
+    case ALGORITHM_EM:
+      debuglog("Running EM (MoG) algorithm...");
+      em(m);
+      break;
+    case ALGORITHM_EM_MOT:
+      debuglog("Running EM (MoT) algorithm...");
+      std::fprintf(stderr,
+                   "Error: the algorithm em_mixture_of_t (EM for a mixture of t distributions) is not "
+                   "available; choose em or em_annealing\n");
+      throw run_exit{-1};
+    default:
+      std::fprintf(stderr, "Unrecognized algorithm.\n");
+      throw run_exit{-1};
+  }
+}

@@ -1,0 +1,87 @@
+#include "engine/em_fe_memory.h"
+
+#include <cstdlib>
+
+#include "nr/nr_util.h"
+
+namespace {
+
+void alloc_variances(em_variances *v, const em_parameters *p) {
+  const long K = p->num_classes, F = p->num_features;
+  switch (p->em_type) {
+    case SCALAR: v->scalar = NR_dvector(1, K); break;
+    case DIAG: v->diagonal = NR_dmatrix(1, K, 1, F); break;
+    case FULL: v->full = NR_d3tensor(1, K, 1, F, 1, F); break;
+    default: break;
+  }
+}
+
+void dealloc_variances(em_variances *v, const em_parameters *p) {
+  const long K = p->num_classes, F = p->num_features;
+  switch (p->em_type) {
+    case SCALAR: NR_free_dvector(v->scalar, 1, K); break;
+    case DIAG: NR_free_dmatrix(v->diagonal, 1, K, 1, F); break;
+    case FULL: NR_free_d3tensor(v->full, 1, K, 1, F, 1, F); break;
+    default: break;
+  }
+  *v = em_variances{};
+}
+
+}  // namespace
+
+void alloc_class_variances(em_memory *m, em_parameters *p) { alloc_variances(&m->class_variances, p); }
+
+void alloc_inverse_variances(em_memory *m, em_parameters *p) { alloc_variances(&m->inv_covariance, p); }
+
+void dealloc_class_variances(em_memory *m) { dealloc_variances(&m->class_variances, m->params); }
+
+void dealloc_inverse_variances(em_memory *m) { dealloc_variances(&m->inv_covariance, m->params); }
+
+em_memory *allocate_em_memory(em_parameters *p) {
+  em_memory *m = new em_memory{};
+  m->params = p;
+  const long N = p->num_data, F = p->num_features, K = p->num_classes;
+  m->classifications = NR_ivector(1, N);
+  m->data = NR_dmatrix(1, N, 1, F);
+  m->P_j = NR_dvector(1, K);
+  m->class_means = NR_dmatrix(1, K, 1, F);
+  m->P_j_x = NR_dmatrix(1, K, 1, N);
+  m->p_x_j = NR_dvector(1, K);
+  alloc_class_variances(m, p);
+  alloc_inverse_variances(m, p);
+  m->log_det = NR_dvector(1, K);
+  m->log_p_j = NR_dvector(1, K);
+
+  m->features = p->num_features;
+  m->datapoints = p->num_data;
+  m->classes = p->num_classes;
+  m->distance_metric = p->distance_metric;
+  m->schedule_scalar = p->schedule_scalar;
+  m->init_temp = p->init_temp;
+  return m;
+}
+
+void deallocate_em_memory(em_memory *m) {
+  em_parameters *p = m->params;
+  const long N = p->num_data, F = p->num_features, K = p->num_classes;
+  std::free(p->means_file);
+  p->means_file = nullptr;
+  NR_free_dmatrix(m->data, 1, N, 1, F);
+  NR_free_ivector(m->classifications, 1, N);
+  NR_free_dmatrix(m->class_means, 1, K, 1, F);
+  dealloc_class_variances(m);
+  NR_free_dvector(m->P_j, 1, K);
+  NR_free_dmatrix(m->P_j_x, 1, K, 1, N);
+  NR_free_dvector(m->p_x_j, 1, K);
+  NR_free_dvector(m->log_det, 1, K);
+  NR_free_dvector(m->log_p_j, 1, K);
+  dealloc_inverse_variances(m);
+  m->data = m->class_means = m->P_j_x = nullptr;
+  m->classifications = nullptr;
+  m->P_j = m->p_x_j = m->log_det = m->log_p_j = nullptr;
+}
+
+void release_em_records(em_memory *m) {
+  delete m->params;
+  delete m;
+}

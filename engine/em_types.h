@@ -1,0 +1,104 @@
+// The two records that carry a whole run: the parameters read from the parameter file and
+// the model state every step of the engine works on.
+//
+// Index letters: data point i = 1..N (`datapoints`), feature j = 1..F (`features`), class
+// k = 1..K (`classes`). Every container is one-based (nr/nr_util.h) and sized from the
+// parameter record's counts; `classes` in the model state may later be lower than the
+// configured class count, and the rows above it then stay unused.
+#ifndef MOGEM_ENGINE_EM_TYPES_H
+#define MOGEM_ENGINE_EM_TYPES_H
+
+#include <cstdint>
+
+// Covariance kinds, the values of `em_type`.
+enum em_kind { SCALAR = 0, DIAG = 1, FULL = 2 };
+
+// Algorithm codes, the values of `algorithm`.
+enum algorithm_code {
+  ALGORITHM_DA_EM = 0,  // "em_annealing": deterministic-annealing EM
+  ALGORITHM_EM = 1,     // "em": plain EM
+  ALGORITHM_KMEANS = 2, // a display name only; the parameter file cannot select it
+  ALGORITHM_EM_MOT = 3  // "em_mixture_of_t": accepted, but not available
+};
+
+// Display names of the algorithm codes 0..3.
+extern const char *const algorithm_names[4];
+
+struct em_parameters {
+  int num_data;           // N, rows of the data matrix
+  int num_features;       // F, columns
+  int32_t random_seed;    // configured seed; after seeding, the uniform generator's state word
+  int max_em_iterations;  // iterations of one call of the EM loop
+  int algorithm;          // algorithm_code
+  int distance_metric;    // metric_code (EUCLIDEAN or CORRELATION from the file)
+  int center_data;        // 1: centre every feature on its mean before initialization
+  int num_classes;        // K as configured; every class-indexed container is sized from it
+  double schedule_scalar; // cooling factor of the annealing schedule
+  double init_temp;       // starting temperature of the annealing schedule
+  int samples;            // points averaged per mean by the sample initialization
+  double t;               // accepted and stored; no step of a run reads it
+  int init_method;        // init_method_code
+  int em_type;            // em_kind
+  int output_model;       // 1: write the model files
+  int output_internal;    // 1: write the data as the engine sees it
+  int output_stepsize;    // period of the numbered snapshots; 0 or less: none
+  const char *output_filename;  // labels file, base of every other output name; not owned
+  char *means_file;       // means file of the file initialization: an owned copy, or null
+  int fast;               // 1 once "fast" was given; no step of a run reads it
+  double fast_tol;        // |value| given with "fast"; no step of a run reads it
+};
+
+// Variances of every class, or their inverses; the view of `em_type` is the valid one.
+union em_variances {
+  double *scalar;     // dvector 1..K
+  double **diagonal;  // dmatrix 1..K x 1..F
+  double ***full;     // d3tensor 1..K x 1..F x 1..F
+};
+
+struct em_memory;
+
+// The covariance-kind operations, chosen once per EM run so that the loop never branches on
+// the kind.
+typedef void (*em_step_op)(em_memory *m);
+typedef double (*em_weight_op)(em_memory *m);
+typedef double (*em_class_value_op)(em_memory *m, int k);
+typedef double (*em_distance_op)(em_memory *m, int i, int k);
+typedef void (*em_class_op)(em_memory *m, int k);
+
+struct em_memory {
+  em_parameters *params;  // the run's parameters (not owned)
+  int features;           // F
+  int datapoints;         // N
+  int classes;            // classes in effect: K, or N when K > N; moved by annealing
+  int distance_metric;
+  double t;               // no step of a run sets or reads it
+  int *classifications;   // ivector 1..N: hard label of each point
+  double **data;          // dmatrix 1..N x 1..F
+  double schedule_scalar;
+  double init_temp;
+  double inv_temp;        // inverse temperature of annealing; read by the E-step for code 0 only
+  double *P_j;            // dvector 1..K: mixture weights
+  double **class_means;   // dmatrix 1..K x 1..F
+  em_variances class_variances;
+  double **u;             // unused by a run
+  double *p_x_j;          // dvector 1..K: per-point working values of the E-step
+  double **P_j_x;         // dmatrix 1..K x 1..N: posterior of class k for point i, class first
+  em_variances inv_covariance;
+  double *log_det;        // dvector 1..K
+  double *log_p_j;        // dvector 1..K
+  double *grad_P_j;       // unused by a run
+  double **grad_class_means;      // unused by a run
+  double **grad_class_variances;  // unused by a run
+  em_step_op update_variances;
+  em_step_op update_means;
+  em_weight_op update_P_j;
+  em_step_op find_P_j_x;
+  em_class_value_op log_determinant;
+  em_distance_op mahalanobis_distance;
+  em_class_op build_inv_covariance;
+  // Number of result, model or dump files that could not be written completely. Each is
+  // reported on standard error when it happens; the run goes on and ends with exit code 1.
+  int output_errors;
+};
+
+#endif

@@ -1,0 +1,45 @@
+// One-based containers and the fatal run-time error of the numeric library.
+//
+// A vector made for the range nl..nh is indexed v[nl]..v[nh] directly; a matrix made for
+// rows nrl..nrh and columns ncl..nch is indexed m[i][j]; a 3-tensor t[i][j][k]. The handles
+// are plain heap blocks reached through offset pointers: no size is stored with them, the
+// caller keeps the bounds and hands the low bounds back at release.
+//
+// Layout guarantees the engine relies on:
+//  - every block has one spare element in front of the usable ones, never touched here;
+//  - a matrix is one contiguous row-major run: m[i][j] is element 1 + (i-nrl)*ncol + (j-ncl)
+//    of its element block, so for nrl = ncl = 1 the whole content starts at m[1][1];
+//  - a 3-tensor is contiguous too: all values of one t[i] follow each other, and t[i+1]
+//    follows t[i].
+//
+// Contents are not initialised. Allocators never return null: when memory cannot be had, or
+// when the requested byte count does not fit in the address space (the size products are
+// checked), or when a range is negative, they end the run through NR_error with their own
+// text. Low bounds other than 1 are valid, but the system itself always uses 1.
+#ifndef MOGEM_NR_NR_UTIL_H
+#define MOGEM_NR_NR_UTIL_H
+
+// Thrown by the fatal paths of the program (NR_error, the front end's own checks) once their
+// message is written. `main` catches it and ends the process with `code`, so nothing deep in
+// the engine calls exit() itself and an embedding program keeps control.
+struct run_exit {
+  int code;
+};
+
+// Writes "Numerical Recipes run-time error...", the text, and "...now exiting to system..."
+// as three lines on standard error, then ends the run with exit status 1 (throws run_exit{1}).
+[[noreturn]] void NR_error(const char *error_text);
+
+double *NR_dvector(long nl, long nh);
+void NR_free_dvector(double *v, long nl, long nh);
+
+int *NR_ivector(long nl, long nh);
+void NR_free_ivector(int *v, long nl, long nh);
+
+double **NR_dmatrix(long nrl, long nrh, long ncl, long nch);
+void NR_free_dmatrix(double **m, long nrl, long nrh, long ncl, long nch);
+
+double ***NR_d3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
+void NR_free_d3tensor(double ***t, long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
+
+#endif
