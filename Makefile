@@ -1,0 +1,31 @@
+# Thin wrapper around CMake; every target first installs whatever the machine lacks.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CONFORMANCE ?= ../shared/conformance/run
+
+.PHONY: all deps build example test conformance clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# Clusters the shipped example; the results land in $(BUILD)/example/.
+example: build
+	@mkdir -p $(BUILD)/example
+	$(BUILD)/mogem examples/iris.txt $(BUILD)/example/iris.labels
+	@echo "labels: $(BUILD)/example/iris.labels (true classes: examples/iris.classes)"
+
+test: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The expected-output cases kept beside the repository.
+conformance: build
+	@$(CONFORMANCE) $(BUILD)/mogem
+
+clean:
+	rm -rf $(BUILD)

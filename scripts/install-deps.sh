@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing mogem needs and the machine lacks: a C++17 compiler,
+# make, CMake, GoogleTest and Python 3 (which runs the conformance cases). Does nothing when
+# everything is there, so every make target can call it.
+set -euo pipefail
+
+missing=()
+command -v g++ >/dev/null 2>&1 || missing+=(g++)
+command -v make >/dev/null 2>&1 || missing+=(make)
+command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+command -v python3 >/dev/null 2>&1 || missing+=(python3)
+[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}" >&2
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then SUDO=sudo; else
+    echo "install-deps: need root (or sudo) to install: ${missing[*]}" >&2
+    exit 1
+  fi
+else
+  SUDO=
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq "${missing[@]}"

@@ -1,0 +1,81 @@
+#include "support/run_binary.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+scratch_dir::scratch_dir() {
+  std::string pattern = (fs::temp_directory_path() / "mogem-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  root_ = pattern;
+}
+
+scratch_dir::~scratch_dir() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+void scratch_dir::write(const std::string &name, const std::string &content) const {
+  std::ofstream(path(name), std::ios::binary) << content;
+}
+
+std::string scratch_dir::read(const std::string &name) const {
+  std::ifstream in(path(name), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool scratch_dir::exists(const std::string &name) const { return fs::exists(path(name)); }
+
+void scratch_dir::make_dir(const std::string &name) const { fs::create_directories(path(name)); }
+
+std::vector<std::string> scratch_dir::files() const {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::recursive_directory_iterator(root_))
+    if (entry.is_regular_file()) names.push_back(fs::relative(entry.path(), root_).string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args) {
+  const std::string out_path = dir.root() + "/../" + fs::path(dir.root()).filename().string() + ".out";
+  const std::string err_path = out_path + ".err";
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.root().c_str()) != 0) _exit(126);
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(MOGEM_BINARY));
+    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(MOGEM_BINARY, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  auto slurp = [](const std::string &p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  };
+  run_result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out_path), slurp(err_path)};
+  std::remove(out_path.c_str());
+  std::remove(err_path.c_str());
+  return result;
+}
