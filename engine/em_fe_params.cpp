@@ -218,17 +218,17 @@ int parse_param_pair(const char *key, const char *value, em_parameters *p) {
   return 0;
 }
 
-em_memory *read_parameters(const char *filename, const char *output_filename) {
-  em_parameters *p = new em_parameters;
-  set_default_parameters(p);
-  p->output_filename = output_filename;
+namespace {
 
+// Reads the parameter section and the data from the open stream into p and a new model
+// state, which it stores in *m as soon as it exists so that the caller can release it when
+// a fatal input problem ends the run part way.
+void read_sections(const char *filename, FILE *fp, em_parameters *p, em_memory **m) {
   // One byte more than a token may hold, so that a longer token is noticed, not cut.
   char str1[MAX_TOKEN + 2];
   char str2[MAX_TOKEN + 2];
   bool seen[3] = {false, false, false};  // rows, cols, num_clusters
 
-  FILE *fp = open_file(filename, "r", filename);
   for (int pairs = 0;; pairs++) {
     int tokens = std::fscanf(fp, "%512s %512s", str1, str2);
     if (tokens < 2) section_error(filename, fp, tokens, pairs);
@@ -247,10 +247,11 @@ em_memory *read_parameters(const char *filename, const char *output_filename) {
   }
   check_counts(filename, p, seen);
 
-  em_memory *m = allocate_em_memory(p);
+  *m = allocate_em_memory(p);
+  double **data = (*m)->data;
   for (int i = 1; i <= p->num_data; i++) {
     for (int j = 1; j <= p->num_features; j++) {
-      if (std::fscanf(fp, "%lf", &m->data[i][j]) != 1) {
+      if (std::fscanf(fp, "%lf", &data[i][j]) != 1) {
         char message[700];
         std::snprintf(message, sizeof message,
                       "Could not read data from the parameter file %s: row %d, column %d is %s (the file "
@@ -260,9 +261,37 @@ em_memory *read_parameters(const char *filename, const char *output_filename) {
       }
     }
   }
+}
+
+}  // namespace
+
+em_memory *read_parameters(const char *filename, const char *output_filename) {
+  em_parameters *p = new em_parameters;
+  set_default_parameters(p);
+  p->output_filename = output_filename;
+
+  FILE *fp = nullptr;
+  em_memory *m = nullptr;
+  try {
+    fp = open_file(filename, "r", filename);
+    read_sections(filename, fp, p, &m);
+  } catch (const run_exit &) {
+    // Leave nothing behind: the caller may be a program that goes on after a failed run.
+    if (fp) std::fclose(fp);
+    if (m) {
+      deallocate_em_memory(m);
+      delete m;
+    } else {
+      std::free(p->means_file);
+    }
+    delete p;
+    throw;
+  }
 
   if (std::fclose(fp) != 0) {
     int error = errno;
+    deallocate_em_memory(m);
+    release_em_records(m);
     char message[700];
     std::snprintf(message, sizeof message, "Could not close %s, errno is %i (%s)\n", filename, error,
                   std::strerror(error));

@@ -15,10 +15,17 @@ int main(int argc, char **argv) {
   }
   try {
     em_memory *m = read_parameters(argv[1], argv[2]);
-    run(m);
-    report_results(m);
-    // A run whose results could not all be written is not a success.
-    int status = m->output_errors ? 1 : 0;
+    int status;
+    try {
+      run(m);
+      report_results(m);
+      // A run whose results could not all be written is not a success.
+      status = m->output_errors ? 1 : 0;
+    } catch (const run_exit &) {
+      deallocate_em_memory(m);
+      release_em_records(m);
+      throw;
+    }
     deallocate_em_memory(m);
     release_em_records(m);
     return status;
