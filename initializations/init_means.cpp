@@ -1,0 +1,16 @@
+#include "initializations/init_means.h"
+
+#include <cstdio>
+
+void init_means(double **data, double **means, int datapoints, int features, int classes, int type, int32_t seed,
+                int samples, const char *file) {
+  switch (type) {
+    case CHURCH_MEANS: church_means(data, means, datapoints, features, classes); break;
+    case RANDOM_MEANS: random_means(data, means, datapoints, features, classes, seed); break;
+    case RANDOM_POINT: random_sample(data, means, datapoints, features, classes, seed, 1); break;
+    case RANDOM_RANGE: random_range(data, means, datapoints, features, classes, seed); break;
+    case RANDOM_SAMPLE: random_sample(data, means, datapoints, features, classes, seed, samples); break;
+    case FROM_FILE: from_file(means, features, classes, file); break;
+    default: std::fprintf(stderr, "Unknown mean initializtion type: %d\n", type); break;
+  }
+}

@@ -1,0 +1,86 @@
+// Initial class means: writes means[k][j] for the classes k = 1..classes and the features
+// j = 1..features from the data (rows 1..datapoints), by one of six methods.
+//
+// The random methods seed the C library's 48-bit generator with srand48(seed) at their start,
+// so the same seed gives the same means on every run; seed is the run's seed, the uniform
+// generator's state word after its first draw. All routines need 1 <= classes <= datapoints,
+// which the run guarantees, and own nothing beyond their call.
+//
+// When a method cannot give every class a numeric mean (a means file that is missing, cannot
+// be opened or is short; a sample size below 1; church means with no data point of numeric
+// score) it writes one line on standard error and ends the run with exit code -1 (throws
+// run_exit{-1}): no results are written from means that were never chosen.
+#ifndef MOGEM_INITIALIZATIONS_INIT_MEANS_H
+#define MOGEM_INITIALIZATIONS_INIT_MEANS_H
+
+#include <cstdint>
+
+#include "initializations/init_methods.h"
+
+// Dispatches on `type` (an init_method_code). RANDOM_POINT is random_sample with one sample.
+// samples is used by RANDOM_SAMPLE, file (possibly null) by FROM_FILE. An unknown code writes
+// "Unknown mean initializtion type: <type>" and leaves the means untouched.
+void init_means(double **data, double **means, int datapoints, int features, int classes, int type, int32_t seed,
+                int samples, const char *file);
+
+// Working record of church means.
+struct church_data {
+  double **data;
+  double **class_means;
+  int datapoints;
+  int features;
+  int classes;
+};
+
+// Mean 1 is the centroid; mean k is the data point, not chosen before, whose summed
+// Euclidean distance to means 1..k-1 is greatest (ties to the lowest index). Deterministic.
+void church_means(double **data, double **means, int datapoints, int features, int classes);
+void find_centroid(church_data *d, double *centroid);
+// Index of the unchosen point (not in indices[1..N]) farthest from means 1..N, or -1 when
+// no point has a numeric score.
+int find_farthest_datum_from_means(church_data *d, int *indices, int N);
+double find_distance_to_means(double *datum, church_data *d, int N);
+double local_euclidean(double *v1, double *v2, int n);
+int array_contains(int *array, int N, int value);
+void copy_datum(double *source, double *destination, int N);
+
+// Working record of the random partition.
+struct random_means_data {
+  double **data;
+  double **class_means;
+  int datapoints;
+  int features;
+  int classes;
+  int *classifications;    // class of each data point, 1..datapoints
+  int *class_count_array;  // points per class, 1..classes
+};
+
+// Working record of the bounding-box method.
+struct range_data {
+  double **data;
+  double **class_means;
+  int datapoints;
+  int features;
+  int classes;
+};
+
+// Means of a random partition: round-robin classes, datapoints random swaps, class means.
+void random_means(double **data, double **means, int datapoints, int features, int classes, int32_t seed);
+void init_classifications_random(random_means_data *d);
+void estimate_means(random_means_data *d);
+
+// Means drawn uniformly from the data's bounding box, from the minimum up to the maximum.
+void random_range(double **data, double **means, int datapoints, int features, int classes, int32_t seed);
+void find_min_max(range_data *d, double *min, double *max);
+
+// Mean k is the average of `samples` data points from a partial shuffle of the indices;
+// samples above datapoints is lowered to datapoints; samples below 1 is a fatal error.
+void random_sample(double **data, double **class_means, int datapoints, int features, int classes, int32_t seed,
+                   int samples);
+
+// Reads classes x features numbers, class by class, from the file `file`, each in single
+// precision. A null name, an unopenable file and a file with fewer readable numbers are
+// fatal errors; numbers after the ones needed are not read.
+void from_file(double **means, int features, int classes, const char *file);
+
+#endif
