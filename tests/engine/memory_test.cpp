@@ -52,19 +52,6 @@ TEST(ModelState, ShapesFollowTheCovarianceKind) {
   delete m;
 }
 
-TEST(ModelState, CopiesTheRunSettings) {
-  em_parameters p = counts(5, 2, 2, DIAG);
-  p.distance_metric = 2;
-  p.schedule_scalar = 0.5;
-  p.init_temp = 3.0;
-  em_memory *m = allocate_em_memory(&p);
-  EXPECT_EQ(m->distance_metric, 2);
-  EXPECT_EQ(m->schedule_scalar, 0.5);
-  EXPECT_EQ(m->init_temp, 3.0);
-  deallocate_em_memory(m);
-  delete m;
-}
-
 // More classes than points: only the model state's count moves, the containers keep the
 // configured size (and are released with it).
 TEST(ModelState, LoweredClassCountKeepsTheContainers) {

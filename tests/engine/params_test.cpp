@@ -47,25 +47,6 @@ const char *const small = "rows 3 cols 2 num_clusters 2 begin data 1 2 3 4 5 6";
 
 }  // namespace
 
-TEST(ParameterValues, DefaultsOfAFileWithoutKeys) {
-  em_parameters p = defaults();
-  EXPECT_EQ(p.num_data, 0);
-  EXPECT_EQ(p.max_em_iterations, 0);
-  EXPECT_EQ(p.distance_metric, 0);
-  EXPECT_EQ(p.center_data, 0);
-  EXPECT_EQ(p.em_type, 1);
-  EXPECT_EQ(p.algorithm, 1);
-  EXPECT_EQ(p.schedule_scalar, 0.9);
-  EXPECT_EQ(p.init_temp, 10.0);
-  EXPECT_EQ(p.t, 1.0);
-  EXPECT_EQ(p.random_seed, 42);
-  EXPECT_EQ(p.init_method, 1);
-  EXPECT_EQ(p.means_file, nullptr);
-  EXPECT_EQ(p.output_model, 0);
-  EXPECT_EQ(p.output_stepsize, 0);
-  EXPECT_EQ(p.fast, 0);
-}
-
 TEST(ParameterValues, IntegersFollowStrtolAndClampTo32Bits) {
   EXPECT_EQ(with("random_seed", "12abc").random_seed, 12);
   EXPECT_EQ(with("random_seed", "abc").random_seed, 0);

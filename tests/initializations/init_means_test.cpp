@@ -111,18 +111,6 @@ TEST(RandomInits, RandomMeansKeepsTheRoundRobinClassSizes) {
   for (int k = 1; k <= 3; k++) EXPECT_EQ(means[k][1], 6.0) << k;
 }
 
-TEST(RandomInits, RangeStaysInTheBoundingBox) {
-  one_based_matrix data({{-1, 10}, {3, 10}, {0, 12}});
-  one_based_matrix means(3, 2, unset);
-  random_range(data.get(), means.get(), 3, 2, 3, 99);
-  for (int k = 1; k <= 3; k++) {
-    EXPECT_GE(means[k][1], -1.0);
-    EXPECT_LT(means[k][1], 3.0);
-    EXPECT_GE(means[k][2], 10.0);
-    EXPECT_LT(means[k][2], 12.0);
-  }
-}
-
 TEST(RandomInits, SampleWindowsAreDisjointWhileTheShuffleSuffices) {
   // 3 x 2 = 6 < 10 points: windows 1-2, 3-4, 5-6 of the shuffled list.
   std::vector<std::set<int>> w = sample_windows(10, 3, 2);
