@@ -2,9 +2,10 @@
 // (multiplier 16807, modulus 2^31 - 1, Schrage's factorisation so that no product leaves 32
 // bits) behind a 32-entry Bays-Durham shuffle table.
 //
-// The congruential state is a signed 32-bit word held by the caller and passed by address;
-// the shuffle table and the next value to deliver are held in this module, so these routines
-// serve one thread. A clustering run calls ran1 once, on the configured seed, and uses the
+// The congruential state is a signed 32-bit word held by the caller and passed by address.
+// The plain forms keep the shuffle table and the next value to deliver in this module, so
+// they serve one thread; the _pll forms take those two from the caller as well, so that each
+// caller (each thread) can keep a stream of its own. A clustering run calls ran1 once, on the configured seed, and uses the
 // state word it leaves behind as the seed of the mean initializations.
 #ifndef MOGEM_COMMON_RANDOM_H
 #define MOGEM_COMMON_RANDOM_H
@@ -17,9 +18,28 @@
 // latest congruential value is written back through idum.
 float ran1(int32_t *idum);
 
+// Size of the shuffle table a caller-held stream provides.
+constexpr int RAN1_TABLE_SIZE = 32;
+
+// ran1 on a caller-held stream: iy is the next table value (0 means the next call seeds),
+// iv the table of RAN1_TABLE_SIZE entries. Same seeding rule and sequence as ran1; touches
+// nothing but its arguments.
+float ran1_pll(int32_t *idum, int32_t *iy, int32_t *iv);
+
+// The module-held stream of ran1, so that the plain deviates can run the code of their
+// caller-held twins on it and draw from the very sequence ran1 delivers.
+struct ran1_stream {
+  int32_t *iy;
+  int32_t *iv;
+};
+ran1_stream ran1_module_stream();
+
 // Uniform integer in min..max inclusive; consumes one draw. max < min is a fatal error: its
 // message on standard error, then the run ends with exit code -1 (throws run_exit{-1}).
 int iran(int min, int max, int32_t *idum);
+
+// iran on a caller-held stream; its fatal message names the routine "irandom".
+int iran_pll(int min, int max, int32_t *idum, int32_t *iy, int32_t *iv);
 
 // Uniform real strictly between min and max; consumes one draw. min > max only warns.
 double dran(double min, double max, int32_t *idum);
