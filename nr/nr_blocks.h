@@ -43,13 +43,19 @@ T *vector_block(long nl, long nh, const char *failure_text) {
 // shape (no rows or no columns) still hangs on the handle and the release finds it.
 inline long long pointer_room(long long count) { return count > 0 ? count : 1; }
 
+// Block of pointers to T for the rows nrl..nrl+nrow-1, indexed from nrl.
+template <typename T>
+T **row_pointers(long nrl, long long nrow, const char *failure_text) {
+  T **m = static_cast<T **>(checked_block(nrow < 0 ? -1 : pointer_room(nrow) + 1, sizeof(T *)));
+  if (!m) NR_error(failure_text);
+  return m + 1 - nrl;
+}
+
 template <typename T>
 T **matrix_block(long nrl, long nrh, long ncl, long nch) {
   long long nrow = static_cast<long long>(nrh) - nrl + 1;
   long long ncol = static_cast<long long>(nch) - ncl + 1;
-  T **m = static_cast<T **>(checked_block(nrow < 0 ? -1 : pointer_room(nrow) + 1, sizeof(T *)));
-  if (!m) NR_error("allocation failure 1 in matrix()");
-  m = m + 1 - nrl;
+  T **m = row_pointers<T>(nrl, nrow, "allocation failure 1 in matrix()");
   T *elements = static_cast<T *>(checked_block(checked_count(nrow, ncol, 1), sizeof(T)));
   if (!elements) {
     std::free(m + nrl - 1);  // leave nothing behind for a caller that survives the error
@@ -68,9 +74,7 @@ T ***tensor_block(long nrl, long nrh, long ncl, long nch, long ndl, long ndh, co
   long long ndep = static_cast<long long>(ndh) - ndl + 1;
   long long slices = checked_count(nrow, ncol, 0);
 
-  T ***t = static_cast<T ***>(checked_block(nrow < 0 ? -1 : pointer_room(nrow) + 1, sizeof(T **)));
-  if (!t) NR_error(failure_texts[0]);
-  t = t + 1 - nrl;
+  T ***t = row_pointers<T *>(nrl, nrow, failure_texts[0]);
   T **columns = static_cast<T **>(checked_block(slices < 0 ? -1 : pointer_room(slices) + 1, sizeof(T *)));
   if (!columns) {
     std::free(t + nrl - 1);

@@ -44,14 +44,6 @@ void NR_free_f3tensor(float ***t, long nrl, long, long ncl, long, long ndl, long
 
 namespace {
 
-// Pointer block for rows nrl..nrl+nrow-1, or NR_error with the caller's text.
-template <typename T>
-T **row_pointers(long nrl, long long nrow, const char *failure_text) {
-  T **m = static_cast<T **>(checked_block(nrow < 0 ? -1 : pointer_room(nrow) + 1, sizeof(T *)));
-  if (!m) NR_error(failure_text);
-  return m + 1 - nrl;
-}
-
 template <typename T>
 T **submatrix_view(T **a, long oldrl, long oldrh, long oldcl, long newrl, long newcl) {
   long long nrow = static_cast<long long>(oldrh) - oldrl + 1;

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <vector>
 
 #include "common/random.h"
 #include "support/capture.h"
