@@ -74,27 +74,20 @@ TEST(FromFile, FailuresEndTheRunWithoutResults) {
 
 TEST(InitFailures, SampleSizeAndChurchMeansThroughTheProgram) {
   scratch_dir dir;
-  dir.write("input.txt", six_points("init_method random_sample\n"));
-  run_result r = run_mogem(dir, {"input.txt", "labels.txt"});
-  EXPECT_EQ(r.exit_code, 255);
-  EXPECT_NE(r.err.find("num_samples of at least 1 (it is 0)"), std::string::npos) << r.err;
-  EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
-
-  dir.write("input.txt", six_points("init_method random_sample\nnum_samples -2\n"));
-  r = run_mogem(dir, {"input.txt", "labels.txt"});
-  EXPECT_EQ(r.exit_code, 255);
-  EXPECT_NE(r.err.find("(it is -2)"), std::string::npos) << r.err;
-  EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
-
-  dir.write("input.txt", "rows 3 cols 2 num_clusters 2 output_model 1 begin data nan 1.0 2.0 nan nan nan\n");
-  r = run_mogem(dir, {"input.txt", "labels.txt"});
-  EXPECT_EQ(r.exit_code, 255);
-  EXPECT_NE(r.err.find("not-a-number"), std::string::npos) << r.err;
-  EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
+  auto expect_refused = [&](const std::string &input, const std::string &message_part) {
+    dir.write("input.txt", input);
+    run_result r = run_mogem(dir, {"input.txt", "labels.txt"});
+    EXPECT_EQ(r.exit_code, 255);
+    EXPECT_NE(r.err.find(message_part), std::string::npos) << r.err;
+    EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
+  };
+  expect_refused(six_points("init_method random_sample\n"), "num_samples of at least 1 (it is 0)");
+  expect_refused(six_points("init_method random_sample\nnum_samples -2\n"), "(it is -2)");
+  expect_refused("rows 3 cols 2 num_clusters 2 output_model 1 begin data nan 1.0 2.0 nan nan nan\n", "not-a-number");
 
   // One sample per mean is fine, and the run writes its results.
   dir.write("input.txt", six_points("init_method random_sample\nnum_samples 1\n"));
-  r = run_mogem(dir, {"input.txt", "labels.txt"});
+  run_result r = run_mogem(dir, {"input.txt", "labels.txt"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(dir.exists("labels.means"));
