@@ -87,8 +87,11 @@ TEST(CommandLine, MoreClassesThanPointsWarnsAndLowersTheCount) {
   run_result r = run_mogem(dir, {"input.txt", "labels.txt"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "WARNING: Number of classes exceeds datapoints. Adjusting\n");
+  // The default budget runs no iteration: three equal weights, the church means (centroid,
+  // then the farthest points), and posteriors with one value per class.
   EXPECT_EQ(dir.read("labels.weights"), "0.333333\n0.333333\n0.333333\n");
-  EXPECT_EQ(dir.read("labels.probs").substr(0, 27), "0.333333\t0.333333\t0.333333\n");
+  EXPECT_EQ(dir.read("labels.means"), "3.333333\n9.000000\n0.000000\n");
+  EXPECT_EQ(dir.read("labels.probs").substr(0, 27), "0.342058\t0.093982\t0.563959\n");
 }
 
 TEST(ResultFiles, UnopenableLabelsFileFailsAfterTheModelFiles) {

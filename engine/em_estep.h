@@ -1,0 +1,40 @@
+// E-step: component densities and posteriors, in the log domain.
+//
+// With N = datapoints, F = features, K = classes of the model state. The covariance-kind
+// operations are reached through m->log_determinant, m->mahalanobis_distance and
+// m->build_inv_covariance, which the EM loop stores (em.h); no E-step may run before that.
+#ifndef MOGEM_ENGINE_EM_ESTEP_H
+#define MOGEM_ENGINE_EM_ESTEP_H
+
+#include "engine/em_types.h"
+
+// 2 pi as the densities use it; ln(2 pi) x F is the constant part of every log-density.
+constexpr double EM_TWO_PI = 6.283185307179586;
+
+// For every class k (in order): log_det[k] = log_determinant(m, k) + F ln(2 pi), log_p_j[k] =
+// ln P_j[k], and the inverse covariance of k rebuilt. Then for every point i: the log-density
+// of each class, minus the largest of them, plus the log weight, times the annealing exponent
+// (inv_temp under annealing, algorithm code 0; 1 otherwise), exponentiated and normalised into
+// P_j_x[k][i]. p_x_j is left with the unnormalised terms of point N. Nothing guards the
+// logarithms or the normaliser: a zero variance or weight gives -inf, and a point whose terms
+// all underflow gets NaN posteriors. A covariance that cannot be factorised (FULL) ends the
+// run through NR_error.
+void find_P_j_x(em_memory *m);
+
+// Natural log of the determinant of the covariance of class k.
+double log_determinant_scalar(em_memory *m, int k);  // F ln(variance)
+double log_determinant_diag(em_memory *m, int k);    // sum of ln(variance_j), j ascending
+double log_determinant_full(em_memory *m, int k);    // ln of the LU determinant (NaN if negative)
+
+// Squared Mahalanobis distance of data point i from the mean of class k, with the inverse
+// covariance currently stored for k.
+double mahalanobis_scalar(em_memory *m, int i, int k);  // inverse x (sum of squared differences)
+double mahalanobis_diag(em_memory *m, int i, int k);    // sum of squared difference x inverse_j
+double mahalanobis_full(em_memory *m, int i, int k);    // d^T inverse d, d = x - mean
+
+// Writes the inverse of the covariance of class k into inv_covariance.
+void inv_covariance_scalar(em_memory *m, int k);
+void inv_covariance_diag(em_memory *m, int k);
+void inv_covariance_full(em_memory *m, int k);  // Cholesky; NR_error when not positive definite
+
+#endif

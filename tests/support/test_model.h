@@ -1,0 +1,62 @@
+// A model state for engine tests: parameters with their defaults, the given counts and
+// covariance kind, data from literals, the kind's operations stored as the EM loop stores
+// them; released when it goes out of scope.
+#ifndef MOGEM_TESTS_SUPPORT_TEST_MODEL_H
+#define MOGEM_TESTS_SUPPORT_TEST_MODEL_H
+
+#include <vector>
+
+#include "engine/em.h"
+#include "engine/em_fe_memory.h"
+#include "engine/em_fe_params.h"
+
+class test_model {
+ public:
+  test_model(const std::vector<std::vector<double>> &rows, int K, int em_type) {
+    set_default_parameters(&p_);
+    p_.num_data = static_cast<int>(rows.size());
+    p_.num_features = static_cast<int>(rows[0].size());
+    p_.num_classes = K;
+    p_.em_type = em_type;
+    m_ = allocate_em_memory(&p_);
+    for (int i = 1; i <= m_->datapoints; i++)
+      for (int j = 1; j <= m_->features; j++) m_->data[i][j] = rows[i - 1][j - 1];
+    set_covariance_operations(m_);
+  }
+  ~test_model() {
+    deallocate_em_memory(m_);
+    delete m_;
+  }
+  test_model(const test_model &) = delete;
+  test_model &operator=(const test_model &) = delete;
+
+  em_memory *operator->() const { return m_; }
+  em_memory *get() const { return m_; }
+  em_parameters &params() { return p_; }
+
+  void set_mean(int k, const std::vector<double> &mean) const {
+    for (int j = 1; j <= m_->features; j++) m_->class_means[k][j] = mean[j - 1];
+  }
+  // A spherical covariance of the kind: variance on the diagonal, 0 elsewhere.
+  void set_spherical(int k, double variance) const {
+    const int F = m_->features;
+    switch (p_.em_type) {
+      case SCALAR: m_->class_variances.scalar[k] = variance; break;
+      case DIAG:
+        for (int j = 1; j <= F; j++) m_->class_variances.diagonal[k][j] = variance;
+        break;
+      default:
+        for (int r = 1; r <= F; r++)
+          for (int s = 1; s <= F; s++) m_->class_variances.full[k][r][s] = r == s ? variance : 0.0;
+    }
+  }
+  void set_posteriors(int k, const std::vector<double> &posteriors) const {
+    for (int i = 1; i <= m_->datapoints; i++) m_->P_j_x[k][i] = posteriors[i - 1];
+  }
+
+ private:
+  em_parameters p_;
+  em_memory *m_;
+};
+
+#endif
