@@ -10,15 +10,16 @@ all: build
 deps:
 	@scripts/install-deps.sh
 
+# The compiler's output is shown only when the build fails.
 build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --build $(BUILD) -j $(JOBS) >$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; exit 1; }
 
-# Clusters the shipped example; the results land in $(BUILD)/example/.
+# Clusters the shipped example; the labels and the model land in $(BUILD)/example/. Like any
+# successful run it prints nothing.
 example: build
 	@mkdir -p $(BUILD)/example
-	$(BUILD)/mogem examples/iris.txt $(BUILD)/example/iris.labels
-	@echo "labels: $(BUILD)/example/iris.labels (true classes: examples/iris.classes)"
+	@$(BUILD)/mogem examples/iris.txt $(BUILD)/example/iris.labels
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
