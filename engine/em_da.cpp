@@ -1,0 +1,162 @@
+#include "engine/em_da.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "engine/em.h"
+#include "engine/em_da_pc.h"
+#include "engine/em_dump.h"
+#include "engine/em_fe_results.h"
+#include "nr/nr_scoped.h"
+#include "nr/nr_util.h"
+
+namespace {
+
+const double FINAL_TEMPERATURE = 1.0;
+const double COINCIDENCE_FRACTION = 0.01;  // of each feature's variance
+const double PUSH_FRACTION = 0.01;         // of the largest standard deviation
+
+// The temperature must fall to 1.0 or below for the driver to return.
+void check_schedule(em_memory *m) {
+  const double start = m->init_temp, alpha = m->schedule_scalar;
+  if (start <= FINAL_TEMPERATURE) return;
+  if (!std::isnan(start) && !std::isinf(start) && alpha > 0.0 && alpha < 1.0) return;
+  std::fprintf(stderr,
+               "Error: annealing from init_temp %g with schedule_scalar %g would never cool to %g; "
+               "schedule_scalar must lie strictly between 0 and 1 when init_temp is above %g, and "
+               "init_temp must be a finite number\n",
+               start, alpha, FINAL_TEMPERATURE, FINAL_TEMPERATURE);
+  throw run_exit{-1};
+}
+
+// Halves class `parent` into itself and class `twin`: weight, posteriors, mean and covariance.
+void split_class(em_memory *m, int parent, int twin) {
+  const int F = m->features;
+  m->P_j[parent] = m->P_j[parent] * 0.5;
+  m->P_j[twin] = m->P_j[parent];
+  for (int x = 1; x <= m->datapoints; x++) {
+    m->P_j_x[parent][x] = m->P_j_x[parent][x] * 0.5;
+    m->P_j_x[twin][x] = m->P_j_x[parent][x];
+  }
+  for (int k = 1; k <= F; k++) m->class_means[twin][k] = m->class_means[parent][k];
+  switch (m->params->em_type) {
+    case SCALAR:
+      m->class_variances.scalar[twin] = m->class_variances.scalar[parent];
+      break;
+    case DIAG:
+      for (int k = 1; k <= F; k++) m->class_variances.diagonal[twin][k] = m->class_variances.diagonal[parent][k];
+      break;
+    case FULL:
+      for (int r = 1; r <= F; r++)
+        for (int s = 1; s <= F; s++) m->class_variances.full[twin][r][s] = m->class_variances.full[parent][r][s];
+      break;
+    default:
+      break;
+  }
+  m->classes = twin;
+}
+
+}  // namespace
+
+void em_da(em_memory *m) {
+  check_schedule(m);
+  initialize_parameters(m);
+  if (m->params->output_internal == 1) dumpdata(m);
+
+  const int K_max = m->classes;
+  int K = 1;
+  double temperature = m->init_temp;
+  const double alpha = m->schedule_scalar;
+  m->inv_temp = 0.0;
+  int current_step = 0;
+  for (;;) {
+    m->classes = K;
+    bool change = false;
+    current_step = em_run(m, current_step);
+
+    int class1 = 0, class2 = 0;
+    for (int i = 1; i <= K && class2 == 0; i++) {
+      class2 = the_same(i, m);
+      class1 = i;
+    }
+    if (class2 == 0) {
+      if (K == K_max && temperature <= FINAL_TEMPERATURE) {
+        m->classes = K_max;
+        return;
+      }
+      if (K < K_max) {
+        class1 = find_max_variance_cluster(m);
+        class2 = K + 1;
+        split_class(m, class1, class2);
+        K = K + 1;
+        change = true;
+      }
+    }
+    if (class2 > 0) perturbe(class1, class2, m);
+    if (!change) {
+      m->inv_temp = 1.0 / temperature;
+      temperature = temperature * alpha;
+    }
+  }
+}
+
+int the_same(int i, em_memory *m) {
+  const int K = m->classes, F = m->features;
+  scoped_dmatrix variances(1, K, 1, F);
+  class_variances(m, variances.get());
+  double *const *var = variances.get();
+  const double *mean_i = m->class_means[i];
+  for (int j = 1; j <= K; j++) {
+    if (j == i) continue;
+    const double *mean_j = m->class_means[j];
+    double dist = 0.0;
+    for (int k = 1; k <= F; k++) {
+      const double d = mean_i[k] - mean_j[k];
+      dist += d * d;
+    }
+    bool same = true;
+    for (int k = 1; k <= F && same; k++)
+      same = dist < COINCIDENCE_FRACTION * var[i][k] && dist < COINCIDENCE_FRACTION * var[j][k];
+    if (same) return j;
+  }
+  return 0;
+}
+
+int find_max_variance_cluster(em_memory *m) {
+  const int K = m->classes, F = m->features;
+  scoped_dmatrix variances(1, K, 1, F);
+  class_variances(m, variances.get());
+  double max_trace = 0.0;
+  int clust_num = 1;
+  for (int i = 1; i <= K; i++) {
+    double trace = 1.0;
+    for (int k = 1; k <= F; k++) trace *= variances.get()[i][k];
+    if (trace > max_trace) {
+      max_trace = trace;
+      clust_num = i;
+    }
+  }
+  return clust_num;
+}
+
+void perturbe(int i, int j, em_memory *m) {
+  const int K = m->classes, F = m->features;
+  scoped_dmatrix eigenvectors(1, F, 1, F);
+  compute_pc(i, j, m, eigenvectors.get());
+  double **u = eigenvectors.get();  // the direction is column 1
+  double norm = 0.0;
+  for (int k = 1; k <= F; k++) norm += u[k][1] * u[k][1];
+  norm = std::sqrt(norm);
+  for (int k = 1; k <= F; k++) u[k][1] = u[k][1] / norm;
+
+  scoped_dmatrix variances(1, K, 1, F);
+  class_variances(m, variances.get());
+  double maxvar = variances.get()[i][1];
+  for (int k = 2; k <= F; k++)
+    if (variances.get()[i][k] > maxvar) maxvar = variances.get()[i][k];
+  const double delta = PUSH_FRACTION * std::sqrt(maxvar);
+  for (int k = 1; k <= F; k++) {
+    m->class_means[i][k] += delta * u[k][1];
+    m->class_means[j][k] -= delta * u[k][1];
+  }
+}

@@ -1,0 +1,182 @@
+#include "engine/em_da.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "engine/em_classify.h"
+#include "engine/em_da_pc.h"
+#include "support/one_based.h"
+#include "support/run_binary.h"
+#include "support/test_model.h"
+
+namespace {
+
+
+const int GROUP_SIZE = 8;
+
+// Three well separated groups of eight points each, every group spread in both features so
+// that a full covariance of any group can be factorised.
+std::vector<std::vector<double>> three_groups() {
+  const double centres[3][2] = {{0.0, 0.0}, {6.0, 6.0}, {0.0, 9.0}};
+  const double offsets[GROUP_SIZE][2] = {{0.3, 0.1}, {-0.2, 0.25}, {0.1, -0.3}, {-0.35, -0.1},
+                                         {0.2, 0.3}, {-0.1, -0.2}, {0.05, 0.15}, {-0.25, 0.05}};
+  std::vector<std::vector<double>> rows;
+  for (const auto &c : centres)
+    for (const auto &o : offsets) rows.push_back({c[0] + o[0], c[1] + o[1]});
+  return rows;
+}
+
+void use_annealing(test_model &t, int budget) {
+  t.params().algorithm = 0;
+  t.params().max_em_iterations = budget;
+}
+
+}  // namespace
+
+TEST(PrincipalComponent, WeightedCovarianceWorkedByHand) {
+  one_based_matrix rows({{0, 0}, {2, 0}, {1, 5}});
+  one_based_vector mean({1, 0});
+  one_based_matrix cov(2, 2, -7.0);
+  // Two points of weight 1 (the third has none): sum of squares 2 over 2 - 1.
+  one_based_vector whole({1, 1, 0});
+  est_weighted_covar(cov.get(), rows.get(), mean.get(), whole.get(), 3, 2);
+  EXPECT_EQ(cov.row(1), (std::vector<double>{2, 0}));
+  EXPECT_EQ(cov.row(2), (std::vector<double>{0, 0}));
+  // Half a point's worth of weight: divided by the weight itself, not by a negative count.
+  one_based_vector half({0.25, 0.25, 0});
+  est_weighted_covar(cov.get(), rows.get(), mean.get(), half.get(), 3, 2);
+  EXPECT_EQ(cov.row(1), (std::vector<double>{1, 0}));
+  // No weight at all: zeros, not NaN.
+  one_based_vector none({0, 0, 0});
+  est_weighted_covar(cov.get(), rows.get(), mean.get(), none.get(), 3, 2);
+  EXPECT_EQ(cov.row(1), (std::vector<double>{0, 0}));
+  // Off-diagonal terms, mirrored: points (0,0), (2,2) about (1,1): [[2, 2], [2, 2]].
+  one_based_matrix diagonal_line({{0, 0}, {2, 2}});
+  one_based_vector centre({1, 1}), ones({1, 1});
+  est_weighted_covar(cov.get(), diagonal_line.get(), centre.get(), ones.get(), 2, 2);
+  EXPECT_EQ(cov.row(2), (std::vector<double>{2, 2}));
+
+  one_based_vector column_means({-7, -7});
+  DA_mean_dmat(rows.get(), column_means.get(), 3, 2);
+  EXPECT_EQ(column_means.get()[1], 1.0);
+  EXPECT_EQ(column_means.get()[2], 5.0 / 3.0);
+}
+
+TEST(PrincipalComponent, FollowsTheAxisOfTheWeightedCloud) {
+  // Points spread along (1, 2) around (1, 1) held by classes 1 and 2 together; points spread
+  // along (2, -1) belong to class 3 only and must not tilt the direction.
+  std::vector<std::vector<double>> rows;
+  std::vector<double> shared, other;
+  for (int s = -3; s <= 3; s++) {
+    const double jitter = (s % 2 == 0 ? 0.05 : -0.05);
+    rows.push_back({1 + s - 2 * jitter, 1 + 2 * s + jitter});
+    shared.push_back(1.0);
+    other.push_back(0.0);
+    rows.push_back({1 + 20.0 * s, 1 - 10.0 * s});
+    shared.push_back(0.0);
+    other.push_back(1.0);
+  }
+  test_model t(rows, 3, DIAG);
+  std::vector<double> half(shared.size());
+  for (std::size_t x = 0; x < shared.size(); x++) half[x] = shared[x] * 0.5;
+  t.set_posteriors(1, half);
+  t.set_posteriors(2, half);
+  t.set_posteriors(3, other);
+  t.set_mean(1, {1.2, 1.1});
+  t.set_mean(2, {0.8, 0.9});  // midpoint (1, 1)
+  one_based_matrix v(2, 2, -7.0);
+  compute_pc(1, 2, t.get(), v.get());
+  const double sign = v[1][1] > 0 ? 1.0 : -1.0;
+  EXPECT_NEAR(sign * v[1][1], 1 / std::sqrt(5.0), 2e-3);
+  EXPECT_NEAR(sign * v[2][1], 2 / std::sqrt(5.0), 2e-3);
+  EXPECT_NEAR(v[1][1] * v[1][1] + v[2][1] * v[2][1], 1.0, 1e-14);
+}
+
+TEST(AnnealingSteps, CoincidenceVarianceChoiceAndPush) {
+  test_model t({{0.0, 0.0}, {2.0, 0.0}, {0.0, 1.0}, {2.0, 1.0}}, 3, DIAG);
+  for (int k = 1; k <= 3; k++) t.set_mean(k, {1.0, 0.5});
+  t.set_spherical(1, 1.0);
+  t.set_spherical(2, 1.0);
+  t.set_spherical(3, 1.0);
+  EXPECT_EQ(the_same(1, t.get()), 2);
+  EXPECT_EQ(the_same(3, t.get()), 1);
+  t->class_variances.diagonal[2][2] = 0.0;  // a zero variance never coincides
+  EXPECT_EQ(the_same(1, t.get()), 3);
+  EXPECT_EQ(the_same(2, t.get()), 0);
+  t.set_mean(3, {1.0, 0.7});  // squared distance 0.04, not below 0.01 x 1
+  EXPECT_EQ(the_same(1, t.get()), 0);
+
+  // Largest product of variances; ties to the lower class; class 1 when none is above 0.
+  t->class_variances.diagonal[2][2] = 1.0;
+  EXPECT_EQ(find_max_variance_cluster(t.get()), 1);
+  t->class_variances.diagonal[3][1] = 1.5;
+  EXPECT_EQ(find_max_variance_cluster(t.get()), 3);
+  for (int k = 1; k <= 3; k++) t.set_spherical(k, 0.0);
+  EXPECT_EQ(find_max_variance_cluster(t.get()), 1);
+
+  // Push: the four points spread most along x about (1, 0.5); the largest variance is 4, so
+  // the means move by 0.01 x 2 along x, in opposite directions.
+  t.set_spherical(1, 4.0);
+  t.set_mean(2, {1.0, 0.5});
+  t.set_posteriors(1, {0.5, 0.5, 0.5, 0.5});
+  t.set_posteriors(2, {0.5, 0.5, 0.5, 0.5});
+  perturbe(1, 2, t.get());
+  EXPECT_NEAR(std::fabs(t->class_means[1][1] - 1.0), 0.02, 1e-15);
+  EXPECT_NEAR(t->class_means[1][1] - 1.0, 1.0 - t->class_means[2][1], 1e-15);
+  EXPECT_NEAR(t->class_means[1][2], 0.5, 1e-15);
+}
+
+TEST(Annealing, ReachesExactlyTheRequestedClassCount) {
+  for (int kind = SCALAR; kind <= FULL; kind++) {
+    test_model t(three_groups(), 3, kind);
+    use_annealing(t, 50);
+    em_da(t.get());
+    EXPECT_EQ(t->classes, 3) << kind;
+    find_classifications(t.get());
+    // One class per group.
+    const int *label = t->classifications;
+    for (int g = 0; g < 3; g++)
+      for (int x = 2; x <= GROUP_SIZE; x++) EXPECT_EQ(label[GROUP_SIZE * g + x], label[GROUP_SIZE * g + 1]) << kind;
+    EXPECT_NE(label[1], label[GROUP_SIZE + 1]);
+    EXPECT_NE(label[1], label[2 * GROUP_SIZE + 1]);
+    EXPECT_NE(label[GROUP_SIZE + 1], label[2 * GROUP_SIZE + 1]);
+  }
+}
+
+TEST(Annealing, OneClassCoolsToTheEndOfTheSchedule) {
+  // Defaults 10.0 and 0.9: 22 coolings; the last EM run uses 1 / (10 x 0.9^21).
+  test_model t(three_groups(), 1, DIAG);
+  use_annealing(t, 10);
+  em_da(t.get());
+  double temperature = 10.0;
+  for (int c = 0; c < 21; c++) temperature *= 0.9;
+  EXPECT_EQ(t->inv_temp, 1.0 / temperature);
+  EXPECT_DOUBLE_EQ(t->inv_temp, 0.913918148885551);
+
+  test_model cold(three_groups(), 1, DIAG);
+  use_annealing(cold, 10);
+  cold->init_temp = 1.0;  // one EM run at inverse temperature 0, then done
+  em_da(cold.get());
+  EXPECT_EQ(cold->inv_temp, 0.0);
+  EXPECT_EQ(cold->classes, 1);
+}
+
+TEST(Annealing, ScheduleThatNeverCoolsIsRefused) {
+  const char *const head = "rows 2 cols 1 num_clusters 2 algorithm em_annealing max_em_iterations 5 ";
+  for (const char *schedule : {"init_temp 3 schedule_scalar 1.0", "init_temp 10 schedule_scalar -0.5",
+                               "init_temp inf schedule_scalar 0.9"}) {
+    scratch_dir dir;
+    dir.write("input.txt", std::string(head) + schedule + " output_model 1 begin data 1 2");
+    run_result r = run_mogem(dir, {"input.txt", "labels.txt"});
+    EXPECT_EQ(r.exit_code, 255) << schedule;
+    EXPECT_NE(r.err.find("init_temp"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("schedule_scalar"), std::string::npos) << r.err;
+    EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
+  }
+  scratch_dir dir;
+  dir.write("input.txt", std::string(head) + "init_temp 0.5 schedule_scalar 2.0 begin data 1 2");
+  run_result cool = run_mogem(dir, {"input.txt", "labels.txt"});
+  EXPECT_EQ(cool.exit_code, 0);
+  EXPECT_EQ(dir.read("labels.txt").size(), 4u);
+}
