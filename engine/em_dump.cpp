@@ -1,7 +1,5 @@
 #include "engine/em_dump.h"
 
-#include <cstdlib>
-
 #include "distances/metric_codes.h"
 #include "engine/em_classify.h"
 #include "engine/em_fe_results.h"
@@ -45,21 +43,6 @@ void write_data(em_memory *m, FILE *fp) {
   }
 }
 
-// A missing name (no memory for it) is reported like a file that cannot be opened.
-void write_dump_file(em_memory *m, char *name, const char *what, void (*write)(em_memory *, FILE *)) {
-  if (!name) {
-    std::fprintf(stderr, "Error: no memory for the name of the %s file\n", what);
-    m->output_errors++;
-    return;
-  }
-  FILE *fp = open_output(m, name);
-  if (fp) {
-    write(m, fp);
-    close_output(m, fp, name);
-  }
-  std::free(name);
-}
-
 bool has_output_name(em_memory *m) { return m && m->params && m->params->output_filename; }
 
 const char *metric_name(int metric) {
@@ -76,7 +59,7 @@ void print_value(FILE *fid, const float value) { std::fprintf(fid, "%.5f ", stat
 
 void dumpdata(em_memory *m) {
   if (!has_output_name(m)) return;
-  write_dump_file(m, create_filename(m->params->output_filename, ".internal"), "data", write_data);
+  write_output_file(m, create_filename(m->params->output_filename, ".internal"), "data", write_data);
 }
 
 void dumpvars(em_memory *m, int step) {
@@ -89,9 +72,9 @@ void dumpvars(em_memory *m, int step) {
   char *means_name = create_filename(base, means_ext);
   char *variances_name = create_filename(base, variances_ext);
   char *labels_name = create_filename(base, labels_ext);
-  write_dump_file(m, means_name, "means snapshot", write_snapshot_means);
-  write_dump_file(m, variances_name, "variances snapshot", write_snapshot_variances);
-  write_dump_file(m, labels_name, "labels snapshot", write_snapshot_labels);
+  write_output_file(m, means_name, "means snapshot", write_snapshot_means);
+  write_output_file(m, variances_name, "variances snapshot", write_snapshot_variances);
+  write_output_file(m, labels_name, "labels snapshot", write_snapshot_labels);
 }
 
 void print_em_memory(em_memory *m) {

@@ -55,9 +55,14 @@ void write_probs(em_memory *m, FILE *fp) {
 }
 
 void write_model_file(em_memory *m, const char *ext, void (*write)(em_memory *, FILE *)) {
-  char *name = create_filename(m->params->output_filename, ext);
+  write_output_file(m, create_filename(m->params->output_filename, ext), ext, write);
+}
+
+}  // namespace
+
+void write_output_file(em_memory *m, char *name, const char *what, void (*write)(em_memory *, FILE *)) {
   if (!name) {
-    std::fprintf(stderr, "Error: no memory for the name of the %s file\n", ext);
+    std::fprintf(stderr, "Error: no memory for the name of the %s file\n", what);
     m->output_errors++;
     return;
   }
@@ -68,8 +73,6 @@ void write_model_file(em_memory *m, const char *ext, void (*write)(em_memory *, 
   }
   std::free(name);
 }
-
-}  // namespace
 
 FILE *open_output(em_memory *m, const char *name) {
   FILE *fp = std::fopen(name, "w");

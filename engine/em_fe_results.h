@@ -33,7 +33,12 @@ char *create_filename(const char *base, const char *ext);
 // covariance kind: the scalar repeated, the diagonal, or the diagonal of the full matrix.
 void class_variances(em_memory *m, double **v);
 
-// Opens name for writing, or reports it (see above) and returns null. For the dump writers too.
+// Writes one output file: opens name, has write fill it, closes it; a failure at any point is
+// reported and counted as above. Takes ownership of name (from create_filename) and frees it;
+// a null name (no memory for it) is reported with `what`.
+void write_output_file(em_memory *m, char *name, const char *what, void (*write)(em_memory *, FILE *));
+
+// Opens name for writing, or reports it (see above) and returns null.
 FILE *open_output(em_memory *m, const char *name);
 
 // Closes a stream from open_output; a write error or failing close is reported and counted.
