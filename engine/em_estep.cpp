@@ -1,48 +1,195 @@
 #include "engine/em_estep.h"
 
 #include <cmath>
+#include <memory>
+#include <vector>
+
+#include "engine/em_parallel.h"
 
 #include "nr/nr_scoped.h"
 #include "numeric/dmat_inverse.h"
-#include "numeric/dvec_ops.h"
 
 namespace {
 
-// Posteriors of the points first..last under the per-class constants already in m. Each point
-// is independent of every other, and terms holds one point's K working values.
-void posteriors_of_points(em_memory *m, int first, int last, double anneal_exponent, double *terms) {
-  const int K = m->classes;
-  const double *log_det = m->log_det, *log_p_j = m->log_p_j;
-  em_distance_op distance = m->mahalanobis_distance;
-  for (int i = first; i <= last; i++) {
-    terms[1] = -0.5 * (distance(m, i, 1) + log_det[1]);
-    double log_max_pxj = terms[1];
-    for (int k = 2; k <= K; k++) {
-      terms[k] = -0.5 * (distance(m, i, k) + log_det[k]);
-      if (terms[k] > log_max_pxj) log_max_pxj = terms[k];
+// Points handled together: their coordinates are laid out feature by feature so that the
+// distance loops run across the points of a block, each point's sum still taken over the
+// features in ascending order.
+constexpr int BLOCK = 64;
+
+// Working storage of one part of the E-step, made on the calling thread before the parts run.
+struct estep_scratch {
+  scoped_dvector coordinates;  // F x BLOCK: coordinate j of point b at [j*BLOCK + b]
+  scoped_dvector differences;  // F x BLOCK: the same layout, minus the class mean (FULL)
+  scoped_dvector partial;      // BLOCK: one entry of inverse x difference per point (FULL)
+  scoped_dvector terms;        // K x BLOCK: class k of point b at [k*BLOCK + b]
+  scoped_dvector largest;      // BLOCK: the largest log-density of each point
+  scoped_dvector reciprocal;   // BLOCK: the sum of each point's terms, then its reciprocal
+  estep_scratch(int F, int K)
+      : coordinates(0, static_cast<long>(F) * BLOCK - 1), differences(0, static_cast<long>(F) * BLOCK - 1),
+        partial(0, BLOCK - 1), terms(0, static_cast<long>(K + 1) * BLOCK - 1), largest(0, BLOCK - 1),
+        reciprocal(0, BLOCK - 1) {}
+};
+
+// Writes the squared distance of every point of the block (first .. first+count-1, laid out
+// in s.coordinates, padded to BLOCK with zeros) from class k into out[0..BLOCK-1]. Each does the
+// arithmetic of the per-point operation of its kind in the same order, point by point.
+typedef void (*block_distance_op)(em_memory *m, int k, int first, int count, estep_scratch &s, double *out);
+
+__attribute__((target_clones("avx2", "default"))) void block_distance_scalar(em_memory *m, int k, int, int, estep_scratch &s, double *__restrict out) {
+  const double *mean = m->class_means[k];
+  const double *__restrict x = s.coordinates.get();
+  for (int b = 0; b < BLOCK; b++) out[b] = 0.0;
+  for (int j = 1; j <= m->features; j++, x += BLOCK) {
+    const double mu = mean[j];
+    for (int b = 0; b < BLOCK; b++) {
+      const double d = x[b] - mu;
+      out[b] += d * d;
     }
-    double denom = 0.0;
-    for (int k = 1; k <= K; k++) {
-      terms[k] = std::exp(anneal_exponent * ((terms[k] - log_max_pxj) + log_p_j[k]));
-      denom += terms[k];
-    }
-    const double reciprocal = 1.0 / denom;
-    for (int k = 1; k <= K; k++) m->P_j_x[k][i] = terms[k] * reciprocal;
   }
+  const double inverse = m->inv_covariance.scalar[k];
+  for (int b = 0; b < BLOCK; b++) out[b] = inverse * out[b];
+}
+
+__attribute__((target_clones("avx2", "default"))) void block_distance_diag(em_memory *m, int k, int, int, estep_scratch &s, double *__restrict out) {
+  const double *mean = m->class_means[k], *inverse = m->inv_covariance.diagonal[k];
+  const double *__restrict x = s.coordinates.get();
+  for (int b = 0; b < BLOCK; b++) out[b] = 0.0;
+  for (int j = 1; j <= m->features; j++, x += BLOCK) {
+    const double mu = mean[j], inv = inverse[j];
+    for (int b = 0; b < BLOCK; b++) {
+      const double d = x[b] - mu;
+      out[b] += d * d * inv;
+    }
+  }
+}
+
+// d^T A d with A the stored inverse: for each column c, the entry sum over rows r of
+// A[r][c] d[r] (r ascending), then the dot product with d over the columns (c ascending).
+__attribute__((target_clones("avx2", "default"))) void block_distance_full(em_memory *m, int k, int, int, estep_scratch &s, double *__restrict out) {
+  const int F = m->features;
+  const double *mean = m->class_means[k];
+  double *const *inverse = m->inv_covariance.full[k];
+  const double *__restrict x = s.coordinates.get();
+  double *__restrict diff = s.differences.get();
+  double *__restrict partial = s.partial.get();
+  for (int j = 0; j < F; j++) {
+    const double mu = mean[j + 1];
+    for (int b = 0; b < BLOCK; b++) diff[j * BLOCK + b] = x[j * BLOCK + b] - mu;
+  }
+  for (int b = 0; b < BLOCK; b++) out[b] = 0.0;
+  for (int c = 1; c <= F; c++) {
+    for (int b = 0; b < BLOCK; b++) partial[b] = 0.0;
+    for (int r = 1; r <= F; r++) {
+      const double a = inverse[r][c];
+      const double *__restrict d = diff + (r - 1) * BLOCK;
+      for (int b = 0; b < BLOCK; b++) partial[b] = a * d[b] + partial[b];
+    }
+    const double *__restrict d = diff + (c - 1) * BLOCK;
+    for (int b = 0; b < BLOCK; b++) out[b] += partial[b] * d[b];
+  }
+}
+
+// Any other distance operation, called point by point.
+void block_distance_by_point(em_memory *m, int k, int first, int count, estep_scratch &, double *out) {
+  for (int b = 0; b < count; b++) out[b] = m->mahalanobis_distance(m, first + b, k);
+}
+
+block_distance_op block_distance_for(em_distance_op distance) {
+  if (distance == mahalanobis_scalar) return block_distance_scalar;
+  if (distance == mahalanobis_diag) return block_distance_diag;
+  if (distance == mahalanobis_full) return block_distance_full;
+  return block_distance_by_point;
+}
+
+// Posteriors of the points first .. first+count-1 (count <= BLOCK) under the per-class
+// constants already in m. Every point is independent of every other.
+__attribute__((target_clones("avx2", "default"))) void posteriors_of_block(em_memory *m, int first, int count, double anneal_exponent, block_distance_op distance,
+                         estep_scratch &s) {
+  const int K = m->classes, F = m->features;
+  const double *log_det = m->log_det, *log_p_j = m->log_p_j;
+  double *__restrict x = s.coordinates.get();
+  for (int b = 0; b < count; b++) {
+    const double *row = m->data[first + b];
+    for (int j = 0; j < F; j++) x[j * BLOCK + b] = row[j + 1];
+  }
+  for (int b = count; b < BLOCK; b++)
+    for (int j = 0; j < F; j++) x[j * BLOCK + b] = 0.0;
+
+  double *__restrict terms = s.terms.get();
+  double *__restrict largest = s.largest.get();
+  double *__restrict reciprocal = s.reciprocal.get();
+  for (int k = 1; k <= K; k++) {
+    double *__restrict t = terms + k * BLOCK;
+    distance(m, k, first, count, s, t);
+    const double ld = log_det[k];
+    for (int b = 0; b < BLOCK; b++) t[b] = -0.5 * (t[b] + ld);
+  }
+  // The largest log-density, without the log weights; class 1 wins ties and NaNs never win.
+  for (int b = 0; b < BLOCK; b++) largest[b] = terms[BLOCK + b];
+  for (int k = 2; k <= K; k++) {
+    const double *__restrict t = terms + k * BLOCK;
+    for (int b = 0; b < BLOCK; b++) largest[b] = t[b] > largest[b] ? t[b] : largest[b];
+  }
+  for (int b = 0; b < count; b++) reciprocal[b] = 0.0;
+  for (int k = 1; k <= K; k++) {
+    double *__restrict t = terms + k * BLOCK;
+    const double lp = log_p_j[k];
+    for (int b = 0; b < count; b++) {
+      t[b] = std::exp(anneal_exponent * ((t[b] - largest[b]) + lp));
+      reciprocal[b] += t[b];
+    }
+  }
+  for (int b = 0; b < count; b++) reciprocal[b] = 1.0 / reciprocal[b];
+  for (int k = 1; k <= K; k++) {
+    const double *__restrict t = terms + k * BLOCK;
+    double *__restrict posterior = m->P_j_x[k] + first;
+    for (int b = 0; b < count; b++) posterior[b] = t[b] * reciprocal[b];
+  }
+}
+
+// Arithmetic per point and class, to judge whether threads pay.
+double distance_cost(em_distance_op distance, int F) {
+  return distance == mahalanobis_full ? static_cast<double>(F) * F + 32 : F + 32.0;
 }
 
 }  // namespace
 
 void find_P_j_x(em_memory *m) {
-  const int K = m->classes;
-  const double d_log_2pi = std::log(EM_TWO_PI) * m->features;
+  find_P_j_x_threads(m, em_thread_count());
+}
+
+void find_P_j_x_threads(em_memory *m, int threads) {
+  const int K = m->classes, N = m->datapoints, F = m->features;
+  const double d_log_2pi = std::log(EM_TWO_PI) * F;
   const double anneal_exponent = m->params->algorithm == 0 ? m->inv_temp : 1.0;
+  // Per-class work stays on the calling thread: a covariance that cannot be factorised ends
+  // the run from here, with its message written exactly once.
   for (int k = 1; k <= K; k++) {
     m->log_det[k] = m->log_determinant(m, k) + d_log_2pi;
     m->log_p_j[k] = std::log(m->P_j[k]);
     m->build_inv_covariance(m, k);
   }
-  posteriors_of_points(m, 1, m->datapoints, anneal_exponent, m->p_x_j);
+  if (N < 1 || K < 1) return;
+
+  const block_distance_op distance = block_distance_for(m->mahalanobis_distance);
+  const int blocks = (N + BLOCK - 1) / BLOCK;
+  const int parts =
+      em_parts_for(static_cast<double>(N) * K * distance_cost(m->mahalanobis_distance, F), threads, blocks);
+  std::vector<std::unique_ptr<estep_scratch>> scratch;
+  for (int part = 0; part < parts; part++) scratch.push_back(std::make_unique<estep_scratch>(F, K));
+
+  em_run_parts(parts, [&](int part) {
+    const int first = em_range_start(1, N, parts, part, BLOCK);
+    const int end = em_range_start(1, N, parts, part + 1, BLOCK);
+    estep_scratch &s = *scratch[part];
+    for (int i = first; i < end; i += BLOCK) {
+      const int count = end - i < BLOCK ? end - i : BLOCK;
+      posteriors_of_block(m, i, count, anneal_exponent, distance, s);
+      // The working values left behind are the unnormalised terms of the last point.
+      if (i + count - 1 == N)
+        for (int k = 1; k <= K; k++) m->p_x_j[k] = s.terms.get()[k * BLOCK + count - 1];
+    }
+  });
 }
 
 double log_determinant_scalar(em_memory *m, int k) {
@@ -81,11 +228,18 @@ double mahalanobis_diag(em_memory *m, int i, int k) {
 }
 
 double mahalanobis_full(em_memory *m, int i, int k) {
+  // The product inverse x difference is taken one column at a time (its entries are needed
+  // only for the dot product), so nothing is allocated per call.
   const int F = m->features;
-  scoped_dvector result(1, F), diff(1, F);
-  subtract_dvec(m->data[i], m->class_means[k], diff.get(), F);
-  left_mult_dmatrix(m->inv_covariance.full[k], F, F, diff.get(), result.get());
-  return dot_product_dvec(result.get(), diff.get(), F);
+  const double *x = m->data[i], *mean = m->class_means[k];
+  double *const *inverse = m->inv_covariance.full[k];
+  double sum = 0.0;
+  for (int c = 1; c <= F; c++) {
+    double entry = 0.0;
+    for (int r = 1; r <= F; r++) entry = inverse[r][c] * (x[r] - mean[r]) + entry;
+    sum += entry * (x[c] - mean[c]);
+  }
+  return sum;
 }
 
 void inv_covariance_scalar(em_memory *m, int k) {

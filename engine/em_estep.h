@@ -18,8 +18,13 @@ constexpr double EM_TWO_PI = 6.283185307179586;
 // P_j_x[k][i]. p_x_j is left with the unnormalised terms of point N. Nothing guards the
 // logarithms or the normaliser: a zero variance or weight gives -inf, and a point whose terms
 // all underflow gets NaN posteriors. A covariance that cannot be factorised (FULL) ends the
-// run through NR_error.
+// run through NR_error. The per-class constants are computed on the calling thread; the points
+// are shared among at most em_thread_count() threads (em_parallel.h), with results that do
+// not depend on the count.
 void find_P_j_x(em_memory *m);
+
+// find_P_j_x on at most `threads` threads.
+void find_P_j_x_threads(em_memory *m, int threads);
 
 // Natural log of the determinant of the covariance of class k.
 double log_determinant_scalar(em_memory *m, int k);  // F ln(variance)

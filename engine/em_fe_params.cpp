@@ -11,6 +11,7 @@
 
 #include "distances/metric_codes.h"
 #include "engine/em_fe.h"
+#include "engine/em_fe_data.h"
 #include "engine/em_fe_memory.h"
 #include "initializations/init_methods.h"
 #include "nr/nr_util.h"
@@ -249,14 +250,16 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, em_memory *
 
   *m = allocate_em_memory(p);
   double **data = (*m)->data;
+  number_stream numbers(fp);
   for (int i = 1; i <= p->num_data; i++) {
     for (int j = 1; j <= p->num_features; j++) {
-      if (std::fscanf(fp, "%lf", &data[i][j]) != 1) {
+      const number_status status = numbers.read(&data[i][j]);
+      if (status != NUMBER_READ) {
         char message[700];
         std::snprintf(message, sizeof message,
                       "Could not read data from the parameter file %s: row %d, column %d is %s (the file "
                       "must hold %d rows of %d numbers after \"begin\" and its value)\n",
-                      filename, i, j, std::feof(fp) ? "missing" : "not a number", p->num_data, p->num_features);
+                      filename, i, j, status == NUMBER_MISSING ? "missing" : "not a number", p->num_data, p->num_features);
         (assert)(0, message);
       }
     }

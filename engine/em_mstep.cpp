@@ -1,27 +1,195 @@
 #include "engine/em_mstep.h"
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "engine/em_classify.h"
+#include "engine/em_parallel.h"
+#include "nr/nr_scoped.h"
 #include "normalizations/norm_data.h"
 
 namespace {
+
+// Points visited together: a block of data rows stays in cache while every class of a part
+// adds it in, so the data stream through memory once per update rather than once per class.
+constexpr int BLOCK = 64;
 
 void rescale_means_if_needed(em_memory *m) {
   if (need_norm(m)) norm_data(m->class_means, m->classes, m->features, EUCLIDEAN_NORM, 0.0);
 }
 
+// One share of an update: class k, features (or covariance rows) first..last.
+struct unit {
+  int k, first, last;
+};
+
+// The classes 1..K, each cut into enough feature ranges that `parts` parts all get work.
+std::vector<unit> units_of(int K, int F, int parts) {
+  const int pieces = K >= parts ? 1 : (parts + K - 1) / K;
+  std::vector<unit> units;
+  for (int k = 1; k <= K; k++)
+    for (int piece = 0; piece < pieces; piece++) {
+      const int first = em_range_start(1, F, pieces, piece, 1), end = em_range_start(1, F, pieces, piece + 1, 1);
+      if (first < end) units.push_back({k, first, end - 1});
+    }
+  return units;
+}
+
+// Runs add(units[u], first_point, last_point) for every unit, over the points in blocks, with
+// the units shared among the parts; within a part each unit sees the blocks in ascending order.
+template <typename Add>
+void over_units(em_memory *m, const std::vector<unit> &units, int parts, Add add) {
+  const int N = m->datapoints;
+  const int count = static_cast<int>(units.size());
+  if (parts > count) parts = count;
+  em_run_parts(parts, [&](int part) {
+    const int from = em_range_start(0, count - 1, parts, part, 1), to = em_range_start(0, count - 1, parts, part + 1, 1);
+    for (int i = 1; i <= N; i += BLOCK) {
+      const int last = i + BLOCK - 1 < N ? i + BLOCK - 1 : N;
+      for (int u = from; u < to; u++) add(units[u], i, last);
+    }
+  });
+}
+
+int parts_for(em_memory *m, double per_point) {
+  return em_parts_for(static_cast<double>(m->datapoints) * m->classes * per_point, em_thread_count(), m->classes * m->features);
+}
+
+// Four doubles handled as one; on targets without such registers the compiler splits them.
+typedef double lanes __attribute__((vector_size(32)));
+
+__attribute__((always_inline)) inline void load(lanes &v, const double *p) { std::memcpy(&v, p, sizeof v); }
+
+__attribute__((always_inline)) inline void store(double *p, const lanes &v) { std::memcpy(p, &v, sizeof v); }
+
+// Adds w x to mean[j0 .. j0 + 4V - 1] (and x (w x) to variance[..] when SQUARES) for the
+// points first..last, point by point; the sums stay in registers for the whole block.
+template <int V, bool SQUARES>
+__attribute__((always_inline)) inline void add_weighted_rows(em_memory *m, const double *posterior, int first, int last, int j0, double *mean,
+                              double *variance) {
+  lanes sum[V], square[V];
+  for (int v = 0; v < V; v++) {
+    load(sum[v], mean + j0 + 4 * v);
+    if (SQUARES) load(square[v], variance + j0 + 4 * v);
+  }
+  for (int i = first; i <= last; i++) {
+    const double w = posterior[i];
+    if (w == 0.0) continue;
+    const double *x = m->data[i] + j0;
+    const lanes weight = {w, w, w, w};
+    for (int v = 0; v < V; v++) {
+      lanes value;
+      load(value, x + 4 * v);
+      sum[v] += weight * value;
+      if (SQUARES) square[v] += value * (weight * value);
+    }
+  }
+  for (int v = 0; v < V; v++) {
+    store(mean + j0 + 4 * v, sum[v]);
+    if (SQUARES) store(variance + j0 + 4 * v, square[v]);
+  }
+}
+
+template <bool SQUARES>
+__attribute__((always_inline)) inline void add_unit(em_memory *m, const unit &u, int first, int last) {
+  const double *posterior = m->P_j_x[u.k];
+  double *mean = m->class_means[u.k];
+  double *variance = SQUARES ? m->class_variances.diagonal[u.k] : nullptr;
+  int j = u.first;
+  for (; j + 15 <= u.last; j += 16) add_weighted_rows<4, SQUARES>(m, posterior, first, last, j, mean, variance);
+  for (; j + 7 <= u.last; j += 8) add_weighted_rows<2, SQUARES>(m, posterior, first, last, j, mean, variance);
+  for (; j + 3 <= u.last; j += 4) add_weighted_rows<1, SQUARES>(m, posterior, first, last, j, mean, variance);
+  for (; j <= u.last; j++) {
+    for (int i = first; i <= last; i++) {
+      const double w = posterior[i];
+      if (w == 0.0) continue;
+      const double x = m->data[i][j];
+      mean[j] += w * x;
+      if (SQUARES) variance[j] += x * (w * x);
+    }
+  }
+}
+
+__attribute__((target_clones("avx2", "default"))) void add_means(em_memory *m, const unit &u, int first, int last) {
+  add_unit<false>(m, u, first, last);
+}
+
+__attribute__((target_clones("avx2", "default"))) void add_means_and_squares(em_memory *m, const unit &u, int first,
+                                                                           int last) {
+  add_unit<true>(m, u, first, last);
+}
+
+// Adds the weighted squared distances of the block's points (coordinates laid out feature by
+// feature in x, `count` of them) from the mean of class k to *sum, point by point in ascending
+// order; squared[] holds BLOCK working values.
+__attribute__((target_clones("avx2", "default"))) void add_squared_distances(em_memory *m, int k, int first, int count,
+                                                                           const double *__restrict x,
+                                                                           double *__restrict squared, double *sum) {
+  const double *posterior = m->P_j_x[k] + first;
+  const double *mean = m->class_means[k];
+  for (int b = 0; b < BLOCK; b++) squared[b] = 0.0;
+  for (int j = 1; j <= m->features; j++, x += BLOCK) {
+    const double mu = mean[j];
+    for (int b = 0; b < BLOCK; b++) {
+      const double d = mu - x[b];
+      squared[b] += d * d;
+    }
+  }
+  double s = *sum;
+  for (int b = 0; b < count; b++) {
+    const double w = posterior[b];
+    if (w == 0.0) continue;
+    s += w * squared[b];
+  }
+  *sum = s;
+}
+
+// FULL: the upper-triangle products of rows u.first..u.last for points first..last, added to
+// the class's private accumulator (F rows of `width` entries, width a multiple of 4; entries
+// left of the diagonal are worked but never used). d[] holds width working values.
+__attribute__((target_clones("avx2", "default"))) void add_products(em_memory *m, const unit &u, int first, int last,
+                                                                  double *__restrict sums, int width,
+                                                                  double *__restrict d) {
+  const int F = m->features;
+  const double *posterior = m->P_j_x[u.k];
+  const double *mean = m->class_means[u.k];
+  for (int i = first; i <= last; i++) {
+    const double w = posterior[i];
+    if (w == 0.0) continue;
+    const double *x = m->data[i];
+    for (int s = 1; s <= F; s++) d[s - 1] = mean[s] - x[s];
+    for (int r = u.first; r <= u.last; r++) {
+      const double weighted = w * d[r - 1];
+      double *__restrict row = sums + static_cast<long>(r - 1) * width;
+      for (int s = (r - 1) & ~3; s < width; s += 4) {
+        row[s] += weighted * d[s];
+        row[s + 1] += weighted * d[s + 1];
+        row[s + 2] += weighted * d[s + 2];
+        row[s + 3] += weighted * d[s + 3];
+      }
+    }
+  }
+}
+
 }  // namespace
 
 double update_P_j(em_memory *m) {
-  const int N = m->datapoints;
+  const int N = m->datapoints, K = m->classes;
   const double points = N;
+  std::vector<double> sums(K + 1, 0.0);
+  const int parts = em_parts_for(static_cast<double>(N) * K, em_thread_count(), K);
+  em_run_parts(parts, [&](int part) {
+    for (int k = em_range_start(1, K, parts, part, 1); k < em_range_start(1, K, parts, part + 1, 1); k++) {
+      const double *posterior = m->P_j_x[k];
+      double sum = 0.0;
+      for (int i = 1; i <= N; i++) sum += posterior[i];
+      sums[k] = sum;
+    }
+  });
   double delta = 0.0;
-  for (int k = 1; k <= m->classes; k++) {
-    const double *posterior = m->P_j_x[k];
-    double sum = 0.0;
-    for (int i = 1; i <= N; i++) sum += posterior[i];
-    const double weight = sum / points;
+  for (int k = 1; k <= K; k++) {
+    const double weight = sums[k] / points;
     delta += std::fabs(weight - m->P_j[k]);
     m->P_j[k] = weight;
   }
@@ -30,69 +198,69 @@ double update_P_j(em_memory *m) {
 
 void update_means(em_memory *m) {
   const int N = m->datapoints, F = m->features;
+  const int parts = parts_for(m, F);
+  std::vector<unit> units;
+  for (const unit &u : units_of(m->classes, F, parts)) {
+    if (m->P_j[u.k] * N == 0.0) continue;
+    for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
+    units.push_back(u);
+  }
+  over_units(m, units, parts, [m](const unit &u, int first, int last) { add_means(m, u, first, last); });
   for (int k = 1; k <= m->classes; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
     const double inv = 1.0 / effective_weight;
-    const double *posterior = m->P_j_x[k];
-    double *mean = m->class_means[k];
-    for (int j = 1; j <= F; j++) mean[j] = 0.0;
-    for (int i = 1; i <= N; i++) {
-      const double w = posterior[i];
-      if (w == 0.0) continue;
-      const double *x = m->data[i];
-      for (int j = 1; j <= F; j++) mean[j] += w * x[j];
-    }
-    for (int j = 1; j <= F; j++) mean[j] *= inv;
+    for (int j = 1; j <= F; j++) m->class_means[k][j] *= inv;
   }
   rescale_means_if_needed(m);
 }
 
 void update_variances_scalar(em_memory *m) {
-  const int N = m->datapoints, F = m->features;
+  const int N = m->datapoints, F = m->features, K = m->classes;
   const double values = N * F;  // an integer product, as the count of summed squares
-  for (int k = 1; k <= m->classes; k++) {
-    const double effective_weight = values * m->P_j[k];
-    if (effective_weight == 0.0) continue;
-    const double *posterior = m->P_j_x[k];
-    const double *mean = m->class_means[k];
-    double sum = 0.0;
-    for (int i = 1; i <= N; i++) {
-      const double w = posterior[i];
-      if (w == 0.0) continue;
-      const double *x = m->data[i];
-      double squared_distance = 0.0;
-      for (int j = 1; j <= F; j++) {
-        const double d = mean[j] - x[j];
-        squared_distance += d * d;
-      }
-      sum += w * squared_distance;
+  const int parts = em_parts_for(static_cast<double>(N) * K * F, em_thread_count(), K);
+  std::vector<unit> units;  // whole classes: each has a single sum
+  for (int k = 1; k <= K; k++)
+    if (values * m->P_j[k] != 0.0) units.push_back({k, 1, F});
+  std::vector<double> sums(K + 1, 0.0);
+  scoped_dmatrix squared(0, parts - 1, 0, BLOCK - 1);
+  scoped_dmatrix coordinates(0, parts - 1, 0, static_cast<long>(F) * BLOCK - 1);
+  const int used = parts < static_cast<int>(units.size()) ? parts : static_cast<int>(units.size());
+  em_run_parts(used, [&](int part) {
+    const int count = static_cast<int>(units.size());
+    const int from = em_range_start(0, count - 1, used, part, 1), to = em_range_start(0, count - 1, used, part + 1, 1);
+    double *x = coordinates.get()[part];
+    for (int i = 1; i <= N; i += BLOCK) {
+      const int count = N - i + 1 < BLOCK ? N - i + 1 : BLOCK;
+      for (int b = 0; b < BLOCK; b++)
+        for (int j = 0; j < F; j++) x[j * BLOCK + b] = b < count ? m->data[i + b][j + 1] : 0.0;
+      for (int u = from; u < to; u++)
+        add_squared_distances(m, units[u].k, i, count, x, squared.get()[part], &sums[units[u].k]);
     }
-    double variance = sum / effective_weight;
+  });
+  for (const unit &u : units) {
+    double variance = sums[u.k] / (values * m->P_j[u.k]);
     if (variance < VARIANCE_FLOOR) variance = VARIANCE_FLOOR;
-    m->class_variances.scalar[k] = variance;
+    m->class_variances.scalar[u.k] = variance;
   }
 }
 
 void update_means_and_variances_diag(em_memory *m) {
   const int N = m->datapoints, F = m->features;
+  const int parts = parts_for(m, 2.0 * F);
+  std::vector<unit> units;
+  for (const unit &u : units_of(m->classes, F, parts)) {
+    if (m->P_j[u.k] * N == 0.0) continue;
+    for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = m->class_variances.diagonal[u.k][j] = 0.0;
+    units.push_back(u);
+  }
+  over_units(m, units, parts, [m](const unit &u, int first, int last) { add_means_and_squares(m, u, first, last); });
   for (int k = 1; k <= m->classes; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
     const double inv = 1.0 / effective_weight;
-    const double *posterior = m->P_j_x[k];
     double *mean = m->class_means[k];
     double *variance = m->class_variances.diagonal[k];
-    for (int j = 1; j <= F; j++) mean[j] = variance[j] = 0.0;
-    for (int i = 1; i <= N; i++) {
-      const double w = posterior[i];
-      if (w == 0.0) continue;
-      const double *x = m->data[i];
-      for (int j = 1; j <= F; j++) {
-        mean[j] += w * x[j];
-        variance[j] += x[j] * (w * x[j]);
-      }
-    }
     for (int j = 1; j <= F; j++) {
       mean[j] *= inv;
       variance[j] = variance[j] * inv - mean[j] * mean[j];
@@ -103,27 +271,37 @@ void update_means_and_variances_diag(em_memory *m) {
 }
 
 void update_variances_full(em_memory *m) {
-  const int N = m->datapoints, F = m->features;
-  for (int k = 1; k <= m->classes; k++) {
+  const int N = m->datapoints, F = m->features, K = m->classes;
+  const int width = (F + 3) & ~3;
+  const int parts = parts_for(m, 0.5 * F * F);
+  std::vector<unit> units;
+  for (const unit &u : units_of(K, F, parts))
+    if (m->P_j[u.k] * N != 0.0) units.push_back(u);
+  // Private sums, one F x width matrix per class, and one difference row per part.
+  scoped_dvector sums(0, static_cast<long>(K) * F * width - 1);
+  scoped_dmatrix differences(0, parts - 1, 0, width - 1);
+  for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
+  for (int part = 0; part < parts; part++)
+    for (int s = 0; s < width; s++) differences.get()[part][s] = 0.0;
+  const int used = parts < static_cast<int>(units.size()) ? parts : static_cast<int>(units.size());
+  em_run_parts(used, [&](int part) {
+    const int count = static_cast<int>(units.size());
+    const int from = em_range_start(0, count - 1, used, part, 1), to = em_range_start(0, count - 1, used, part + 1, 1);
+    for (int i = 1; i <= N; i += BLOCK) {
+      const int last = i + BLOCK - 1 < N ? i + BLOCK - 1 : N;
+      for (int u = from; u < to; u++)
+        add_products(m, units[u], i, last, sums.get() + static_cast<long>(units[u].k - 1) * F * width, width,
+                     differences.get()[part]);
+    }
+  });
+  for (int k = 1; k <= K; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
     const double inv = 1.0 / effective_weight;
-    const double *posterior = m->P_j_x[k];
-    const double *mean = m->class_means[k];
     double **V = m->class_variances.full[k];
+    const double *class_sums = sums.get() + static_cast<long>(k - 1) * F * width;
     for (int r = 1; r <= F; r++)
-      for (int s = r; s <= F; s++) V[r][s] = 0.0;
-    for (int i = 1; i <= N; i++) {
-      const double w = posterior[i];
-      if (w == 0.0) continue;
-      const double *x = m->data[i];
-      for (int r = 1; r <= F; r++) {
-        const double weighted = w * (mean[r] - x[r]);
-        for (int s = r; s <= F; s++) V[r][s] += weighted * (mean[s] - x[s]);
-      }
-    }
-    for (int r = 1; r <= F; r++)
-      for (int s = r; s <= F; s++) V[r][s] *= inv;
+      for (int s = r; s <= F; s++) V[r][s] = class_sums[static_cast<long>(r - 1) * width + (s - 1)] * inv;
     for (int r = 1; r <= F; r++)
       if (V[r][r] < VARIANCE_FLOOR) V[r][r] = VARIANCE_FLOOR;
     for (int r = 1; r <= F; r++)

@@ -1,0 +1,30 @@
+// Splitting the EM steps over threads without changing a bit of their results.
+//
+// Work is cut into parts whose outputs are disjoint (ranges of data points, or classes and
+// features); every accumulator lives in exactly one part and adds its terms in ascending
+// data-point order, so the results are those of one thread whatever the thread count.
+#ifndef MOGEM_ENGINE_EM_PARALLEL_H
+#define MOGEM_ENGINE_EM_PARALLEL_H
+
+#include <functional>
+
+// Largest thread count a run uses: the number of cores, or the value of the environment
+// variable MOGEM_THREADS when that is a smaller positive integer. Read once per process; a
+// value that is not a positive integer is reported once on standard error and ignored.
+int em_thread_count();
+
+// Number of parts worth running for `work` units of arithmetic on at most `threads` threads:
+// small problems stay on the calling thread, where starting threads would cost more than it
+// saves. Always at least 1 and at most max_parts.
+int em_parts_for(double work, int threads, int max_parts);
+
+// Runs task(part) for part = 0..parts-1: part 0 on the calling thread, every other part on a
+// thread of its own; returns when all have finished. When parts throw, the exception of the
+// lowest such part is rethrown on the calling thread after every part has ended.
+void em_run_parts(int parts, const std::function<void(int part)> &task);
+
+// First index of part `part` when first..last (inclusive) is cut into `parts` contiguous
+// ranges whose lengths are multiples of `grain` (except the last); part = parts gives last + 1.
+int em_range_start(int first, int last, int parts, int part, int grain);
+
+#endif
