@@ -1,0 +1,135 @@
+// The buffered number reader against the C library's own stream reader, fscanf "%lf", on the
+// same bytes: every number must come out bit for bit the same, and the reading must stop at
+// the same place for the same reason, whatever the buffer size.
+#include "engine/em_fe_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct reading {
+  std::vector<uint64_t> bits;  // every number read, as its bit pattern
+  number_status end;           // why reading stopped
+};
+
+FILE *stream_of(const std::string &text) {
+  FILE *fp = std::tmpfile();
+  std::fwrite(text.data(), 1, text.size(), fp);
+  std::rewind(fp);
+  return fp;
+}
+
+uint64_t bits_of(double v) {
+  uint64_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+reading with_fscanf(const std::string &text) {
+  FILE *fp = stream_of(text);
+  reading r;
+  double v;
+  while (std::fscanf(fp, "%lf", &v) == 1) r.bits.push_back(bits_of(v));
+  r.end = std::feof(fp) ? NUMBER_MISSING : NUMBER_NOT_A_NUMBER;
+  std::fclose(fp);
+  return r;
+}
+
+reading with_number_stream(const std::string &text, std::size_t buffer_bytes) {
+  FILE *fp = stream_of(text);
+  reading r;
+  {
+    number_stream numbers(fp, buffer_bytes);
+    double v;
+    number_status status;
+    while ((status = numbers.read(&v)) == NUMBER_READ) r.bits.push_back(bits_of(v));
+    r.end = status;
+  }
+  std::fclose(fp);
+  return r;
+}
+
+// Plain decimal tokens: the from_chars path (and the library's path where it is out of range).
+std::string plain_token(std::mt19937_64 &rng) {
+  auto digits = [&](int n) {
+    std::string s;
+    for (int i = 0; i < n; i++) s += static_cast<char>('0' + rng() % 10);
+    return s;
+  };
+  std::string t;
+  if (rng() % 3 == 0) t += rng() % 2 ? "-" : "+";
+  const int length = rng() % 8 == 0 ? 1 + rng() % 40 : 1 + rng() % 10;
+  const int point = rng() % (length + 2);
+  t += digits(point);
+  if (point <= length) t += "." + digits(length - point);
+  if (t.find_first_of("0123456789") == std::string::npos) t += "7";
+  if (rng() % 2) {
+    t += rng() % 2 ? "e" : "E";
+    if (rng() % 2) t += rng() % 2 ? "-" : "+";
+    const int exponent = rng() % 4 == 0 ? rng() % 400 : rng() % 40;
+    t += std::to_string(exponent);
+  }
+  return t;
+}
+
+const char *const special_tokens[] = {
+    "1.7976931348623157e308", "1.7976931348623159e308", "1.797693134862315807e308", "2.2250738585072014e-308",
+    "2.2250738585072011e-308", "4.9406564584124654e-324", "2.4703282292062327e-324", "2.4703282292062328e-324",
+    "1e-400", "-1e-400", "1e400", "-1e400", "0", "-0", "+0", "0e0", "-0.0e-999", "000000000000000000001.5",
+    "0x1p3", "0x.8", "-0X1P-2", "0x1.fffffffffffffp1023", "0x1p-1074", "inf", "-INF", "infinity", "+Infinity",
+    "nan", "NAN", "nan(123)", "-nan", "1e", "1e+", "1E-", "1.5-2", "1e5x", "2.5.5", ".", "-", "+", "..5", "1..2",
+    "0x", "0xg", "infx", "in", "nanq", "abc", "1,5", "e5", ".e5", "-.5", "5.", "+.5e-3", "0x1p", "1e5e5", "--1",
+    "9999999999999999999999999999999999999999.999999999999999999999e-25", "\x01", "12\x7f",
+};
+
+const char *const spaces[] = {" ", "  ", "\t", "\n", "\r\n", "\v", "\f", " \n\t"};
+
+}  // namespace
+
+TEST(NumberStream, PlainDecimalsReadAsFscanfReadsThem) {
+  std::mt19937_64 rng(20261207);
+  std::string text;
+  for (int n = 0; n < 200000; n++) text += plain_token(rng) + spaces[rng() % 8];
+  const reading want = with_fscanf(text);
+  ASSERT_EQ(want.bits.size(), 200000u);
+  const reading got = with_number_stream(text, 1 << 20);
+  EXPECT_EQ(got.bits, want.bits);
+  EXPECT_EQ(got.end, want.end);
+}
+
+TEST(NumberStream, EveryNotationStopsWhereFscanfStops) {
+  std::mt19937_64 rng(7);
+  const int specials = sizeof special_tokens / sizeof *special_tokens;
+  const std::size_t buffers[] = {1, 2, 3, 5, 8, 13, 64, 1 << 20};
+  for (int trial = 0; trial < 3000; trial++) {
+    std::string text;
+    if (rng() % 4 == 0) text += spaces[rng() % 8];
+    const int tokens = 1 + rng() % 6;
+    for (int n = 0; n < tokens; n++) {
+      text += rng() % 3 ? plain_token(rng) : special_tokens[rng() % specials];
+      if (n + 1 < tokens || rng() % 2) text += spaces[rng() % 8];  // sometimes none at the end
+    }
+    const reading want = with_fscanf(text);
+    const std::size_t buffer = buffers[rng() % 8];
+    const reading got = with_number_stream(text, buffer);
+    ASSERT_EQ(got.bits, want.bits) << "text [" << text << "], buffer " << buffer;
+    ASSERT_EQ(got.end, want.end) << "text [" << text << "], buffer " << buffer;
+  }
+}
+
+TEST(NumberStream, ATokenLongerThanTheBufferIsReadWhole) {
+  const std::string digits(5000, '3');
+  const std::string text = "1 " + digits + "e-4990 0." + digits + " x";
+  for (std::size_t buffer : {1u, 7u, 4096u}) {
+    const reading want = with_fscanf(text), got = with_number_stream(text, buffer);
+    EXPECT_EQ(got.bits, want.bits);
+    EXPECT_EQ(got.end, NUMBER_NOT_A_NUMBER);
+    EXPECT_EQ(want.bits.size(), 3u);
+  }
+}
