@@ -1,6 +1,7 @@
 #include "engine/em_estep.h"
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -20,13 +21,12 @@ constexpr int BLOCK = 64;
 struct estep_scratch {
   scoped_dvector coordinates;  // F x BLOCK: coordinate j of point b at [j*BLOCK + b]
   scoped_dvector differences;  // F x BLOCK: the same layout, minus the class mean (FULL)
-  scoped_dvector partial;      // BLOCK: one entry of inverse x difference per point (FULL)
   scoped_dvector terms;        // K x BLOCK: class k of point b at [k*BLOCK + b]
   scoped_dvector largest;      // BLOCK: the largest log-density of each point
   scoped_dvector reciprocal;   // BLOCK: the sum of each point's terms, then its reciprocal
   estep_scratch(int F, int K)
       : coordinates(0, static_cast<long>(F) * BLOCK - 1), differences(0, static_cast<long>(F) * BLOCK - 1),
-        partial(0, BLOCK - 1), terms(0, static_cast<long>(K + 1) * BLOCK - 1), largest(0, BLOCK - 1),
+        terms(0, static_cast<long>(K + 1) * BLOCK - 1), largest(0, BLOCK - 1),
         reciprocal(0, BLOCK - 1) {}
 };
 
@@ -63,29 +63,46 @@ __attribute__((target_clones("avx2", "default"))) void block_distance_diag(em_me
   }
 }
 
+// Four doubles handled as one; on targets without such registers the compiler splits them.
+typedef double lanes __attribute__((vector_size(32)));
+
+__attribute__((always_inline)) inline void load(lanes &v, const double *p) { std::memcpy(&v, p, sizeof v); }
+
+__attribute__((always_inline)) inline void store(double *p, const lanes &v) { std::memcpy(p, &v, sizeof v); }
+
 // d^T A d with A the stored inverse: for each column c, the entry sum over rows r of
-// A[r][c] d[r] (r ascending), then the dot product with d over the columns (c ascending).
-__attribute__((target_clones("avx2", "default"))) void block_distance_full(em_memory *m, int k, int, int, estep_scratch &s, double *__restrict out) {
+// A[r][c] d[r] (r ascending, from 0), then the dot product with d over the columns (c
+// ascending). Sixteen points at a time keep their column entries in registers.
+__attribute__((target_clones("avx2", "default"))) void block_distance_full(em_memory *m, int k, int, int,
+                                                                         estep_scratch &s, double *__restrict out) {
   const int F = m->features;
   const double *mean = m->class_means[k];
   double *const *inverse = m->inv_covariance.full[k];
   const double *__restrict x = s.coordinates.get();
   double *__restrict diff = s.differences.get();
-  double *__restrict partial = s.partial.get();
   for (int j = 0; j < F; j++) {
     const double mu = mean[j + 1];
     for (int b = 0; b < BLOCK; b++) diff[j * BLOCK + b] = x[j * BLOCK + b] - mu;
   }
   for (int b = 0; b < BLOCK; b++) out[b] = 0.0;
   for (int c = 1; c <= F; c++) {
-    for (int b = 0; b < BLOCK; b++) partial[b] = 0.0;
-    for (int r = 1; r <= F; r++) {
-      const double a = inverse[r][c];
-      const double *__restrict d = diff + (r - 1) * BLOCK;
-      for (int b = 0; b < BLOCK; b++) partial[b] = a * d[b] + partial[b];
+    const double *dc = diff + (c - 1) * BLOCK;
+    for (int b = 0; b < BLOCK; b += 16) {
+      lanes e0 = {0.0, 0.0, 0.0, 0.0}, e1 = e0, e2 = e0, e3 = e0;
+      const double *d = diff + b;
+      for (int r = 1; r <= F; r++, d += BLOCK) {
+        const double a = inverse[r][c];
+        const lanes av = {a, a, a, a};
+        lanes d0, d1, d2, d3;
+        load(d0, d), load(d1, d + 4), load(d2, d + 8), load(d3, d + 12);
+        e0 = av * d0 + e0, e1 = av * d1 + e1, e2 = av * d2 + e2, e3 = av * d3 + e3;
+      }
+      lanes o, dv;
+      load(o, out + b), load(dv, dc + b), store(out + b, o + e0 * dv);
+      load(o, out + b + 4), load(dv, dc + b + 4), store(out + b + 4, o + e1 * dv);
+      load(o, out + b + 8), load(dv, dc + b + 8), store(out + b + 8, o + e2 * dv);
+      load(o, out + b + 12), load(dv, dc + b + 12), store(out + b + 12, o + e3 * dv);
     }
-    const double *__restrict d = diff + (c - 1) * BLOCK;
-    for (int b = 0; b < BLOCK; b++) out[b] += partial[b] * d[b];
   }
 }
 

@@ -69,6 +69,7 @@ template <int V, bool SQUARES>
 __attribute__((always_inline)) inline void add_weighted_rows(em_memory *m, const double *posterior, int first, int last, int j0, double *mean,
                               double *variance) {
   lanes sum[V], square[V];
+  #pragma GCC unroll 4
   for (int v = 0; v < V; v++) {
     load(sum[v], mean + j0 + 4 * v);
     if (SQUARES) load(square[v], variance + j0 + 4 * v);
@@ -78,6 +79,7 @@ __attribute__((always_inline)) inline void add_weighted_rows(em_memory *m, const
     if (w == 0.0) continue;
     const double *x = m->data[i] + j0;
     const lanes weight = {w, w, w, w};
+    #pragma GCC unroll 4
     for (int v = 0; v < V; v++) {
       lanes value;
       load(value, x + 4 * v);
@@ -85,6 +87,7 @@ __attribute__((always_inline)) inline void add_weighted_rows(em_memory *m, const
       if (SQUARES) square[v] += value * (weight * value);
     }
   }
+  #pragma GCC unroll 4
   for (int v = 0; v < V; v++) {
     store(mean + j0 + 4 * v, sum[v]);
     if (SQUARES) store(variance + j0 + 4 * v, square[v]);
@@ -145,31 +148,74 @@ __attribute__((target_clones("avx2", "default"))) void add_squared_distances(em_
   *sum = s;
 }
 
-// FULL: the upper-triangle products of rows u.first..u.last for points first..last, added to
-// the class's private accumulator (F rows of `width` entries, width a multiple of 4; entries
-// left of the diagonal are worked but never used). d[] holds width working values.
+// FULL: adds, for the `count` points of a block held as differences from the class mean
+// (d, `width` entries a point, zero padded) and weighted differences (wd, F entries a point),
+// wd[r] x d[s] to sums[r][s] for R rows from r and 4C columns from q, point by point; the sums
+// stay in registers for the whole block.
+template <int R, int C>
+__attribute__((always_inline)) inline void add_product_tile(const double *d, const double *wd, int count, int F,
+                                                            int width, int r, int q, double *sums) {
+  lanes sum[R][C];
+  #pragma GCC unroll 4
+  for (int rr = 0; rr < R; rr++)
+    #pragma GCC unroll 4
+    for (int cc = 0; cc < C; cc++) load(sum[rr][cc], sums + static_cast<long>(r - 1 + rr) * width + q + 4 * cc);
+  for (int t = 0; t < count; t++, d += width, wd += F) {
+    lanes column[C];
+    #pragma GCC unroll 4
+    for (int cc = 0; cc < C; cc++) load(column[cc], d + q + 4 * cc);
+    #pragma GCC unroll 4
+    for (int rr = 0; rr < R; rr++) {
+      const double w = wd[r - 1 + rr];
+      const lanes weighted = {w, w, w, w};
+      #pragma GCC unroll 4
+      for (int cc = 0; cc < C; cc++) sum[rr][cc] += weighted * column[cc];
+    }
+  }
+  #pragma GCC unroll 4
+  for (int rr = 0; rr < R; rr++)
+    #pragma GCC unroll 4
+    for (int cc = 0; cc < C; cc++) store(sums + static_cast<long>(r - 1 + rr) * width + q + 4 * cc, sum[rr][cc]);
+}
+
+template <int R>
+__attribute__((always_inline)) inline void add_product_rows(const double *d, const double *wd, int count, int F,
+                                                            int width, int r, double *sums) {
+  // Columns from the 4-aligned one at or left of the diagonal; those left of it are never used.
+  for (int q = (r - 1) & ~3; q < width; q += 16) {
+    switch ((width - q) / 4 < 4 ? (width - q) / 4 : 4) {
+      case 1: add_product_tile<R, 1>(d, wd, count, F, width, r, q, sums); break;
+      case 2: add_product_tile<R, 2>(d, wd, count, F, width, r, q, sums); break;
+      case 3: add_product_tile<R, 3>(d, wd, count, F, width, r, q, sums); break;
+      default: add_product_tile<R, 4>(d, wd, count, F, width, r, q, sums); break;
+    }
+  }
+}
+
+// FULL: the upper-triangle products of rows u.first..u.last for the points first..last, added
+// to the class's private sums (F rows of `width` entries, width a multiple of 4). d and wd are
+// working storage of BLOCK x width and BLOCK x F values; d's padding columns must be 0.
 __attribute__((target_clones("avx2", "default"))) void add_products(em_memory *m, const unit &u, int first, int last,
                                                                   double *__restrict sums, int width,
-                                                                  double *__restrict d) {
+                                                                  double *__restrict d, double *__restrict wd) {
   const int F = m->features;
   const double *posterior = m->P_j_x[u.k];
   const double *mean = m->class_means[u.k];
+  int count = 0;  // the points of the block the class has weight on
   for (int i = first; i <= last; i++) {
     const double w = posterior[i];
     if (w == 0.0) continue;
     const double *x = m->data[i];
-    for (int s = 1; s <= F; s++) d[s - 1] = mean[s] - x[s];
-    for (int r = u.first; r <= u.last; r++) {
-      const double weighted = w * d[r - 1];
-      double *__restrict row = sums + static_cast<long>(r - 1) * width;
-      for (int s = (r - 1) & ~3; s < width; s += 4) {
-        row[s] += weighted * d[s];
-        row[s + 1] += weighted * d[s + 1];
-        row[s + 2] += weighted * d[s + 2];
-        row[s + 3] += weighted * d[s + 3];
-      }
-    }
+    double *dp = d + static_cast<long>(count) * width;
+    double *wdp = wd + static_cast<long>(count) * F;
+    for (int s = 1; s <= F; s++) dp[s - 1] = mean[s] - x[s];
+    for (int r = u.first; r <= u.last; r++) wdp[r - 1] = w * dp[r - 1];
+    count++;
   }
+  if (count == 0) return;
+  int r = u.first;
+  for (; r + 1 <= u.last; r += 2) add_product_rows<2>(d, wd, count, F, width, r, sums);
+  if (r <= u.last) add_product_rows<1>(d, wd, count, F, width, r, sums);
 }
 
 }  // namespace
@@ -277,12 +323,13 @@ void update_variances_full(em_memory *m) {
   std::vector<unit> units;
   for (const unit &u : units_of(K, F, parts))
     if (m->P_j[u.k] * N != 0.0) units.push_back(u);
-  // Private sums, one F x width matrix per class, and one difference row per part.
+  // Private sums, one F x width matrix per class, and the working storage of each part.
   scoped_dvector sums(0, static_cast<long>(K) * F * width - 1);
-  scoped_dmatrix differences(0, parts - 1, 0, width - 1);
+  scoped_dmatrix differences(0, parts - 1, 0, static_cast<long>(BLOCK) * width - 1);
+  scoped_dmatrix weighted(0, parts - 1, 0, static_cast<long>(BLOCK) * F - 1);
   for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
   for (int part = 0; part < parts; part++)
-    for (int s = 0; s < width; s++) differences.get()[part][s] = 0.0;
+    for (long e = 0; e < static_cast<long>(BLOCK) * width; e++) differences.get()[part][e] = 0.0;
   const int used = parts < static_cast<int>(units.size()) ? parts : static_cast<int>(units.size());
   em_run_parts(used, [&](int part) {
     const int count = static_cast<int>(units.size());
@@ -291,7 +338,7 @@ void update_variances_full(em_memory *m) {
       const int last = i + BLOCK - 1 < N ? i + BLOCK - 1 : N;
       for (int u = from; u < to; u++)
         add_products(m, units[u], i, last, sums.get() + static_cast<long>(units[u].k - 1) * F * width, width,
-                     differences.get()[part]);
+                     differences.get()[part], weighted.get()[part]);
     }
   });
   for (int k = 1; k <= K; k++) {
