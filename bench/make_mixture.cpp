@@ -1,6 +1,7 @@
 // Writes a deterministic Gaussian mixture as text, for the benchmarks: N rows of F numbers
 // ("%.6f", space separated), the row i drawn from component (i - 1) mod K, so that rows 1..K
-// come from K different components. The same arguments give the same bytes on every run.
+// come from K different components. The components overlap, so that EM keeps moving the
+// weights for many iterations. The same arguments give the same bytes on every run.
 //
 //   mogem_make_mixture N F K SEED > data.txt
 #include <cmath>
@@ -39,7 +40,7 @@ int main(int argc, char **argv) {
   std::vector<double> centre(static_cast<size_t>(K) * F), spread(static_cast<size_t>(K) * F);
   for (int k = 0; k < K; k++)
     for (int j = 0; j < F; j++) {
-      centre[k * F + j] = 8.0 * (uniform() - 0.5);
+      centre[k * F + j] = 2.0 * (uniform() - 0.5);
       spread[k * F + j] = 0.5 + uniform();
     }
   std::vector<char> line(static_cast<size_t>(F) * 32 + 2);

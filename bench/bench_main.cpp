@@ -1,0 +1,143 @@
+// Micro-benchmarks of the data reader and of one E-step and one M-step per covariance kind.
+// The thread count follows MOGEM_THREADS as in a run; the E-step is also timed on one thread.
+//
+//   build/mogem_bench [--benchmark_filter=REGEX]
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "engine/em.h"
+#include "engine/em_fe_data.h"
+#include "engine/em_fe_memory.h"
+#include "engine/em_fe_params.h"
+#include "engine/em_mstep.h"
+
+namespace {
+
+// N rows of F numbers as the benchmarks' mixture files hold them: "%.6f", K clusters.
+std::string mixture_text(int N, int F, int K) {
+  std::mt19937_64 rng(1);
+  std::normal_distribution<double> normal;
+  std::string text;
+  char number[40];
+  for (int i = 0; i < N; i++)
+    for (int j = 0; j < F; j++) {
+      std::snprintf(number, sizeof number, "%.6f%c", normal(rng) + 4.0 * ((i % K) == j % K), j + 1 == F ? '\n' : ' ');
+      text += number;
+    }
+  return text;
+}
+
+FILE *stream_of(const std::string &text) {
+  FILE *fp = std::tmpfile();
+  std::fwrite(text.data(), 1, text.size(), fp);
+  return fp;
+}
+
+void BM_ReadNumbers(benchmark::State &state) {
+  const std::string text = mixture_text(200000, 16, 8);
+  FILE *fp = stream_of(text);
+  double sum = 0.0;
+  for (auto _ : state) {
+    std::rewind(fp);
+    number_stream numbers(fp);
+    double v;
+    while (numbers.read(&v) == NUMBER_READ) sum += v;
+  }
+  benchmark::DoNotOptimize(sum);
+  std::fclose(fp);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_ReadNumbers)->Unit(benchmark::kMillisecond);
+
+void BM_ReadInputFile(benchmark::State &state) {
+  const std::string text = "rows 200000 cols 16 num_clusters 8 begin data\n" + mixture_text(200000, 16, 8);
+  char name[] = "/tmp/mogem-bench-XXXXXX";
+  FILE *fp = fdopen(mkstemp(name), "w");
+  std::fwrite(text.data(), 1, text.size(), fp);
+  std::fclose(fp);
+  for (auto _ : state) {
+    em_memory *m = read_parameters(name, "labels.txt");
+    benchmark::DoNotOptimize(m->data[1][1]);
+    deallocate_em_memory(m);
+    release_em_records(m);
+  }
+  std::remove(name);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_ReadInputFile)->Unit(benchmark::kMillisecond);
+
+// A model of the kind on N x F points around K means, after one E-step.
+struct bench_model {
+  em_parameters p;
+  em_memory *m;
+  bench_model(int N, int F, int K, int kind) {
+    set_default_parameters(&p);
+    p.num_data = N, p.num_features = F, p.num_classes = K, p.em_type = kind;
+    m = allocate_em_memory(&p);
+    std::mt19937_64 rng(2);
+    std::normal_distribution<double> normal;
+    for (int i = 1; i <= N; i++)
+      for (int j = 1; j <= F; j++) m->data[i][j] = normal(rng) + 4.0 * ((i % K) == j % K);
+    for (int k = 1; k <= K; k++) {
+      m->P_j[k] = 1.0 / K;
+      for (int j = 1; j <= F; j++) m->class_means[k][j] = m->data[k][j];
+      for (int r = 1; r <= F; r++) {
+        if (kind == SCALAR) m->class_variances.scalar[k] = 1.0;
+        if (kind == DIAG) m->class_variances.diagonal[k][r] = 1.0;
+        if (kind == FULL)
+          for (int s = 1; s <= F; s++) m->class_variances.full[k][r][s] = r == s ? 1.0 : 0.0;
+      }
+    }
+    set_covariance_operations(m);
+    find_P_j_x(m);
+  }
+  ~bench_model() {
+    deallocate_em_memory(m);
+    delete m;
+  }
+};
+
+void BM_EStep(benchmark::State &state) {
+  bench_model b(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)),
+                static_cast<int>(state.range(3)));
+  for (auto _ : state) find_P_j_x(b.m);
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_EStepOneThread(benchmark::State &state) {
+  bench_model b(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)),
+                static_cast<int>(state.range(3)));
+  for (auto _ : state) find_P_j_x_threads(b.m, 1);
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// update_P_j, the kind's mean update and its variance update, as one iteration runs them. Each
+// repetition starts from the same posteriors, so the work is the same every time.
+void BM_MStep(benchmark::State &state) {
+  bench_model b(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)),
+                static_cast<int>(state.range(3)));
+  for (auto _ : state) {
+    b.m->update_P_j(b.m);
+    b.m->update_means(b.m);
+    b.m->update_variances(b.m);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void step_sizes(benchmark::internal::Benchmark *bench) {
+  bench->ArgNames({"N", "F", "K", "kind"});
+  for (int kind : {SCALAR, DIAG, FULL}) bench->Args({100000, 16, 8, kind});
+  bench->Args({100000, 64, 8, FULL});
+  bench->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_EStep)->Apply(step_sizes);
+BENCHMARK(BM_EStepOneThread)->Apply(step_sizes);
+BENCHMARK(BM_MStep)->Apply(step_sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();

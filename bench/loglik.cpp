@@ -1,0 +1,33 @@
+// Runs plain EM on an input file as mogem does, writes nothing, and prints two numbers: the
+// mean log-likelihood per data point of the fitted model ("%.10f") and the number of EM
+// iterations the loop ran (fewer than max_em_iterations when the weights settled first).
+// bench/compare uses them to show that mogem and its peer did the same work.
+//
+//   mogem_loglik <input_file>
+#include <cstdio>
+
+#include "engine/em.h"
+#include "engine/em_classify.h"
+#include "engine/em_fe_memory.h"
+#include "engine/em_fe_params.h"
+#include "nr/nr_util.h"
+
+int main(int argc, char **argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <input_file>\n", argv[0]);
+    return 2;
+  }
+  try {
+    em_memory *m = read_parameters(argv[1], "/dev/null");
+    // The sequence of a plain EM run with the file initialization, which needs no seed.
+    initialize_parameters(m);
+    const int iterations = em_run(m, 0);
+    find_P_j_x(m);  // inverse covariances and log-determinants of the final model
+    std::printf("%.10f %d\n", find_log_likelihood(m) / m->datapoints, iterations);
+    deallocate_em_memory(m);
+    release_em_records(m);
+  } catch (const run_exit &e) {
+    return e.code;
+  }
+  return 0;
+}
