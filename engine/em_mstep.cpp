@@ -36,21 +36,26 @@ std::vector<unit> units_of(int K, int F, int parts) {
   return units;
 }
 
-// Runs add(units[u], first_point, last_point) for every unit, over the points in blocks, with
-// the units shared among the parts; within a part each unit sees the blocks in ascending order.
-template <typename Add>
-void over_units(em_memory *m, const std::vector<unit> &units, int parts, Add add) {
+// Shares the units among at most `parts` parts and runs, in each part, over the points in
+// blocks: block(part, first, last) once per block, then add(part, unit, first, last) for each
+// of the part's units, so that every unit sees the blocks in ascending order.
+template <typename Block, typename Add>
+void over_units(em_memory *m, const std::vector<unit> &units, int parts, Block block, Add add) {
   const int N = m->datapoints;
   const int count = static_cast<int>(units.size());
+  if (count == 0) return;
   if (parts > count) parts = count;
   em_run_parts(parts, [&](int part) {
     const int from = em_range_start(0, count - 1, parts, part, 1), to = em_range_start(0, count - 1, parts, part + 1, 1);
     for (int i = 1; i <= N; i += BLOCK) {
       const int last = i + BLOCK - 1 < N ? i + BLOCK - 1 : N;
-      for (int u = from; u < to; u++) add(units[u], i, last);
+      block(part, i, last);
+      for (int u = from; u < to; u++) add(part, units[u], i, last);
     }
   });
 }
+
+void no_block(int, int, int) {}
 
 int parts_for(em_memory *m, double per_point) {
   return em_parts_for(static_cast<double>(m->datapoints) * m->classes * per_point, em_thread_count(), m->classes * m->features);
@@ -251,7 +256,8 @@ void update_means(em_memory *m) {
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
     units.push_back(u);
   }
-  over_units(m, units, parts, [m](const unit &u, int first, int last) { add_means(m, u, first, last); });
+  over_units(m, units, parts, no_block,
+             [m](int, const unit &u, int first, int last) { add_means(m, u, first, last); });
   for (int k = 1; k <= m->classes; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
@@ -271,19 +277,17 @@ void update_variances_scalar(em_memory *m) {
   std::vector<double> sums(K + 1, 0.0);
   scoped_dmatrix squared(0, parts - 1, 0, BLOCK - 1);
   scoped_dmatrix coordinates(0, parts - 1, 0, static_cast<long>(F) * BLOCK - 1);
-  const int used = parts < static_cast<int>(units.size()) ? parts : static_cast<int>(units.size());
-  em_run_parts(used, [&](int part) {
-    const int count = static_cast<int>(units.size());
-    const int from = em_range_start(0, count - 1, used, part, 1), to = em_range_start(0, count - 1, used, part + 1, 1);
-    double *x = coordinates.get()[part];
-    for (int i = 1; i <= N; i += BLOCK) {
-      const int count = N - i + 1 < BLOCK ? N - i + 1 : BLOCK;
-      for (int b = 0; b < BLOCK; b++)
-        for (int j = 0; j < F; j++) x[j * BLOCK + b] = b < count ? m->data[i + b][j + 1] : 0.0;
-      for (int u = from; u < to; u++)
-        add_squared_distances(m, units[u].k, i, count, x, squared.get()[part], &sums[units[u].k]);
-    }
-  });
+  over_units(
+      m, units, parts,
+      [&](int part, int first, int last) {  // the block's coordinates, feature by feature
+        double *x = coordinates.get()[part];
+        for (int b = 0; b < BLOCK; b++)
+          for (int j = 0; j < F; j++) x[j * BLOCK + b] = first + b <= last ? m->data[first + b][j + 1] : 0.0;
+      },
+      [&](int part, const unit &u, int first, int last) {
+        add_squared_distances(m, u.k, first, last - first + 1, coordinates.get()[part], squared.get()[part],
+                              &sums[u.k]);
+      });
   for (const unit &u : units) {
     double variance = sums[u.k] / (values * m->P_j[u.k]);
     if (variance < VARIANCE_FLOOR) variance = VARIANCE_FLOOR;
@@ -300,7 +304,8 @@ void update_means_and_variances_diag(em_memory *m) {
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = m->class_variances.diagonal[u.k][j] = 0.0;
     units.push_back(u);
   }
-  over_units(m, units, parts, [m](const unit &u, int first, int last) { add_means_and_squares(m, u, first, last); });
+  over_units(m, units, parts, no_block,
+             [m](int, const unit &u, int first, int last) { add_means_and_squares(m, u, first, last); });
   for (int k = 1; k <= m->classes; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
@@ -330,16 +335,9 @@ void update_variances_full(em_memory *m) {
   for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
   for (int part = 0; part < parts; part++)
     for (long e = 0; e < static_cast<long>(BLOCK) * width; e++) differences.get()[part][e] = 0.0;
-  const int used = parts < static_cast<int>(units.size()) ? parts : static_cast<int>(units.size());
-  em_run_parts(used, [&](int part) {
-    const int count = static_cast<int>(units.size());
-    const int from = em_range_start(0, count - 1, used, part, 1), to = em_range_start(0, count - 1, used, part + 1, 1);
-    for (int i = 1; i <= N; i += BLOCK) {
-      const int last = i + BLOCK - 1 < N ? i + BLOCK - 1 : N;
-      for (int u = from; u < to; u++)
-        add_products(m, units[u], i, last, sums.get() + static_cast<long>(units[u].k - 1) * F * width, width,
-                     differences.get()[part], weighted.get()[part]);
-    }
+  over_units(m, units, parts, no_block, [&](int part, const unit &u, int first, int last) {
+    add_products(m, u, first, last, sums.get() + static_cast<long>(u.k - 1) * F * width, width, differences.get()[part],
+                 weighted.get()[part]);
   });
   for (int k = 1; k <= K; k++) {
     const double effective_weight = m->P_j[k] * N;
