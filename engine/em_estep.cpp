@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/em_block.h"
 #include "engine/em_parallel.h"
 
 #include "nr/nr_scoped.h"
@@ -12,10 +13,7 @@
 
 namespace {
 
-// Points handled together: their coordinates are laid out feature by feature so that the
-// distance loops run across the points of a block, each point's sum still taken over the
-// features in ascending order.
-constexpr int BLOCK = 64;
+constexpr int BLOCK = EM_BLOCK;
 
 // Working storage of one part of the E-step, made on the calling thread before the parts run.
 struct estep_scratch {
@@ -35,40 +33,18 @@ struct estep_scratch {
 // arithmetic of the per-point operation of its kind in the same order, point by point.
 typedef void (*block_distance_op)(em_memory *m, int k, int first, int count, estep_scratch &s, double *out);
 
-__attribute__((target_clones("avx2", "default"))) void block_distance_scalar(em_memory *m, int k, int, int, estep_scratch &s, double *__restrict out) {
-  const double *mean = m->class_means[k];
-  const double *__restrict x = s.coordinates.get();
-  for (int b = 0; b < BLOCK; b++) out[b] = 0.0;
-  for (int j = 1; j <= m->features; j++, x += BLOCK) {
-    const double mu = mean[j];
-    for (int b = 0; b < BLOCK; b++) {
-      const double d = x[b] - mu;
-      out[b] += d * d;
-    }
-  }
+__attribute__((target_clones("avx2", "default"))) void block_distance_scalar(em_memory *m, int k, int, int,
+                                                                           estep_scratch &s, double *__restrict out) {
+  em_block_squared_distances(s.coordinates.get(), m->class_means[k] + 1, nullptr, m->features, out);
   const double inverse = m->inv_covariance.scalar[k];
   for (int b = 0; b < BLOCK; b++) out[b] = inverse * out[b];
 }
 
-__attribute__((target_clones("avx2", "default"))) void block_distance_diag(em_memory *m, int k, int, int, estep_scratch &s, double *__restrict out) {
-  const double *mean = m->class_means[k], *inverse = m->inv_covariance.diagonal[k];
-  const double *__restrict x = s.coordinates.get();
-  for (int b = 0; b < BLOCK; b++) out[b] = 0.0;
-  for (int j = 1; j <= m->features; j++, x += BLOCK) {
-    const double mu = mean[j], inv = inverse[j];
-    for (int b = 0; b < BLOCK; b++) {
-      const double d = x[b] - mu;
-      out[b] += d * d * inv;
-    }
-  }
+__attribute__((target_clones("avx2", "default"))) void block_distance_diag(em_memory *m, int k, int, int,
+                                                                         estep_scratch &s, double *__restrict out) {
+  em_block_squared_distances(s.coordinates.get(), m->class_means[k] + 1, m->inv_covariance.diagonal[k] + 1,
+                             m->features, out);
 }
-
-// Four doubles handled as one; on targets without such registers the compiler splits them.
-typedef double lanes __attribute__((vector_size(32)));
-
-__attribute__((always_inline)) inline void load(lanes &v, const double *p) { std::memcpy(&v, p, sizeof v); }
-
-__attribute__((always_inline)) inline void store(double *p, const lanes &v) { std::memcpy(p, &v, sizeof v); }
 
 // d^T A d with A the stored inverse: for each column c, the entry sum over rows r of
 // A[r][c] d[r] (r ascending, from 0), then the dot product with d over the columns (c
@@ -88,20 +64,20 @@ __attribute__((target_clones("avx2", "default"))) void block_distance_full(em_me
   for (int c = 1; c <= F; c++) {
     const double *dc = diff + (c - 1) * BLOCK;
     for (int b = 0; b < BLOCK; b += 16) {
-      lanes e0 = {0.0, 0.0, 0.0, 0.0}, e1 = e0, e2 = e0, e3 = e0;
+      em_lanes e0 = {0.0, 0.0, 0.0, 0.0}, e1 = e0, e2 = e0, e3 = e0;
       const double *d = diff + b;
       for (int r = 1; r <= F; r++, d += BLOCK) {
         const double a = inverse[r][c];
-        const lanes av = {a, a, a, a};
-        lanes d0, d1, d2, d3;
-        load(d0, d), load(d1, d + 4), load(d2, d + 8), load(d3, d + 12);
+        const em_lanes av = {a, a, a, a};
+        em_lanes d0, d1, d2, d3;
+        em_load(d0, d), em_load(d1, d + 4), em_load(d2, d + 8), em_load(d3, d + 12);
         e0 = av * d0 + e0, e1 = av * d1 + e1, e2 = av * d2 + e2, e3 = av * d3 + e3;
       }
-      lanes o, dv;
-      load(o, out + b), load(dv, dc + b), store(out + b, o + e0 * dv);
-      load(o, out + b + 4), load(dv, dc + b + 4), store(out + b + 4, o + e1 * dv);
-      load(o, out + b + 8), load(dv, dc + b + 8), store(out + b + 8, o + e2 * dv);
-      load(o, out + b + 12), load(dv, dc + b + 12), store(out + b + 12, o + e3 * dv);
+      em_lanes o, dv;
+      em_load(o, out + b), em_load(dv, dc + b), em_store(out + b, o + e0 * dv);
+      em_load(o, out + b + 4), em_load(dv, dc + b + 4), em_store(out + b + 4, o + e1 * dv);
+      em_load(o, out + b + 8), em_load(dv, dc + b + 8), em_store(out + b + 8, o + e2 * dv);
+      em_load(o, out + b + 12), em_load(dv, dc + b + 12), em_store(out + b + 12, o + e3 * dv);
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/em_block.h"
 #include "engine/em_classify.h"
 #include "engine/em_parallel.h"
 #include "nr/nr_scoped.h"
@@ -13,7 +14,7 @@ namespace {
 
 // Points visited together: a block of data rows stays in cache while every class of a part
 // adds it in, so the data stream through memory once per update rather than once per class.
-constexpr int BLOCK = 64;
+constexpr int BLOCK = EM_BLOCK;
 
 void rescale_means_if_needed(em_memory *m) {
   if (need_norm(m)) norm_data(m->class_means, m->classes, m->features, EUCLIDEAN_NORM, 0.0);
@@ -61,41 +62,34 @@ int parts_for(em_memory *m, double per_point) {
   return em_parts_for(static_cast<double>(m->datapoints) * m->classes * per_point, em_thread_count(), m->classes * m->features);
 }
 
-// Four doubles handled as one; on targets without such registers the compiler splits them.
-typedef double lanes __attribute__((vector_size(32)));
-
-__attribute__((always_inline)) inline void load(lanes &v, const double *p) { std::memcpy(&v, p, sizeof v); }
-
-__attribute__((always_inline)) inline void store(double *p, const lanes &v) { std::memcpy(p, &v, sizeof v); }
-
 // Adds w x to mean[j0 .. j0 + 4V - 1] (and x (w x) to variance[..] when SQUARES) for the
 // points first..last, point by point; the sums stay in registers for the whole block.
 template <int V, bool SQUARES>
 __attribute__((always_inline)) inline void add_weighted_rows(em_memory *m, const double *posterior, int first, int last, int j0, double *mean,
                               double *variance) {
-  lanes sum[V], square[V];
+  em_lanes sum[V], square[V];
   #pragma GCC unroll 4
   for (int v = 0; v < V; v++) {
-    load(sum[v], mean + j0 + 4 * v);
-    if (SQUARES) load(square[v], variance + j0 + 4 * v);
+    em_load(sum[v], mean + j0 + 4 * v);
+    if (SQUARES) em_load(square[v], variance + j0 + 4 * v);
   }
   for (int i = first; i <= last; i++) {
     const double w = posterior[i];
     if (w == 0.0) continue;
     const double *x = m->data[i] + j0;
-    const lanes weight = {w, w, w, w};
+    const em_lanes weight = {w, w, w, w};
     #pragma GCC unroll 4
     for (int v = 0; v < V; v++) {
-      lanes value;
-      load(value, x + 4 * v);
+      em_lanes value;
+      em_load(value, x + 4 * v);
       sum[v] += weight * value;
       if (SQUARES) square[v] += value * (weight * value);
     }
   }
   #pragma GCC unroll 4
   for (int v = 0; v < V; v++) {
-    store(mean + j0 + 4 * v, sum[v]);
-    if (SQUARES) store(variance + j0 + 4 * v, square[v]);
+    em_store(mean + j0 + 4 * v, sum[v]);
+    if (SQUARES) em_store(variance + j0 + 4 * v, square[v]);
   }
 }
 
@@ -135,15 +129,8 @@ __attribute__((target_clones("avx2", "default"))) void add_squared_distances(em_
                                                                            const double *__restrict x,
                                                                            double *__restrict squared, double *sum) {
   const double *posterior = m->P_j_x[k] + first;
-  const double *mean = m->class_means[k];
-  for (int b = 0; b < BLOCK; b++) squared[b] = 0.0;
-  for (int j = 1; j <= m->features; j++, x += BLOCK) {
-    const double mu = mean[j];
-    for (int b = 0; b < BLOCK; b++) {
-      const double d = mu - x[b];
-      squared[b] += d * d;
-    }
-  }
+  // (x - mean)^2 is (mean - x)^2 to the last bit: the two differences differ only in sign.
+  em_block_squared_distances(x, m->class_means[k] + 1, nullptr, m->features, squared);
   double s = *sum;
   for (int b = 0; b < count; b++) {
     const double w = posterior[b];
@@ -160,19 +147,19 @@ __attribute__((target_clones("avx2", "default"))) void add_squared_distances(em_
 template <int R, int C>
 __attribute__((always_inline)) inline void add_product_tile(const double *d, const double *wd, int count, int F,
                                                             int width, int r, int q, double *sums) {
-  lanes sum[R][C];
+  em_lanes sum[R][C];
   #pragma GCC unroll 4
   for (int rr = 0; rr < R; rr++)
     #pragma GCC unroll 4
-    for (int cc = 0; cc < C; cc++) load(sum[rr][cc], sums + static_cast<long>(r - 1 + rr) * width + q + 4 * cc);
+    for (int cc = 0; cc < C; cc++) em_load(sum[rr][cc], sums + static_cast<long>(r - 1 + rr) * width + q + 4 * cc);
   for (int t = 0; t < count; t++, d += width, wd += F) {
-    lanes column[C];
+    em_lanes column[C];
     #pragma GCC unroll 4
-    for (int cc = 0; cc < C; cc++) load(column[cc], d + q + 4 * cc);
+    for (int cc = 0; cc < C; cc++) em_load(column[cc], d + q + 4 * cc);
     #pragma GCC unroll 4
     for (int rr = 0; rr < R; rr++) {
       const double w = wd[r - 1 + rr];
-      const lanes weighted = {w, w, w, w};
+      const em_lanes weighted = {w, w, w, w};
       #pragma GCC unroll 4
       for (int cc = 0; cc < C; cc++) sum[rr][cc] += weighted * column[cc];
     }
@@ -180,7 +167,7 @@ __attribute__((always_inline)) inline void add_product_tile(const double *d, con
   #pragma GCC unroll 4
   for (int rr = 0; rr < R; rr++)
     #pragma GCC unroll 4
-    for (int cc = 0; cc < C; cc++) store(sums + static_cast<long>(r - 1 + rr) * width + q + 4 * cc, sum[rr][cc]);
+    for (int cc = 0; cc < C; cc++) em_store(sums + static_cast<long>(r - 1 + rr) * width + q + 4 * cc, sum[rr][cc]);
 }
 
 template <int R>
