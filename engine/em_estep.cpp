@@ -1,13 +1,11 @@
 #include "engine/em_estep.h"
 
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "engine/em_block.h"
 #include "engine/em_parallel.h"
-
 #include "nr/nr_scoped.h"
 #include "numeric/dmat_inverse.h"
 

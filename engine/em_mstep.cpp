@@ -1,7 +1,6 @@
 #include "engine/em_mstep.h"
 
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "engine/em_block.h"

@@ -1,5 +1,7 @@
 #include "engine/em_parallel.h"
 
+#include <sched.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +16,13 @@ namespace {
 constexpr double WORK_PER_PART = 1 << 16;
 constexpr int MAX_THREADS = 1024;
 
+// The cores this process may run on (a CPU set given by taskset or a container counts), or
+// failing that the machine's.
 int cores() {
-  const unsigned n = std::thread::hardware_concurrency();
+  cpu_set_t allowed;
+  unsigned n = 0;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) n = static_cast<unsigned>(CPU_COUNT(&allowed));
+  if (n == 0) n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : static_cast<int>(n < MAX_THREADS ? n : MAX_THREADS);
 }
 
