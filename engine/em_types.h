@@ -43,6 +43,7 @@ struct em_parameters {
   int output_internal;    // 1: write the data as the engine sees it
   int output_stepsize;    // period of the numbered snapshots; 0 or less: none
   const char *output_filename;  // labels file, base of every other output name; not owned
+  const char *input_filename;   // the parameter file itself, which no output may replace; not owned
   char *means_file;       // means file of the file initialization: an owned copy, or null
   int fast;               // 1 once "fast" was given; no step of a run reads it
   double fast_tol;        // |value| given with "fast"; no step of a run reads it

@@ -72,15 +72,6 @@ TEST(CommandLine, MixtureOfTIsAcceptedButNotAvailable) {
   EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
 }
 
-TEST(CommandLine, SizesBeyondMemoryAreARunTimeError) {
-  scratch_dir dir;
-  dir.write("input.txt", "rows 2147483647 cols 2147483647 num_clusters 2 begin data 1 2 3");
-  run_result r = run_mogem(dir, {"input.txt", "labels.txt"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "Numerical Recipes run-time error...\nallocation failure 2 in matrix()\n...now exiting to system...\n");
-  EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
-}
-
 TEST(CommandLine, MoreClassesThanPointsWarnsAndLowersTheCount) {
   scratch_dir dir;
   dir.write("input.txt", "rows 3 cols 1 num_clusters 5 output_model 1 begin data 0 1 9");
