@@ -56,6 +56,19 @@ void split_class(em_memory *m, int parent, int twin) {
   m->classes = twin;
 }
 
+// perturbe(i, j), telling whether either mean moved. saved holds two rows of F values.
+bool push_apart(em_memory *m, int i, int j, double **saved) {
+  const int F = m->features;
+  for (int k = 1; k <= F; k++) {
+    saved[1][k] = m->class_means[i][k];
+    saved[2][k] = m->class_means[j][k];
+  }
+  perturbe(i, j, m);
+  for (int k = 1; k <= F; k++)
+    if (saved[1][k] != m->class_means[i][k] || saved[2][k] != m->class_means[j][k]) return true;
+  return false;
+}
+
 }  // namespace
 
 void em_da(em_memory *m) {
@@ -64,6 +77,7 @@ void em_da(em_memory *m) {
   if (m->params->output_internal == 1) dumpdata(m);
 
   const int K_max = m->classes;
+  scoped_dmatrix saved_means(1, 2, 1, m->features);
   int K = 1;
   double temperature = m->init_temp;
   const double alpha = m->schedule_scalar;
@@ -79,20 +93,22 @@ void em_da(em_memory *m) {
       class2 = the_same(i, m);
       class1 = i;
     }
-    if (class2 == 0) {
+    // A pair whose push is lost in the rounding of its means can never be parted, and
+    // pushing it again would go on for ever: the stage then goes on as if the pair were apart.
+    const bool apart = class2 == 0 || !push_apart(m, class1, class2, saved_means.get());
+    if (apart) {
       if (K == K_max && temperature <= FINAL_TEMPERATURE) {
         m->classes = K_max;
         return;
       }
       if (K < K_max) {
         class1 = find_max_variance_cluster(m);
-        class2 = K + 1;
-        split_class(m, class1, class2);
+        split_class(m, class1, K + 1);
+        perturbe(class1, K + 1, m);
         K = K + 1;
         change = true;
       }
     }
-    if (class2 > 0) perturbe(class1, class2, m);
     if (!change) {
       m->inv_temp = 1.0 / temperature;
       temperature = temperature * alpha;

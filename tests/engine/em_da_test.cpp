@@ -180,3 +180,17 @@ TEST(Annealing, ScheduleThatNeverCoolsIsRefused) {
   EXPECT_EQ(cool.exit_code, 0);
   EXPECT_EQ(dir.read("labels.txt").size(), 4u);
 }
+
+TEST(Annealing, APushLostInRoundingDoesNotHoldTheRunForever) {
+  // Two points one unit in the last place apart near 1e9: the twins of the split coincide, and
+  // their push (0.01 of that spacing) rounds away. The run still cools to the end and returns.
+  scratch_dir dir;
+  dir.write("input.txt", "rows 2 cols 1 num_clusters 2 algorithm em_annealing output_model 1 begin x "
+                         "1000000000 1000000000.0000001192092896");
+  run_result r = run_mogem(dir, {"input.txt", "labels.txt"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dir.read("labels.txt"), "1\n1\n");
+  // No EM step runs (the default budget is 0): the split halved class 1's starting weight 1/2.
+  EXPECT_EQ(dir.read("labels.weights"), "0.250000\n0.250000\n");
+}
