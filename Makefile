@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CONFORMANCE ?= ../shared/conformance/run
 
-.PHONY: all deps build example test conformance clean
+.PHONY: all deps build example test conformance sanitize fuzz memcheck clean
 
 all: build
 
@@ -26,7 +26,18 @@ test: build
 
 # The expected-output cases kept beside the repository.
 conformance: build
-	@$(CONFORMANCE) $(BUILD)/mogem
+	@CONFORMANCE=$(CONFORMANCE) scripts/conformance.sh $(BUILD)/mogem
+
+# The checks CI adds: tests and cases under the sanitizers, a bounded fuzzing run (FUZZ_SECONDS,
+# 60 by default), valgrind's memcheck of representative runs.
+sanitize: deps
+	@scripts/sanitize.sh
+
+fuzz: deps
+	@scripts/fuzz.sh
+
+memcheck: build
+	@scripts/memcheck.sh $(BUILD)/mogem
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-sanitize build-fuzz

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing mogem needs and the machine lacks: a C++17 compiler,
-# make, CMake, GoogleTest and Python 3 (which runs the conformance cases). Does nothing when
-# everything is there, so every make target can call it.
+# make, CMake, GoogleTest and Python 3 (which runs the conformance cases), and for the checks of
+# .ci/run clang with its libFuzzer runtime and valgrind. Does nothing when everything is there,
+# so every make target can call it.
 set -euo pipefail
 
 missing=()
@@ -10,6 +11,9 @@ command -v make >/dev/null 2>&1 || missing+=(make)
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v python3 >/dev/null 2>&1 || missing+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null || missing+=(libclang-rt-14-dev)
+command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
 
 [ ${#missing[@]} -eq 0 ] && exit 0
 
