@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing mogem needs and the machine lacks: a C++17 compiler,
-# make, CMake, GoogleTest and Python 3 (which runs the conformance cases). Does nothing when
-# everything is there, so every make target can call it.
+# make, CMake, GoogleTest and Python 3 (which runs the conformance cases), and matplotlib for
+# tools/mogem-plot. Does nothing when everything is there, so every make target can call it.
 set -euo pipefail
 
 missing=()
@@ -10,6 +10,9 @@ command -v make >/dev/null 2>&1 || missing+=(make)
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v python3 >/dev/null 2>&1 || missing+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+# The plot tool runs on the system's own Python (/usr/bin/python3), which is what the Debian
+# package serves, whatever other python3 comes first on PATH.
+/usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1 || missing+=(python3-matplotlib)
 
 [ ${#missing[@]} -eq 0 ] && exit 0
 
