@@ -99,4 +99,8 @@ TEST(MogemCsv, BadRequestsAreUsageErrors) {
   run_result r = csv(dir, {"missing.csv", "num_clusters=2"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "mogem-csv: cannot read missing.csv: No such file or directory\n");
+  r = csv(dir, {"--help"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.rfind("Usage: mogem-csv ", 0), 0u);
+  EXPECT_EQ(r.err, "");
 }
