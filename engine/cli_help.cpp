@@ -106,7 +106,8 @@ void print_help(std::FILE *out, const char *program) {
                "Exit codes:\n"
                "  0    success\n"
                "  1    a result file could not be written, or the numerics failed\n"
-               "  255  (-1) a bad command line, a bad input file or a refused setting\n"
+               "  255  (-1) a bad command line, a bad input file (also NaN or infinite data,\n"
+               "       or an output name that is the input), or a refused setting\n"
                "\n"
                "Same input, same bytes: every run is exactly reproducible.\n");
 }

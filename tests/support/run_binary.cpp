@@ -48,10 +48,10 @@ std::vector<std::string> scratch_dir::files() const {
 }
 
 run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args) {
-  return run_program(dir, MOGEM_BINARY, args);
+  return run_executable(dir, MOGEM_BINARY, args);
 }
 
-run_result run_program(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args) {
+run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args) {
   const std::string out_path = dir.root() + "/../" + fs::path(dir.root()).filename().string() + ".out";
   const std::string err_path = out_path + ".err";
   pid_t pid = fork();

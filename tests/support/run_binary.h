@@ -36,6 +36,6 @@ struct run_result {
 run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args);
 
 // The same for any executable file: program is its path, also passed as argv[0].
-run_result run_program(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args);
+run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args);
 
 #endif

@@ -6,7 +6,7 @@
 namespace {
 
 run_result csv(const scratch_dir &dir, const std::vector<std::string> &args) {
-  return run_program(dir, MOGEM_CSV_BINARY, args);
+  return run_executable(dir, MOGEM_CSV_BINARY, args);
 }
 
 }  // namespace

@@ -47,14 +47,14 @@ TEST(MogemPlot, DrawsTheExample) {
   ASSERT_EQ(run_mogem(dir, {"iris.txt", "iris.labels"}).exit_code, 0);
 
   // Four features: the principal components by default, with the model files' means.
-  run_result r = run_program(dir, plot_script, {"iris.txt", "iris.labels"});
+  run_result r = run_executable(dir, plot_script, {"iris.txt", "iris.labels"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out + r.err, "");
   expect_png(dir.read("iris.png"), 700, 550);
 
   // Two chosen features, the means worked out from the labels when no model files exist.
   for (const char *name : {"iris.means", "iris.variances"}) std::remove(dir.path(name).c_str());
-  r = run_program(dir, plot_script, {"--features", "3,4", "-o", "petals.png", "iris.txt", "iris.labels"});
+  r = run_executable(dir, plot_script, {"--features", "3,4", "-o", "petals.png", "iris.txt", "iris.labels"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   expect_png(dir.read("petals.png"), 700, 550);
 }
@@ -64,11 +64,11 @@ TEST(MogemPlot, RefusesWhatItCannotDraw) {
   scratch_dir dir;
   dir.write("iris.txt", example());
   dir.write("short.labels", "1\n2\n");
-  run_result r = run_program(dir, plot_script, {"iris.txt", "short.labels"});
+  run_result r = run_executable(dir, plot_script, {"iris.txt", "short.labels"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "mogem-plot: short.labels has 2 labels for 150 rows\n");
   ASSERT_EQ(run_mogem(dir, {"iris.txt", "iris.labels"}).exit_code, 0);
-  r = run_program(dir, plot_script, {"--features", "1,5", "iris.txt", "iris.labels"});
+  r = run_executable(dir, plot_script, {"--features", "1,5", "iris.txt", "iris.labels"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "mogem-plot: --features needs two feature numbers from 1 to 4, such as 1,2\n");
   EXPECT_FALSE(dir.exists("iris.png"));
