@@ -20,7 +20,8 @@ install(TARGETS mogem_engine EXPORT mogemTargets
         INCLUDES DESTINATION ${MOGEM_INSTALL_INCLUDEDIR})
 install(DIRECTORY engine nr numeric common util distances normalizations initializations
         DESTINATION ${MOGEM_INSTALL_INCLUDEDIR}
-        FILES_MATCHING PATTERN "*.h")
+        FILES_MATCHING PATTERN "*.h"
+        PATTERN "cli_help.h" EXCLUDE)  # the program's own texts, not part of the library
 install(EXPORT mogemTargets NAMESPACE mogem:: DESTINATION ${MOGEM_INSTALL_CMAKEDIR})
 
 configure_package_config_file(cmake/mogemConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/mogemConfig.cmake
