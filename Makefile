@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CONFORMANCE ?= ../shared/conformance/run
 
-.PHONY: all deps build example test conformance sanitize fuzz memcheck clean
+.PHONY: all deps build example plot test conformance sanitize fuzz memcheck clean
 
 all: build
 
@@ -20,6 +20,10 @@ build: deps
 example: build
 	@mkdir -p $(BUILD)/example
 	@$(BUILD)/mogem examples/iris.txt $(BUILD)/example/iris.labels
+
+# Draws the example's clustering (petal length against petal width) to $(BUILD)/example/iris.png.
+plot: example
+	@tools/mogem-plot --features 3,4 examples/iris.txt $(BUILD)/example/iris.labels -o $(BUILD)/example/iris.png
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -7,6 +7,7 @@
 #include "engine/em_da_pc.h"
 #include "engine/em_dump.h"
 #include "engine/em_fe_results.h"
+#include "engine/em_progress.h"
 #include "nr/nr_scoped.h"
 #include "nr/nr_util.h"
 
@@ -86,6 +87,7 @@ void em_da(em_memory *m) {
   for (;;) {
     m->classes = K;
     bool change = false;
+    if (m->progress) progress_stage(m->progress, temperature, K, K_max);
     current_step = em_run(m, current_step);
 
     int class1 = 0, class2 = 0;

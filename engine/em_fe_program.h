@@ -8,7 +8,8 @@
 // run that would overwrite its input or whose data are not finite (-1), runs the algorithm,
 // writes the results and releases everything. Returns 0 for a completed run, 1 when a result
 // file could not be written or the numerics failed (NR_error), -1 for unreadable input.
-// Nothing stays allocated, whatever the outcome.
+// Nothing stays allocated, whatever the outcome. While the algorithm runs, a progress line is
+// shown when standard error is a terminal (em_progress.h).
 int run_program(int argc, char **argv);
 
 #endif

@@ -66,6 +66,8 @@ typedef double (*em_class_value_op)(em_memory *m, int k);
 typedef double (*em_distance_op)(em_memory *m, int i, int k);
 typedef void (*em_class_op)(em_memory *m, int k);
 
+struct em_progress;
+
 struct em_memory {
   em_parameters *params;  // the run's parameters (not owned)
   int features;           // F
@@ -100,6 +102,8 @@ struct em_memory {
   // Number of result, model or dump files that could not be written completely. Each is
   // reported on standard error when it happens; the run goes on and ends with exit code 1.
   int output_errors;
+  // The progress line of a run on a terminal (em_progress.h); null when none is shown.
+  em_progress *progress;
 };
 
 #endif

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing mogem needs and the machine lacks: a C++17 compiler,
-# make, CMake, GoogleTest and Python 3 (which runs the conformance cases), and for the checks of
-# .ci/run clang with its libFuzzer runtime and valgrind. Does nothing when everything is there,
-# so every make target can call it.
+# make, CMake, GoogleTest and Python 3 (which runs the conformance cases), matplotlib for
+# tools/mogem-plot, and for the checks of .ci/run clang with its libFuzzer runtime and valgrind.
+# Does nothing when everything is there, so every make target can call it.
 set -euo pipefail
 
 missing=()
@@ -14,6 +14,9 @@ command -v python3 >/dev/null 2>&1 || missing+=(python3)
 command -v clang++ >/dev/null 2>&1 || missing+=(clang)
 compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null || missing+=(libclang-rt-14-dev)
 command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
+# The plot tool runs on the system's own Python (/usr/bin/python3), which is what the Debian
+# package serves, whatever other python3 comes first on PATH.
+/usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1 || missing+=(python3-matplotlib)
 
 [ ${#missing[@]} -eq 0 ] && exit 0
 

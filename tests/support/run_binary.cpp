@@ -48,6 +48,10 @@ std::vector<std::string> scratch_dir::files() const {
 }
 
 run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args) {
+  return run_executable(dir, MOGEM_BINARY, args);
+}
+
+run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args) {
   const std::string out_path = dir.root() + "/../" + fs::path(dir.root()).filename().string() + ".out";
   const std::string err_path = out_path + ".err";
   pid_t pid = fork();
@@ -60,10 +64,10 @@ run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &arg
     dup2(out, 1);
     dup2(err, 2);
     std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(MOGEM_BINARY));
+    argv.push_back(const_cast<char *>(program.c_str()));
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    execv(MOGEM_BINARY, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   int status = 0;

@@ -35,4 +35,7 @@ struct run_result {
 // Runs mogem with args inside dir (its working directory), standard input from /dev/null.
 run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args);
 
+// The same for any executable file: program is its path, also passed as argv[0].
+run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args);
+
 #endif
