@@ -16,6 +16,8 @@ namespace {
 const double FINAL_TEMPERATURE = 1.0;
 const double COINCIDENCE_FRACTION = 0.01;  // of each feature's variance
 const double PUSH_FRACTION = 0.01;         // of the largest standard deviation
+// Far more pushes than parting a pair ever takes (a few, rarely more than twenty).
+const int MAX_FINAL_PUSHES = 1000;
 
 // The temperature must fall to 1.0 or below for the driver to return.
 void check_schedule(em_memory *m) {
@@ -84,6 +86,7 @@ void em_da(em_memory *m) {
   const double alpha = m->schedule_scalar;
   m->inv_temp = 0.0;
   int current_step = 0;
+  int final_pushes = 0;  // pushes in a row at or below the final temperature
   for (;;) {
     m->classes = K;
     bool change = false;
@@ -97,8 +100,12 @@ void em_da(em_memory *m) {
     }
     // A pair whose push is lost in the rounding of its means can never be parted, and
     // pushing it again would go on for ever: the stage then goes on as if the pair were apart.
-    const bool apart = class2 == 0 || !push_apart(m, class1, class2, saved_means.get());
+    // So does a pair still found after MAX_FINAL_PUSHES pushes in a row once the temperature
+    // is down (pushes that move the means by too little to part them).
+    bool apart = class2 == 0 || !push_apart(m, class1, class2, saved_means.get());
+    if (!apart && temperature <= FINAL_TEMPERATURE && ++final_pushes > MAX_FINAL_PUSHES) apart = true;
     if (apart) {
+      final_pushes = 0;
       if (K == K_max && temperature <= FINAL_TEMPERATURE) {
         m->classes = K_max;
         return;

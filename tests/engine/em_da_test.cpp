@@ -194,3 +194,18 @@ TEST(Annealing, APushLostInRoundingDoesNotHoldTheRunForever) {
   // No EM step runs (the default budget is 0): the split halved class 1's starting weight 1/2.
   EXPECT_EQ(dir.read("labels.weights"), "0.250000\n0.250000\n");
 }
+
+TEST(Annealing, APairThatPushesCannotPartEndsTheRunAtTheFinalTemperature) {
+  // Four points along a line of slope 1e-12 near x = 1e9, a few units in the last place apart.
+  // The push along that line rounds away in x and moves y by 1e-12 of what parting the twins
+  // needs, so they would be pushed for ever; the run stops pushing them 1000 stages after the
+  // temperature is down.
+  scratch_dir dir;
+  dir.write("input.txt", "rows 4 cols 2 num_clusters 2 algorithm em_annealing output_model 1 begin x "
+                         "1000000000.0 0.0 1000000000.0000001 1.1920928955078125e-19 "
+                         "1000000000.0000002 2.384185791015625e-19 1000000000.0000004 3.5762786865234377e-19");
+  run_result r = run_mogem(dir, {"input.txt", "labels.txt"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dir.read("labels.txt"), "1\n1\n1\n1\n");
+}
