@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "numeric/dvec_ops.h"
 #include "support/capture.h"
 #include "support/one_based.h"
 
@@ -88,20 +87,4 @@ TEST(Determinant, PivotsAndSignsAsWorkedByHand) {
   call_outcome out = capture([&] { det_copy_alloc_dmat(zero_row.get(), 2); });
   EXPECT_EQ(out.exit_code, 1);
   EXPECT_EQ(out.err, nr_error_text("Singular matrix in routine NR_dludcmp"));
-}
-
-TEST(VectorOps, QuadraticFormPieces) {
-  one_based_matrix m({{1, 2, 3}, {4, 5, 6}});
-  one_based_vector v({1, 1}), result({-7, -7, -7});
-  left_mult_dmatrix(m.get(), 2, 3, v.get(), result.get());
-  EXPECT_EQ(std::vector<double>(result.get() + 1, result.get() + 4), (std::vector<double>{5, 7, 9}));
-  one_based_vector x({3, 5}), y({1, 7}), diff({0, 0});
-  subtract_dvec(x.get(), y.get(), diff.get(), 2);
-  EXPECT_EQ(std::vector<double>(diff.get() + 1, diff.get() + 3), (std::vector<double>{2, -2}));
-  EXPECT_EQ(dot_product_dvec(x.get(), y.get(), 2), 38.0);
-  EXPECT_EQ(dot_product_dvec(x.get(), y.get(), 0), 0.0);
-  EXPECT_EQ(x.get()[0], -99999.0);  // element 0 is never touched
-  one_based_matrix copy(2, 3, 0.0);
-  copy_dmat(m.get(), copy.get(), 2, 3);
-  EXPECT_EQ(copy.row(2), (std::vector<double>{4, 5, 6}));
 }
