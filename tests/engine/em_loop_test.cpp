@@ -90,8 +90,6 @@ TEST(Classification, ClosestMeansLikelihoodAndNumberChecks) {
   EXPECT_EQ(find_closest(2, t.get()), 0.0);
   test_model one({{0.0}, {1.0}}, 1, SCALAR);
   EXPECT_EQ(find_closest(1, one.get()), 0.001);
-  EXPECT_EQ(metric_need_norm(2), 1);
-  for (int metric : {0, 1, 3}) EXPECT_EQ(metric_need_norm(metric), 0);
 
   one.set_mean(1, {0.0});
   one.set_spherical(1, 1.0);
