@@ -68,16 +68,17 @@ TEST(KeyTable, EveryKeyAndKeywordIsAcceptedByTheReader) {
 }
 
 TEST(KeyTable, StrictValueCheck) {
-  const em_key_info *rows = find_em_key("rows"), *temp = find_em_key("init_temp"), *type = find_em_key("em_type");
-  const em_key_info *file = find_em_key("means_file");
-  EXPECT_TRUE(em_key_value_ok(rows, "150"));
-  EXPECT_TRUE(em_key_value_ok(rows, "-3"));
-  for (const char *bad : {"", "12abc", "1.5", "abc", "99999999999999999999"}) EXPECT_FALSE(em_key_value_ok(rows, bad)) << bad;
-  EXPECT_TRUE(em_key_value_ok(temp, "2.5e1"));
-  EXPECT_FALSE(em_key_value_ok(temp, "2.5x"));
-  EXPECT_TRUE(em_key_value_ok(type, "full"));
-  EXPECT_FALSE(em_key_value_ok(type, "Full"));
-  EXPECT_TRUE(em_key_value_ok(file, "means.txt"));
-  EXPECT_FALSE(em_key_value_ok(file, "my means.txt"));
-  EXPECT_FALSE(em_key_value_ok(file, std::string(512, 'a').c_str()));
+  const std::string long_name(512, 'a');
+  const struct {
+    const char *key, *value;
+    bool ok;
+  } cases[] = {
+      {"rows", "150", true},         {"rows", "-3", true},          {"rows", "", false},
+      {"rows", "12abc", false},      {"rows", "1.5", false},        {"rows", "abc", false},
+      {"rows", "99999999999999999999", false},                      {"init_temp", "2.5e1", true},
+      {"init_temp", "2.5x", false},  {"em_type", "full", true},     {"em_type", "Full", false},
+      {"means_file", "means.txt", true}, {"means_file", "my means.txt", false},
+      {"means_file", long_name.c_str(), false},
+  };
+  for (const auto &c : cases) EXPECT_EQ(em_key_value_ok(find_em_key(c.key), c.value), c.ok) << c.key << " " << c.value;
 }

@@ -1,21 +1,8 @@
 // The README and the man page describe every parameter key the reader knows.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "engine/em_keys.h"
-
-namespace {
-
-std::string source_file(const std::string &name) {
-  std::ifstream in(std::string(MOGEM_SOURCE_DIR) + "/" + name, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-}  // namespace
+#include "support/run_binary.h"
 
 TEST(Documentation, EveryKeyIsInTheReadmeTableAndTheManPage) {
   const std::string readme = source_file("README.md"), man = source_file("man/mogem.1");

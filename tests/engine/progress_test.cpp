@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,9 +58,8 @@ std::vector<std::string> final_screen(const std::string &bytes) {
       lines.emplace_back();
       column = 0;
     } else {
-      std::string &line = lines.back();
-      if (line.size() <= column) line.resize(column + 1, ' ');
-      line[column++] = c;
+      if (lines.back().size() <= column) lines.back().resize(column + 1, ' ');
+      lines.back()[column++] = c;
     }
   }
   return lines;
@@ -74,20 +71,14 @@ bool blank(const std::vector<std::string> &lines) {
   return true;
 }
 
-std::string example_input(const std::string &extra) {
-  std::ifstream in(std::string(MOGEM_SOURCE_DIR) + "/examples/iris.txt");
-  std::stringstream content;
-  content << extra << in.rdbuf();
-  return content.str();
-}
+std::string example_input(const std::string &extra) { return extra + source_file("examples/iris.txt"); }
 
 }  // namespace
 
 TEST(Progress, ShownOnATerminalAndErasedAtTheEnd) {
   for (const std::string extra : {"", "algorithm em_annealing\n"}) {
     scratch_dir tty, plain;
-    tty.write("iris.txt", example_input(extra));
-    plain.write("iris.txt", example_input(extra));
+    for (const scratch_dir *dir : {&tty, &plain}) dir->write("iris.txt", example_input(extra));
     terminal_run r = run_on_terminal(tty, {"iris.txt", "iris.labels"}, nullptr);
     if (!r.started) GTEST_SKIP() << "no pseudo-terminal available";
     ASSERT_EQ(r.exit_code, 0);

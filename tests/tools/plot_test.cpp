@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "support/run_binary.h"
 
@@ -13,13 +11,6 @@ const std::string plot_script = std::string(MOGEM_SOURCE_DIR) + "/tools/mogem-pl
 
 bool matplotlib_available() {
   return std::system("/usr/bin/python3 -c 'import matplotlib, numpy' >/dev/null 2>&1") == 0;
-}
-
-std::string example() {
-  std::ifstream in(std::string(MOGEM_SOURCE_DIR) + "/examples/iris.txt");
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
 }
 
 unsigned big_endian(const std::string &bytes, std::size_t at) {
@@ -43,7 +34,7 @@ void expect_png(const std::string &png, unsigned width, unsigned height) {
 TEST(MogemPlot, DrawsTheExample) {
   if (!matplotlib_available()) GTEST_SKIP() << "matplotlib is not installed for /usr/bin/python3";
   scratch_dir dir;
-  dir.write("iris.txt", example());
+  dir.write("iris.txt", source_file("examples/iris.txt"));
   ASSERT_EQ(run_mogem(dir, {"iris.txt", "iris.labels"}).exit_code, 0);
 
   // Four features: the principal components by default, with the model files' means.
@@ -62,7 +53,7 @@ TEST(MogemPlot, DrawsTheExample) {
 TEST(MogemPlot, RefusesWhatItCannotDraw) {
   if (!matplotlib_available()) GTEST_SKIP() << "matplotlib is not installed for /usr/bin/python3";
   scratch_dir dir;
-  dir.write("iris.txt", example());
+  dir.write("iris.txt", source_file("examples/iris.txt"));
   dir.write("short.labels", "1\n2\n");
   run_result r = run_executable(dir, plot_script, {"iris.txt", "short.labels"});
   EXPECT_EQ(r.exit_code, 1);
