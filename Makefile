@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CONFORMANCE ?= ../shared/conformance/run
 
-.PHONY: all deps build example test conformance clean
+.PHONY: all deps build example plot test conformance sanitize fuzz memcheck clean
 
 all: build
 
@@ -21,12 +21,27 @@ example: build
 	@mkdir -p $(BUILD)/example
 	@$(BUILD)/mogem examples/iris.txt $(BUILD)/example/iris.labels
 
+# Draws the example's clustering (petal length against petal width) to $(BUILD)/example/iris.png.
+plot: example
+	@tools/mogem-plot --features 3,4 examples/iris.txt $(BUILD)/example/iris.labels -o $(BUILD)/example/iris.png
+
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The expected-output cases kept beside the repository.
 conformance: build
-	@$(CONFORMANCE) $(BUILD)/mogem
+	@CONFORMANCE=$(CONFORMANCE) scripts/conformance.sh $(BUILD)/mogem
+
+# The checks CI adds: tests and cases under the sanitizers, a bounded fuzzing run (FUZZ_SECONDS,
+# 60 by default), valgrind's memcheck of representative runs.
+sanitize: deps
+	@scripts/sanitize.sh
+
+fuzz: deps
+	@scripts/fuzz.sh
+
+memcheck: build
+	@scripts/memcheck.sh $(BUILD)/mogem
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-sanitize build-fuzz

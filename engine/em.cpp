@@ -3,6 +3,7 @@
 #include "engine/em_classify.h"
 #include "engine/em_dump.h"
 #include "engine/em_mstep.h"
+#include "engine/em_progress.h"
 #include "initializations/init_means.h"
 #include "normalizations/norm_data.h"
 
@@ -91,6 +92,7 @@ int em_run(em_memory *m, int start_index) {
     m->update_means(m);
     m->update_variances(m);
     trace[i % TRACE_LENGTH] = delta;
+    if (m->progress) progress_em_step(m->progress, i, delta);
     const double sum = trace[0] + trace[1] + trace[2] + trace[3];
     if (sum < CONVERGENCE_THRESHOLD) break;
     i++;

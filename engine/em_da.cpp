@@ -7,6 +7,7 @@
 #include "engine/em_da_pc.h"
 #include "engine/em_dump.h"
 #include "engine/em_fe_results.h"
+#include "engine/em_progress.h"
 #include "nr/nr_scoped.h"
 #include "nr/nr_util.h"
 
@@ -15,6 +16,8 @@ namespace {
 const double FINAL_TEMPERATURE = 1.0;
 const double COINCIDENCE_FRACTION = 0.01;  // of each feature's variance
 const double PUSH_FRACTION = 0.01;         // of the largest standard deviation
+// Far more pushes than parting a pair ever takes (a few, rarely more than twenty).
+const int MAX_FINAL_PUSHES = 1000;
 
 // The temperature must fall to 1.0 or below for the driver to return.
 void check_schedule(em_memory *m) {
@@ -56,6 +59,19 @@ void split_class(em_memory *m, int parent, int twin) {
   m->classes = twin;
 }
 
+// perturbe(i, j), telling whether either mean moved. saved holds two rows of F values.
+bool push_apart(em_memory *m, int i, int j, double **saved) {
+  const int F = m->features;
+  for (int k = 1; k <= F; k++) {
+    saved[1][k] = m->class_means[i][k];
+    saved[2][k] = m->class_means[j][k];
+  }
+  perturbe(i, j, m);
+  for (int k = 1; k <= F; k++)
+    if (saved[1][k] != m->class_means[i][k] || saved[2][k] != m->class_means[j][k]) return true;
+  return false;
+}
+
 }  // namespace
 
 void em_da(em_memory *m) {
@@ -64,14 +80,17 @@ void em_da(em_memory *m) {
   if (m->params->output_internal == 1) dumpdata(m);
 
   const int K_max = m->classes;
+  scoped_dmatrix saved_means(1, 2, 1, m->features);
   int K = 1;
   double temperature = m->init_temp;
   const double alpha = m->schedule_scalar;
   m->inv_temp = 0.0;
   int current_step = 0;
+  int final_pushes = 0;  // pushes in a row at or below the final temperature
   for (;;) {
     m->classes = K;
     bool change = false;
+    if (m->progress) progress_stage(m->progress, temperature, K, K_max);
     current_step = em_run(m, current_step);
 
     int class1 = 0, class2 = 0;
@@ -79,20 +98,26 @@ void em_da(em_memory *m) {
       class2 = the_same(i, m);
       class1 = i;
     }
-    if (class2 == 0) {
+    // A pair whose push is lost in the rounding of its means can never be parted, and
+    // pushing it again would go on for ever: the stage then goes on as if the pair were apart.
+    // So does a pair still found after MAX_FINAL_PUSHES pushes in a row once the temperature
+    // is down (pushes that move the means by too little to part them).
+    bool apart = class2 == 0 || !push_apart(m, class1, class2, saved_means.get());
+    if (!apart && temperature <= FINAL_TEMPERATURE && ++final_pushes > MAX_FINAL_PUSHES) apart = true;
+    if (apart) {
+      final_pushes = 0;
       if (K == K_max && temperature <= FINAL_TEMPERATURE) {
         m->classes = K_max;
         return;
       }
       if (K < K_max) {
         class1 = find_max_variance_cluster(m);
-        class2 = K + 1;
-        split_class(m, class1, class2);
+        split_class(m, class1, K + 1);
+        perturbe(class1, K + 1, m);
         K = K + 1;
         change = true;
       }
     }
-    if (class2 > 0) perturbe(class1, class2, m);
     if (!change) {
       m->inv_temp = 1.0 / temperature;
       temperature = temperature * alpha;

@@ -10,7 +10,9 @@
 // along their principal direction, and every stage without a split cools (inv_temp = 1 /
 // temperature, then temperature x schedule_scalar). Returns once the count is reached, no two
 // classes coincide and the temperature is at or below 1.0, with m->classes the requested
-// count again and inv_temp its last value.
+// count again and inv_temp its last value. A coinciding pair whose push cannot move either mean
+// (the step is lost in the rounding of the means), or that is still found after 1000 pushes in a
+// row at or below the final temperature, is treated as apart, so the run always ends.
 // A schedule that could never reach that temperature (init_temp not a number, or above 1.0
 // while infinite or with schedule_scalar not strictly between 0 and 1) is refused before
 // anything else: message on standard error, exit code -1.

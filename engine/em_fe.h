@@ -3,7 +3,7 @@
 // One run: read_parameters (em_fe_params.h) -> run -> report_results (em_fe_results.h) ->
 // deallocate_em_memory (em_fe_memory.h). Fatal problems never return to the caller: they
 // write their message on standard error and throw run_exit (nr/nr_util.h) with the exit
-// code, which `main` turns into the end of the process.
+// code, which run_program (em_fe_program.h) turns into the program's exit code.
 #ifndef MOGEM_ENGINE_EM_FE_H
 #define MOGEM_ENGINE_EM_FE_H
 

@@ -168,6 +168,7 @@ void set_default_parameters(em_parameters *p) {
   p->fast = 0;
   p->fast_tol = 0.0;
   p->output_filename = nullptr;
+  p->input_filename = nullptr;
 }
 
 int parse_param_pair(const char *key, const char *value, em_parameters *p) {
@@ -272,6 +273,7 @@ em_memory *read_parameters(const char *filename, const char *output_filename) {
   em_parameters *p = new em_parameters;
   set_default_parameters(p);
   p->output_filename = output_filename;
+  p->input_filename = filename;
 
   FILE *fp = nullptr;
   em_memory *m = nullptr;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/em_fe_checks.h"
 #include "nr/nr_util.h"
 
 namespace {
@@ -75,6 +76,11 @@ void write_output_file(em_memory *m, char *name, const char *what, void (*write)
 }
 
 FILE *open_output(em_memory *m, const char *name) {
+  if (same_file(name, m->params->input_filename)) {
+    std::fprintf(stderr, "Error: the file %s is the input file; it is not overwritten\n", name);
+    m->output_errors++;
+    return nullptr;
+  }
   FILE *fp = std::fopen(name, "w");
   if (!fp) report_write_failure(m, name, errno);
   return fp;

@@ -38,7 +38,8 @@ void class_variances(em_memory *m, double **v);
 // a null name (no memory for it) is reported with `what`.
 void write_output_file(em_memory *m, char *name, const char *what, void (*write)(em_memory *, FILE *));
 
-// Opens name for writing, or reports it (see above) and returns null.
+// Opens name for writing, or reports it (see above) and returns null. A name that is the input
+// file is reported and refused the same way, so the input is never overwritten.
 FILE *open_output(em_memory *m, const char *name);
 
 // Closes a stream from open_output; a write error or failing close is reported and counted.

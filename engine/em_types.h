@@ -43,6 +43,7 @@ struct em_parameters {
   int output_internal;    // 1: write the data as the engine sees it
   int output_stepsize;    // period of the numbered snapshots; 0 or less: none
   const char *output_filename;  // labels file, base of every other output name; not owned
+  const char *input_filename;   // the parameter file itself, which no output may replace; not owned
   char *means_file;       // means file of the file initialization: an owned copy, or null
   int fast;               // 1 once "fast" was given; no step of a run reads it
   double fast_tol;        // |value| given with "fast"; no step of a run reads it
@@ -64,6 +65,8 @@ typedef double (*em_weight_op)(em_memory *m);
 typedef double (*em_class_value_op)(em_memory *m, int k);
 typedef double (*em_distance_op)(em_memory *m, int i, int k);
 typedef void (*em_class_op)(em_memory *m, int k);
+
+struct em_progress;
 
 struct em_memory {
   em_parameters *params;  // the run's parameters (not owned)
@@ -99,6 +102,8 @@ struct em_memory {
   // Number of result, model or dump files that could not be written completely. Each is
   // reported on standard error when it happens; the run goes on and ends with exit code 1.
   int output_errors;
+  // The progress line of a run on a terminal (em_progress.h); null when none is shown.
+  em_progress *progress;
 };
 
 #endif

@@ -1,35 +1,9 @@
 // mogem <input_file> <output_file>: fits a mixture of Gaussians to the rows of the data matrix
 // in input_file and writes each row's most probable class to output_file.
-#include <cstdio>
-
-#include "engine/em_fe.h"
-#include "engine/em_fe_memory.h"
-#include "engine/em_fe_params.h"
-#include "engine/em_fe_results.h"
-#include "nr/nr_util.h"
+#include "engine/cli_help.h"
+#include "engine/em_fe_program.h"
 
 int main(int argc, char **argv) {
-  if (argc <= 2) {
-    std::fprintf(stderr, "Usage: %s <input_file> <output_file>\n", argc > 0 ? argv[0] : "mogem");
-    return -1;
-  }
-  try {
-    em_memory *m = read_parameters(argv[1], argv[2]);
-    int status;
-    try {
-      run(m);
-      report_results(m);
-      // A run whose results could not all be written is not a success.
-      status = m->output_errors ? 1 : 0;
-    } catch (const run_exit &) {
-      deallocate_em_memory(m);
-      release_em_records(m);
-      throw;
-    }
-    deallocate_em_memory(m);
-    release_em_records(m);
-    return status;
-  } catch (const run_exit &e) {
-    return e.code;
-  }
+  if (handle_info_option(argc, argv)) return 0;
+  return run_program(argc, argv);
 }

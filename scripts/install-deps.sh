@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing mogem needs and the machine lacks: a C++17 compiler,
-# make, CMake, GoogleTest, Google Benchmark (bench/), Python 3 (which runs the conformance
-# cases) and, for bench/compare, Debian's NumPy and scikit-learn. Does nothing when everything
+# make, CMake, GoogleTest, Google Benchmark (bench/) and Python 3 (which runs the conformance
+# cases), matplotlib for tools/mogem-plot, NumPy and scikit-learn for bench/compare, and for the
+# checks of .ci/run clang with its libFuzzer runtime and valgrind. Does nothing when everything
 # is there, so every make target can call it.
 set -euo pipefail
 
@@ -12,7 +13,13 @@ command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v python3 >/dev/null 2>&1 || missing+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
-# bench/compare runs the peer under Debian's own interpreter, which is where these land.
+command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null || missing+=(libclang-rt-14-dev)
+command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
+# The plot tool runs on the system's own Python (/usr/bin/python3), which is what the Debian
+# package serves, whatever other python3 comes first on PATH.
+/usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1 || missing+=(python3-matplotlib)
+# bench/compare runs the peer under the same interpreter.
 /usr/bin/python3 -c 'import numpy' >/dev/null 2>&1 || missing+=(python3-numpy)
 /usr/bin/python3 -c 'import sklearn' >/dev/null 2>&1 || missing+=(python3-sklearn)
 

@@ -1,7 +1,6 @@
 // The shipped example, run as the README runs it.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -16,23 +15,16 @@ std::vector<int> numbers(const std::string &text) {
   return values;
 }
 
-std::string read_source(const std::string &name) {
-  std::ifstream in(std::string(MOGEM_SOURCE_DIR) + "/" + name);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 }  // namespace
 
 TEST(Example, IrisIsClusteredIntoItsSpecies) {
   scratch_dir dir;
-  dir.write("iris.txt", read_source("examples/iris.txt"));
+  dir.write("iris.txt", source_file("examples/iris.txt"));
   run_result r = run_mogem(dir, {"iris.txt", "iris.labels"});
   ASSERT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out + r.err, "");
   const std::vector<int> labels = numbers(dir.read("iris.labels"));
-  const std::vector<int> species = numbers(read_source("examples/iris.classes"));
+  const std::vector<int> species = numbers(source_file("examples/iris.classes"));
   ASSERT_EQ(labels.size(), 150u);
   ASSERT_EQ(species.size(), 150u);
   // Each species' most common label, and how many rows carry it.

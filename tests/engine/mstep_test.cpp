@@ -9,8 +9,9 @@
 
 namespace {
 
-// One M-step as the EM loop runs it.
-double m_step(test_model &t) {
+// One M-step as the EM loop runs it, from the given posteriors of every class.
+double m_step(test_model &t, const std::vector<std::vector<double>> &posteriors) {
+  for (int k = 1; k <= t->classes; k++) t.set_posteriors(k, posteriors[k - 1]);
   const double delta = t->update_P_j(t.get());
   t->update_means(t.get());
   t->update_variances(t.get());
@@ -28,55 +29,29 @@ double variance_of(test_model &t, int k, int j) {
 
 }  // namespace
 
-TEST(MStep, IdenticalPointsHitTheVarianceFloorForEveryKind) {
-  const std::vector<std::vector<double>> rows(4, std::vector<double>{2.0, 2.0, 2.0});
-  for (int kind = SCALAR; kind <= FULL; kind++) {
-    test_model t(rows, 1, kind);
-    t.set_posteriors(1, {1, 1, 1, 1});
-    t->P_j[1] = 1.0;
-    EXPECT_EQ(m_step(t), 0.0);
-    EXPECT_EQ(t->P_j[1], 1.0);
-    for (int j = 1; j <= 3; j++) EXPECT_EQ(t->class_means[1][j], 2.0) << kind;
-    for (int r = 1; r <= 3; r++) {
-      EXPECT_EQ(variance_of(t, 1, r), VARIANCE_FLOOR) << kind;
-      if (kind == FULL) {
-        for (int s = 1; s <= 3; s++) {
-          EXPECT_EQ(t->class_variances.full[1][r][s], s == r ? VARIANCE_FLOOR : 0.0);
-        }
-      }
-    }
-  }
-}
-
 TEST(MStep, SmallDataSetsWorkedByHand) {
   // DIAG, F = 1, points 0 and 2: mean 1, variance (0 + 4)/2 - 1 = 1.
   test_model diag({{0.0}, {2.0}}, 1, DIAG);
-  diag.set_posteriors(1, {1, 1});
   diag->P_j[1] = 1.0;
-  m_step(diag);
+  m_step(diag, {{1, 1}});
   EXPECT_EQ(diag->class_means[1][1], 1.0);
   EXPECT_EQ(diag->class_variances.diagonal[1][1], 1.0);
 
   // SCALAR, F = 2, points (0,0) and (2,2): mean (1,1), variance (2 + 2)/(2 x 2) = 1.
   test_model scalar({{0.0, 0.0}, {2.0, 2.0}}, 1, SCALAR);
-  scalar.set_posteriors(1, {1, 1});
   scalar->P_j[1] = 1.0;
-  m_step(scalar);
+  m_step(scalar, {{1, 1}});
   EXPECT_EQ(scalar->class_means[1][1], 1.0);
   EXPECT_EQ(scalar->class_means[1][2], 1.0);
   EXPECT_EQ(scalar->class_variances.scalar[1], 1.0);
 
   // FULL, points (0,0), (2,0), (0,2), (2,2): class 2 holds half of each of the first two,
-  // class 1 the rest.
+  // class 1 the rest. Weights 3/4 and 1/4: the change is 0.25 + 0.25.
   test_model full({{0.0, 0.0}, {2.0, 0.0}, {0.0, 2.0}, {2.0, 2.0}}, 2, FULL);
-  full.set_posteriors(1, {0.5, 0.5, 1, 1});
-  full.set_posteriors(2, {0.5, 0.5, 0, 0});
   full->P_j[1] = full->P_j[2] = 0.5;
-  const double delta = m_step(full);
-  // Weights 3/4 and 1/4: the change is 0.25 + 0.25.
+  EXPECT_EQ(m_step(full, {{0.5, 0.5, 1, 1}, {0.5, 0.5, 0, 0}}), 0.5);
   EXPECT_EQ(full->P_j[1], 0.75);
   EXPECT_EQ(full->P_j[2], 0.25);
-  EXPECT_EQ(delta, 0.5);
   // Class 2: mean (1, 0); covariance of (0,0) and (2,0) around it: [[1, 0], [0, 0.001 floor]].
   EXPECT_EQ(full->class_means[2][1], 1.0);
   EXPECT_EQ(full->class_means[2][2], 0.0);
@@ -95,15 +70,25 @@ TEST(MStep, SmallDataSetsWorkedByHand) {
   EXPECT_EQ(V1[2][1], V1[1][2]);  // mirrored bit for bit
 }
 
-TEST(MStep, ClassWithoutPosteriorsKeepsItsModel) {
+TEST(MStep, EdgesOfEveryKind) {
   for (int kind = SCALAR; kind <= FULL; kind++) {
+    // Identical points hit the variance floor, with nothing off the diagonal.
+    test_model same(std::vector<std::vector<double>>(4, {2.0, 2.0, 2.0}), 1, kind);
+    same->P_j[1] = 1.0;
+    EXPECT_EQ(m_step(same, {{1, 1, 1, 1}}), 0.0);
+    EXPECT_EQ(same->P_j[1], 1.0);
+    for (int r = 1; r <= 3; r++) {
+      EXPECT_EQ(same->class_means[1][r], 2.0) << kind;
+      EXPECT_EQ(variance_of(same, 1, r), VARIANCE_FLOOR) << kind;
+      for (int s = 1; kind == FULL && s <= 3; s++)
+        EXPECT_EQ(same->class_variances.full[1][r][s], s == r ? VARIANCE_FLOOR : 0.0);
+    }
+    // A class without posteriors keeps its model.
     test_model t({{0.0}, {2.0}, {4.0}}, 2, kind);
-    t.set_posteriors(1, {1, 1, 1});
-    t.set_posteriors(2, {0, 0, 0});
     t->P_j[1] = t->P_j[2] = 0.5;
     t.set_mean(2, {7.0});
     t.set_spherical(2, 3.0);
-    EXPECT_EQ(m_step(t), 1.0);
+    EXPECT_EQ(m_step(t, {{1, 1, 1}, {0, 0, 0}}), 1.0);
     EXPECT_EQ(t->P_j[2], 0.0);
     EXPECT_EQ(t->class_means[2][1], 7.0);
     EXPECT_EQ(t->class_means[1][1], 2.0);
@@ -114,14 +99,12 @@ TEST(MStep, ClassWithoutPosteriorsKeepsItsModel) {
 TEST(MStep, DiagonalVariancesAreTakenAroundTheUnscaledMeans) {
   // Under the correlation metric means end at unit length for every kind. DIAG measures its
   // variances around the mean before rescaling, the others around the rescaled mean.
-  const std::vector<std::vector<double>> rows = {{0.6, 0.8}, {0.8, 0.6}};
   double variances[3];
   for (int kind = SCALAR; kind <= FULL; kind++) {
-    test_model t(rows, 1, kind);
+    test_model t({{0.6, 0.8}, {0.8, 0.6}}, 1, kind);
     t->distance_metric = CORRELATION;
-    t.set_posteriors(1, {1, 1});
     t->P_j[1] = 1.0;
-    m_step(t);
+    m_step(t, {{1, 1}});
     const double *mean = t->class_means[1];
     EXPECT_NEAR(mean[1] * mean[1] + mean[2] * mean[2], 1.0, 1e-15);
     EXPECT_NEAR(mean[1], std::sqrt(0.5), 1e-15);

@@ -11,90 +11,59 @@ namespace {
 
 using rows_t = std::vector<std::vector<double>>;
 
-// Runs norm_data on a copy of the rows; returns what it wrote on standard error.
-std::string normalize(one_based_matrix &m, int rows, int cols, int type, double parm = 0.0) {
-  return capture([&] { norm_data(m.get(), rows, cols, type, parm); }).err;
+// Normalizes the rows in place; returns what norm_data wrote on standard error.
+std::string normalize(one_based_matrix &m, const rows_t &rows, int type, double parm = 0.0) {
+  const int n = static_cast<int>(rows.size()), f = static_cast<int>(rows[0].size());
+  return capture([&] { norm_data(m.get(), n, f, type, parm); }).err;
 }
+
+const std::string log_refused = "Cannot take the log of a number <= 0.0\n";
+const std::string base_refused = "Cannot transform to a log base <= 1.0\n";
 
 }  // namespace
 
-TEST(Normalization, EuclideanNormScalesRowsToUnitLength) {
-  one_based_matrix m({{3, 4}, {0.6, 0.8}, {0, -2}});
-  EXPECT_EQ(normalize(m, 3, 2, EUCLIDEAN_NORM), "");
-  EXPECT_EQ(m.row(1), (std::vector<double>{0.6, 0.8}));
-  EXPECT_NEAR(m[2][1], 0.6, 1e-16);
-  EXPECT_NEAR(m[2][2], 0.8, 1e-16);
-  EXPECT_EQ(m.row(3), (std::vector<double>{0, -1}));
-}
-
-TEST(Normalization, EuclideanNormOfAZeroRowIsNotANumber) {
-  one_based_matrix m({{0, 0}, {2, 0}});
-  EXPECT_EQ(normalize(m, 2, 2, EUCLIDEAN_NORM), "");
-  EXPECT_TRUE(std::isnan(m[1][1]) && std::isnan(m[1][2]));
-  EXPECT_EQ(m.row(2), (std::vector<double>{1, 0}));
-}
-
-TEST(Normalization, MeanNormCentresEveryColumn) {
-  one_based_matrix m({{1, 10}, {2, 20}, {6, 60}});
-  normalize(m, 3, 2, MEAN_NORM);
-  EXPECT_EQ(m.row(1), (std::vector<double>{-2, -20}));
-  EXPECT_EQ(m.row(2), (std::vector<double>{-1, -10}));
-  EXPECT_EQ(m.row(3), (std::vector<double>{3, 30}));
-
-  one_based_matrix single({{5, -7}});
-  normalize(single, 1, 2, MEAN_NORM);
-  EXPECT_EQ(single.row(1), (std::vector<double>{0, 0}));
-}
-
-TEST(Normalization, HypersphereCentresThenScales) {
-  one_based_matrix m({{1, 2}, {3, 2}});
-  normalize(m, 2, 2, HYPERSPHERE_NORM);
-  EXPECT_EQ(m.row(1), (std::vector<double>{-1, 0}));
-  EXPECT_EQ(m.row(2), (std::vector<double>{1, 0}));
-}
-
-TEST(Normalization, PerFeatureMapsEachColumnOntoZeroToOne) {
-  // Column 1 has its maximum first and minimum last; column 2 is constant.
-  one_based_matrix m({{4, 7}, {2, 7}, {-4, 7}});
-  normalize(m, 3, 2, PER_FEATURE_NORM);
-  EXPECT_EQ(m.row(1), (std::vector<double>{1, 0}));
-  EXPECT_EQ(m.row(2), (std::vector<double>{0.75, 0}));
-  EXPECT_EQ(m.row(3), (std::vector<double>{0, 0}));
-
-  one_based_matrix single({{3, -1}});
-  normalize(single, 1, 2, PER_FEATURE_NORM);
-  EXPECT_EQ(single.row(1), (std::vector<double>{0, 0}));
-}
-
-TEST(Normalization, LogTransformRefusesWhatHasNoLogarithm) {
-  one_based_matrix m({{100, 1}, {0, -5}, {10, 1000}});
-  std::string err = normalize(m, 3, 2, LOG_TRANSFORM, 10.0);
-  EXPECT_EQ(err, "Cannot take the log of a number <= 0.0\nCannot take the log of a number <= 0.0\n");
-  EXPECT_NEAR(m[1][1], 2.0, 1e-15);
-  EXPECT_EQ(m[1][2], 0.0);
-  EXPECT_EQ(m.row(2), (std::vector<double>{0, -5}));
-  EXPECT_EQ(m[3][1], 1.0);
-  EXPECT_NEAR(m[3][2], 3.0, 1e-15);
-
-  for (double base : {1.0, 0.5, -2.0}) {
-    one_based_matrix same({{100, 0}});
-    EXPECT_EQ(normalize(same, 1, 2, LOG_TRANSFORM, base), "Cannot transform to a log base <= 1.0\n") << base;
-    EXPECT_EQ(same.row(1), (std::vector<double>{100, 0}));
+TEST(Normalization, EachKindOnHandWorkedRows) {
+  const struct {
+    int type;
+    double parm;
+    rows_t rows, expected;
+    std::string err;
+  } cases[] = {
+      {EUCLIDEAN_NORM, 0, {{3, 4}, {0, -2}}, {{0.6, 0.8}, {0, -1}}, ""},
+      {MEAN_NORM, 0, {{1, 10}, {2, 20}, {6, 60}}, {{-2, -20}, {-1, -10}, {3, 30}}, ""},
+      {MEAN_NORM, 0, {{5, -7}}, {{0, 0}}, ""},
+      {HYPERSPHERE_NORM, 0, {{1, 2}, {3, 2}}, {{-1, 0}, {1, 0}}, ""},  // centres, then scales
+      // Column 1 has its maximum first and minimum last; column 2 is constant.
+      {PER_FEATURE_NORM, 0, {{4, 7}, {2, 7}, {-4, 7}}, {{1, 0}, {0.75, 0}, {0, 0}}, ""},
+      {PER_FEATURE_NORM, 0, {{3, -1}}, {{0, 0}}, ""},
+      {LOG_TRANSFORM, 10, {{0, -5}, {10, 1}}, {{0, -5}, {1, 0}}, log_refused + log_refused},
+      {LOG_TRANSFORM, 1, {{100, 0}}, {{100, 0}}, base_refused},
+      {LOG_TRANSFORM, 0.5, {{100, 0}}, {{100, 0}}, base_refused},
+      {LOG_TRANSFORM, -2, {{100, 0}}, {{100, 0}}, base_refused},
+      // Kinds that change nothing; unknown codes are reported.
+      {NO_NORM, 0, {{1.5, -2}, {0, 3}}, {{1.5, -2}, {0, 3}}, ""},
+      {PCA_VAR, 0, {{1.5, -2}}, {{1.5, -2}}, ""},
+      {PCA_DIM, 0, {{1.5, -2}}, {{1.5, -2}}, ""},
+      {ICA, 0, {{1.5, -2}}, {{1.5, -2}}, "ICA is not implemented\n"},
+      {0, 0, {{1.5, -2}}, {{1.5, -2}}, "Unknown normalization method: 0\n"},
+      {10, 0, {{1.5, -2}}, {{1.5, -2}}, "Unknown normalization method: 10\n"},
+      {-3, 0, {{1.5, -2}}, {{1.5, -2}}, "Unknown normalization method: -3\n"},
+  };
+  for (const auto &c : cases) {
+    one_based_matrix m(c.rows);
+    EXPECT_EQ(normalize(m, c.rows, c.type, c.parm), c.err) << c.type;
+    for (std::size_t i = 0; i < c.rows.size(); i++) EXPECT_EQ(m.row(i + 1), c.expected[i]) << c.type << " row " << i;
   }
 }
 
-TEST(Normalization, KindsThatChangeNothing) {
-  const rows_t rows = {{1.5, -2}, {0, 3}};
-  for (int type : {int{NO_NORM}, int{PCA_VAR}, int{PCA_DIM}, int{ICA}, 0, 10, -3}) {
-    one_based_matrix m(rows);
-    std::string err = normalize(m, 2, 2, type);
-    EXPECT_EQ(m.row(1), rows[0]) << type;
-    EXPECT_EQ(m.row(2), rows[1]) << type;
-    if (type == ICA)
-      EXPECT_EQ(err, "ICA is not implemented\n");
-    else if (type >= NO_NORM && type <= ICA)
-      EXPECT_EQ(err, "") << type;
-    else
-      EXPECT_EQ(err, "Unknown normalization method: " + std::to_string(type) + "\n");
-  }
+TEST(Normalization, RoundedResults) {
+  one_based_matrix unit({{0.6, 0.8}, {0, 0}});
+  EXPECT_EQ(normalize(unit, {{0.6, 0.8}, {0, 0}}, EUCLIDEAN_NORM), "");
+  EXPECT_NEAR(unit[1][1], 0.6, 1e-16);
+  EXPECT_NEAR(unit[1][2], 0.8, 1e-16);
+  EXPECT_TRUE(std::isnan(unit[2][1]) && std::isnan(unit[2][2]));  // a zero row has no length
+  one_based_matrix logs({{100, 1000}});
+  normalize(logs, {{100, 1000}}, LOG_TRANSFORM, 10.0);
+  EXPECT_NEAR(logs[1][1], 2.0, 1e-15);
+  EXPECT_NEAR(logs[1][2], 3.0, 1e-15);
 }

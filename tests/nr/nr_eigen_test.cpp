@@ -10,9 +10,11 @@
 
 namespace {
 
+using rows_t = std::vector<std::vector<double>>;
+
 struct decomposition {
   std::vector<double> values;
-  std::vector<std::vector<double>> vectors;  // vectors[k] is column k + 1
+  rows_t vectors;  // vectors[k] is column k + 1
   int rotations;
 };
 
@@ -21,12 +23,9 @@ decomposition decompose(one_based_matrix &a, int n) {
   one_based_vector d(std::vector<double>(n, -7.0));
   int nrot = -1;
   NR_djacobi(a.get(), n, d.get(), v.get(), &nrot);
-  decomposition out{std::vector<double>(d.get() + 1, d.get() + 1 + n), {}, nrot};
-  for (int k = 1; k <= n; k++) {
-    std::vector<double> column;
-    for (int j = 1; j <= n; j++) column.push_back(v[j][k]);
-    out.vectors.push_back(column);
-  }
+  decomposition out{std::vector<double>(d.get() + 1, d.get() + 1 + n), rows_t(n), nrot};
+  for (int k = 1; k <= n; k++)
+    for (int j = 1; j <= n; j++) out.vectors[k - 1].push_back(v[j][k]);
   return out;
 }
 
@@ -37,12 +36,11 @@ TEST(Jacobi, DiagonalMatricesNeedNoRotation) {
   decomposition r = decompose(a, 3);
   EXPECT_EQ(r.values, (std::vector<double>{3, -1, 2}));  // unsorted: in diagonal order
   EXPECT_EQ(r.rotations, 0);
-  EXPECT_EQ(r.vectors, (std::vector<std::vector<double>>{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}));
-
-  one_based_matrix single(std::vector<std::vector<double>>{{4.5}});
+  EXPECT_EQ(r.vectors, (rows_t{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}));
+  one_based_matrix single(rows_t{{4.5}});
   decomposition s = decompose(single, 1);
   EXPECT_EQ(s.values, (std::vector<double>{4.5}));
-  EXPECT_EQ(s.vectors[0], (std::vector<double>{1}));
+  EXPECT_EQ(s.vectors, (rows_t{{1}}));
 }
 
 TEST(Jacobi, OneRotationForATwoByTwo) {
@@ -50,13 +48,13 @@ TEST(Jacobi, OneRotationForATwoByTwo) {
   one_based_matrix a({{2, 1}, {1, 2}});
   decomposition r = decompose(a, 2);
   EXPECT_EQ(r.rotations, 1);
-  EXPECT_NEAR(r.values[0], 1.0, 1e-15);
-  EXPECT_NEAR(r.values[1], 3.0, 1e-15);
   const double h = 1.0 / std::sqrt(2.0);
-  EXPECT_NEAR(r.vectors[0][0], h, 1e-15);
-  EXPECT_NEAR(r.vectors[0][1], -h, 1e-15);
-  EXPECT_NEAR(r.vectors[1][0], h, 1e-15);
-  EXPECT_NEAR(r.vectors[1][1], h, 1e-15);
+  const double expected[2][3] = {{1, h, -h}, {3, h, h}};  // value, then its vector
+  for (int k = 0; k < 2; k++) {
+    EXPECT_NEAR(r.values[k], expected[k][0], 1e-15);
+    EXPECT_NEAR(r.vectors[k][0], expected[k][1], 1e-15);
+    EXPECT_NEAR(r.vectors[k][1], expected[k][2], 1e-15);
+  }
   EXPECT_EQ(a[2][1], 1.0);  // the lower triangle is left alone
   EXPECT_EQ(a[1][2], 0.0);  // the upper one is used up
 
@@ -69,12 +67,12 @@ TEST(Jacobi, OneRotationForATwoByTwo) {
 
 TEST(Jacobi, RepeatedEigenvalueKeepsAnOrthonormalBasis) {
   // Eigenvalues 2, 2 (e1 and (0, 1, -1)/sqrt 2) and 4 ((0, 1, 1)/sqrt 2).
-  one_based_matrix a({{2, 0, 0}, {0, 3, 1}, {0, 1, 3}});
+  const rows_t A = {{2, 0, 0}, {0, 3, 1}, {0, 1, 3}};
+  one_based_matrix a(A);
   decomposition r = decompose(a, 3);
   std::vector<double> sorted = r.values;
   std::sort(sorted.begin(), sorted.end());
   for (int k = 0; k < 3; k++) EXPECT_NEAR(sorted[k], (std::vector<double>{2, 2, 4})[k], 1e-14);
-  const double A[3][3] = {{2, 0, 0}, {0, 3, 1}, {0, 1, 3}};
   for (int k = 0; k < 3; k++) {
     // A v = lambda v, and the columns are orthonormal.
     for (int row = 0; row < 3; row++) {

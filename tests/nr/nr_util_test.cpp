@@ -1,89 +1,130 @@
+// The containers of nr_util.h and nr_kinds.h, and the run-time error they end a run with.
 #include "nr/nr_util.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 
+#include "nr/nr_kinds.h"
 #include "support/capture.h"
 
-TEST(Containers, VectorsAreIndexedWithTheirOwnBounds) {
-  double *one = NR_dvector(1, 1);
-  one[1] = 2.5;
-  EXPECT_EQ(one[1], 2.5);
-  NR_free_dvector(one, 1, 1);
+namespace {
 
-  double *empty = NR_dvector(1, 0);  // valid handle, no usable element
-  NR_free_dvector(empty, 1, 0);
-
-  double *zero_based = NR_dvector(0, 4);
-  for (int i = 0; i <= 4; i++) zero_based[i] = i;
-  EXPECT_EQ(&zero_based[4], &zero_based[0] + 4);
-  NR_free_dvector(zero_based, 0, 4);
-
-  int *labels = NR_ivector(1, 3);
-  labels[3] = 7;
-  EXPECT_EQ(labels[3], 7);
-  NR_free_ivector(labels, 1, 3);
+std::string nr_failure(const std::function<void()> &call) {
+  call_outcome outcome = capture(call);
+  EXPECT_EQ(outcome.exit_code, 1);
+  return outcome.err;
 }
 
-TEST(Containers, MatrixRowsAreOneContiguousRun) {
-  double **m = NR_dmatrix(1, 3, 1, 4);
-  EXPECT_EQ(&m[2][1], &m[1][4] + 1);
-  EXPECT_EQ(&m[3][4], &m[1][1] + 11);
-  for (int i = 1; i <= 3; i++)
-    for (int j = 1; j <= 4; j++) m[i][j] = 10 * i + j;
-  EXPECT_EQ((&m[1][1])[6], 23.0);  // row 2, column 3
-  NR_free_dmatrix(m, 1, 3, 1, 4);
-
-  double **shifted = NR_dmatrix(0, 1, 5, 6);
-  shifted[0][5] = 1;
-  shifted[1][6] = 4;
-  EXPECT_EQ(&shifted[1][5], &shifted[0][6] + 1);
-  EXPECT_EQ(&shifted[1][6], &shifted[0][5] + 3);
-  NR_free_dmatrix(shifted, 0, 1, 5, 6);
+std::string nr_error_text(const std::string &line) {
+  return "Numerical Recipes run-time error...\n" + line + "\n...now exiting to system...\n";
 }
 
-TEST(Containers, TensorSlicesFollowEachOther) {
-  double ***t = NR_d3tensor(1, 2, 1, 3, 1, 3);
-  EXPECT_EQ(&t[2][1][1], &t[1][3][3] + 1);
-  EXPECT_EQ(&t[2][3][3], &t[1][1][1] + 17);
-  EXPECT_EQ(&t[1][2][1], &t[1][1][3] + 1);
-  NR_free_d3tensor(t, 1, 2, 1, 3, 1, 3);
+// Writes 10 * row + column to every element, then reads each back through the one row-major
+// run that starts at m[rl][cl].
+template <typename T>
+void expect_row_major(T **m, long rl, long rh, long cl, long ch) {
+  for (long i = rl; i <= rh; i++)
+    for (long j = cl; j <= ch; j++) m[i][j] = static_cast<T>(10 * i + j);
+  for (long i = rl; i <= rh; i++)
+    for (long j = cl; j <= ch; j++)
+      ASSERT_EQ((&m[rl][cl])[(i - rl) * (ch - cl + 1) + (j - cl)], static_cast<T>(10 * i + j));
+}
+
+}  // namespace
+
+TEST(RunTimeError, WritesThreeLinesAndEndsWithStatusOne) {
+  EXPECT_EQ(nr_failure([] { NR_error("NR_dcholdc failed"); }), nr_error_text("NR_dcholdc failed"));
+}
+
+// Sizes whose byte count cannot exist must fail like exhausted memory, without allocating; a
+// reversed range asks for a negative count and is refused the same way.
+TEST(RunTimeError, ImpossibleSizesFailWithTheAllocatorsText) {
+  const struct {
+    std::function<void()> call;
+    const char *text;
+  } cases[] = {
+      {[] { NR_dvector(1, LONG_MAX); }, "allocation failure in dvector()"},
+      {[] { NR_dvector(5, 2); }, "allocation failure in dvector()"},
+      {[] { NR_ivector(1, LONG_MAX - 1); }, "allocation failure in ivector()"},
+      {[] { NR_dmatrix(1, LONG_MAX / 4, 1, 2); }, "allocation failure 1 in matrix()"},
+      {[] { NR_dmatrix(1, 2147483647, 1, 2147483647); }, "allocation failure 2 in matrix()"},
+      {[] { NR_d3tensor(1, 2, 1, LONG_MAX / 2, 1, 2); }, "allocation failure 2 in NR_d3tensor()"},
+      {[] { NR_d3tensor(1, 1, 1, 2, 1, LONG_MAX / 4); }, "allocation failure 3 in NR_d3tensor()"},
+      {[] { NR_vector(1, LONG_MAX); }, "allocation failure in vector()"},
+      {[] { NR_cvector(1, LONG_MAX); }, "allocation failure in cvector()"},
+      {[] { NR_lvector(1, LONG_MAX); }, "allocation failure in lvector()"},
+      {[] { NR_matrix(1, LONG_MAX / 4, 1, 2); }, "allocation failure 1 in matrix()"},
+      {[] { NR_imatrix(1, 1 << 20, 1, LONG_MAX / 8); }, "allocation failure 2 in matrix()"},
+      {[] { NR_cmatrix(1, 2, 1, LONG_MAX); }, "allocation failure 2 in matrix()"},
+      {[] { NR_f3tensor(1, LONG_MAX / 4, 1, 1, 1, 1); }, "allocation failure 1 in NR_f3tensor()"},
+      {[] { NR_f3tensor(1, 1 << 20, 1, LONG_MAX / 8, 1, 1); }, "allocation failure 2 in NR_f3tensor()"},
+      {[] { NR_f3tensor(1, 2, 1, 2, 1, LONG_MAX / 2); }, "allocation failure 3 in NR_f3tensor()"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(nr_failure(c.call), nr_error_text(c.text));
 }
 
 TEST(Containers, EmptyShapesAllocateAndRelease) {
-  double **no_columns = NR_dmatrix(1, 3, 1, 0);
-  NR_free_dmatrix(no_columns, 1, 3, 1, 0);
-  double **no_rows = NR_dmatrix(1, 0, 1, 4);
-  NR_free_dmatrix(no_rows, 1, 0, 1, 4);
-  double ***flat = NR_d3tensor(1, 2, 1, 0, 1, 0);
-  NR_free_d3tensor(flat, 1, 2, 1, 0, 1, 0);
+  call_outcome out = capture([] {
+    NR_free_dvector(NR_dvector(1, 0), 1, 0);
+    NR_free_dmatrix(NR_dmatrix(1, 3, 1, 0), 1, 3, 1, 0);
+    NR_free_dmatrix(NR_dmatrix(1, 0, 1, 4), 1, 0, 1, 4);
+    NR_free_d3tensor(NR_d3tensor(1, 2, 1, 0, 1, 0), 1, 2, 1, 0, 1, 0);
+  });
+  EXPECT_EQ(out.exit_code, call_outcome::no_exit);
+  EXPECT_EQ(out.err, "");
 }
 
-TEST(RunTimeError, WritesThreeLinesAndEndsWithStatusOne) {
-  call_outcome outcome = capture([] { NR_error("NR_dcholdc failed"); });
-  EXPECT_EQ(outcome.exit_code, 1);
-  EXPECT_EQ(outcome.err, "Numerical Recipes run-time error...\nNR_dcholdc failed\n...now exiting to system...\n");
+// The kinds the program itself does not use, so that no run exercises them.
+TEST(FurtherContainers, EveryKindIsIndexedWithItsBounds) {
+  float *v = NR_vector(-2, 2);
+  for (int i = -2; i <= 2; i++) v[i] = i * 0.5f;
+  EXPECT_EQ(v[-2] + v[2], 0.0f);
+  NR_free_vector(v, -2, 2);
+  unsigned char *c = NR_cvector(1, 256);
+  for (int i = 1; i <= 256; i++) c[i] = static_cast<unsigned char>(i);
+  EXPECT_EQ(c[256], 0);
+  NR_free_cvector(c, 1, 256);
+  uint32_t *l = NR_lvector(1, 3);
+  l[3] = 0xFFFFFFFFu;
+  EXPECT_EQ(l[3] + 1u, 0u);  // 32 bits wide
+  NR_free_lvector(l, 1, 3);
+
+  float **fm = NR_matrix(1, 3, 1, 4);
+  expect_row_major(fm, 1, 3, 1, 4);
+  NR_free_matrix(fm, 1, 3, 1, 4);
+  int **im = NR_imatrix(0, 2, 5, 7);
+  expect_row_major(im, 0, 2, 5, 7);
+  NR_free_imatrix(im, 0, 2, 5, 7);
+  unsigned char **cm = NR_cmatrix(2, 3, 1, 2);
+  expect_row_major(cm, 2, 3, 1, 2);
+  NR_free_cmatrix(cm, 2, 3, 1, 2);
+  float ***t = NR_f3tensor(1, 2, 1, 3, 1, 4);
+  EXPECT_EQ(&t[2][3][4], &t[1][1][1] + 23);  // slices follow each other
+  NR_free_f3tensor(t, 1, 2, 1, 3, 1, 4);
 }
 
-// Sizes whose byte count cannot exist must fail like exhausted memory, without allocating.
-TEST(RunTimeError, OverflowingSizesFailWithTheAllocatorsText) {
-  auto failure_text = [](const std::function<void()> &call) {
-    call_outcome outcome = capture(call);
-    EXPECT_EQ(outcome.exit_code, 1);
-    return outcome.err;
-  };
-  const std::string banner = "Numerical Recipes run-time error...\n";
-  const std::string tail = "...now exiting to system...\n";
-  EXPECT_EQ(failure_text([] { NR_dvector(1, LONG_MAX); }), banner + "allocation failure in dvector()\n" + tail);
-  EXPECT_EQ(failure_text([] { NR_ivector(1, LONG_MAX - 1); }), banner + "allocation failure in ivector()\n" + tail);
-  EXPECT_EQ(failure_text([] { NR_dmatrix(1, LONG_MAX / 4, 1, 2); }), banner + "allocation failure 1 in matrix()\n" + tail);
-  EXPECT_EQ(failure_text([] { NR_dmatrix(1, 2147483647, 1, 2147483647); }),
-            banner + "allocation failure 2 in matrix()\n" + tail);
-  EXPECT_EQ(failure_text([] { NR_d3tensor(1, 2, 1, LONG_MAX / 2, 1, 2); }),
-            banner + "allocation failure 2 in NR_d3tensor()\n" + tail);
-  EXPECT_EQ(failure_text([] { NR_d3tensor(1, 1, 1, 2, 1, LONG_MAX / 4); }),
-            banner + "allocation failure 3 in NR_d3tensor()\n" + tail);
-  // A reversed range asks for a negative count: refused the same way.
-  EXPECT_EQ(failure_text([] { NR_dvector(5, 2); }), banner + "allocation failure in dvector()\n" + tail);
+TEST(Views, SubmatricesAndConvertedArraysShareTheElements) {
+  float **a = NR_matrix(1, 4, 1, 5);
+  expect_row_major(a, 1, 4, 1, 5);
+  float **b = NR_submatrix(a, 2, 3, 2, 5, 1, 1);  // rows 2..3, from column 2, as 1.. and 1..
+  EXPECT_EQ(b[1][1], 22.0f);
+  EXPECT_EQ(b[2][4], 35.0f);
+  b[2][1] = -1.0f;
+  EXPECT_EQ(a[3][2], -1.0f);
+  NR_free_submatrix(b, 1, 2, 1, 4);
+  NR_free_matrix(a, 1, 4, 1, 5);
+  unsigned char **c = NR_cmatrix(1, 3, 1, 3);
+  expect_row_major(c, 1, 3, 1, 3);
+  unsigned char **cv = NR_csubmatrix(c, 2, 3, 3, 3, 5, 7);
+  EXPECT_EQ(cv[6][7], 33);
+  NR_free_submatrix(cv, 5, 6, 7, 7);
+  NR_free_cmatrix(c, 1, 3, 1, 3);
+
+  float flat[6] = {1, 2, 3, 4, 5, 6};
+  float **m = NR_convert_matrix(flat, 0, 2, 0, 1);  // 3 rows of 2
+  EXPECT_EQ(&m[2][1], &flat[5]);
+  m[1][0] = 20;
+  EXPECT_EQ(flat[2], 20.0f);
+  NR_free_convert_matrix(m, 0, 2, 0, 1);
 }

@@ -28,12 +28,20 @@ void scratch_dir::write(const std::string &name, const std::string &content) con
   std::ofstream(path(name), std::ios::binary) << content;
 }
 
-std::string scratch_dir::read(const std::string &name) const {
-  std::ifstream in(path(name), std::ios::binary);
+namespace {
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
 }
+
+}  // namespace
+
+std::string scratch_dir::read(const std::string &name) const { return read_file(path(name)); }
+
+std::string source_file(const std::string &name) { return read_file(std::string(MOGEM_SOURCE_DIR) + "/" + name); }
 
 bool scratch_dir::exists(const std::string &name) const { return fs::exists(path(name)); }
 
@@ -48,6 +56,15 @@ std::vector<std::string> scratch_dir::files() const {
 }
 
 run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args) {
+  return run_executable(dir, MOGEM_BINARY, args);
+}
+
+run_result run_input(const scratch_dir &dir, const std::string &input) {
+  dir.write("input.txt", input);
+  return run_mogem(dir, {"input.txt", "labels.txt"});
+}
+
+run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args) {
   const std::string out_path = dir.root() + "/../" + fs::path(dir.root()).filename().string() + ".out";
   const std::string err_path = out_path + ".err";
   pid_t pid = fork();
@@ -60,21 +77,15 @@ run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &arg
     dup2(out, 1);
     dup2(err, 2);
     std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(MOGEM_BINARY));
+    argv.push_back(const_cast<char *>(program.c_str()));
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    execv(MOGEM_BINARY, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  auto slurp = [](const std::string &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  };
-  run_result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out_path), slurp(err_path)};
+  run_result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out_path), read_file(err_path)};
   std::remove(out_path.c_str());
   std::remove(err_path.c_str());
   return result;

@@ -26,6 +26,9 @@ class scratch_dir {
   std::string root_;
 };
 
+// The contents of a file of the source tree, such as "examples/iris.txt".
+std::string source_file(const std::string &name);
+
 struct run_result {
   int exit_code;  // 0..255 as the parent sees it; -1 when the program was killed
   std::string out;
@@ -34,5 +37,11 @@ struct run_result {
 
 // Runs mogem with args inside dir (its working directory), standard input from /dev/null.
 run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args);
+
+// Writes input as input.txt in dir, then runs mogem input.txt labels.txt there.
+run_result run_input(const scratch_dir &dir, const std::string &input);
+
+// The same for any executable file: program is its path, also passed as argv[0].
+run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args);
 
 #endif

@@ -1,0 +1,33 @@
+# What `cmake --install` puts in place: the program, mogem-csv and mogem-plot, the man page,
+# and the engine as a static library with its headers and a CMake package, so that another
+# project can say find_package(mogem) and link mogem::engine.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(MOGEM_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/mogem)
+set(MOGEM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/mogem)
+
+set_target_properties(mogem_engine PROPERTIES EXPORT_NAME engine)
+add_library(mogem::engine ALIAS mogem_engine)
+
+install(TARGETS mogem mogem-csv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS tools/mogem-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES man/mogem.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Headers keep their folders: a consumer includes "engine/em_fe.h" as the sources do.
+install(TARGETS mogem_engine EXPORT mogemTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${MOGEM_INSTALL_INCLUDEDIR})
+install(DIRECTORY engine nr numeric common util distances normalizations initializations
+        DESTINATION ${MOGEM_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.h"
+        PATTERN "cli_help.h" EXCLUDE)  # the program's own texts, not part of the library
+install(EXPORT mogemTargets NAMESPACE mogem:: DESTINATION ${MOGEM_INSTALL_CMAKEDIR})
+
+configure_package_config_file(cmake/mogemConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/mogemConfig.cmake
+                              INSTALL_DESTINATION ${MOGEM_INSTALL_CMAKEDIR})
+# Before 1.0 a minor version may change the engine's interface.
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/mogemConfigVersion.cmake
+                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/mogemConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/mogemConfigVersion.cmake
+        DESTINATION ${MOGEM_INSTALL_CMAKEDIR})

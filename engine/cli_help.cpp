@@ -1,0 +1,126 @@
+#include "engine/cli_help.h"
+
+#include <cstring>
+#include <string>
+
+#include "engine/em_keys.h"
+
+#ifndef MOGEM_VERSION
+#error "MOGEM_VERSION must be defined by the build"
+#endif
+
+namespace {
+
+std::string value_text(const em_key_info &info) {
+  switch (info.kind) {
+    case KEY_INTEGER:
+      return "integer";
+    case KEY_REAL:
+      return "real";
+    case KEY_BOOLEAN:
+      return "1, yes, true or y; anything else is 0";
+    case KEY_TEXT:
+      return "file name";
+    case KEY_KEYWORD:
+      break;
+  }
+  std::string text;
+  for (const char *const *k = info.keywords; *k; k++) {
+    if (!text.empty()) text += " | ";
+    text += *k;
+  }
+  return text;
+}
+
+// Writes text word by word, starting at column `indent` (the caller has written what comes
+// before it on the first line) and breaking lines before column 79.
+void print_wrapped(std::FILE *out, int indent, const std::string &text) {
+  const int width = 79;
+  int column = indent;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const int length = static_cast<int>(end - start);
+    if (column > indent && column + 1 + length > width) {
+      std::fprintf(out, "\n%*s", indent, "");
+      column = indent;
+    } else if (column > indent) {
+      std::fputc(' ', out);
+      column++;
+    }
+    std::fprintf(out, "%.*s", length, text.c_str() + start);
+    column += length;
+    start = end + 1;
+  }
+  std::fputc('\n', out);
+}
+
+}  // namespace
+
+void print_version(std::FILE *out) { std::fprintf(out, "mogem %s\n", MOGEM_VERSION); }
+
+void print_help(std::FILE *out, const char *program) {
+  std::fprintf(out,
+               "Usage: %s <input_file> <output_file>\n"
+               "       %s --help | --version\n"
+               "\n"
+               "Fits a mixture of Gaussians to the rows of the data matrix in input_file with\n"
+               "EM (or annealing EM) and writes each row's most probable class to output_file.\n"
+               "\n"
+               "The input file: whitespace-separated \"key value\" pairs, then \"begin\" and one\n"
+               "more token, then rows x cols numbers, row after row:\n"
+               "  rows 3  cols 2  num_clusters 2  max_em_iterations 100\n"
+               "  begin data\n"
+               "  0.0 0.1\n"
+               "  0.2 0.0\n"
+               "  5.0 5.1\n"
+               "\n"
+               "Keys (unknown keys and values are reported and skipped or defaulted):\n",
+               program, program);
+  int count = 0;
+  const em_key_info *keys = em_parameter_keys(&count);
+  const int indent = 21;  // "  " and the key padded to 18, then one blank
+  for (int k = 0; k < count; k++) {
+    const bool required = std::strcmp(keys[k].default_value, "required") == 0;
+    const std::string values = value_text(keys[k]);
+    std::fprintf(out, "  %-18s ", keys[k].key);
+    print_wrapped(out, indent,
+                  values + (required ? ", required" : std::string(" (default ") + keys[k].default_value + ")"));
+    std::fprintf(out, "%*s", indent, "");
+    print_wrapped(out, indent, keys[k].effect);
+  }
+  std::fprintf(out,
+               "\n"
+               "Files, named after output_file with its extension replaced (out.txt gives\n"
+               "out.means and so on):\n"
+               "  output_file     one class number per row\n"
+               "  .means          one line per class, its mean (tab-separated, %%f)\n"
+               "  .variances      one line per class, its variance of each feature\n"
+               "  .weights        one line per class, its mixture weight\n"
+               "  .probs          one line per row, the probability of each class\n"
+               "  .internal       the data after centring and scaling (output_internal)\n"
+               "  NNNNN.means, NNNNN.variances, NNNNN.labels\n"
+               "                  snapshots at EM step NNNNN (output_stepsize)\n"
+               "\n"
+               "Exit codes:\n"
+               "  0    success\n"
+               "  1    a result file could not be written, or the numerics failed\n"
+               "  255  (-1) a bad command line, a bad input file (also NaN or infinite data,\n"
+               "       or an output name that is the input), or a refused setting\n"
+               "\n"
+               "Same input, same bytes: every run is exactly reproducible.\n");
+}
+
+int handle_info_option(int argc, char **argv) {
+  if (argc != 2) return 0;
+  if (std::strcmp(argv[1], "--help") == 0) {
+    print_help(stdout, argv[0]);
+    return 1;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    print_version(stdout);
+    return 1;
+  }
+  return 0;
+}

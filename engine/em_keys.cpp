@@ -1,0 +1,90 @@
+#include "engine/em_keys.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char *const metric_names[] = {"euclidean", "correlation", "correlation_centered", nullptr};
+const char *const em_type_names[] = {"scalar", "diagonal", "full", nullptr};
+const char *const algorithm_names[] = {"em", "em_annealing", "em_mixture_of_t", nullptr};
+const char *const init_names[] = {"church_means", "random_means", "random_point", "random_range",
+                                  "random_sample", "file", nullptr};
+
+const em_key_info keys[] = {
+    {"rows", KEY_INTEGER, nullptr, "required", "number of data rows after \"begin\""},
+    {"cols", KEY_INTEGER, nullptr, "required", "number of values (features) per row"},
+    {"max_em_iterations", KEY_INTEGER, nullptr, "0",
+     "EM step budget (per annealing stage); 0 runs no step and labels every row 1"},
+    {"num_clusters", KEY_INTEGER, nullptr, "required",
+     "number of classes; lowered to rows, with a warning, when larger"},
+    {"distance_metric", KEY_KEYWORD, metric_names, "euclidean",
+     "correlation scales rows and means to unit length; correlation_centered centres the data first"},
+    {"em_type", KEY_KEYWORD, em_type_names, "diagonal",
+     "covariance per class: one variance, one per feature, or a full matrix"},
+    {"algorithm", KEY_KEYWORD, algorithm_names, "em",
+     "plain EM, or annealing EM (one class at a high temperature, split as it cools); "
+     "em_mixture_of_t is refused"},
+    {"schedule_scalar", KEY_REAL, nullptr, "0.9", "annealing: temperature factor per stage, between 0 and 1"},
+    {"init_temp", KEY_REAL, nullptr, "10.0", "annealing: starting temperature"},
+    {"t", KEY_REAL, nullptr, "1.0", "accepted and ignored"},
+    {"random_seed", KEY_INTEGER, nullptr, "42", "seed of the random initializations (s and -s, 0 and 1 agree)"},
+    {"init_method", KEY_KEYWORD, init_names, "church_means",
+     "initial means: centroid then farthest points, a random partition, random points, random points "
+     "of the bounding box, averages of random samples, or read from means_file"},
+    {"means_file", KEY_TEXT, nullptr, "none", "file of num_clusters rows of cols numbers, for init_method file"},
+    {"num_samples", KEY_INTEGER, nullptr, "0", "points averaged per mean by random_sample (at least 1)"},
+    {"output_model", KEY_BOOLEAN, nullptr, "0", "also write the .means, .variances, .weights and .probs files"},
+    {"output_stepsize", KEY_INTEGER, nullptr, "0",
+     "write snapshots NNNNN.means, .variances, .labels every so many EM steps; 0 never"},
+    {"output_internal", KEY_BOOLEAN, nullptr, "0", "also write the data as the algorithm sees them (.internal)"},
+    {"fast", KEY_REAL, nullptr, "off", "accepted and ignored"},
+};
+
+const int key_count = sizeof keys / sizeof keys[0];
+
+bool whole_integer(const char *value) {
+  char *end = nullptr;
+  errno = 0;
+  std::strtol(value, &end, 10);
+  return end != value && *end == '\0' && errno == 0;
+}
+
+bool whole_real(const char *value) {
+  char *end = nullptr;
+  std::strtod(value, &end);
+  return end != value && *end == '\0';
+}
+
+}  // namespace
+
+const em_key_info *em_parameter_keys(int *count) {
+  *count = key_count;
+  return keys;
+}
+
+const em_key_info *find_em_key(const char *key) {
+  for (const em_key_info &info : keys)
+    if (std::strcmp(info.key, key) == 0) return &info;
+  return nullptr;
+}
+
+bool em_key_value_ok(const em_key_info *info, const char *value) {
+  // The reader takes whitespace-separated tokens of at most 511 characters.
+  if (std::strpbrk(value, " \t\n\r\v\f") || std::strlen(value) > 511) return false;
+  switch (info->kind) {
+    case KEY_INTEGER:
+      return whole_integer(value);
+    case KEY_REAL:
+      return whole_real(value);
+    case KEY_KEYWORD:
+      for (const char *const *k = info->keywords; *k; k++)
+        if (std::strcmp(*k, value) == 0) return true;
+      return false;
+    case KEY_BOOLEAN:
+    case KEY_TEXT:
+      break;
+  }
+  return *value != '\0';
+}

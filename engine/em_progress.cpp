@@ -1,0 +1,68 @@
+#include "engine/em_progress.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+using progress_clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds REDRAW_INTERVAL{100};
+
+}  // namespace
+
+struct em_progress {
+  progress_clock::time_point next_draw;  // the first update is drawn at once
+  bool annealing = false;
+  double temperature = 0.0;
+  int classes = 0;
+  int max_classes = 0;
+  int width = 0;  // characters of the line now on the screen
+};
+
+namespace {
+
+// Draws text over the current line, blanks what a longer earlier line left, and puts the
+// cursor back at the start: a message written while the line stands begins at column 0.
+void draw(em_progress *progress, const char *text) {
+  int length = std::fprintf(stderr, "\r%s", text) - 1;
+  if (length < 0) return;
+  if (progress->width > length) std::fprintf(stderr, "%*s", progress->width - length, "");
+  std::fputc('\r', stderr);
+  std::fflush(stderr);
+  if (length > progress->width) progress->width = length;
+}
+
+}  // namespace
+
+em_progress *progress_start_if_terminal() { return isatty(STDERR_FILENO) ? new em_progress{} : nullptr; }
+
+void progress_em_step(em_progress *progress, int step, double change) {
+  const progress_clock::time_point now = progress_clock::now();
+  if (now < progress->next_draw) return;
+  progress->next_draw = now + REDRAW_INTERVAL;
+  char text[160];
+  if (progress->annealing)
+    std::snprintf(text, sizeof text, "annealing: temperature %.4g, %d of %d classes, EM step %d, weight change %.3g",
+                  progress->temperature, progress->classes, progress->max_classes, step, change);
+  else
+    std::snprintf(text, sizeof text, "EM step %d, weight change %.3g", step, change);
+  draw(progress, text);
+}
+
+void progress_stage(em_progress *progress, double temperature, int classes, int max_classes) {
+  progress->annealing = true;
+  progress->temperature = temperature;
+  progress->classes = classes;
+  progress->max_classes = max_classes;
+}
+
+void progress_finish(em_progress *progress) {
+  if (!progress) return;
+  if (progress->width > 0) {
+    std::fprintf(stderr, "\r%*s\r", progress->width, "");
+    std::fflush(stderr);
+  }
+  delete progress;
+}

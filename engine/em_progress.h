@@ -1,0 +1,26 @@
+// The progress line: while a run goes on and standard error is a terminal, one line on it
+// shows the EM step, the last change of the mixture weights and, for annealing, the
+// temperature and the class count. It is redrawn at most ten times a second and erased at the
+// end, so that nothing of it is left on the screen.
+//
+// Whether to show it is decided once per run: when standard error is not a terminal no record
+// exists, the hooks are never called (the callers test the pointer) and the output is exactly
+// what it would be without this module. The hooks only read the values they are given.
+#ifndef MOGEM_ENGINE_EM_PROGRESS_H
+#define MOGEM_ENGINE_EM_PROGRESS_H
+
+#include "engine/em_types.h"
+
+// A new progress record, owned by the caller, when standard error is a terminal; else null.
+em_progress *progress_start_if_terminal();
+
+// The EM loop has finished step `step`, whose weights moved by `change`.
+void progress_em_step(em_progress *progress, int step, double change);
+
+// An annealing stage starts at `temperature` with `classes` of `max_classes` classes.
+void progress_stage(em_progress *progress, double temperature, int classes, int max_classes);
+
+// Erases the line if one is shown and releases the record. Null does nothing.
+void progress_finish(em_progress *progress);
+
+#endif

@@ -1,0 +1,66 @@
+// tools/mogem-plot on the shipped example: it must write a complete PNG of the stated size.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "support/run_binary.h"
+
+namespace {
+
+const std::string plot_script = std::string(MOGEM_SOURCE_DIR) + "/tools/mogem-plot";
+
+bool matplotlib_available() {
+  return std::system("/usr/bin/python3 -c 'import matplotlib, numpy' >/dev/null 2>&1") == 0;
+}
+
+unsigned big_endian(const std::string &bytes, std::size_t at) {
+  unsigned value = 0;
+  for (std::size_t b = at; b < at + 4; b++) value = value << 8 | static_cast<unsigned char>(bytes[b]);
+  return value;
+}
+
+// A PNG starts with its signature and the IHDR chunk (width, height) and ends with IEND.
+void expect_png(const std::string &png, unsigned width, unsigned height) {
+  ASSERT_GT(png.size(), 1000u);
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(png.substr(12, 4), "IHDR");
+  EXPECT_EQ(big_endian(png, 16), width);
+  EXPECT_EQ(big_endian(png, 20), height);
+  EXPECT_EQ(png.substr(png.size() - 12), std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12));
+}
+
+}  // namespace
+
+TEST(MogemPlot, DrawsTheExample) {
+  if (!matplotlib_available()) GTEST_SKIP() << "matplotlib is not installed for /usr/bin/python3";
+  scratch_dir dir;
+  dir.write("iris.txt", source_file("examples/iris.txt"));
+  ASSERT_EQ(run_mogem(dir, {"iris.txt", "iris.labels"}).exit_code, 0);
+
+  // Four features: the principal components by default, with the model files' means.
+  run_result r = run_executable(dir, plot_script, {"iris.txt", "iris.labels"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+  expect_png(dir.read("iris.png"), 700, 550);
+
+  // Two chosen features, the means worked out from the labels when no model files exist.
+  for (const char *name : {"iris.means", "iris.variances"}) std::remove(dir.path(name).c_str());
+  r = run_executable(dir, plot_script, {"--features", "3,4", "-o", "petals.png", "iris.txt", "iris.labels"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  expect_png(dir.read("petals.png"), 700, 550);
+}
+
+TEST(MogemPlot, RefusesWhatItCannotDraw) {
+  if (!matplotlib_available()) GTEST_SKIP() << "matplotlib is not installed for /usr/bin/python3";
+  scratch_dir dir;
+  dir.write("iris.txt", source_file("examples/iris.txt"));
+  dir.write("short.labels", "1\n2\n");
+  run_result r = run_executable(dir, plot_script, {"iris.txt", "short.labels"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "mogem-plot: short.labels has 2 labels for 150 rows\n");
+  ASSERT_EQ(run_mogem(dir, {"iris.txt", "iris.labels"}).exit_code, 0);
+  r = run_executable(dir, plot_script, {"--features", "1,5", "iris.txt", "iris.labels"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "mogem-plot: --features needs two feature numbers from 1 to 4, such as 1,2\n");
+  EXPECT_FALSE(dir.exists("iris.png"));
+}
