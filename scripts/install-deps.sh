@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing mogem needs and the machine lacks: a C++17 compiler,
 # make, CMake, GoogleTest, Google Benchmark (bench/) and Python 3 (which runs the conformance
-# cases), matplotlib for tools/mogem-plot, NumPy and scikit-learn for bench/compare, and for the
-# checks of .ci/run clang with its libFuzzer runtime and valgrind. Does nothing when everything
-# is there, so every make target can call it.
+# cases), matplotlib for tools/mogem-plot, and for the checks of .ci/run clang with its
+# libFuzzer runtime and valgrind; with --bench also NumPy and scikit-learn, which only
+# bench/compare uses. Does nothing when everything is there, so every make target can call it.
 set -euo pipefail
 
 missing=()
@@ -20,8 +20,10 @@ command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
 # package serves, whatever other python3 comes first on PATH.
 /usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1 || missing+=(python3-matplotlib)
 # bench/compare runs the peer under the same interpreter.
-/usr/bin/python3 -c 'import numpy' >/dev/null 2>&1 || missing+=(python3-numpy)
-/usr/bin/python3 -c 'import sklearn' >/dev/null 2>&1 || missing+=(python3-sklearn)
+if [ "${1:-}" = "--bench" ]; then
+  /usr/bin/python3 -c 'import numpy' >/dev/null 2>&1 || missing+=(python3-numpy)
+  /usr/bin/python3 -c 'import sklearn' >/dev/null 2>&1 || missing+=(python3-sklearn)
+fi
 
 [ ${#missing[@]} -eq 0 ] && exit 0
 
