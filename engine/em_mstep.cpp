@@ -24,15 +24,19 @@ struct unit {
   int k, first, last;
 };
 
-// The classes 1..K, each cut into enough feature ranges that `parts` parts all get work.
-std::vector<unit> units_of(int K, int F, int parts) {
+// The classes 1..K whose effective weight N x P_j[k] is not 0 (the others are skipped and keep
+// their model), each cut into enough feature ranges that `parts` parts all get work.
+std::vector<unit> weighted_units(em_memory *m, int parts) {
+  const int K = m->classes, F = m->features;
   const int pieces = K >= parts ? 1 : (parts + K - 1) / K;
   std::vector<unit> units;
-  for (int k = 1; k <= K; k++)
+  for (int k = 1; k <= K; k++) {
+    if (m->P_j[k] * m->datapoints == 0.0) continue;
     for (int piece = 0; piece < pieces; piece++) {
       const int first = em_range_start(1, F, pieces, piece, 1), end = em_range_start(1, F, pieces, piece + 1, 1);
       if (first < end) units.push_back({k, first, end - 1});
     }
+  }
   return units;
 }
 
@@ -236,12 +240,9 @@ double update_P_j(em_memory *m) {
 void update_means(em_memory *m) {
   const int N = m->datapoints, F = m->features;
   const int parts = parts_for(m, F);
-  std::vector<unit> units;
-  for (const unit &u : units_of(m->classes, F, parts)) {
-    if (m->P_j[u.k] * N == 0.0) continue;
+  const std::vector<unit> units = weighted_units(m, parts);
+  for (const unit &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
-    units.push_back(u);
-  }
   over_units(m, units, parts, no_block,
              [m](int, const unit &u, int first, int last) { add_means(m, u, first, last); });
   for (int k = 1; k <= m->classes; k++) {
@@ -284,12 +285,9 @@ void update_variances_scalar(em_memory *m) {
 void update_means_and_variances_diag(em_memory *m) {
   const int N = m->datapoints, F = m->features;
   const int parts = parts_for(m, 2.0 * F);
-  std::vector<unit> units;
-  for (const unit &u : units_of(m->classes, F, parts)) {
-    if (m->P_j[u.k] * N == 0.0) continue;
+  const std::vector<unit> units = weighted_units(m, parts);
+  for (const unit &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = m->class_variances.diagonal[u.k][j] = 0.0;
-    units.push_back(u);
-  }
   over_units(m, units, parts, no_block,
              [m](int, const unit &u, int first, int last) { add_means_and_squares(m, u, first, last); });
   for (int k = 1; k <= m->classes; k++) {
@@ -311,9 +309,7 @@ void update_variances_full(em_memory *m) {
   const int N = m->datapoints, F = m->features, K = m->classes;
   const int width = (F + 3) & ~3;
   const int parts = parts_for(m, 0.5 * F * F);
-  std::vector<unit> units;
-  for (const unit &u : units_of(K, F, parts))
-    if (m->P_j[u.k] * N != 0.0) units.push_back(u);
+  const std::vector<unit> units = weighted_units(m, parts);
   // Private sums, one F x width matrix per class, and the working storage of each part.
   scoped_dvector sums(0, static_cast<long>(K) * F * width - 1);
   scoped_dmatrix differences(0, parts - 1, 0, static_cast<long>(BLOCK) * width - 1);
