@@ -10,10 +10,12 @@
 #include <string>
 
 #include "engine/em.h"
-#include "engine/em_fe_data.h"
-#include "engine/em_fe_memory.h"
-#include "engine/em_fe_params.h"
+#include "io/number_stream.h"
+#include "engine/model_state.h"
+#include "io/parameter_file.h"
 #include "engine/em_mstep.h"
+
+using namespace mogem::detail;
 
 namespace {
 

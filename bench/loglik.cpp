@@ -10,9 +10,11 @@
 
 #include "engine/em.h"
 #include "engine/em_classify.h"
-#include "engine/em_fe_memory.h"
-#include "engine/em_fe_params.h"
+#include "engine/model_state.h"
+#include "io/parameter_file.h"
 #include "nr/nr_util.h"
+
+using namespace mogem::detail;
 
 int main(int argc, char **argv) {
   if (argc != 2) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+
 namespace {
 
 uint64_t state;

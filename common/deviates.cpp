@@ -6,6 +6,8 @@
 #include "common/random.h"
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 // The generators are defined in single precision, and their sequences depend on each
 // rounding: values live in floats, while every exp/log/sqrt/tan and every mixed expression
 // with a double constant is evaluated in double and rounded on assignment. The casts to double make the C library's
@@ -189,3 +191,5 @@ float bnldev(float pp, int n, int32_t *idum) {
   return bnldev_pll(pp, n, idum, s.iy, s.iv, &module_nold, &module_pold, &module_pc, &module_plog, &module_pclog,
                     &module_en, &module_oldg);
 }
+
+}  // namespace mogem::detail

@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+namespace mogem::detail {
+
 // Exponential with mean 1: -ln u, for the first uniform u that is not 0.
 float expdev(int32_t *idum);
 float expdev_pll(int32_t *idum, int32_t *iy, int32_t *iv);
@@ -59,5 +61,7 @@ float gammln_pll(float xx);
 // reordered; the pair's second element moves with its first.
 void quickSortD(double a[][2], int min, int max);
 int partitionD(double a[][2], int p, int r);
+
+}  // namespace mogem::detail
 
 #endif

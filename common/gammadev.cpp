@@ -5,6 +5,8 @@
 #include "common/random.h"
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 namespace {
 
 constexpr int PROPOSALS = 100;
@@ -66,3 +68,5 @@ float gammadev_pll(double a, int32_t *idum, int32_t *iy, int32_t *iv) {
     if (pairs[i][1] >= r) return static_cast<float>(pairs[i][0]);
   return static_cast<float>(pairs[PROPOSALS - 1][0]);
 }
+
+}  // namespace mogem::detail

@@ -2,6 +2,8 @@
 
 #include "common/deviates.h"
 
+namespace mogem::detail {
+
 namespace {
 
 // The series is evaluated in double and rounded to float only at the end.
@@ -27,3 +29,5 @@ float gammln_pll(float xx) {
                                     -1.231739572450155,    0.1208650973866179e-2, -0.5395239384953e-5};
   return lanczos_log_gamma(xx, cof);
 }
+
+}  // namespace mogem::detail

@@ -6,6 +6,8 @@
 
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 namespace {
 
 constexpr int32_t IA = 16807;
@@ -99,3 +101,5 @@ int32_t seed() {
   sum += static_cast<uint32_t>(std::rand());
   return static_cast<int32_t>(0u - sum);
 }
+
+}  // namespace mogem::detail

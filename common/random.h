@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+namespace mogem::detail {
+
 // Uniform deviate in the open interval (0, 1), in single precision. A call with *idum <= 0,
 // or the first call of the process, (re)seeds from |*idum| (from 1 when *idum >= 0 on a
 // seeding call) and refills the shuffle table; any other call continues the sequence. The
@@ -47,5 +49,7 @@ double dran(double min, double max, int32_t *idum);
 // A seed made from the wall clock and the C library's rand(); negative in practice, so that
 // handing it to ran1 seeds the generator.
 int32_t seed();
+
+}  // namespace mogem::detail
 
 #endif

@@ -6,6 +6,8 @@
 
 #include "distances/dist_metrics.h"
 
+namespace mogem::detail {
+
 double distance(double *v1, double *v2, int n, int type) {
   switch (type) {
     case EUCLIDEAN: return euclidean(v1, v2, n);
@@ -72,3 +74,5 @@ void test_metrics() {
     }
   }
 }
+
+}  // namespace mogem::detail

@@ -9,6 +9,8 @@
 
 #include "distances/metric_codes.h"
 
+namespace mogem::detail {
+
 // Distance of the metric `type` between v1 and v2: EUCLIDEAN, EUCLIDEAN_SQUARED, CORRELATION
 // (1 - the uncentred correlation, so 0..2) or CANBERRA. Any other code writes
 // "Unknown distance metric: <type>" and returns 0.0.
@@ -45,5 +47,7 @@ void euclidean_weighted_mean(double a1, double *v1, double a2, double *v2, doubl
 // Self-test of the four metrics on (1, 1, 1) and (1, 2, 3): writes "<name> = <code>" per
 // metric and a line for each failed check (positivity, identity, symmetry) on standard error.
 void test_metrics();
+
+}  // namespace mogem::detail
 
 #endif

@@ -3,6 +3,10 @@
 #ifndef MOGEM_DISTANCES_METRIC_CODES_H
 #define MOGEM_DISTANCES_METRIC_CODES_H
 
+namespace mogem::detail {
+
 enum metric_code { EUCLIDEAN = 0, EUCLIDEAN_SQUARED = 1, CORRELATION = 2, CANBERRA = 3 };
+
+}  // namespace mogem::detail
 
 #endif

@@ -2,6 +2,8 @@
 
 #include "distances/dist_metrics.h"
 
+namespace mogem::detail {
+
 double euclidean_squared(double *v1, double *v2, int n) {
   double sum = 0.0;
   for (int i = 1; i <= n; i++) {
@@ -49,3 +51,5 @@ void euclidean_weighted_mean(double a1, double *v1, double a2, double *v2, doubl
   double denom = 1.0 / (a1 + a2);
   for (int i = 1; i <= n; i++) v3[i] = (a1 * v1[i] + a2 * v2[i]) * denom;
 }
+
+}  // namespace mogem::detail

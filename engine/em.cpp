@@ -1,11 +1,13 @@
 #include "engine/em.h"
 
 #include "engine/em_classify.h"
-#include "engine/em_dump.h"
+#include "io/dump_files.h"
 #include "engine/em_mstep.h"
-#include "engine/em_progress.h"
+#include "cli/progress.h"
 #include "initializations/init_means.h"
 #include "normalizations/norm_data.h"
+
+namespace mogem::detail {
 
 namespace {
 
@@ -106,3 +108,5 @@ void em(em_memory *m) {
   if (m->params->output_internal == 1) dumpdata(m);
   em_run(m, 0);
 }
+
+}  // namespace mogem::detail

@@ -5,6 +5,8 @@
 #include "engine/em_estep.h"
 #include "engine/em_types.h"
 
+namespace mogem::detail {
+
 // Plain EM: initialize_parameters, the data file when output_internal is 1, then one em_run
 // from step 0. Leaves the fitted model (weights, means, variances) and the posteriors of the
 // last E-step in m.
@@ -28,5 +30,7 @@ int em_run(em_memory *m, int start_index);
 
 // Stores the covariance-kind operations for em_type (SCALAR, DIAG or FULL) in m.
 void set_covariance_operations(em_memory *m);
+
+}  // namespace mogem::detail
 
 #endif

@@ -6,6 +6,8 @@
 #include "engine/em_estep.h"
 #include "nr/nr_scoped.h"
 
+namespace mogem::detail {
+
 namespace {
 const double LARGEST_FLOAT = 3.4028234663852886e38;
 }  // namespace
@@ -56,3 +58,5 @@ double find_log_likelihood(em_memory *m) {
 int reasonable_number(double num) {
   return !std::isnan(num) && num > -LARGEST_FLOAT && num < LARGEST_FLOAT ? 1 : 0;
 }
+
+}  // namespace mogem::detail

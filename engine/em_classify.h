@@ -5,6 +5,8 @@
 
 #include "engine/em_types.h"
 
+namespace mogem::detail {
+
 // classifications[i] = the class k in 1..classes with the largest P_j_x[k][i]. Only a strictly
 // larger posterior replaces the best so far, so ties go to the lowest class and a NaN never
 // wins (a point whose class-1 posterior is NaN is labelled 1).
@@ -25,5 +27,7 @@ double find_log_likelihood(em_memory *m);
 
 // 1 when num is neither NaN nor of magnitude at or above the largest finite float, else 0.
 int reasonable_number(double num);
+
+}  // namespace mogem::detail
 
 #endif

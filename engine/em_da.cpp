@@ -5,11 +5,13 @@
 
 #include "engine/em.h"
 #include "engine/em_da_pc.h"
-#include "engine/em_dump.h"
-#include "engine/em_fe_results.h"
-#include "engine/em_progress.h"
+#include "io/dump_files.h"
+#include "io/result_files.h"
+#include "cli/progress.h"
 #include "nr/nr_scoped.h"
 #include "nr/nr_util.h"
+
+namespace mogem::detail {
 
 namespace {
 
@@ -185,3 +187,5 @@ void perturbe(int i, int j, em_memory *m) {
     m->class_means[j][k] -= delta * u[k][1];
   }
 }
+
+}  // namespace mogem::detail

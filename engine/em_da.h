@@ -4,6 +4,8 @@
 
 #include "engine/em_types.h"
 
+namespace mogem::detail {
+
 // Annealing EM: after the full initialization, one class runs EM at inverse temperature 0;
 // stage by stage (EM steps numbered on across stages) the class of largest variance is split
 // until the requested count is reached, two classes that have run together are pushed apart
@@ -30,5 +32,7 @@ int find_max_variance_cluster(em_memory *m);
 // Moves mean i by +0.01 sqrt(largest variance of class i) along the unit principal direction
 // of the data the two classes share (compute_pc), and mean j by the same amount the other way.
 void perturbe(int i, int j, em_memory *m);
+
+}  // namespace mogem::detail
 
 #endif

@@ -3,6 +3,8 @@
 #include "nr/nr_eigen.h"
 #include "nr/nr_scoped.h"
 
+namespace mogem::detail {
+
 void compute_pc(int i, int j, em_memory *m, double **eigenvectors) {
   const int N = m->datapoints, F = m->features;
   scoped_dmatrix cov(1, F, 1, F);
@@ -60,3 +62,5 @@ int DA_mean_dmat(double **mat, double *mean, int rows, int cols) {
   for (int j = 1; j <= cols; j++) mean[j] /= rows;
   return 0;
 }
+
+}  // namespace mogem::detail

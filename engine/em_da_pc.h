@@ -4,6 +4,8 @@
 
 #include "engine/em_types.h"
 
+namespace mogem::detail {
+
 // Column 1 of eigenvectors (an F x F matrix the caller owns) receives the unit eigenvector of
 // the largest eigenvalue of the covariance of all data points, weighted by the summed
 // posteriors of classes i and j and centred on the midpoint of their means; the other columns
@@ -20,5 +22,7 @@ int est_weighted_covar(double **cov, double **mat, double *mean, double *probs, 
 
 // mean[1..cols] = the column means of rows 1..rows of mat. Returns 0.
 int DA_mean_dmat(double **mat, double *mean, int rows, int cols);
+
+}  // namespace mogem::detail
 
 #endif

@@ -4,10 +4,12 @@
 #include <memory>
 #include <vector>
 
-#include "engine/em_block.h"
-#include "engine/em_parallel.h"
+#include "engine/kernels/block.h"
+#include "engine/kernels/parallel.h"
 #include "nr/nr_scoped.h"
 #include "numeric/dmat_inverse.h"
+
+namespace mogem::detail {
 
 namespace {
 
@@ -246,3 +248,5 @@ void inv_covariance_diag(em_memory *m, int k) {
 void inv_covariance_full(em_memory *m, int k) {
   invert_copy_alloc_sym_dmat(m->class_variances.full[k], m->features, m->inv_covariance.full[k]);
 }
+
+}  // namespace mogem::detail

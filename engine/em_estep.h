@@ -8,6 +8,8 @@
 
 #include "engine/em_types.h"
 
+namespace mogem::detail {
+
 // 2 pi as the densities use it; ln(2 pi) x F is the constant part of every log-density.
 constexpr double EM_TWO_PI = 6.283185307179586;
 
@@ -41,5 +43,7 @@ double mahalanobis_full(em_memory *m, int i, int k);    // d^T inverse d, d = x 
 void inv_covariance_scalar(em_memory *m, int k);
 void inv_covariance_diag(em_memory *m, int k);
 void inv_covariance_full(em_memory *m, int k);  // Cholesky; NR_error when not positive definite
+
+}  // namespace mogem::detail
 
 #endif

@@ -3,11 +3,13 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/em_block.h"
+#include "engine/kernels/block.h"
 #include "engine/em_classify.h"
-#include "engine/em_parallel.h"
+#include "engine/kernels/parallel.h"
 #include "nr/nr_scoped.h"
 #include "normalizations/norm_data.h"
+
+namespace mogem::detail {
 
 namespace {
 
@@ -337,3 +339,5 @@ void update_variances_full(em_memory *m) {
 }
 
 void no_op(em_memory *) {}
+
+}  // namespace mogem::detail

@@ -13,6 +13,8 @@
 
 #include "engine/em_types.h"
 
+namespace mogem::detail {
+
 constexpr double VARIANCE_FLOOR = 0.001;
 
 // P_j[k] = (sum over i of P_j_x[k][i]) / N. Returns the sum over classes of |new - old|,
@@ -36,5 +38,7 @@ void update_variances_full(em_memory *m);
 
 // Stands in the mean slot for DIAG, whose variance update computes the means.
 void no_op(em_memory *m);
+
+}  // namespace mogem::detail
 
 #endif

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+namespace mogem::detail {
+
 // Covariance kinds, the values of `em_type`.
 enum em_kind { SCALAR = 0, DIAG = 1, FULL = 2 };
 
@@ -105,5 +107,7 @@ struct em_memory {
   // The progress line of a run on a terminal (em_progress.h); null when none is shown.
   em_progress *progress;
 };
+
+}  // namespace mogem::detail
 
 #endif

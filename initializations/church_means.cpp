@@ -5,6 +5,8 @@
 #include "initializations/init_means.h"
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 double local_euclidean(double *v1, double *v2, int n) {
   double sum = 0.0;
   for (int i = 1; i <= n; i++) {
@@ -76,3 +78,5 @@ void church_means(double **data, double **means, int datapoints, int features, i
   }
   std::free(chosen);
 }
+
+}  // namespace mogem::detail

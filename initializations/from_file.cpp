@@ -3,6 +3,8 @@
 #include "initializations/init_means.h"
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 void from_file(double **means, int features, int classes, const char *file) {
   // Means that were never read must not be clustered from: every failure ends the run.
   if (!file) {
@@ -34,3 +36,5 @@ void from_file(double **means, int features, int classes, const char *file) {
   }
   std::fclose(fp);
 }
+
+}  // namespace mogem::detail

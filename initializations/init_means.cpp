@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace mogem::detail {
+
 void init_means(double **data, double **means, int datapoints, int features, int classes, int type, int32_t seed,
                 int samples, const char *file) {
   switch (type) {
@@ -14,3 +16,5 @@ void init_means(double **data, double **means, int datapoints, int features, int
     default: std::fprintf(stderr, "Unknown mean initializtion type: %d\n", type); break;
   }
 }
+
+}  // namespace mogem::detail

@@ -17,6 +17,8 @@
 
 #include "initializations/init_methods.h"
 
+namespace mogem::detail {
+
 // Dispatches on `type` (an init_method_code). RANDOM_POINT is random_sample with one sample.
 // samples is used by RANDOM_SAMPLE, file (possibly null) by FROM_FILE. An unknown code writes
 // "Unknown mean initializtion type: <type>" and leaves the means untouched.
@@ -82,5 +84,7 @@ void random_sample(double **data, double **class_means, int datapoints, int feat
 // precision. A null name, an unopenable file and a file with fewer readable numbers are
 // fatal errors; numbers after the ones needed are not read.
 void from_file(double **means, int features, int classes, const char *file);
+
+}  // namespace mogem::detail
 
 #endif

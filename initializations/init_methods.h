@@ -3,6 +3,8 @@
 #ifndef MOGEM_INITIALIZATIONS_INIT_METHODS_H
 #define MOGEM_INITIALIZATIONS_INIT_METHODS_H
 
+namespace mogem::detail {
+
 enum init_method_code {
   CHURCH_MEANS = 1,   // centroid first, then the points farthest from the means chosen so far
   RANDOM_MEANS = 2,   // means of a random partition of the data
@@ -11,5 +13,7 @@ enum init_method_code {
   RANDOM_SAMPLE = 5,  // averages of random windows of `num_samples` points
   FROM_FILE = 6       // read from `means_file`
 };
+
+}  // namespace mogem::detail
 
 #endif

@@ -7,6 +7,8 @@
 #include "initializations/init_means.h"
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 namespace {
 
 // A zero-filled int array for the indexes 1..count.
@@ -130,3 +132,5 @@ void random_sample(double **data, double **class_means, int datapoints, int feat
     for (int j = 1; j <= F; j++) class_means[k][j] /= static_cast<double>(samples);
   std::free(order);
 }
+
+}  // namespace mogem::detail

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace mogem::detail {
+
 void norm_data(double **data, int datapoints, int features, int type, double parm) {
   switch (type) {
     case NO_NORM:
@@ -19,3 +21,5 @@ void norm_data(double **data, int datapoints, int features, int type, double par
     default: std::fprintf(stderr, "Unknown normalization method: %d\n", type); break;
   }
 }
+
+}  // namespace mogem::detail

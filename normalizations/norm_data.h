@@ -8,6 +8,8 @@
 #ifndef MOGEM_NORMALIZATIONS_NORM_DATA_H
 #define MOGEM_NORMALIZATIONS_NORM_DATA_H
 
+namespace mogem::detail {
+
 enum norm_type {
   NO_NORM = 1,
   LOG_TRANSFORM = 2,     // logarithm to the base parm
@@ -36,5 +38,7 @@ void log_transform(double **data, int datapoints, int features, double parm);
 
 // Subtracts from every value the mean of its column.
 void mean_norm(double **data, int datapoints, int features);
+
+}  // namespace mogem::detail
 
 #endif

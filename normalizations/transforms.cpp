@@ -5,6 +5,8 @@
 #include "normalizations/norm_data.h"
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 void mean_norm(double **data, int datapoints, int features) {
   double *mean = NR_dvector(1, features);
   for (int j = 1; j <= features; j++) mean[j] = data[1][j];
@@ -65,3 +67,5 @@ void log_transform(double **data, int datapoints, int features, double parm) {
     }
   }
 }
+
+}  // namespace mogem::detail

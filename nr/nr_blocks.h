@@ -10,6 +10,8 @@
 
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 namespace nr_blocks {
 
 // Heap block of `count` elements of `size` bytes, or null when the count is negative, the
@@ -116,5 +118,7 @@ void free_tensor_block(T ***t, long nrl, long ncl, long ndl) {
 }
 
 }  // namespace nr_blocks
+
+}  // namespace mogem::detail
 
 #endif

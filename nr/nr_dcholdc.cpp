@@ -3,6 +3,8 @@
 #include "nr/nr_factor.h"
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 void NR_dcholdc(double **a, int n, double *p) {
   for (int i = 1; i <= n; i++) {
     for (int j = i; j <= n; j++) {
@@ -17,3 +19,5 @@ void NR_dcholdc(double **a, int n, double *p) {
     }
   }
 }
+
+}  // namespace mogem::detail

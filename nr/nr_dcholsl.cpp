@@ -1,5 +1,7 @@
 #include "nr/nr_factor.h"
 
+namespace mogem::detail {
+
 void NR_dcholsl(double **a, int n, double *p, double *b, double *x) {
   for (int i = 1; i <= n; i++) {
     double sum = b[i];
@@ -12,3 +14,5 @@ void NR_dcholsl(double **a, int n, double *p, double *b, double *x) {
     x[i] = sum / p[i];
   }
 }
+
+}  // namespace mogem::detail

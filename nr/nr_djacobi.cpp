@@ -4,6 +4,8 @@
 #include "nr/nr_scoped.h"
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 namespace {
 
 const int MAX_SWEEPS = 50;
@@ -76,3 +78,5 @@ void NR_djacobi(double **a, int n, double *d, double **v, int *nrot) {
   }
   NR_error("Too many iterations in routine NR_djacobi");
 }
+
+}  // namespace mogem::detail

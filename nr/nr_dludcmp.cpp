@@ -4,6 +4,8 @@
 #include "nr/nr_scoped.h"
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 namespace {
 const double TINY_PIVOT = 1.0e-20;
 }
@@ -56,3 +58,5 @@ void NR_dludcmp(double **a, int n, int *indx, double *d) {
     }
   }
 }
+
+}  // namespace mogem::detail

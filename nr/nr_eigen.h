@@ -2,6 +2,8 @@
 #ifndef MOGEM_NR_NR_EIGEN_H
 #define MOGEM_NR_NR_EIGEN_H
 
+namespace mogem::detail {
+
 // Decomposes the symmetric n x n matrix a (only its diagonal and upper triangle are read):
 // d[1..n] receives the eigenvalues, unsorted; column k of v (v[1..n][k]) the unit eigenvector
 // of d[k]; *nrot the number of rotations. The upper triangle of a is destroyed; its diagonal
@@ -11,5 +13,7 @@
 // convergence within 50 sweeps (e.g. a NaN off the diagonal) ends the run through
 // NR_error("Too many iterations in routine NR_djacobi").
 void NR_djacobi(double **a, int n, double *d, double **v, int *nrot);
+
+}  // namespace mogem::detail
 
 #endif

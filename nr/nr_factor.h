@@ -5,6 +5,8 @@
 #ifndef MOGEM_NR_NR_FACTOR_H
 #define MOGEM_NR_NR_FACTOR_H
 
+namespace mogem::detail {
+
 // Cholesky factorisation A = L L^T in place. Reads only the diagonal and the upper triangle of
 // a; writes L's strict lower triangle into a's strict lower triangle and L's diagonal into
 // p[1..n]. Element (i, j), j >= i, is a[i][j] minus a[i][k] * a[j][k] for k = i-1 down to 1.
@@ -24,5 +26,7 @@ void NR_dcholsl(double **a, int n, double *p, double *b, double *x);
 // A zero pivot is replaced by 1.0e-20. A row of zeros ends the run through
 // NR_error("Singular matrix in routine NR_dludcmp").
 void NR_dludcmp(double **a, int n, int *indx, double *d);
+
+}  // namespace mogem::detail
 
 #endif

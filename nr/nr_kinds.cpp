@@ -2,6 +2,8 @@
 
 #include "nr/nr_blocks.h"
 
+namespace mogem::detail {
+
 using namespace nr_blocks;
 
 float *NR_vector(long nl, long nh) { return vector_block<float>(nl, nh, "allocation failure in vector()"); }
@@ -75,3 +77,5 @@ float **NR_convert_matrix(float *a, long nrl, long nrh, long ncl, long nch) {
 void NR_free_submatrix(void *b, long nrl, long, long, long) { std::free(static_cast<char **>(b) + nrl - 1); }
 
 void NR_free_convert_matrix(float **b, long nrl, long, long, long) { std::free(b + nrl - 1); }
+
+}  // namespace mogem::detail

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+namespace mogem::detail {
+
 float *NR_vector(long nl, long nh);
 void NR_free_vector(float *v, long nl, long nh);
 
@@ -48,5 +50,7 @@ float **NR_convert_matrix(float *a, long nrl, long nrh, long ncl, long nch);
 // view is released through NR_free_submatrix too (its pointer block has the same layout).
 void NR_free_submatrix(void *b, long nrl, long nrh, long ncl, long nch);
 void NR_free_convert_matrix(float **b, long nrl, long nrh, long ncl, long nch);
+
+}  // namespace mogem::detail
 
 #endif

@@ -9,6 +9,8 @@
 
 #include "nr/nr_util.h"
 
+namespace mogem::detail {
+
 class scoped_dvector {
  public:
   scoped_dvector(long nl, long nh) : v_(NR_dvector(nl, nh)), nl_(nl), nh_(nh) {}
@@ -48,5 +50,7 @@ class scoped_dmatrix {
   double **m_;
   long nrl_, nrh_, ncl_, nch_;
 };
+
+}  // namespace mogem::detail
 
 #endif

@@ -4,6 +4,8 @@
 
 #include "nr/nr_blocks.h"
 
+namespace mogem::detail {
+
 using namespace nr_blocks;
 
 void NR_error(const char *error_text) {
@@ -34,3 +36,5 @@ double ***NR_d3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh
 void NR_free_d3tensor(double ***t, long nrl, long, long ncl, long, long ndl, long) {
   free_tensor_block(t, nrl, ncl, ndl);
 }
+
+}  // namespace mogem::detail

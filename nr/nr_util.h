@@ -19,6 +19,8 @@
 #ifndef MOGEM_NR_NR_UTIL_H
 #define MOGEM_NR_NR_UTIL_H
 
+namespace mogem::detail {
+
 // Thrown by the fatal paths of the program (NR_error, the front end's own checks) once their
 // message is written. `main` catches it and ends the process with `code`, so nothing deep in
 // the engine calls exit() itself and an embedding program keeps control.
@@ -41,5 +43,7 @@ void NR_free_dmatrix(double **m, long nrl, long nrh, long ncl, long nch);
 
 double ***NR_d3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
 void NR_free_d3tensor(double ***t, long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
+
+}  // namespace mogem::detail
 
 #endif

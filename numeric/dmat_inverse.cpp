@@ -4,6 +4,8 @@
 #include "nr/nr_scoped.h"
 #include "numeric/dvec_ops.h"
 
+namespace mogem::detail {
+
 int invert_alloc_sym_dmat(double **mat, int n, double **inv) {
   if (n == 1) {
     inv[1][1] = 1.0 / mat[1][1];
@@ -39,3 +41,5 @@ double det_copy_alloc_dmat(double **mat, int n) {
   copy_dmat(mat, mat_copy.get(), n, n);
   return det_alloc_dmat(mat_copy.get(), n);
 }
+
+}  // namespace mogem::detail

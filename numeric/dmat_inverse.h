@@ -7,6 +7,8 @@
 #ifndef MOGEM_NUMERIC_DMAT_INVERSE_H
 #define MOGEM_NUMERIC_DMAT_INVERSE_H
 
+namespace mogem::detail {
+
 // Writes the inverse of mat into inv[1..n][1..n], column by column from Cholesky solves of
 // the unit vectors (no symmetrisation afterwards). Reads only mat's diagonal and upper
 // triangle; overwrites mat's strict lower triangle with the Cholesky factor. For n == 1 the
@@ -25,5 +27,7 @@ double det_alloc_dmat(double **mat, int n);
 
 // As det_alloc_dmat, with mat left unchanged.
 double det_copy_alloc_dmat(double **mat, int n);
+
+}  // namespace mogem::detail
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace mogem::detail {
+
 int subtract_dvec(double *v1, double *v2, double *v3, int n) {
   for (int i = 1; i <= n; i++) v3[i] = v1[i] - v2[i];
   return 0;
@@ -30,3 +32,5 @@ int fast_zero_dvec(double *v, int n) {
   if (n > 0) std::memset(&v[1], 0, sizeof(double) * static_cast<std::size_t>(n));
   return 0;
 }
+
+}  // namespace mogem::detail

@@ -6,6 +6,8 @@
 #ifndef MOGEM_NUMERIC_DVEC_OPS_H
 #define MOGEM_NUMERIC_DVEC_OPS_H
 
+namespace mogem::detail {
+
 // v3[i] = v1[i] - v2[i] for i = 1..n. Returns 0.
 int subtract_dvec(double *v1, double *v2, double *v3, int n);
 
@@ -22,5 +24,7 @@ int copy_dmat(double **a, double **b, int nr, int nc);
 
 // Sets v[1..n] to zero. Returns 0.
 int fast_zero_dvec(double *v, int n);
+
+}  // namespace mogem::detail
 
 #endif

@@ -4,6 +4,8 @@
 
 #include "util/ut_output.h"
 
+namespace mogem::detail {
+
 int ut_mem_used = 0;
 int ut_mem_allocated = 0;
 
@@ -34,3 +36,5 @@ void free_and_track(void *mem, int size) {
   ut_mem_used -= size;
   std::free(mem);
 }
+
+}  // namespace mogem::detail

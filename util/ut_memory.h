@@ -9,6 +9,8 @@
 #ifndef MOGEM_UTIL_UT_MEMORY_H
 #define MOGEM_UTIL_UT_MEMORY_H
 
+namespace mogem::detail {
+
 extern int ut_mem_used;
 extern int ut_mem_allocated;
 
@@ -20,5 +22,7 @@ void *malloc_and_track(int size);
 // Releases a block from malloc_and_track and takes `size` off ut_mem_used. A null block is
 // reported ("Tried to free a NULL pointer.") and nothing else happens.
 void free_and_track(void *mem, int size);
+
+}  // namespace mogem::detail
 
 #endif

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstring>
 
+namespace mogem::detail {
+
 int ut_log_level = 0;
 FILE *ut_log_fp = stdout;
 char ut_err_msg[256];
@@ -23,3 +25,5 @@ int init_log_level_names(char **log_level_names) {
   for (int level = 1; level <= 4; level++) log_level_names[level] = strdup(names[level - 1]);
   return 0;
 }
+
+}  // namespace mogem::detail

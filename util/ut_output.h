@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+namespace mogem::detail {
+
 extern int ut_log_level;
 extern FILE *ut_log_fp;
 extern char ut_err_msg[256];
@@ -28,5 +30,7 @@ void log_error_location(int line, const char *file);
 // Stores newly allocated copies of "silent", "normal", "verbose" and "debug" in entries 1..4
 // of the caller's array (entry 0 is left alone); the caller owns and frees them. Returns 0.
 int init_log_level_names(char **log_level_names);
+
+}  // namespace mogem::detail
 
 #endif

@@ -10,6 +10,8 @@
 #include "common/random.h"
 #include "support/capture.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 // A caller-held uniform stream, seeded on its first draw, with the state each deviate keeps

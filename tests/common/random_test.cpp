@@ -4,6 +4,8 @@
 
 #include "support/capture.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 // The run's seeding step: a positive seed is negated, then ran1 is called once.

@@ -7,6 +7,8 @@
 #include "support/capture.h"
 #include "support/one_based.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 double dist(std::vector<double> a, std::vector<double> b, int type) {

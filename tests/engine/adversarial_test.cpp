@@ -9,6 +9,7 @@
 
 #include "support/run_binary.h"
 
+
 namespace {
 
 const char *const kinds[] = {"scalar", "diagonal", "full"};

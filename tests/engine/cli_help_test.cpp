@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/em_fe_params.h"
-#include "engine/em_keys.h"
+#include "io/parameter_file.h"
+#include "io/parameter_keys.h"
 #include "support/capture.h"
 #include "support/run_binary.h"
+
+using namespace mogem::detail;
 
 TEST(InfoOptions, HelpAndVersionGoToStandardOutputAndSucceed) {
   scratch_dir dir;

@@ -3,6 +3,7 @@
 
 #include "support/run_binary.h"
 
+
 namespace {
 
 const std::string six_points =

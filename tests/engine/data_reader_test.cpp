@@ -1,7 +1,7 @@
 // The buffered number reader against the C library's own stream reader, fscanf "%lf", on the
 // same bytes: every number must come out bit for bit the same, and the reading must stop at
 // the same place for the same reason, whatever the buffer size.
-#include "engine/em_fe_data.h"
+#include "io/number_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+using namespace mogem::detail;
 
 namespace {
 

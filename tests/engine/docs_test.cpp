@@ -1,8 +1,10 @@
 // The README and the man page describe every parameter key the reader knows.
 #include <gtest/gtest.h>
 
-#include "engine/em_keys.h"
+#include "io/parameter_keys.h"
 #include "support/run_binary.h"
+
+using namespace mogem::detail;
 
 TEST(Documentation, EveryKeyIsInTheReadmeTableAndTheManPage) {
   const std::string readme = source_file("README.md"), man = source_file("man/mogem.1");

@@ -1,10 +1,12 @@
 // The numbered snapshots where no whole-run case reaches: dumps in the way, wide step numbers.
-#include "engine/em_dump.h"
+#include "io/dump_files.h"
 
 #include <gtest/gtest.h>
 
 #include "support/run_binary.h"
 #include "support/test_model.h"
+
+using namespace mogem::detail;
 
 TEST(Dumps, UnwritableDumpsAreNamedAndFailTheRun) {
   scratch_dir dir;

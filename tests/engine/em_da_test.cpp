@@ -10,6 +10,8 @@
 #include "support/run_binary.h"
 #include "support/test_model.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 const int GROUP_SIZE = 8;

@@ -8,6 +8,8 @@
 #include "engine/em_mstep.h"
 #include "support/test_model.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 const std::vector<std::vector<double>> two_groups = {{0.0, 0.1}, {0.2, 0.0}, {0.1, 0.3},

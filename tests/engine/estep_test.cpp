@@ -6,6 +6,8 @@
 
 #include "support/test_model.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 const double LN_2PI = 1.8378770664093453;

@@ -6,6 +6,7 @@
 
 #include "support/run_binary.h"
 
+
 namespace {
 
 std::vector<int> numbers(const std::string &text) {

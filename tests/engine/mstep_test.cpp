@@ -7,6 +7,8 @@
 #include "distances/metric_codes.h"
 #include "support/test_model.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 // One M-step as the EM loop runs it, from the given posteriors of every class.

@@ -1,4 +1,4 @@
-#include "engine/em_fe_params.h"
+#include "io/parameter_file.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/em_fe_memory.h"
+#include "engine/model_state.h"
 #include "support/capture.h"
 #include "support/run_binary.h"
+
+using namespace mogem::detail;
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include "support/run_binary.h"
 
+
 namespace {
 
 struct terminal_run {

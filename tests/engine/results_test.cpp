@@ -1,4 +1,4 @@
-#include "engine/em_fe_results.h"
+#include "io/result_files.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include "support/capture.h"
 #include "support/run_binary.h"
 #include "support/test_model.h"
+
+using namespace mogem::detail;
 
 TEST(FileNames, OnlyTheLastComponentsDotCutsTheExtension) {
   const char *const cases[][3] = {

@@ -12,6 +12,8 @@
 #include "support/run_binary.h"
 #include "support/test_model.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 // 3001 points (not a whole number of blocks) around six means, a covariance of the kind per class.

@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/em_fe_params.h"
-#include "engine/em_fe_program.h"
+#include "io/parameter_file.h"
+#include "cli/program.h"
 #include "initializations/init_methods.h"
+
+using namespace mogem::detail;
 
 namespace {
 

@@ -6,6 +6,8 @@
 #include "support/one_based.h"
 #include "support/run_binary.h"
 
+using namespace mogem::detail;
+
 TEST(FromFile, ReadsClassByClassInSinglePrecision) {
   scratch_dir dir;
   dir.write("start.txt", "1.1 2.2\n\n3.5\n-4 99 98\n");  // line breaks carry no meaning

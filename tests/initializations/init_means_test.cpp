@@ -7,6 +7,8 @@
 #include "support/capture.h"
 #include "support/one_based.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 constexpr double unset = -12345.0;

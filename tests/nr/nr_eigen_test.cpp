@@ -8,6 +8,8 @@
 #include "support/capture.h"
 #include "support/one_based.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 using rows_t = std::vector<std::vector<double>>;

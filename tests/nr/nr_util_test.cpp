@@ -8,6 +8,8 @@
 #include "nr/nr_kinds.h"
 #include "support/capture.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 std::string nr_failure(const std::function<void()> &call) {

@@ -4,6 +4,9 @@
 
 #include "nr/nr_util.h"
 
+using namespace mogem::detail;
+
+
 call_outcome capture(const std::function<void()> &call) {
   call_outcome outcome;
   testing::internal::CaptureStderr();

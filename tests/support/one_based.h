@@ -6,6 +6,8 @@
 
 #include "nr/nr_util.h"
 
+using namespace mogem::detail;  // the tests reach into the engine
+
 class one_based_matrix {
  public:
   explicit one_based_matrix(const std::vector<std::vector<double>> &rows)

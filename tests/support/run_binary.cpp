@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
+
 namespace fs = std::filesystem;
 
 scratch_dir::scratch_dir() {

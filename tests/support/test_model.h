@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "engine/em.h"
-#include "engine/em_fe_memory.h"
-#include "engine/em_fe_params.h"
+#include "engine/model_state.h"
+#include "io/parameter_file.h"
+
+using namespace mogem::detail;  // the tests reach into the engine
 
 class test_model {
  public:

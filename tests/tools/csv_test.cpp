@@ -3,6 +3,7 @@
 
 #include "support/run_binary.h"
 
+
 namespace {
 
 run_result csv(const scratch_dir &dir, const std::vector<std::string> &args) {

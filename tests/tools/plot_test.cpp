@@ -5,6 +5,7 @@
 
 #include "support/run_binary.h"
 
+
 namespace {
 
 const std::string plot_script = std::string(MOGEM_SOURCE_DIR) + "/tools/mogem-plot";

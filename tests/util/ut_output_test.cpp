@@ -8,6 +8,8 @@
 
 #include "util/ut_memory.h"
 
+using namespace mogem::detail;
+
 namespace {
 
 template <typename Call>

@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/em_keys.h"
+#include "io/parameter_keys.h"
 #include "tools/csv/csv_records.h"
+
+using namespace mogem::detail;
 
 namespace {
 

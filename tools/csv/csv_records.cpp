@@ -1,5 +1,6 @@
 #include "tools/csv/csv_records.h"
 
+
 namespace {
 
 bool at_line_end(const std::string &t, std::size_t pos) {

@@ -6,6 +6,7 @@
 
 #include "tools/csv/csv_convert.h"
 
+
 namespace {
 
 const char *const usage =

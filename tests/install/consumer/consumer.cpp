@@ -2,10 +2,10 @@
 // count it fitted on standard output.
 #include <cstdio>
 
-#include "engine/em_fe.h"
-#include "engine/em_fe_memory.h"
-#include "engine/em_fe_params.h"
-#include "engine/em_fe_results.h"
+#include "engine/run.h"
+#include "engine/model_state.h"
+#include "io/parameter_file.h"
+#include "io/result_files.h"
 #include "nr/nr_util.h"
 
 int main(int argc, char **argv) {

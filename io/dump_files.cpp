@@ -1,9 +1,11 @@
-#include "engine/em_dump.h"
+#include "io/dump_files.h"
 
 #include "distances/metric_codes.h"
 #include "engine/em_classify.h"
-#include "engine/em_fe_results.h"
+#include "io/result_files.h"
 #include "nr/nr_scoped.h"
+
+namespace mogem::detail {
 
 namespace {
 
@@ -126,3 +128,5 @@ void print_1d_array(double *array, int c, FILE *fid, const char *string) {
   std::fprintf(fid, "\n");
   std::fprintf(fid, "\n----STOP %s\n", string);
 }
+
+}  // namespace mogem::detail

@@ -1,8 +1,10 @@
 // The texts of `mogem --help` and `mogem --version`.
-#ifndef MOGEM_ENGINE_CLI_HELP_H
-#define MOGEM_ENGINE_CLI_HELP_H
+#ifndef MOGEM_CLI_HELP_H
+#define MOGEM_CLI_HELP_H
 
 #include <cstdio>
+
+namespace mogem::detail {
 
 // Usage, the parameter keys with their values and defaults, the files a run reads and
 // writes, and the exit codes. `program` is the name the usage line shows.
@@ -14,5 +16,7 @@ void print_version(std::FILE *out);
 // 1 when the argument list is exactly one of the two options, and prints its text on standard
 // output; 0 (printing nothing) for every other argument list.
 int handle_info_option(int argc, char **argv);
+
+}  // namespace mogem::detail
 
 #endif

@@ -1,4 +1,4 @@
-#include "engine/em_fe_checks.h"
+#include "cli/checks.h"
 
 #include <sys/stat.h>
 
@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/em_fe_results.h"
+#include "io/result_files.h"
 #include "nr/nr_util.h"
+
+namespace mogem::detail {
 
 namespace {
 
@@ -62,3 +64,5 @@ void refuse_outputs_over_input(em_memory *m) {
     for (const char *ext : {".means", ".variances", ".weights", ".probs"}) refuse_derived_name(p, ext, "model file");
   if (p->output_internal == 1) refuse_derived_name(p, ".internal", "data dump");
 }
+
+}  // namespace mogem::detail

@@ -1,8 +1,10 @@
-#include "engine/em_fe_memory.h"
+#include "engine/model_state.h"
 
 #include <cstdlib>
 
 #include "nr/nr_util.h"
+
+namespace mogem::detail {
 
 namespace {
 
@@ -105,3 +107,5 @@ void release_em_records(em_memory *m) {
   delete m->params;
   delete m;
 }
+
+}  // namespace mogem::detail

@@ -1,12 +1,14 @@
-#include "engine/em_fe_results.h"
+#include "io/result_files.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/em_fe_checks.h"
+#include "cli/checks.h"
 #include "nr/nr_util.h"
+
+namespace mogem::detail {
 
 namespace {
 
@@ -154,3 +156,5 @@ void report_results(em_memory *m) {
   for (int i = 1; i <= m->datapoints; i++) std::fprintf(fp, "%i\n", m->classifications[i]);
   close_output(m, fp, p->output_filename);
 }
+
+}  // namespace mogem::detail

@@ -6,10 +6,12 @@
 // class_variances and inv_covariance by em_type: SCALAR dvector 1..K, DIAG dmatrix
 // 1..K x 1..F, FULL d3tensor 1..K x 1..F x 1..F (nothing for any other em_type).
 // Container contents are undefined until a step of the run writes them.
-#ifndef MOGEM_ENGINE_EM_FE_MEMORY_H
-#define MOGEM_ENGINE_EM_FE_MEMORY_H
+#ifndef MOGEM_ENGINE_MODEL_STATE_H
+#define MOGEM_ENGINE_MODEL_STATE_H
 
 #include "engine/em_types.h"
+
+namespace mogem::detail {
 
 // A new model state for the finished parameter record p: every container made, `features`,
 // `datapoints`, `classes`, `distance_metric`, `schedule_scalar` and `init_temp` copied, the
@@ -28,5 +30,7 @@ void alloc_class_variances(em_memory *m, em_parameters *p);
 void alloc_inverse_variances(em_memory *m, em_parameters *p);
 void dealloc_class_variances(em_memory *m);
 void dealloc_inverse_variances(em_memory *m);
+
+}  // namespace mogem::detail
 
 #endif

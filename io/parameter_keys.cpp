@@ -1,8 +1,10 @@
-#include "engine/em_keys.h"
+#include "io/parameter_keys.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+namespace mogem::detail {
 
 namespace {
 
@@ -88,3 +90,5 @@ bool em_key_value_ok(const em_key_info *info, const char *value) {
   }
   return *value != '\0';
 }
+
+}  // namespace mogem::detail

@@ -1,8 +1,10 @@
-#include "engine/em_fe_data.h"
+#include "io/number_stream.h"
 
 #include <charconv>
 #include <cstring>
 #include <system_error>
+
+namespace mogem::detail {
 
 namespace {
 
@@ -112,3 +114,5 @@ number_status number_stream::read(double *value) {
   // when nothing followed the token.
   return at_end && token_ended && std::feof(fp_) ? NUMBER_MISSING : NUMBER_NOT_A_NUMBER;
 }
+
+}  // namespace mogem::detail

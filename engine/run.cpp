@@ -1,4 +1,4 @@
-#include "engine/em_fe.h"
+#include "engine/run.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +9,8 @@
 #include "engine/em_da.h"
 #include "engine/em_classify.h"
 #include "nr/nr_util.h"
+
+namespace mogem::detail {
 
 const char *const algorithm_names[4] = {"DA-EM (MoG)", "EM (MoG)", "KMeans", "EM (MoT)"};
 
@@ -74,3 +76,5 @@ void run_clustering_algorithm(em_memory *m) {
       throw run_exit{-1};
   }
 }
+
+}  // namespace mogem::detail

@@ -6,12 +6,14 @@
 // notation strtod knows (decimal, hexadecimal, inf, nan, signs), the same failures. Plain
 // decimal tokens are converted with std::from_chars, which yields the same correctly rounded
 // double as strtod; everything else goes through the library's own conversion.
-#ifndef MOGEM_ENGINE_EM_FE_DATA_H
-#define MOGEM_ENGINE_EM_FE_DATA_H
+#ifndef MOGEM_IO_NUMBER_STREAM_H
+#define MOGEM_IO_NUMBER_STREAM_H
 
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+
+namespace mogem::detail {
 
 enum number_status {
   NUMBER_READ = 0,
@@ -40,5 +42,7 @@ class number_stream {
   std::size_t capacity_, begin_, end_;
   bool ended_;
 };
+
+}  // namespace mogem::detail
 
 #endif

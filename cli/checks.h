@@ -5,10 +5,12 @@
 // name, a link, "./" in front) would replace the data the user meant to cluster. A NaN or an
 // infinity among the data would turn every mean, variance and posterior into NaN, and the run
 // would label every point 1 as if it had succeeded.
-#ifndef MOGEM_ENGINE_EM_FE_CHECKS_H
-#define MOGEM_ENGINE_EM_FE_CHECKS_H
+#ifndef MOGEM_CLI_CHECKS_H
+#define MOGEM_CLI_CHECKS_H
 
 #include "engine/em_types.h"
+
+namespace mogem::detail {
 
 // 1 when both names exist and are the same file, else 0.
 int same_file(const char *a, const char *b);
@@ -26,5 +28,7 @@ void refuse_outputs_over_input(em_memory *m);
 // Ends the run with exit code -1 when a data value is NaN or infinite, naming the input file and
 // the value's 1-based row and column on standard error.
 void refuse_non_finite_data(em_memory *m);
+
+}  // namespace mogem::detail
 
 #endif

@@ -10,12 +10,14 @@
 // A file that cannot be opened or written completely is reported on standard error with its
 // name and the system's reason, counted in m->output_errors (the run then ends with exit
 // code 1) and the remaining files are still written.
-#ifndef MOGEM_ENGINE_EM_FE_RESULTS_H
-#define MOGEM_ENGINE_EM_FE_RESULTS_H
+#ifndef MOGEM_IO_RESULT_FILES_H
+#define MOGEM_IO_RESULT_FILES_H
 
 #include <cstdio>
 
 #include "engine/em_types.h"
+
+namespace mogem::detail {
 
 // Writes the model files when requested, then the labels file.
 void report_results(em_memory *m);
@@ -44,5 +46,7 @@ FILE *open_output(em_memory *m, const char *name);
 
 // Closes a stream from open_output; a write error or failing close is reported and counted.
 void close_output(em_memory *m, FILE *fp, const char *name);
+
+}  // namespace mogem::detail
 
 #endif

@@ -1,9 +1,11 @@
-#include "engine/cli_help.h"
+#include "cli/help.h"
 
 #include <cstring>
 #include <string>
 
-#include "engine/em_keys.h"
+#include "io/parameter_keys.h"
+
+namespace mogem::detail {
 
 #ifndef MOGEM_VERSION
 #error "MOGEM_VERSION must be defined by the build"
@@ -128,3 +130,5 @@ int handle_info_option(int argc, char **argv) {
   }
   return 0;
 }
+
+}  // namespace mogem::detail

@@ -1,4 +1,4 @@
-#include "engine/em_fe_params.h"
+#include "io/parameter_file.h"
 
 #include <cerrno>
 #include <climits>
@@ -10,11 +10,13 @@
 #include <initializer_list>
 
 #include "distances/metric_codes.h"
-#include "engine/em_fe.h"
-#include "engine/em_fe_data.h"
-#include "engine/em_fe_memory.h"
+#include "engine/run.h"
+#include "io/number_stream.h"
+#include "engine/model_state.h"
 #include "initializations/init_methods.h"
 #include "nr/nr_util.h"
+
+namespace mogem::detail {
 
 namespace {
 
@@ -304,3 +306,5 @@ em_memory *read_parameters(const char *filename, const char *output_filename) {
   }
   return m;
 }
+
+}  // namespace mogem::detail

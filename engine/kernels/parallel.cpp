@@ -1,4 +1,4 @@
-#include "engine/em_parallel.h"
+#include "engine/kernels/parallel.h"
 
 #include <sched.h>
 
@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+namespace mogem::detail {
 
 namespace {
 
@@ -89,3 +91,5 @@ int em_range_start(int first, int last, int parts, int part, int grain) {
   const long start = first + (grains * part / parts) * grain;
   return static_cast<int>(start < last + 1 ? start : last + 1);
 }
+
+}  // namespace mogem::detail

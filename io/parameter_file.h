@@ -4,10 +4,12 @@
 // "begin" (its value is any token and ignored), then rows x cols numbers in row-major order.
 // Unknown keys and keyword values are reported on standard error and the run goes on with a
 // default; integers follow strtol and reals strtod, taking the numeric start of the token.
-#ifndef MOGEM_ENGINE_EM_FE_PARAMS_H
-#define MOGEM_ENGINE_EM_FE_PARAMS_H
+#ifndef MOGEM_IO_PARAMETER_FILE_H
+#define MOGEM_IO_PARAMETER_FILE_H
 
 #include "engine/em_types.h"
+
+namespace mogem::detail {
 
 // Reads the whole input file: fills a new em_parameters record (output_filename points at the
 // given text, not a copy), allocates the model state from it and fills its data matrix.
@@ -31,5 +33,7 @@ int match(const char *str1, const char *str2);
 
 // Gives every field of p the default a parameter file without that key gets.
 void set_default_parameters(em_parameters *p);
+
+}  // namespace mogem::detail
 
 #endif

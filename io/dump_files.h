@@ -7,12 +7,14 @@
 // A file that cannot be opened or written is reported on standard error with its name and
 // counted in m->output_errors (the run goes on and ends with exit code 1); the other files
 // are still written.
-#ifndef MOGEM_ENGINE_EM_DUMP_H
-#define MOGEM_ENGINE_EM_DUMP_H
+#ifndef MOGEM_IO_DUMP_FILES_H
+#define MOGEM_IO_DUMP_FILES_H
 
 #include <cstdio>
 
 #include "engine/em_types.h"
+
+namespace mogem::detail {
 
 // The data file: one line per point, the F values printed with "%f" and separated by tabs;
 // lines separated by "\n", none after the last. Does nothing without an output name.
@@ -33,5 +35,7 @@ void print_2d_array(double **array, int r, int c, FILE *fid, const char *string)
 void print_2d_array_transpose(double **array, int r, int c, FILE *fid, const char *string);
 void print_2d_float_array(float **array, int r, int c, FILE *fid, const char *string);
 void print_1d_array(double *array, int c, FILE *fid, const char *string);
+
+}  // namespace mogem::detail
 
 #endif

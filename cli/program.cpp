@@ -1,14 +1,16 @@
-#include "engine/em_fe_program.h"
+#include "cli/program.h"
 
 #include <cstdio>
 
-#include "engine/em_fe.h"
-#include "engine/em_fe_checks.h"
-#include "engine/em_fe_memory.h"
-#include "engine/em_fe_params.h"
-#include "engine/em_fe_results.h"
-#include "engine/em_progress.h"
+#include "engine/run.h"
+#include "cli/checks.h"
+#include "engine/model_state.h"
+#include "io/parameter_file.h"
+#include "io/result_files.h"
+#include "cli/progress.h"
 #include "nr/nr_util.h"
+
+namespace mogem::detail {
 
 int run_program(int argc, char **argv) {
   if (argc <= 2) {
@@ -42,3 +44,5 @@ int run_program(int argc, char **argv) {
     return e.code;
   }
 }
+
+}  // namespace mogem::detail

@@ -1,10 +1,12 @@
 // Blocks of data points for the E-step and the M-step: the points' coordinates laid out
 // feature by feature, so that the loops run across the points of a block while each point's
 // own sum still adds its terms in ascending feature order.
-#ifndef MOGEM_ENGINE_EM_BLOCK_H
-#define MOGEM_ENGINE_EM_BLOCK_H
+#ifndef MOGEM_ENGINE_KERNELS_BLOCK_H
+#define MOGEM_ENGINE_KERNELS_BLOCK_H
 
 #include <cstring>
+
+namespace mogem::detail {
 
 // Points in a block.
 constexpr int EM_BLOCK = 64;
@@ -41,5 +43,7 @@ __attribute__((always_inline)) inline void em_block_squared_distances(const doub
     em_store(out + b, s0), em_store(out + b + 4, s1), em_store(out + b + 8, s2), em_store(out + b + 12, s3);
   }
 }
+
+}  // namespace mogem::detail
 
 #endif

@@ -1,9 +1,11 @@
-#include "engine/em_progress.h"
+#include "cli/progress.h"
 
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+
+namespace mogem::detail {
 
 namespace {
 
@@ -66,3 +68,5 @@ void progress_finish(em_progress *progress) {
   }
   delete progress;
 }
+
+}  // namespace mogem::detail

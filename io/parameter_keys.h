@@ -3,8 +3,10 @@
 //
 // The table describes what read_parameters (em_fe_params.h) accepts; it is not used to read
 // a file.
-#ifndef MOGEM_ENGINE_EM_KEYS_H
-#define MOGEM_ENGINE_EM_KEYS_H
+#ifndef MOGEM_IO_PARAMETER_KEYS_H
+#define MOGEM_IO_PARAMETER_KEYS_H
+
+namespace mogem::detail {
 
 enum em_key_kind { KEY_INTEGER, KEY_REAL, KEY_BOOLEAN, KEY_KEYWORD, KEY_TEXT };
 
@@ -29,5 +31,7 @@ const em_key_info *find_em_key(const char *key);
 // (The reader itself takes the numeric start of a token and defaults unknown keywords; this
 // is the stricter check for writing a file.)
 bool em_key_value_ok(const em_key_info *info, const char *value);
+
+}  // namespace mogem::detail
 
 #endif

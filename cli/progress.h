@@ -6,10 +6,12 @@
 // Whether to show it is decided once per run: when standard error is not a terminal no record
 // exists, the hooks are never called (the callers test the pointer) and the output is exactly
 // what it would be without this module. The hooks only read the values they are given.
-#ifndef MOGEM_ENGINE_EM_PROGRESS_H
-#define MOGEM_ENGINE_EM_PROGRESS_H
+#ifndef MOGEM_CLI_PROGRESS_H
+#define MOGEM_CLI_PROGRESS_H
 
 #include "engine/em_types.h"
+
+namespace mogem::detail {
 
 // A new progress record, owned by the caller, when standard error is a terminal; else null.
 em_progress *progress_start_if_terminal();
@@ -22,5 +24,7 @@ void progress_stage(em_progress *progress, double temperature, int classes, int 
 
 // Erases the line if one is shown and releases the record. Null does nothing.
 void progress_finish(em_progress *progress);
+
+}  // namespace mogem::detail
 
 #endif

@@ -3,10 +3,12 @@
 // Work is cut into parts whose outputs are disjoint (ranges of data points, or classes and
 // features); every accumulator lives in exactly one part and adds its terms in ascending
 // data-point order, so the results are those of one thread whatever the thread count.
-#ifndef MOGEM_ENGINE_EM_PARALLEL_H
-#define MOGEM_ENGINE_EM_PARALLEL_H
+#ifndef MOGEM_ENGINE_KERNELS_PARALLEL_H
+#define MOGEM_ENGINE_KERNELS_PARALLEL_H
 
 #include <functional>
+
+namespace mogem::detail {
 
 // Largest thread count a run uses: the number of cores, or the value of the environment
 // variable MOGEM_THREADS when that is a smaller positive integer. Read once per process; a
@@ -26,5 +28,7 @@ void em_run_parts(int parts, const std::function<void(int part)> &task);
 // First index of part `part` when first..last (inclusive) is cut into `parts` contiguous
 // ranges whose lengths are multiples of `grain` (except the last); part = parts gives last + 1.
 int em_range_start(int first, int last, int parts, int part, int grain);
+
+}  // namespace mogem::detail
 
 #endif

@@ -4,12 +4,14 @@
 // deallocate_em_memory (em_fe_memory.h). Fatal problems never return to the caller: they
 // write their message on standard error and throw run_exit (nr/nr_util.h) with the exit
 // code, which run_program (em_fe_program.h) turns into the program's exit code.
-#ifndef MOGEM_ENGINE_EM_FE_H
-#define MOGEM_ENGINE_EM_FE_H
+#ifndef MOGEM_ENGINE_RUN_H
+#define MOGEM_ENGINE_RUN_H
 
 #include <cstdio>
 
 #include "engine/em_types.h"
+
+namespace mogem::detail {
 
 // Seeds the uniform generator from the configured seed (the state word it leaves in
 // `random_seed` is the seed the initializations receive), lowers `classes` to `datapoints`
@@ -36,5 +38,7 @@ void(assert)(int expr, const char *errormessage);
 // Opens filename with the fopen mode `permissions`, or ends the run through assert with a
 // message that names the file and the system's reason. The third argument is not used.
 FILE *open_file(const char *filename, const char *permissions, const char *error_message);
+
+}  // namespace mogem::detail
 
 #endif
