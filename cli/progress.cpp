@@ -16,11 +16,7 @@ constexpr std::chrono::milliseconds REDRAW_INTERVAL{100};
 
 struct em_progress {
   progress_clock::time_point next_draw;  // the first update is drawn at once
-  bool annealing = false;
-  double temperature = 0.0;
-  int classes = 0;
-  int max_classes = 0;
-  int width = 0;  // characters of the line now on the screen
+  int width = 0;                         // characters of the line now on the screen
 };
 
 namespace {
@@ -40,24 +36,17 @@ void draw(em_progress *progress, const char *text) {
 
 em_progress *progress_start_if_terminal() { return isatty(STDERR_FILENO) ? new em_progress{} : nullptr; }
 
-void progress_em_step(em_progress *progress, int step, double change) {
+void progress_em_step(em_progress *progress, const mogem::progress &at) {
   const progress_clock::time_point now = progress_clock::now();
   if (now < progress->next_draw) return;
   progress->next_draw = now + REDRAW_INTERVAL;
   char text[160];
-  if (progress->annealing)
+  if (at.annealing)
     std::snprintf(text, sizeof text, "annealing: temperature %.4g, %d of %d classes, EM step %d, weight change %.3g",
-                  progress->temperature, progress->classes, progress->max_classes, step, change);
+                  at.temperature, at.classes, at.max_classes, at.step, at.weight_change);
   else
-    std::snprintf(text, sizeof text, "EM step %d, weight change %.3g", step, change);
+    std::snprintf(text, sizeof text, "EM step %d, weight change %.3g", at.step, at.weight_change);
   draw(progress, text);
-}
-
-void progress_stage(em_progress *progress, double temperature, int classes, int max_classes) {
-  progress->annealing = true;
-  progress->temperature = temperature;
-  progress->classes = classes;
-  progress->max_classes = max_classes;
 }
 
 void progress_finish(em_progress *progress) {

@@ -4,23 +4,22 @@
 // end, so that nothing of it is left on the screen.
 //
 // Whether to show it is decided once per run: when standard error is not a terminal no record
-// exists, the hooks are never called (the callers test the pointer) and the output is exactly
-// what it would be without this module. The hooks only read the values they are given.
+// exists, no progress callback is given to the fit and the output is exactly what it would be
+// without this module.
 #ifndef MOGEM_CLI_PROGRESS_H
 #define MOGEM_CLI_PROGRESS_H
 
-#include "engine/em_types.h"
+#include "mogem/mogem.h"
 
 namespace mogem::detail {
+
+struct em_progress;
 
 // A new progress record, owned by the caller, when standard error is a terminal; else null.
 em_progress *progress_start_if_terminal();
 
-// The EM loop has finished step `step`, whose weights moved by `change`.
-void progress_em_step(em_progress *progress, int step, double change);
-
-// An annealing stage starts at `temperature` with `classes` of `max_classes` classes.
-void progress_stage(em_progress *progress, double temperature, int classes, int max_classes);
+// The fit has finished an EM step.
+void progress_em_step(em_progress *progress, const mogem::progress &at);
 
 // Erases the line if one is shown and releases the record. Null does nothing.
 void progress_finish(em_progress *progress);

@@ -1,6 +1,6 @@
 # What `cmake --install` puts in place: the program, mogem-csv and mogem-plot, the man page,
-# and the engine as a static library with its headers and a CMake package, so that another
-# project can say find_package(mogem) and link mogem::engine.
+# and the library as a static library with its one header and a CMake package, so that
+# another project can say find_package(mogem) and link mogem::engine.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -14,14 +14,9 @@ install(TARGETS mogem mogem-csv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS tools/mogem-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES man/mogem.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# Headers keep their folders: a consumer includes "engine/em_fe.h" as the sources do.
-install(TARGETS mogem_engine EXPORT mogemTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        INCLUDES DESTINATION ${MOGEM_INSTALL_INCLUDEDIR})
-install(DIRECTORY engine nr numeric common util distances normalizations initializations
-        DESTINATION ${MOGEM_INSTALL_INCLUDEDIR}
-        FILES_MATCHING PATTERN "*.h"
-        PATTERN "cli_help.h" EXCLUDE)  # the program's own texts, not part of the library
+# One header, mogem/mogem.h, is the whole interface; the engine's own headers stay behind.
+install(TARGETS mogem_engine EXPORT mogemTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES include/mogem/mogem.h DESTINATION ${MOGEM_INSTALL_INCLUDEDIR})
 install(EXPORT mogemTargets NAMESPACE mogem:: DESTINATION ${MOGEM_INSTALL_CMAKEDIR})
 
 configure_package_config_file(cmake/mogemConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/mogemConfig.cmake

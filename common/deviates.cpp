@@ -53,8 +53,7 @@ float gasdev_pll(int32_t *idum, int32_t *iy, int32_t *iv, int *iset, float *gset
 
 float gamdev_pll(int ia, int32_t *idum, int32_t *iy, int32_t *iv) {
   if (ia < 1) {
-    std::fprintf(stderr, "Error in gamdev: ia = %d < 1\n", ia);
-    throw run_exit{-1};
+    refuse_input("Error in gamdev: ia = %d < 1\n", ia);
   }
   float x;
   if (ia <= 5) {

@@ -9,7 +9,7 @@
 //    creates a stream by setting *idum negative or *iy to 0, and initialises the caches as the
 //    parameter comments say.
 // Deviates are delivered in single precision. The routines that end the run on a bad argument
-// write their message on standard error and throw run_exit{-1}.
+// refuse it through refuse_input (nr/nr_util.h), which throws mogem::error with the message.
 #ifndef MOGEM_COMMON_DEVIATES_H
 #define MOGEM_COMMON_DEVIATES_H
 

@@ -41,8 +41,7 @@ void quickSortD(double a[][2], int min, int max) {
 float gammadev_pll(double a, int32_t *idum, int32_t *iy, int32_t *iv) {
   // Shapes below 1 are refused: resampling needs proposals of shape trunc(a) >= 1.
   if (a < 1) {
-    std::fprintf(stderr, "Problem in gammadev_pll:  a = %.4f\n", a);
-    throw run_exit{-1};
+    refuse_input("Problem in gammadev_pll:  a = %.4f\n", a);
   }
   int ia = static_cast<int>(a);
   if (a == ia) return gamdev_pll(ia, idum, iy, iv);

@@ -36,8 +36,14 @@ struct ran1_stream {
 };
 ran1_stream ran1_module_stream();
 
+// min + u x (max - min + 1), truncated: the integer in min..max that the uniform u selects.
+int draw_in_range(int min, int max, float u);
+
+// The forms below that keep no stream of their own (ran1_pll, iran_pll) are part of the
+// clustering library; ran1, iran, dran, seed and the module stream are not (random_module.cpp).
+
 // Uniform integer in min..max inclusive; consumes one draw. max < min is a fatal error: its
-// message on standard error, then the run ends with exit code -1 (throws run_exit{-1}).
+// refused as input (refuse_input, nr_util.h) with its message.
 int iran(int min, int max, int32_t *idum);
 
 // iran on a caller-held stream; its fatal message names the routine "irandom".

@@ -1,11 +1,13 @@
 #include "engine/em.h"
 
+#include <vector>
+
+#include "engine/covariance_kinds.h"
 #include "engine/em_classify.h"
-#include "io/dump_files.h"
 #include "engine/em_mstep.h"
-#include "cli/progress.h"
 #include "initializations/init_means.h"
 #include "normalizations/norm_data.h"
+#include "nr/nr_scoped.h"
 
 namespace mogem::detail {
 
@@ -14,45 +16,26 @@ namespace {
 const double CONVERGENCE_THRESHOLD = 1e-6;
 const int TRACE_LENGTH = 4;
 
-// What differs between the covariance kinds, chosen once per EM run so that the loop itself
-// never branches on the kind.
-struct covariance_operations {
-  em_step_op update_variances;
-  em_step_op update_means;
-  em_class_value_op log_determinant;
-  em_distance_op mahalanobis_distance;
-  em_class_op build_inv_covariance;
-};
-
-const covariance_operations operations_by_kind[3] = {
-    {update_variances_scalar, update_means, log_determinant_scalar, mahalanobis_scalar, inv_covariance_scalar},
-    {update_means_and_variances_diag, no_op, log_determinant_diag, mahalanobis_diag, inv_covariance_diag},
-    {update_variances_full, update_means, log_determinant_full, mahalanobis_full, inv_covariance_full},
-};
-
-void set_spherical_variance(em_memory *m, int k, double variance) {
-  const int F = m->features;
-  switch (m->params->em_type) {
-    case SCALAR:
-      m->class_variances.scalar[k] = variance;
-      break;
-    case DIAG:
-      for (int j = 1; j <= F; j++) m->class_variances.diagonal[k][j] = variance;
-      break;
-    case FULL:
-      for (int r = 1; r <= F; r++)
-        for (int s = 1; s <= F; s++) m->class_variances.full[k][r][s] = r == s ? variance : 0.0;
-      break;
-    default:
-      break;
-  }
+// The caller's snapshot of step `step`: means, per-feature variances and the labels of the
+// current posteriors (the classifications are the only model state this changes).
+void take_snapshot(em_memory *m, int step) {
+  const int K = m->classes, F = m->features, N = m->datapoints;
+  scoped_dmatrix variances(1, K, 1, F);
+  class_variances(m, variances.get());
+  find_classifications(m);
+  std::vector<int> labels(N);
+  for (int i = 1; i <= N; i++) labels[i - 1] = m->classifications[i] - 1;
+  const snapshot at{step, K, F, &m->class_means[1][1], &variances.get()[1][1], labels.data(),
+                    static_cast<std::size_t>(N)};
+  m->hooks->on_snapshot(at);
 }
+
+bool wants_snapshots(const em_memory *m) { return m->hooks && m->hooks->on_snapshot; }
 
 }  // namespace
 
 void set_covariance_operations(em_memory *m) {
-  // The parameter reader stores only the three kinds.
-  const covariance_operations &ops = operations_by_kind[m->params->em_type];
+  const covariance_kind_ops &ops = *m->kind;
   m->update_variances = ops.update_variances;
   m->update_means = ops.update_means;
   m->update_P_j = update_P_j;
@@ -65,17 +48,23 @@ void set_covariance_operations(em_memory *m) {
 void initialize_parameters(em_memory *m) {
   em_parameters *p = m->params;
   const int N = m->datapoints, F = m->features, K = m->classes;
-  if (p->center_data) norm_data(m->data, N, F, MEAN_NORM, 0.0);
-  init_means(m->data, m->class_means, N, F, K, p->init_method, p->random_seed, p->samples, p->means_file);
+  if (p->center_data) {
+    column_means(m->data, N, F, m->centre);
+    subtract_from_rows(m->data, N, F, m->centre);
+  }
+  init_means(m->data, m->class_means, N, F, K, p->init_method, p->random_seed, p->samples,
+             p->means_file.empty() ? nullptr : p->means_file.c_str());
   if (need_norm(m)) {
-    norm_data(m->data, N, F, EUCLIDEAN_NORM, 0.0);
-    norm_data(m->class_means, K, F, EUCLIDEAN_NORM, 0.0);
+    euclidean_norm(m->data, N, F);
+    euclidean_norm(m->class_means, K, F);
   }
   for (int k = 1; k <= K; k++) {
     m->P_j[k] = 1.0 / K;
     for (int i = 1; i <= N; i++) m->P_j_x[k][i] = 1.0 / K;
-    set_spherical_variance(m, k, find_closest(k, m));
+    m->kind->set_spherical(m->class_variances, k, F, find_closest(k, m));
   }
+  if (m->hooks && m->hooks->on_transformed_data)
+    m->hooks->on_transformed_data(&m->data[1][1], static_cast<std::size_t>(N), static_cast<std::size_t>(F));
 }
 
 int em_run(em_memory *m, int start_index) {
@@ -83,29 +72,39 @@ int em_run(em_memory *m, int start_index) {
   // call from stopping before slots 1..3 hold real changes.
   double trace[TRACE_LENGTH] = {0.0, 10.0, 20.0, 30.0};
   const int iterations = m->params->max_em_iterations;
-  const int step = m->params->output_stepsize;
+  const int step = wants_snapshots(m) ? m->params->output_stepsize : 0;
   set_covariance_operations(m);
 
+  m->converged = false;
   int i = start_index;
   while (i < start_index + iterations) {
-    if (step > 0 && i % step == 0) dumpvars(m, i);
+    if (step > 0 && i % step == 0) take_snapshot(m, i);
     m->find_P_j_x(m);
     const double delta = m->update_P_j(m);
     m->update_means(m);
     m->update_variances(m);
+    m->steps++;
     trace[i % TRACE_LENGTH] = delta;
-    if (m->progress) progress_em_step(m->progress, i, delta);
+    if (m->hooks && m->hooks->on_progress) {
+      progress at = m->stage;
+      at.step = i;
+      at.weight_change = delta;
+      m->hooks->on_progress(at);
+    }
     const double sum = trace[0] + trace[1] + trace[2] + trace[3];
-    if (sum < CONVERGENCE_THRESHOLD) break;
+    if (sum < CONVERGENCE_THRESHOLD) {
+      m->converged = true;
+      break;
+    }
     i++;
   }
-  if (step > 0 && i % step == 0) dumpvars(m, i);
+  if (step > 0 && i % step == 0) take_snapshot(m, i);
   return i;
 }
 
 void em(em_memory *m) {
   initialize_parameters(m);
-  if (m->params->output_internal == 1) dumpdata(m);
+  m->inv_temp = 1.0;
   em_run(m, 0);
 }
 

@@ -7,28 +7,31 @@
 
 namespace mogem::detail {
 
-// Plain EM: initialize_parameters, the data file when output_internal is 1, then one em_run
-// from step 0. Leaves the fitted model (weights, means, variances) and the posteriors of the
+// Plain EM: initialize_parameters, then one em_run from step 0 with the E-step exponent 1. Leaves the fitted model (weights, means, variances) and the posteriors of the
 // last E-step in m.
 void em(em_memory *m);
 
-// The starting model: the data centred when center_data is set; the configured initial means;
+// The starting model: the data centred when center_data is set (the column means kept in
+// m->centre); the configured initial means;
 // data rows and means scaled to unit length under the correlation metric (the data stay so for
 // the rest of the run); equal weights 1/K, uniform posteriors 1/K, and for every class a
 // spherical covariance whose variance is the squared distance from its mean to the nearest
-// other mean (find_closest).
+// other mean (find_closest). Then hands the data, as they now are, to the transformed-data
+// callback when there is one.
 void initialize_parameters(em_memory *m);
 
-// Stores the seven covariance-kind operations for em_type in m, then iterates from step
-// start_index: snapshot (when output_stepsize > 0 and the step is a multiple of it), E-step,
-// weights, means, variances; it stops when the sum of the last four weight changes falls
-// below 1e-6 (a NaN change never does), or after max_em_iterations steps. A final snapshot is
-// taken under the returned step when that is a multiple of output_stepsize. Returns the step
+// Stores the seven covariance-kind operations of m->kind in m, then iterates from step
+// start_index: snapshot (to the snapshot callback, when there is one, output_stepsize > 0 and
+// the step is a multiple of it), E-step, weights, means, variances, the progress callback;
+// it stops when the sum of the last four weight changes falls below 1e-6 (a NaN change never
+// does; m->converged tells which), or after max_em_iterations steps, counting each step in
+// m->steps. A final snapshot is taken under the returned step when that is a multiple of
+// output_stepsize. Returns the step
 // of the converging iteration, or start_index + max_em_iterations when the budget ran out
 // (start_index itself for a budget of 0 or less).
 int em_run(em_memory *m, int start_index);
 
-// Stores the covariance-kind operations for em_type (SCALAR, DIAG or FULL) in m.
+// Stores the EM operations of m->kind (covariance_kinds.h) in m.
 void set_covariance_operations(em_memory *m);
 
 }  // namespace mogem::detail

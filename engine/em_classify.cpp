@@ -30,7 +30,7 @@ double find_closest(int k, em_memory *m) {
   double closest = m->classes == 1 ? 0.001 : 1e10;
   for (int j = 1; j <= m->classes; j++) {
     if (j == k) continue;
-    const double d = distance(m->class_means[k], m->class_means[j], m->features, EUCLIDEAN_SQUARED);
+    const double d = euclidean_squared(m->class_means[k], m->class_means[j], m->features);
     if (d < closest) closest = d;
   }
   return closest;

@@ -3,11 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/covariance_kinds.h"
 #include "engine/em.h"
 #include "engine/em_da_pc.h"
-#include "io/dump_files.h"
-#include "io/result_files.h"
-#include "cli/progress.h"
 #include "nr/nr_scoped.h"
 #include "nr/nr_util.h"
 
@@ -26,12 +24,11 @@ void check_schedule(em_memory *m) {
   const double start = m->init_temp, alpha = m->schedule_scalar;
   if (start <= FINAL_TEMPERATURE) return;
   if (!std::isnan(start) && !std::isinf(start) && alpha > 0.0 && alpha < 1.0) return;
-  std::fprintf(stderr,
-               "Error: annealing from init_temp %g with schedule_scalar %g would never cool to %g; "
-               "schedule_scalar must lie strictly between 0 and 1 when init_temp is above %g, and "
-               "init_temp must be a finite number\n",
-               start, alpha, FINAL_TEMPERATURE, FINAL_TEMPERATURE);
-  throw run_exit{-1};
+  refuse_input(
+      "Error: annealing from init_temp %g with schedule_scalar %g would never cool to %g; "
+      "schedule_scalar must lie strictly between 0 and 1 when init_temp is above %g, and "
+      "init_temp must be a finite number",
+      start, alpha, FINAL_TEMPERATURE, FINAL_TEMPERATURE);
 }
 
 // Halves class `parent` into itself and class `twin`: weight, posteriors, mean and covariance.
@@ -44,20 +41,7 @@ void split_class(em_memory *m, int parent, int twin) {
     m->P_j_x[twin][x] = m->P_j_x[parent][x];
   }
   for (int k = 1; k <= F; k++) m->class_means[twin][k] = m->class_means[parent][k];
-  switch (m->params->em_type) {
-    case SCALAR:
-      m->class_variances.scalar[twin] = m->class_variances.scalar[parent];
-      break;
-    case DIAG:
-      for (int k = 1; k <= F; k++) m->class_variances.diagonal[twin][k] = m->class_variances.diagonal[parent][k];
-      break;
-    case FULL:
-      for (int r = 1; r <= F; r++)
-        for (int s = 1; s <= F; s++) m->class_variances.full[twin][r][s] = m->class_variances.full[parent][r][s];
-      break;
-    default:
-      break;
-  }
+  m->kind->copy_class(m->class_variances, parent, twin, F);
   m->classes = twin;
 }
 
@@ -79,7 +63,6 @@ bool push_apart(em_memory *m, int i, int j, double **saved) {
 void em_da(em_memory *m) {
   check_schedule(m);
   initialize_parameters(m);
-  if (m->params->output_internal == 1) dumpdata(m);
 
   const int K_max = m->classes;
   scoped_dmatrix saved_means(1, 2, 1, m->features);
@@ -92,7 +75,10 @@ void em_da(em_memory *m) {
   for (;;) {
     m->classes = K;
     bool change = false;
-    if (m->progress) progress_stage(m->progress, temperature, K, K_max);
+    m->stage.annealing = true;
+    m->stage.temperature = temperature;
+    m->stage.classes = K;
+    m->stage.max_classes = K_max;
     current_step = em_run(m, current_step);
 
     int class1 = 0, class2 = 0;

@@ -148,13 +148,13 @@ double distance_cost(em_distance_op distance, int F) {
 }  // namespace
 
 void find_P_j_x(em_memory *m) {
-  find_P_j_x_threads(m, em_thread_count());
+  find_P_j_x_threads(m, m->threads);
 }
 
 void find_P_j_x_threads(em_memory *m, int threads) {
   const int K = m->classes, N = m->datapoints, F = m->features;
   const double d_log_2pi = std::log(EM_TWO_PI) * F;
-  const double anneal_exponent = m->params->algorithm == 0 ? m->inv_temp : 1.0;
+  const double anneal_exponent = m->inv_temp;
   // Per-class work stays on the calling thread: a covariance that cannot be factorised ends
   // the run from here, with its message written exactly once.
   for (int k = 1; k <= K; k++) {

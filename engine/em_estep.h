@@ -15,13 +15,13 @@ constexpr double EM_TWO_PI = 6.283185307179586;
 
 // For every class k (in order): log_det[k] = log_determinant(m, k) + F ln(2 pi), log_p_j[k] =
 // ln P_j[k], and the inverse covariance of k rebuilt. Then for every point i: the log-density
-// of each class, minus the largest of them, plus the log weight, times the annealing exponent
-// (inv_temp under annealing, algorithm code 0; 1 otherwise), exponentiated and normalised into
+// of each class, minus the largest of them, plus the log weight, times the exponent inv_temp
+// (1 for plain EM, the inverse temperature under annealing), exponentiated and normalised into
 // P_j_x[k][i]. p_x_j is left with the unnormalised terms of point N. Nothing guards the
 // logarithms or the normaliser: a zero variance or weight gives -inf, and a point whose terms
 // all underflow gets NaN posteriors. A covariance that cannot be factorised (FULL) ends the
 // run through NR_error. The per-class constants are computed on the calling thread; the points
-// are shared among at most em_thread_count() threads (em_parallel.h), with results that do
+// are shared among at most m->threads threads (em_parallel.h), with results that do
 // not depend on the count.
 void find_P_j_x(em_memory *m);
 

@@ -18,7 +18,7 @@ namespace {
 constexpr int BLOCK = EM_BLOCK;
 
 void rescale_means_if_needed(em_memory *m) {
-  if (need_norm(m)) norm_data(m->class_means, m->classes, m->features, EUCLIDEAN_NORM, 0.0);
+  if (need_norm(m)) euclidean_norm(m->class_means, m->classes, m->features);
 }
 
 // One share of an update: class k, features (or covariance rows) first..last.
@@ -64,7 +64,7 @@ void over_units(em_memory *m, const std::vector<unit> &units, int parts, Block b
 void no_block(int, int, int) {}
 
 int parts_for(em_memory *m, double per_point) {
-  return em_parts_for(static_cast<double>(m->datapoints) * m->classes * per_point, em_thread_count(), m->classes * m->features);
+  return em_parts_for(static_cast<double>(m->datapoints) * m->classes * per_point, m->threads, m->classes * m->features);
 }
 
 // Adds w x to mean[j0 .. j0 + 4V - 1] (and x (w x) to variance[..] when SQUARES) for the
@@ -221,7 +221,7 @@ double update_P_j(em_memory *m) {
   const int N = m->datapoints, K = m->classes;
   const double points = N;
   std::vector<double> sums(K + 1, 0.0);
-  const int parts = em_parts_for(static_cast<double>(N) * K, em_thread_count(), K);
+  const int parts = em_parts_for(static_cast<double>(N) * K, m->threads, K);
   em_run_parts(parts, [&](int part) {
     for (int k = em_range_start(1, K, parts, part, 1); k < em_range_start(1, K, parts, part + 1, 1); k++) {
       const double *posterior = m->P_j_x[k];
@@ -259,7 +259,7 @@ void update_means(em_memory *m) {
 void update_variances_scalar(em_memory *m) {
   const int N = m->datapoints, F = m->features, K = m->classes;
   const double values = N * F;  // an integer product, as the count of summed squares
-  const int parts = em_parts_for(static_cast<double>(N) * K * F, em_thread_count(), K);
+  const int parts = em_parts_for(static_cast<double>(N) * K * F, m->threads, K);
   std::vector<unit> units;  // whole classes: each has a single sum
   for (int k = 1; k <= K; k++)
     if (values * m->P_j[k] != 0.0) units.push_back({k, 1, F});

@@ -9,6 +9,10 @@
 #define MOGEM_ENGINE_EM_TYPES_H
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mogem/mogem.h"
 
 namespace mogem::detail {
 
@@ -44,9 +48,7 @@ struct em_parameters {
   int output_model;       // 1: write the model files
   int output_internal;    // 1: write the data as the engine sees it
   int output_stepsize;    // period of the numbered snapshots; 0 or less: none
-  const char *output_filename;  // labels file, base of every other output name; not owned
-  const char *input_filename;   // the parameter file itself, which no output may replace; not owned
-  char *means_file;       // means file of the file initialization: an owned copy, or null
+  std::string means_file; // means file of the file initialization; empty when none was named
   int fast;               // 1 once "fast" was given; no step of a run reads it
   double fast_tol;        // |value| given with "fast"; no step of a run reads it
 };
@@ -68,7 +70,7 @@ typedef double (*em_class_value_op)(em_memory *m, int k);
 typedef double (*em_distance_op)(em_memory *m, int i, int k);
 typedef void (*em_class_op)(em_memory *m, int k);
 
-struct em_progress;
+struct covariance_kind_ops;
 
 struct em_memory {
   em_parameters *params;  // the run's parameters (not owned)
@@ -81,7 +83,7 @@ struct em_memory {
   double **data;          // dmatrix 1..N x 1..F
   double schedule_scalar;
   double init_temp;
-  double inv_temp;        // inverse temperature of annealing; read by the E-step for code 0 only
+  double inv_temp;        // exponent of the E-step: 1 for plain EM, the inverse temperature under annealing
   double *P_j;            // dvector 1..K: mixture weights
   double **class_means;   // dmatrix 1..K x 1..F
   em_variances class_variances;
@@ -101,11 +103,18 @@ struct em_memory {
   em_class_value_op log_determinant;
   em_distance_op mahalanobis_distance;
   em_class_op build_inv_covariance;
-  // Number of result, model or dump files that could not be written completely. Each is
-  // reported on standard error when it happens; the run goes on and ends with exit code 1.
-  int output_errors;
-  // The progress line of a run on a terminal (em_progress.h); null when none is shown.
-  em_progress *progress;
+  const covariance_kind_ops *kind;  // what differs per covariance kind (covariance_kinds.h)
+  int threads;                      // at most this many threads for a step
+  int steps;                        // EM steps run so far, over all annealing stages
+  bool converged;                   // the last EM loop stopped by the rule, not the budget
+  const callbacks *hooks;           // the caller's callbacks (not owned); null for none
+  progress stage;                   // annealing: the stage the progress callback reports
+  double *centre;                   // dvector 1..F: the column means subtracted (center_data), else null
+  // Storage behind the containers that the model state hands on without a copy (model_state.h).
+  std::vector<double> posterior_values;  // P_j_x's values, one spare in front
+  std::vector<double *> posterior_rows;  // P_j_x's row pointers
+  std::vector<double *> data_rows;       // data's row pointers when the rows are the caller's
+  bool data_borrowed;                    // data are the caller's rows, not released here
 };
 
 }  // namespace mogem::detail

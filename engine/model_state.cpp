@@ -1,88 +1,75 @@
 #include "engine/model_state.h"
 
-#include <cstdlib>
+#include <new>
 
+#include "engine/covariance_kinds.h"
 #include "nr/nr_util.h"
 
 namespace mogem::detail {
 
 namespace {
 
-void alloc_variances(em_variances *v, const em_parameters *p) {
-  const long K = p->num_classes, F = p->num_features;
-  switch (p->em_type) {
-    case SCALAR: v->scalar = NR_dvector(1, K); break;
-    case DIAG: v->diagonal = NR_dmatrix(1, K, 1, F); break;
-    case FULL: v->full = NR_d3tensor(1, K, 1, F, 1, F); break;
-    default: break;
-  }
+// Row pointers 1..rows into values laid out row by row, `cols` a row, after one spare value
+// in front as every container has: element [r][c] is values[(r - 1) * cols + c].
+void point_rows(std::vector<double *> &pointers, double *values, long rows, long cols) {
+  pointers.assign(static_cast<std::size_t>(rows) + 1, nullptr);
+  for (long r = 1; r <= rows; r++) pointers[r] = values + (r - 1) * cols;
 }
 
-void dealloc_variances(em_variances *v, const em_parameters *p) {
-  const long K = p->num_classes, F = p->num_features;
-  switch (p->em_type) {
-    case SCALAR:
-      if (v->scalar) NR_free_dvector(v->scalar, 1, K);
-      break;
-    case DIAG:
-      if (v->diagonal) NR_free_dmatrix(v->diagonal, 1, K, 1, F);
-      break;
-    case FULL:
-      if (v->full) NR_free_d3tensor(v->full, 1, K, 1, F, 1, F);
-      break;
-    default: break;
-  }
-  *v = em_variances{};
-}
-
-// Releases every container that exists, with the sizes of the parameter record; a model state
-// whose allocation stopped part way is released too.
 void release_containers(em_memory *m) {
   const em_parameters *p = m->params;
   const long N = p->num_data, F = p->num_features, K = p->num_classes;
-  if (m->data) NR_free_dmatrix(m->data, 1, N, 1, F);
+  if (m->data && !m->data_borrowed) NR_free_dmatrix(m->data, 1, N, 1, F);
   if (m->classifications) NR_free_ivector(m->classifications, 1, N);
   if (m->class_means) NR_free_dmatrix(m->class_means, 1, K, 1, F);
-  dealloc_variances(&m->class_variances, p);
+  m->kind->release(&m->class_variances, K, F);
   if (m->P_j) NR_free_dvector(m->P_j, 1, K);
-  if (m->P_j_x) NR_free_dmatrix(m->P_j_x, 1, K, 1, N);
   if (m->p_x_j) NR_free_dvector(m->p_x_j, 1, K);
   if (m->log_det) NR_free_dvector(m->log_det, 1, K);
   if (m->log_p_j) NR_free_dvector(m->log_p_j, 1, K);
-  dealloc_variances(&m->inv_covariance, p);
-  m->data = m->class_means = m->P_j_x = nullptr;
-  m->classifications = nullptr;
-  m->P_j = m->p_x_j = m->log_det = m->log_p_j = nullptr;
+  if (m->centre) NR_free_dvector(m->centre, 1, F);
+  m->kind->release(&m->inv_covariance, K, F);
 }
 
 }  // namespace
 
-void alloc_class_variances(em_memory *m, em_parameters *p) { alloc_variances(&m->class_variances, p); }
-
-void alloc_inverse_variances(em_memory *m, em_parameters *p) { alloc_variances(&m->inv_covariance, p); }
-
-void dealloc_class_variances(em_memory *m) { dealloc_variances(&m->class_variances, m->params); }
-
-void dealloc_inverse_variances(em_memory *m) { dealloc_variances(&m->inv_covariance, m->params); }
-
-em_memory *allocate_em_memory(em_parameters *p) {
+em_memory *allocate_em_memory(em_parameters *p, double *rows) {
   em_memory *m = new em_memory{};
   m->params = p;
+  m->kind = &kind_ops(p->em_type);
   const long N = p->num_data, F = p->num_features, K = p->num_classes;
   try {
     m->classifications = NR_ivector(1, N);
-    m->data = NR_dmatrix(1, N, 1, F);
+    if (rows) {
+      // The caller's values have no spare element in front: row 1 starts at rows itself.
+      m->data_borrowed = true;
+      m->data_rows.assign(static_cast<std::size_t>(N) + 1, nullptr);
+      for (long i = 1; i <= N; i++) m->data_rows[i] = rows + (i - 1) * F - 1;
+      m->data = m->data_rows.data();
+    } else {
+      m->data = NR_dmatrix(1, N, 1, F);
+    }
     m->P_j = NR_dvector(1, K);
     m->class_means = NR_dmatrix(1, K, 1, F);
-    m->P_j_x = NR_dmatrix(1, K, 1, N);
+    long long values = 0;
+    if (__builtin_mul_overflow(static_cast<long long>(K), static_cast<long long>(N), &values))
+      NR_error("allocation failure 2 in matrix()");
+    try {
+      m->posterior_values.assign(static_cast<std::size_t>(values) + 1, 0.0);
+      point_rows(m->posterior_rows, m->posterior_values.data(), K, N);
+    } catch (const std::bad_alloc &) {
+      NR_error("allocation failure 2 in matrix()");
+    } catch (const std::length_error &) {
+      NR_error("allocation failure 2 in matrix()");
+    }
+    m->P_j_x = m->posterior_rows.data();
     m->p_x_j = NR_dvector(1, K);
-    alloc_class_variances(m, p);
-    alloc_inverse_variances(m, p);
+    m->kind->allocate(&m->class_variances, static_cast<int>(K), static_cast<int>(F));
+    m->kind->allocate(&m->inv_covariance, static_cast<int>(K), static_cast<int>(F));
     m->log_det = NR_dvector(1, K);
     m->log_p_j = NR_dvector(1, K);
-  } catch (const run_exit &) {
-    // The containers made so far go back before the run ends; the means-file copy stays
-    // with the parameter record, whose owner releases it.
+    if (p->center_data) m->centre = NR_dvector(1, F);
+  } catch (...) {
     release_containers(m);
     delete m;
     throw;
@@ -94,18 +81,24 @@ em_memory *allocate_em_memory(em_parameters *p) {
   m->distance_metric = p->distance_metric;
   m->schedule_scalar = p->schedule_scalar;
   m->init_temp = p->init_temp;
+  m->inv_temp = 1.0;
+  m->threads = 1;
   return m;
 }
 
-void deallocate_em_memory(em_memory *m) {
-  std::free(m->params->means_file);
-  m->params->means_file = nullptr;
+void release_em_memory(em_memory *m) {
+  if (!m) return;
   release_containers(m);
+  delete m;
 }
 
-void release_em_records(em_memory *m) {
-  delete m->params;
-  delete m;
+std::vector<double> take_posteriors(em_memory *m) {
+  std::vector<double> values = std::move(m->posterior_values);
+  // The spare value in front goes; the rest moves down in place, without a second buffer.
+  if (!values.empty()) values.erase(values.begin());
+  m->posterior_rows.clear();
+  m->P_j_x = nullptr;
+  return values;
 }
 
 }  // namespace mogem::detail

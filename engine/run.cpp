@@ -6,8 +6,8 @@
 
 #include "common/random.h"
 #include "engine/em.h"
-#include "engine/em_da.h"
 #include "engine/em_classify.h"
+#include "engine/em_da.h"
 #include "nr/nr_util.h"
 
 namespace mogem::detail {
@@ -21,9 +21,7 @@ void(assert)(int expr, const char *errormessage) {
   char message[512];
   std::snprintf(message, sizeof message, "assertion FAILURE: %s", errormessage);
   debuglog(message);
-  std::size_t length = std::strlen(errormessage);
-  std::fprintf(stderr, "Error: %s%s", errormessage, length && errormessage[length - 1] == '\n' ? "" : "\n");
-  throw run_exit{-1};
+  refuse_input("Error: %s", errormessage);
 }
 
 FILE *open_file(const char *filename, const char *permissions, const char *) {
@@ -39,18 +37,14 @@ FILE *open_file(const char *filename, const char *permissions, const char *) {
 void run(em_memory *m) {
   em_parameters *p = m->params;
   // ran1 seeds on a non-positive state, so s and -s give the same run; the state word it
-  // leaves behind is the seed the initializations receive.
+  // leaves behind is the seed the initializations receive. The stream is this fit's own.
   if (p->random_seed > 0) p->random_seed = -p->random_seed;
-  ran1(&p->random_seed);
-
-  if (m->classes > m->datapoints) {
-    std::fprintf(stderr, "WARNING: Number of classes exceeds datapoints. Adjusting\n");
-    m->classes = m->datapoints;
-  }
+  int32_t next = 0, table[RAN1_TABLE_SIZE];
+  ran1_pll(&p->random_seed, &next, table);
 
   run_clustering_algorithm(m);
   // The labels come from the posteriors of the algorithm's last E-step; the posteriors that
-  // are written out are recomputed from the final model.
+  // are handed on are recomputed from the final model.
   find_classifications(m);
   find_P_j_x(m);
 }
@@ -67,13 +61,11 @@ void run_clustering_algorithm(em_memory *m) {
       break;
     case ALGORITHM_EM_MOT:
       debuglog("Running EM (MoT) algorithm...");
-      std::fprintf(stderr,
-                   "Error: the algorithm em_mixture_of_t (EM for a mixture of t distributions) is not "
-                   "available; choose em or em_annealing\n");
-      throw run_exit{-1};
+      refuse_input(
+          "Error: the algorithm em_mixture_of_t (EM for a mixture of t distributions) is not available; choose em or "
+          "em_annealing");
     default:
-      std::fprintf(stderr, "Unrecognized algorithm.\n");
-      throw run_exit{-1};
+      refuse_input("Unrecognized algorithm.");
   }
 }
 

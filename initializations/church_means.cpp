@@ -67,11 +67,9 @@ void church_means(double **data, double **means, int datapoints, int features, i
     int farthest = find_farthest_datum_from_means(&d, chosen, k - 1);
     if (farthest == -1) {
       std::free(chosen);
-      std::fprintf(stderr,
-                   "Error: church means found no data point with a numeric distance to the means for class %d "
+      refuse_input("Error: church means found no data point with a numeric distance to the means for class %d "
                    "(does the data hold not-a-number values?)\n",
                    k);
-      throw run_exit{-1};
     }
     chosen[k] = farthest;
     copy_datum(data[farthest], means[k], features);

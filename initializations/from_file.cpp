@@ -8,13 +8,11 @@ namespace mogem::detail {
 void from_file(double **means, int features, int classes, const char *file) {
   // Means that were never read must not be clustered from: every failure ends the run.
   if (!file) {
-    std::fprintf(stderr, "NULL filename\n");
-    throw run_exit{-1};
+    refuse_input("NULL filename\n");
   }
   FILE *fp = std::fopen(file, "r");
   if (!fp) {
-    std::fprintf(stderr, "Could not open file %s\n", file);
-    throw run_exit{-1};
+    refuse_input("Could not open file %s\n", file);
   }
   const long long needed = static_cast<long long>(classes) * features;
   long long found = 0;
@@ -24,11 +22,10 @@ void from_file(double **means, int features, int classes, const char *file) {
       float value;
       if (std::fscanf(fp, "%f", &value) != 1) {
         std::fclose(fp);
-        std::fprintf(stderr,
-                     "Error: the means file %s holds %lld readable numbers; %lld are needed (%d classes x %d "
-                     "features)\n",
-                     file, found, needed, classes, features);
-        throw run_exit{-1};
+        refuse_input(
+            "Error: the means file %s holds %lld readable numbers; %lld are needed (%d classes x %d "
+            "features)",
+            file, found, needed, classes, features);
       }
       means[k][j] = value;
       found++;

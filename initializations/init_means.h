@@ -1,15 +1,15 @@
 // Initial class means: writes means[k][j] for the classes k = 1..classes and the features
 // j = 1..features from the data (rows 1..datapoints), by one of six methods.
 //
-// The random methods seed the C library's 48-bit generator with srand48(seed) at their start,
-// so the same seed gives the same means on every run; seed is the run's seed, the uniform
+// The random methods start a 48-bit generator of their own (common/rand48.h) from seed, so the
+// same seed gives the same means on every run and on every thread; seed is the run's seed, the uniform
 // generator's state word after its first draw. All routines need 1 <= classes <= datapoints,
 // which the run guarantees, and own nothing beyond their call.
 //
 // When a method cannot give every class a numeric mean (a means file that is missing, cannot
 // be opened or is short; a sample size below 1; church means with no data point of numeric
-// score) it writes one line on standard error and ends the run with exit code -1 (throws
-// run_exit{-1}): no results are written from means that were never chosen.
+// score) it refuses the run through refuse_input (nr/nr_util.h) with one line naming the
+// problem: no results are written from means that were never chosen.
 #ifndef MOGEM_INITIALIZATIONS_INIT_MEANS_H
 #define MOGEM_INITIALIZATIONS_INIT_MEANS_H
 
@@ -20,8 +20,8 @@
 namespace mogem::detail {
 
 // Dispatches on `type` (an init_method_code). RANDOM_POINT is random_sample with one sample.
-// samples is used by RANDOM_SAMPLE, file (possibly null) by FROM_FILE. An unknown code writes
-// "Unknown mean initializtion type: <type>" and leaves the means untouched.
+// samples is used by RANDOM_SAMPLE, file (possibly null) by FROM_FILE. An unknown code leaves
+// the means untouched.
 void init_means(double **data, double **means, int datapoints, int features, int classes, int type, int32_t seed,
                 int samples, const char *file);
 
@@ -55,6 +55,7 @@ struct random_means_data {
   int classes;
   int *classifications;    // class of each data point, 1..datapoints
   int *class_count_array;  // points per class, 1..classes
+  struct rand48_stream *random;  // the draws of the random swaps
 };
 
 // Working record of the bounding-box method.

@@ -1,9 +1,10 @@
-// The random initializations. Each seeds the 48-bit generator afresh, so its draws depend
-// only on the seed it is given.
+// The random initializations. Each starts a 48-bit generator of its own from the seed, so its
+// draws depend only on the seed it is given.
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
 
+#include "common/rand48.h"
 #include "initializations/init_means.h"
 #include "nr/nr_util.h"
 
@@ -19,7 +20,7 @@ int *zeroed_ints(int count, const char *routine) {
 }
 
 // An index 1..n drawn from the 48-bit generator.
-int draw_index(int n) { return static_cast<int>(lrand48() % n) + 1; }
+int draw_index(rand48_stream &random, int n) { return static_cast<int>(random.next_integer() % n) + 1; }
 
 void zero_means(double **means, int classes, int features) {
   for (int k = 1; k <= classes; k++)
@@ -35,8 +36,8 @@ void init_classifications_random(random_means_data *d) {
     d->class_count_array[d->classifications[i]]++;
   }
   for (int s = 1; s <= N; s++) {
-    int a = draw_index(N);
-    int b = draw_index(N);
+    int a = draw_index(*d->random, N);
+    int b = draw_index(*d->random, N);
     std::swap(d->classifications[a], d->classifications[b]);
   }
 }
@@ -55,14 +56,14 @@ void estimate_means(random_means_data *d) {
 }
 
 void random_means(double **data, double **means, int datapoints, int features, int classes, int32_t seed) {
-  random_means_data d{data, means, datapoints, features, classes, nullptr, nullptr};
+  rand48_stream random(seed);
+  random_means_data d{data, means, datapoints, features, classes, nullptr, nullptr, &random};
   d.classifications = zeroed_ints(datapoints, "allocation failure in random_means()");
   d.class_count_array = static_cast<int *>(std::calloc(static_cast<size_t>(classes) + 1, sizeof(int)));
   if (!d.class_count_array) {
     std::free(d.classifications);
     NR_error("allocation failure in random_means()");
   }
-  srand48(seed);
   init_classifications_random(&d);
   estimate_means(&d);
   std::free(d.class_count_array);
@@ -84,13 +85,13 @@ void find_min_max(range_data *d, double *min, double *max) {
 
 void random_range(double **data, double **means, int datapoints, int features, int classes, int32_t seed) {
   range_data d{data, means, datapoints, features, classes};
-  srand48(seed);
+  rand48_stream random(seed);
   double *min = NR_dvector(1, features);
   double *range = NR_dvector(1, features);
   find_min_max(&d, min, range);
   for (int j = 1; j <= features; j++) range[j] -= min[j];
   for (int k = 1; k <= classes; k++)
-    for (int j = 1; j <= features; j++) means[k][j] = drand48() * range[j] + min[j];
+    for (int j = 1; j <= features; j++) means[k][j] = random.next_unit() * range[j] + min[j];
   NR_free_dvector(range, 1, features);
   NR_free_dvector(min, 1, features);
 }
@@ -100,13 +101,12 @@ void random_sample(double **data, double **class_means, int datapoints, int feat
   const int N = datapoints, F = features, K = classes;
   if (samples < 1) {
     // No point would go into any mean: every mean would be 0/0 or -0.0.
-    std::fprintf(stderr,
-                 "Error: the random_sample initialization needs num_samples of at least 1 (it is %d); set "
-                 "num_samples in the parameter file\n",
-                 samples);
-    throw run_exit{-1};
+    refuse_input(
+        "Error: the random_sample initialization needs num_samples of at least 1 (it is %d); set "
+        "num_samples in the parameter file",
+        samples);
   }
-  srand48(seed);
+  rand48_stream random(seed);
   if (samples > N) samples = N;
 
   int *order = zeroed_ints(N, "allocation failure in random_sample()");
@@ -115,7 +115,7 @@ void random_sample(double **data, double **class_means, int datapoints, int feat
   const long long wanted = static_cast<long long>(K) * samples;
   const int M = wanted < N ? static_cast<int>(wanted) : N;
   // The partner is drawn from the whole list, not only from the entries not yet placed.
-  for (int i = 1; i <= M; i++) std::swap(order[i], order[draw_index(N)]);
+  for (int i = 1; i <= M; i++) std::swap(order[i], order[draw_index(random, N)]);
 
   zero_means(class_means, K, F);
   for (int k = 1; k <= K; k++) {

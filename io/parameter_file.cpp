@@ -9,11 +9,14 @@
 #include <cstring>
 #include <initializer_list>
 
+#include <new>
+#include <vector>
+
 #include "distances/metric_codes.h"
 #include "engine/run.h"
-#include "io/number_stream.h"
-#include "engine/model_state.h"
 #include "initializations/init_methods.h"
+#include "io/number_stream.h"
+#include "mogem/mogem.h"
 #include "nr/nr_util.h"
 
 namespace mogem::detail {
@@ -33,7 +36,11 @@ int32_t parse_int(const char *value) {
 
 double parse_real(const char *value) { return std::strtod(value, nullptr); }
 
-void parse_distance_metric(const char *value, em_parameters *p) {
+void say(const warning_sink &warn, const std::string &text) {
+  if (warn) warn(text);
+}
+
+void parse_distance_metric(const char *value, em_parameters *p, const warning_sink &warn) {
   if (match(value, "euclidean")) {
     p->distance_metric = EUCLIDEAN;
   } else if (match(value, "correlation")) {
@@ -42,13 +49,12 @@ void parse_distance_metric(const char *value, em_parameters *p) {
     p->distance_metric = CORRELATION;
     p->center_data = 1;  // never reset: a later metric keeps the centring
   } else {
-    std::fprintf(stderr, "Unsupported distance metric: %s\n", value);
-    std::fprintf(stderr, "Defaulting to Euclidean\n");
+    say(warn, std::string("Unsupported distance metric: ") + value + "\nDefaulting to Euclidean");
     p->distance_metric = EUCLIDEAN;
   }
 }
 
-void parse_em_type(const char *value, em_parameters *p) {
+void parse_em_type(const char *value, em_parameters *p, const warning_sink &warn) {
   if (match(value, "scalar")) {
     p->em_type = SCALAR;
   } else if (match(value, "diagonal")) {
@@ -56,14 +62,13 @@ void parse_em_type(const char *value, em_parameters *p) {
   } else if (match(value, "full")) {
     p->em_type = FULL;
   } else {
-    // The first line has no line break: both messages share one line.
-    std::fprintf(stderr, "Unsupported em type: %s", value);
-    std::fprintf(stderr, "Defaulting to Diagonal EM\n");
+    // No line break after the value: both messages share one line.
+    say(warn, std::string("Unsupported em type: ") + value + "Defaulting to Diagonal EM");
     p->em_type = DIAG;
   }
 }
 
-void parse_algorithm(const char *value, em_parameters *p) {
+void parse_algorithm(const char *value, em_parameters *p, const warning_sink &warn) {
   if (match(value, "em_annealing")) {
     p->algorithm = ALGORITHM_DA_EM;
   } else if (match(value, "em")) {
@@ -71,13 +76,12 @@ void parse_algorithm(const char *value, em_parameters *p) {
   } else if (match(value, "em_mixture_of_t")) {
     p->algorithm = ALGORITHM_EM_MOT;
   } else {
-    std::fprintf(stderr, "Unsupported algorithm: %s", value);
-    std::fprintf(stderr, "Defaulting to EM\n");
+    say(warn, std::string("Unsupported algorithm: ") + value + "Defaulting to EM");
     p->algorithm = ALGORITHM_EM;
   }
 }
 
-void parse_init_method(const char *value, em_parameters *p) {
+void parse_init_method(const char *value, em_parameters *p, const warning_sink &warn) {
   static const struct {
     const char *name;
     int code;
@@ -89,14 +93,12 @@ void parse_init_method(const char *value, em_parameters *p) {
       return;
     }
   }
-  std::fprintf(stderr, "Unsupported mean init method: %s\n", value);
-  std::fprintf(stderr, "Defaulting to Church Means\n");
+  say(warn, std::string("Unsupported mean init method: ") + value + "\nDefaulting to Church Means");
   p->init_method = CHURCH_MEANS;
 }
 
 [[noreturn]] void input_error(const char *filename, const char *problem) {
-  std::fprintf(stderr, "Error in parameter file %s: %s\n", filename, problem);
-  throw run_exit{-1};
+  refuse_input("Error in parameter file %s: %s", filename, problem);
 }
 
 // The parameter section ended early: say whether the file could not be read at all (a
@@ -124,18 +126,20 @@ void check_counts(const char *filename, const em_parameters *p, const bool seen[
   } counts[] = {{"rows", p->num_data, "the number of data rows"},
                 {"cols", p->num_features, "the number of features per row"},
                 {"num_clusters", p->num_classes, "the number of classes"}};
-  bool bad = false;
+  std::string problems;
   for (int c = 0; c < 3; c++) {
     if (counts[c].value > 0) continue;
+    char line[800];
     if (seen[c])
-      std::fprintf(stderr, "Error in parameter file %s: \"%s\" is %d; it must be a positive integer, %s\n", filename,
-                   counts[c].key, counts[c].value, counts[c].meaning);
+      std::snprintf(line, sizeof line, "Error in parameter file %s: \"%s\" is %d; it must be a positive integer, %s",
+                    filename, counts[c].key, counts[c].value, counts[c].meaning);
     else
-      std::fprintf(stderr, "Error in parameter file %s: the key \"%s\" is missing; it gives %s\n", filename,
-                   counts[c].key, counts[c].meaning);
-    bad = true;
+      std::snprintf(line, sizeof line, "Error in parameter file %s: the key \"%s\" is missing; it gives %s", filename,
+                    counts[c].key, counts[c].meaning);
+    if (!problems.empty()) problems += '\n';
+    problems += line;
   }
-  if (bad) throw run_exit{-1};
+  if (!problems.empty()) throw error(error::kind::invalid_input, problems);
 }
 
 }  // namespace
@@ -162,18 +166,15 @@ void set_default_parameters(em_parameters *p) {
   p->t = 1.0;
   p->random_seed = 42;
   p->init_method = CHURCH_MEANS;
-  p->means_file = nullptr;
   p->samples = 0;
   p->output_model = 0;
   p->output_stepsize = 0;
   p->output_internal = 0;
   p->fast = 0;
   p->fast_tol = 0.0;
-  p->output_filename = nullptr;
-  p->input_filename = nullptr;
 }
 
-int parse_param_pair(const char *key, const char *value, em_parameters *p) {
+int parse_param_pair(const char *key, const char *value, em_parameters *p, const warning_sink &warn) {
   if (match(key, "rows")) {
     p->num_data = parse_int(value);
   } else if (match(key, "cols")) {
@@ -183,11 +184,11 @@ int parse_param_pair(const char *key, const char *value, em_parameters *p) {
   } else if (match(key, "num_clusters")) {
     p->num_classes = parse_int(value);
   } else if (match(key, "distance_metric")) {
-    parse_distance_metric(value, p);
+    parse_distance_metric(value, p, warn);
   } else if (match(key, "em_type")) {
-    parse_em_type(value, p);
+    parse_em_type(value, p, warn);
   } else if (match(key, "algorithm")) {
-    parse_algorithm(value, p);
+    parse_algorithm(value, p, warn);
   } else if (match(key, "schedule_scalar")) {
     p->schedule_scalar = parse_real(value);
   } else if (match(key, "init_temp")) {
@@ -197,12 +198,9 @@ int parse_param_pair(const char *key, const char *value, em_parameters *p) {
   } else if (match(key, "random_seed")) {
     p->random_seed = parse_int(value);
   } else if (match(key, "init_method")) {
-    parse_init_method(value, p);
+    parse_init_method(value, p, warn);
   } else if (match(key, "means_file")) {
-    char *copy = strdup(value);
-    if (!copy) NR_error("allocation failure in strdup()");
-    std::free(p->means_file);
-    p->means_file = copy;
+    p->means_file = value;
   } else if (match(key, "num_samples")) {
     p->samples = parse_int(value);
   } else if (match(key, "output_model")) {
@@ -217,17 +215,32 @@ int parse_param_pair(const char *key, const char *value, em_parameters *p) {
   } else if (match(key, "begin")) {
     return 1;
   } else {
-    std::fprintf(stderr, "Unsupported parameters: %s\n", key);
+    say(warn, std::string("Unsupported parameters: ") + key);
   }
   return 0;
 }
 
 namespace {
 
-// Reads the parameter section and the data from the open stream into p and a new model
-// state, which it stores in *m as soon as it exists so that the caller can release it when
-// a fatal input problem ends the run part way.
-void read_sections(const char *filename, FILE *fp, em_parameters *p, em_memory **m) {
+// The data matrix of rows x cols values, or NR_error when it cannot be held.
+std::vector<double> data_matrix(const em_parameters &p) {
+  unsigned long long values = 0, bytes = 0;
+  if (__builtin_mul_overflow(static_cast<unsigned long long>(p.num_data), static_cast<unsigned long long>(p.num_features),
+                             &values) ||
+      __builtin_mul_overflow(values, sizeof(double), &bytes))
+    NR_error("allocation failure 2 in matrix()");
+  try {
+    return std::vector<double>(static_cast<std::size_t>(values));
+  } catch (const std::bad_alloc &) {
+    NR_error("allocation failure 2 in matrix()");
+  } catch (const std::length_error &) {
+    NR_error("allocation failure 2 in matrix()");
+  }
+}
+
+// Reads the parameter section and the data from the open stream.
+void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector<double> *data,
+                   const warning_sink &warn) {
   // One byte more than a token may hold, so that a longer token is noticed, not cut.
   char str1[MAX_TOKEN + 2];
   char str2[MAX_TOKEN + 2];
@@ -247,16 +260,16 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, em_memory *
     seen[0] |= match(str1, "rows");
     seen[1] |= match(str1, "cols");
     seen[2] |= match(str1, "num_clusters");
-    if (parse_param_pair(str1, str2, p)) break;
+    if (parse_param_pair(str1, str2, p, warn)) break;
   }
   check_counts(filename, p, seen);
 
-  *m = allocate_em_memory(p);
-  double **data = (*m)->data;
+  *data = data_matrix(*p);
+  double *value = data->data();
   number_stream numbers(fp);
   for (int i = 1; i <= p->num_data; i++) {
-    for (int j = 1; j <= p->num_features; j++) {
-      const number_status status = numbers.read(&data[i][j]);
+    for (int j = 1; j <= p->num_features; j++, value++) {
+      const number_status status = numbers.read(value);
       if (status != NUMBER_READ) {
         char message[700];
         std::snprintf(message, sizeof message,
@@ -271,40 +284,68 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, em_memory *
 
 }  // namespace
 
-em_memory *read_parameters(const char *filename, const char *output_filename) {
-  em_parameters *p = new em_parameters;
+void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn) {
   set_default_parameters(p);
-  p->output_filename = output_filename;
-  p->input_filename = filename;
-
-  FILE *fp = nullptr;
-  em_memory *m = nullptr;
+  FILE *fp = open_file(filename, "r", filename);
   try {
-    fp = open_file(filename, "r", filename);
-    read_sections(filename, fp, p, &m);
-  } catch (const run_exit &) {
-    // Leave nothing behind: the caller may be a program that goes on after a failed run.
-    if (fp) std::fclose(fp);
-    if (m) {
-      deallocate_em_memory(m);
-      delete m;
-    } else {
-      std::free(p->means_file);
-    }
-    delete p;
+    read_sections(filename, fp, p, data, warn);
+  } catch (...) {
+    std::fclose(fp);
     throw;
   }
-
   if (std::fclose(fp) != 0) {
     int error = errno;
-    deallocate_em_memory(m);
-    release_em_records(m);
     char message[700];
     std::snprintf(message, sizeof message, "Could not close %s, errno is %i (%s)\n", filename, error,
                   std::strerror(error));
     (assert)(0, message);
   }
-  return m;
 }
 
 }  // namespace mogem::detail
+
+namespace mogem {
+
+namespace {
+
+options options_of(const detail::em_parameters &p, const std::string &path) {
+  options o;
+  o.classes = p.num_classes;
+  o.covariance = p.em_type == detail::SCALAR ? covariance_kind::scalar
+                 : p.em_type == detail::FULL ? covariance_kind::full
+                                             : covariance_kind::diagonal;
+  o.distance = p.distance_metric == detail::CORRELATION ? metric::correlation : metric::euclidean;
+  o.center = p.center_data != 0;
+  o.method = p.algorithm == detail::ALGORITHM_DA_EM  ? algorithm::annealing
+             : p.algorithm == detail::ALGORITHM_EM_MOT ? algorithm::mixture_of_t
+                                                      : algorithm::em;
+  o.max_iterations = p.max_em_iterations;
+  o.schedule_scalar = p.schedule_scalar;
+  o.init_temp = p.init_temp;
+  static const initialization inits[] = {initialization::church_means, initialization::random_means,
+                                         initialization::random_point, initialization::random_range,
+                                         initialization::random_sample, initialization::means_file};
+  o.init = inits[p.init_method - detail::CHURCH_MEANS];
+  o.random_seed = p.random_seed;
+  o.samples = p.samples;
+  o.means_file = p.means_file;
+  o.snapshot_every = p.output_stepsize > 0 ? p.output_stepsize : 0;
+  o.data_name = path;
+  return o;
+}
+
+}  // namespace
+
+parameter_file read_parameter_file(const std::string &path, const std::function<void(const std::string &)> &warn) {
+  detail::em_parameters p;
+  parameter_file file;
+  detail::read_parameters(path.c_str(), &p, &file.data, warn);
+  file.settings = options_of(p, path);
+  file.output_model = p.output_model == 1;
+  file.output_internal = p.output_internal == 1;
+  file.rows = static_cast<std::size_t>(p.num_data);
+  file.cols = static_cast<std::size_t>(p.num_features);
+  return file;
+}
+
+}  // namespace mogem

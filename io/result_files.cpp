@@ -1,160 +1,150 @@
-#include "io/result_files.h"
-
+// The result files of the mogem program (mogem/mogem.h): labels, the model files, the data as
+// the fit saw them, and the numbered snapshots.
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 
-#include "cli/checks.h"
-#include "nr/nr_util.h"
+#include "mogem/mogem.h"
 
-namespace mogem::detail {
+namespace mogem {
 
 namespace {
 
-void report_write_failure(em_memory *m, const char *name, int error) {
-  std::fprintf(stderr, "Error: could not write the file %s: %s\n", name, std::strerror(error));
-  m->output_errors++;
+[[noreturn]] void write_failed(const std::string &path, int error_number) {
+  throw error(error::kind::write_failure,
+              "Error: could not write the file " + path + ": " + std::strerror(error_number));
 }
 
-// A model value: rounded to single precision first, then fixed notation with six decimals.
-void write_value(FILE *fp, double value) { std::fprintf(fp, "%f", static_cast<double>(static_cast<float>(value))); }
+// An output file, replaced when opened; finish() reports a write error or a failing close.
+// A file that cannot be opened is reported with open_failure when one is given.
+class output_file {
+ public:
+  explicit output_file(const std::string &path, const std::string &open_failure = "")
+      : path_(path), fp_(std::fopen(path.c_str(), "w")) {
+    if (fp_) return;
+    if (!open_failure.empty()) throw error(error::kind::write_failure, open_failure);
+    write_failed(path, errno);
+  }
+  ~output_file() {
+    if (fp_) std::fclose(fp_);
+  }
+  output_file(const output_file &) = delete;
+  output_file &operator=(const output_file &) = delete;
+  FILE *get() const { return fp_; }
 
-void write_matrix(FILE *fp, double **v, int rows, int cols) {
-  for (int r = 1; r <= rows; r++) {
-    for (int c = 1; c <= cols; c++) {
-      if (c > 1) std::fputc('\t', fp);
-      write_value(fp, v[r][c]);
+  void finish() {
+    const bool failed = std::ferror(fp_) != 0;
+    const int error_number = failed ? (errno ? errno : EIO) : 0;
+    const int closed = std::fclose(fp_);
+    const int close_error = errno;
+    fp_ = nullptr;
+    if (failed) write_failed(path_, error_number);
+    if (closed != 0) write_failed(path_, close_error);
+  }
+
+ private:
+  std::string path_;
+  FILE *fp_;
+};
+
+// A model value: rounded to single precision first, then fixed notation with `format`.
+void write_value(FILE *fp, const char *format, double value) {
+  std::fprintf(fp, format, static_cast<double>(static_cast<float>(value)));
+}
+
+// rows x cols values, row-major, tab-separated, a line break after every row.
+void write_table(const std::string &path, const double *values, std::size_t rows, std::size_t cols,
+                 const char *format) {
+  output_file out(path);
+  for (std::size_t r = 0; r < rows; r++) {
+    for (std::size_t c = 0; c < cols; c++) {
+      if (c > 0) std::fputc('\t', out.get());
+      write_value(out.get(), format, values[r * cols + c]);
     }
-    std::fputc('\n', fp);
+    std::fputc('\n', out.get());
   }
+  out.finish();
 }
 
-void write_means(em_memory *m, FILE *fp) { write_matrix(fp, m->class_means, m->classes, m->features); }
-
-void write_variances(em_memory *m, FILE *fp) {
-  double **v = NR_dmatrix(1, m->classes, 1, m->features);
-  class_variances(m, v);
-  write_matrix(fp, v, m->classes, m->features);
-  NR_free_dmatrix(v, 1, m->classes, 1, m->features);
-}
-
-void write_weights(em_memory *m, FILE *fp) {
-  for (int r = 1; r <= m->classes; r++) {
-    write_value(fp, m->P_j[r]);
-    std::fputc('\n', fp);
-  }
-}
-
-// Posteriors are stored class first; the file is one line per data point.
-void write_probs(em_memory *m, FILE *fp) {
-  for (int r = 1; r <= m->datapoints; r++) {
-    for (int c = 1; c <= m->classes; c++) {
-      if (c > 1) std::fputc('\t', fp);
-      write_value(fp, m->P_j_x[c][r]);
-    }
-    std::fputc('\n', fp);
-  }
-}
-
-void write_model_file(em_memory *m, const char *ext, void (*write)(em_memory *, FILE *)) {
-  write_output_file(m, create_filename(m->params->output_filename, ext), ext, write);
+void write_class_numbers(const std::string &path, const int *labels, std::size_t rows,
+                         const std::string &open_failure = "") {
+  output_file out(path, open_failure);
+  for (std::size_t i = 0; i < rows; i++) std::fprintf(out.get(), "%d\n", labels[i] + 1);
+  out.finish();
 }
 
 }  // namespace
 
-void write_output_file(em_memory *m, char *name, const char *what, void (*write)(em_memory *, FILE *)) {
-  if (!name) {
-    std::fprintf(stderr, "Error: no memory for the name of the %s file\n", what);
-    m->output_errors++;
-    return;
-  }
-  FILE *fp = open_output(m, name);
-  if (fp) {
-    write(m, fp);
-    close_output(m, fp, name);
-  }
-  std::free(name);
-}
-
-FILE *open_output(em_memory *m, const char *name) {
-  if (same_file(name, m->params->input_filename)) {
-    std::fprintf(stderr, "Error: the file %s is the input file; it is not overwritten\n", name);
-    m->output_errors++;
-    return nullptr;
-  }
-  FILE *fp = std::fopen(name, "w");
-  if (!fp) report_write_failure(m, name, errno);
-  return fp;
-}
-
-void close_output(em_memory *m, FILE *fp, const char *name) {
-  bool failed = std::ferror(fp) != 0;
-  int error = failed ? (errno ? errno : EIO) : 0;
-  if (std::fclose(fp) != 0 && !failed) {
-    failed = true;
-    error = errno;
-  }
-  if (failed) report_write_failure(m, name, error);
-}
-
-char *create_filename(const char *base, const char *ext) {
+std::string result_file_name(const std::string &output, const std::string &extension) {
   // Only a dot in the last path component starts an extension: "run.1/labels" keeps its
   // directory and gets "run.1/labels.means".
-  const char *last_component = std::strrchr(base, '/');
-  last_component = last_component ? last_component + 1 : base;
-  const char *dot = std::strrchr(last_component, '.');
-  std::size_t keep = dot ? static_cast<std::size_t>(dot - base) : std::strlen(base);
-  std::size_t ext_length = std::strlen(ext);
-  char *name = static_cast<char *>(std::malloc(keep + ext_length + 1));
-  if (!name) return nullptr;
-  std::memcpy(name, base, keep);
-  std::memcpy(name + keep, ext, ext_length + 1);
-  return name;
+  const std::size_t slash = output.rfind('/');
+  const std::size_t component = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = output.rfind('.');
+  const std::size_t keep = dot != std::string::npos && dot >= component ? dot : output.size();
+  return output.substr(0, keep) + extension;
 }
 
-void class_variances(em_memory *m, double **v) {
-  const int K = m->classes, F = m->features;
-  switch (m->params->em_type) {
-    case SCALAR:
-      for (int k = 1; k <= K; k++)
-        for (int j = 1; j <= F; j++) v[k][j] = m->class_variances.scalar[k];
-      break;
-    case DIAG:
-      for (int k = 1; k <= K; k++)
-        for (int j = 1; j <= F; j++) v[k][j] = m->class_variances.diagonal[k][j];
-      break;
-    case FULL:
-      for (int k = 1; k <= K; k++)
-        for (int j = 1; j <= F; j++) v[k][j] = m->class_variances.full[k][j][j];
-      break;
-    default:
-      break;
+void write_labels(const std::string &path, const model &fitted) {
+  write_class_numbers(path, fitted.labels.data(), fitted.labels.size(),
+                      "Error: Could not open results filename [" + path + "] for writing.\nAborting...");
+}
+
+void write_means(const std::string &path, const model &fitted) {
+  write_table(path, fitted.means.data(), static_cast<std::size_t>(fitted.classes), static_cast<std::size_t>(fitted.features),
+              "%f");
+}
+
+void write_variances(const std::string &path, const model &fitted) {
+  std::vector<double> variances(static_cast<std::size_t>(fitted.classes) * fitted.features);
+  for (int k = 0; k < fitted.classes; k++)
+    for (int j = 0; j < fitted.features; j++)
+      variances[static_cast<std::size_t>(k) * fitted.features + j] = fitted.feature_variance(k, j);
+  write_table(path, variances.data(), static_cast<std::size_t>(fitted.classes), static_cast<std::size_t>(fitted.features),
+              "%f");
+}
+
+void write_weights(const std::string &path, const model &fitted) {
+  write_table(path, fitted.weights.data(), static_cast<std::size_t>(fitted.classes), 1, "%f");
+}
+
+void write_posteriors(const std::string &path, const model &fitted) {
+  // Posteriors are held class first; the file is one line per data point.
+  const std::size_t K = static_cast<std::size_t>(fitted.classes);
+  const std::size_t N = K ? fitted.posteriors.size() / K : 0;
+  output_file out(path);
+  for (std::size_t i = 0; i < N; i++) {
+    for (std::size_t k = 0; k < K; k++) {
+      if (k > 0) std::fputc('\t', out.get());
+      write_value(out.get(), "%f", fitted.posteriors[k * N + i]);
+    }
+    std::fputc('\n', out.get());
   }
+  out.finish();
 }
 
-void create_all_output_files(em_memory *m) {
-  if (!m->params->output_filename) return;
-  write_model_file(m, ".means", write_means);
-  write_model_file(m, ".variances", write_variances);
-  write_model_file(m, ".weights", write_weights);
-  write_model_file(m, ".probs", write_probs);
-}
-
-void report_results(em_memory *m) {
-  em_parameters *p = m->params;
-  if (p->output_model == 1) create_all_output_files(m);
-
-  FILE *fp = std::fopen(p->output_filename, "w");
-  if (!fp) {
-    std::fprintf(stderr, "Error: Could not open results filename ");
-    std::fprintf(stderr, "[%s] for writing.\n", p->output_filename);
-    std::fprintf(stderr, "Aborting...\n");
-    m->output_errors++;
-    return;
+void write_transformed_data(const std::string &path, const double *values, std::size_t rows, std::size_t cols) {
+  output_file out(path);
+  for (std::size_t i = 0; i < rows; i++) {
+    if (i > 0) std::fputc('\n', out.get());
+    for (std::size_t j = 0; j < cols; j++) {
+      if (j > 0) std::fputc('\t', out.get());
+      std::fprintf(out.get(), "%f", values[i * cols + j]);
+    }
   }
-  for (int i = 1; i <= m->datapoints; i++) std::fprintf(fp, "%i\n", m->classifications[i]);
-  close_output(m, fp, p->output_filename);
+  out.finish();
 }
 
-}  // namespace mogem::detail
+void write_snapshot_means(const std::string &path, const snapshot &at) {
+  write_table(path, at.means, static_cast<std::size_t>(at.classes), static_cast<std::size_t>(at.features), "%4.4f");
+}
+
+void write_snapshot_variances(const std::string &path, const snapshot &at) {
+  write_table(path, at.feature_variances, static_cast<std::size_t>(at.classes), static_cast<std::size_t>(at.features),
+              "%4.4f");
+}
+
+void write_snapshot_labels(const std::string &path, const snapshot &at) { write_class_numbers(path, at.labels, at.rows); }
+
+}  // namespace mogem

@@ -36,8 +36,18 @@ void euclidean_norm(double **data, int datapoints, int features);
 // and nothing changes; each value of 0 or less is refused with one message and kept.
 void log_transform(double **data, int datapoints, int features, double parm);
 
-// Subtracts from every value the mean of its column.
+// Subtracts from every value the mean of its column (column_means, then subtract_from_rows).
 void mean_norm(double **data, int datapoints, int features);
+
+// mean[1..features] = the mean of each column: row 1, plus rows 2..datapoints in order, divided
+// by datapoints.
+void column_means(double **data, int datapoints, int features, double *mean);
+
+// data[i][j] -= mean[j] for every row.
+void subtract_from_rows(double **data, int datapoints, int features, const double *mean);
+
+// norm_data and log_transform, which report bad arguments on standard error, belong to the
+// numeric support library, not to the clustering library.
 
 }  // namespace mogem::detail
 

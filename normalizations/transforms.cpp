@@ -1,5 +1,4 @@
 #include <cmath>
-#include <cstdio>
 
 #include "distances/dist_metrics.h"
 #include "normalizations/norm_data.h"
@@ -7,14 +6,22 @@
 
 namespace mogem::detail {
 
-void mean_norm(double **data, int datapoints, int features) {
-  double *mean = NR_dvector(1, features);
+void column_means(double **data, int datapoints, int features, double *mean) {
   for (int j = 1; j <= features; j++) mean[j] = data[1][j];
   for (int i = 2; i <= datapoints; i++)
     for (int j = 1; j <= features; j++) mean[j] += data[i][j];
   for (int j = 1; j <= features; j++) mean[j] /= datapoints;
+}
+
+void subtract_from_rows(double **data, int datapoints, int features, const double *mean) {
   for (int i = 1; i <= datapoints; i++)
     for (int j = 1; j <= features; j++) data[i][j] -= mean[j];
+}
+
+void mean_norm(double **data, int datapoints, int features) {
+  double *mean = NR_dvector(1, features);
+  column_means(data, datapoints, features, mean);
+  subtract_from_rows(data, datapoints, features, mean);
   NR_free_dvector(mean, 1, features);
 }
 
@@ -50,22 +57,6 @@ void per_feature(double **data, int datapoints, int features) {
   NR_free_dvector(range, 1, features);
   NR_free_dvector(min, 1, features);
   NR_free_dvector(max, 1, features);
-}
-
-void log_transform(double **data, int datapoints, int features, double parm) {
-  if (!(parm > 1.0)) {
-    std::fprintf(stderr, "Cannot transform to a log base <= 1.0\n");
-    return;
-  }
-  double log_base = std::log(parm);
-  for (int i = 1; i <= datapoints; i++) {
-    for (int j = 1; j <= features; j++) {
-      if (data[i][j] <= 0)
-        std::fprintf(stderr, "Cannot take the log of a number <= 0.0\n");
-      else
-        data[i][j] = std::log(data[i][j]) / log_base;
-    }
-  }
 }
 
 }  // namespace mogem::detail

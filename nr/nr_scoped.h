@@ -2,7 +2,7 @@
 //
 // Each holder allocates with the numeric library's allocator on construction and releases on
 // destruction, so a routine's scratch is released before it returns, and also when a fatal
-// error (NR_error, which throws run_exit) leaves the routine half-way. Indexing and layout are
+// error (NR_error, which throws mogem::error) leaves the routine half-way. Indexing and layout are
 // those of the underlying container (nr_util.h).
 #ifndef MOGEM_NR_NR_SCOPED_H
 #define MOGEM_NR_NR_SCOPED_H

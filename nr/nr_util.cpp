@@ -1,18 +1,29 @@
 #include "nr/nr_util.h"
 
+#include <cstdarg>
 #include <cstdio>
+#include <string>
 
+#include "mogem/mogem.h"
 #include "nr/nr_blocks.h"
 
 namespace mogem::detail {
 
 using namespace nr_blocks;
 
-void NR_error(const char *error_text) {
-  std::fprintf(stderr, "Numerical Recipes run-time error...\n");
-  std::fprintf(stderr, "%s\n", error_text);
-  std::fprintf(stderr, "...now exiting to system...\n");
-  throw run_exit{1};
+void NR_error(const char *error_text) { throw error(error::kind::numerical_failure, error_text); }
+
+void refuse_input(const char *format, ...) {
+  va_list args, again;
+  va_start(args, format);
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(&text[0], text.size() + 1, format, again);
+  va_end(again);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  throw error(error::kind::invalid_input, text);
 }
 
 double *NR_dvector(long nl, long nh) { return vector_block<double>(nl, nh, "allocation failure in dvector()"); }

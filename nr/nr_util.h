@@ -21,16 +21,15 @@
 
 namespace mogem::detail {
 
-// Thrown by the fatal paths of the program (NR_error, the front end's own checks) once their
-// message is written. `main` catches it and ends the process with `code`, so nothing deep in
-// the engine calls exit() itself and an embedding program keeps control.
-struct run_exit {
-  int code;
-};
-
-// Writes "Numerical Recipes run-time error...", the text, and "...now exiting to system..."
-// as three lines on standard error, then ends the run with exit status 1 (throws run_exit{1}).
+// The fatal numeric condition: throws mogem::error of kind numerical_failure whose message is
+// error_text. Nothing is printed here; the program writes the message framed by its
+// "Numerical Recipes run-time error..." and "...now exiting to system..." lines and ends with
+// exit status 1.
 [[noreturn]] void NR_error(const char *error_text);
+
+// Input the run cannot use: throws mogem::error of kind invalid_input with the printf-style
+// message (one final line break dropped); the program prints it and ends with exit code -1.
+[[noreturn]] void refuse_input(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 double *NR_dvector(long nl, long nh);
 void NR_free_dvector(double *v, long nl, long nh);

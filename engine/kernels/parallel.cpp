@@ -2,9 +2,6 @@
 
 #include <sched.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -18,9 +15,9 @@ namespace {
 constexpr double WORK_PER_PART = 1 << 16;
 constexpr int MAX_THREADS = 1024;
 
-// The cores this process may run on (a CPU set given by taskset or a container counts), or
-// failing that the machine's.
-int cores() {
+}  // namespace
+
+int available_cores() {
   cpu_set_t allowed;
   unsigned n = 0;
   if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) n = static_cast<unsigned>(CPU_COUNT(&allowed));
@@ -28,25 +25,9 @@ int cores() {
   return n == 0 ? 1 : static_cast<int>(n < MAX_THREADS ? n : MAX_THREADS);
 }
 
-int configured_thread_count() {
-  const int all = cores();
-  const char *text = std::getenv("MOGEM_THREADS");
-  if (!text || !*text) return all;
-  char *end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value < 1) {
-    std::fprintf(stderr, "MOGEM_THREADS=%s is not a positive integer; using all %d cores\n", text, all);
-    return all;
-  }
-  return value < all ? static_cast<int>(value) : all;
-}
-
-}  // namespace
-
-int em_thread_count() {
-  static const int count = configured_thread_count();
-  return count;
+int threads_for(int requested) {
+  const int all = available_cores();
+  return requested > 0 && requested < all ? requested : all;
 }
 
 int em_parts_for(double work, int threads, int max_parts) {

@@ -10,10 +10,13 @@
 
 namespace mogem::detail {
 
-// Largest thread count a run uses: the number of cores, or the value of the environment
-// variable MOGEM_THREADS when that is a smaller positive integer. Read once per process; a
-// value that is not a positive integer is reported once on standard error and ignored.
-int em_thread_count();
+// The cores this process may run on (a CPU set given by taskset or a container counts), or
+// failing that the machine's; at least 1.
+int available_cores();
+
+// The thread count a fit uses when asked for `requested` (0 or less: every available core):
+// at most the available cores.
+int threads_for(int requested);
 
 // Number of parts worth running for `work` units of arithmetic on at most `threads` threads:
 // small problems stay on the calling thread, where starting threads would cost more than it

@@ -1,51 +1,10 @@
-#include "io/dump_files.h"
+#include "io/debug_printers.h"
 
 #include "distances/metric_codes.h"
-#include "engine/em_classify.h"
-#include "io/result_files.h"
-#include "nr/nr_scoped.h"
 
 namespace mogem::detail {
 
 namespace {
-
-// A snapshot value: single precision first, then "%4.4f".
-void write_snapshot_matrix(FILE *fp, double **v, int rows, int cols) {
-  for (int r = 1; r <= rows; r++) {
-    for (int c = 1; c <= cols; c++) {
-      if (c > 1) std::fputc('\t', fp);
-      std::fprintf(fp, "%4.4f", static_cast<double>(static_cast<float>(v[r][c])));
-    }
-    std::fputc('\n', fp);
-  }
-}
-
-void write_snapshot_means(em_memory *m, FILE *fp) {
-  write_snapshot_matrix(fp, m->class_means, m->classes, m->features);
-}
-
-void write_snapshot_variances(em_memory *m, FILE *fp) {
-  scoped_dmatrix variances(1, m->classes, 1, m->features);
-  class_variances(m, variances.get());
-  write_snapshot_matrix(fp, variances.get(), m->classes, m->features);
-}
-
-void write_snapshot_labels(em_memory *m, FILE *fp) {
-  find_classifications(m);
-  for (int i = 1; i <= m->datapoints; i++) std::fprintf(fp, "%d\n", m->classifications[i]);
-}
-
-void write_data(em_memory *m, FILE *fp) {
-  for (int i = 1; i <= m->datapoints; i++) {
-    if (i > 1) std::fputc('\n', fp);
-    for (int j = 1; j <= m->features; j++) {
-      if (j > 1) std::fputc('\t', fp);
-      std::fprintf(fp, "%f", m->data[i][j]);
-    }
-  }
-}
-
-bool has_output_name(em_memory *m) { return m && m->params && m->params->output_filename; }
 
 const char *metric_name(int metric) {
   switch (metric) {
@@ -58,26 +17,6 @@ const char *metric_name(int metric) {
 void print_value(FILE *fid, const float value) { std::fprintf(fid, "%.5f ", static_cast<double>(value)); }
 
 }  // namespace
-
-void dumpdata(em_memory *m) {
-  if (!has_output_name(m)) return;
-  write_output_file(m, create_filename(m->params->output_filename, ".internal"), "data", write_data);
-}
-
-void dumpvars(em_memory *m, int step) {
-  if (!has_output_name(m)) return;
-  char means_ext[32], variances_ext[32], labels_ext[32];
-  std::snprintf(means_ext, sizeof means_ext, "%05d.means", step);
-  std::snprintf(variances_ext, sizeof variances_ext, "%05d.variances", step);
-  std::snprintf(labels_ext, sizeof labels_ext, "%05d.labels", step);
-  const char *base = m->params->output_filename;
-  char *means_name = create_filename(base, means_ext);
-  char *variances_name = create_filename(base, variances_ext);
-  char *labels_name = create_filename(base, labels_ext);
-  write_output_file(m, means_name, "means snapshot", write_snapshot_means);
-  write_output_file(m, variances_name, "variances snapshot", write_snapshot_variances);
-  write_output_file(m, labels_name, "labels snapshot", write_snapshot_labels);
-}
 
 void print_em_memory(em_memory *m) {
   std::fprintf(stderr, "EM Memory Structure:\n");

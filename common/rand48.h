@@ -1,0 +1,39 @@
+// The 48-bit linear congruential generator of the random initializations, held by its caller.
+//
+// x' = (0x5DEECE66D x + 0xB) mod 2^48. Seeding with s sets x to the low 32 bits of s followed
+// by 0x330E, as srand48 does; each draw steps first and reads the new state: next_index is
+// the top 31 bits (lrand48), next_unit x / 2^48 (drand48). Being a plain value, every fit
+// owns its own stream and the C library's process-wide generator (whose parameters lcong48
+// can change) is never touched.
+#ifndef MOGEM_COMMON_RAND48_H
+#define MOGEM_COMMON_RAND48_H
+
+#include <cstdint>
+
+namespace mogem::detail {
+
+struct rand48_stream {
+  std::uint64_t state;
+
+  explicit rand48_stream(std::int32_t seed)
+      : state((static_cast<std::uint64_t>(static_cast<std::uint32_t>(seed)) << 16) | 0x330E) {}
+
+  // A non-negative integer below 2^31.
+  long next_integer() {
+    step();
+    return static_cast<long>(state >> 17);
+  }
+
+  // A double in [0, 1), exact: 48 bits fit in the significand.
+  double next_unit() {
+    step();
+    return static_cast<double>(state) * 0x1p-48;
+  }
+
+ private:
+  void step() { state = (0x5DEECE66DULL * state + 0xB) & ((1ULL << 48) - 1); }
+};
+
+}  // namespace mogem::detail
+
+#endif

@@ -1,0 +1,83 @@
+#include "engine/covariance_kinds.h"
+
+#include "engine/em_estep.h"
+#include "engine/em_mstep.h"
+#include "nr/nr_util.h"
+
+namespace mogem::detail {
+
+namespace {
+
+long one(int) { return 1; }
+long per_feature(int F) { return F; }
+long per_pair(int F) { return static_cast<long>(F) * F; }
+
+void allocate_scalar(em_variances *v, int K, int) { v->scalar = NR_dvector(1, K); }
+void allocate_diag(em_variances *v, int K, int F) { v->diagonal = NR_dmatrix(1, K, 1, F); }
+void allocate_full(em_variances *v, int K, int F) { v->full = NR_d3tensor(1, K, 1, F, 1, F); }
+
+void release_scalar(em_variances *v, int K, int) {
+  if (v->scalar) NR_free_dvector(v->scalar, 1, K);
+  *v = em_variances{};
+}
+void release_diag(em_variances *v, int K, int F) {
+  if (v->diagonal) NR_free_dmatrix(v->diagonal, 1, K, 1, F);
+  *v = em_variances{};
+}
+void release_full(em_variances *v, int K, int F) {
+  if (v->full) NR_free_d3tensor(v->full, 1, K, 1, F, 1, F);
+  *v = em_variances{};
+}
+
+void spherical_scalar(em_variances v, int k, int, double variance) { v.scalar[k] = variance; }
+void spherical_diag(em_variances v, int k, int F, double variance) {
+  for (int j = 1; j <= F; j++) v.diagonal[k][j] = variance;
+}
+void spherical_full(em_variances v, int k, int F, double variance) {
+  for (int r = 1; r <= F; r++)
+    for (int s = 1; s <= F; s++) v.full[k][r][s] = r == s ? variance : 0.0;
+}
+
+void copy_scalar(em_variances v, int from, int to, int) { v.scalar[to] = v.scalar[from]; }
+void copy_diag(em_variances v, int from, int to, int F) {
+  for (int j = 1; j <= F; j++) v.diagonal[to][j] = v.diagonal[from][j];
+}
+void copy_full(em_variances v, int from, int to, int F) {
+  for (int r = 1; r <= F; r++)
+    for (int s = 1; s <= F; s++) v.full[to][r][s] = v.full[from][r][s];
+}
+
+void features_scalar(em_variances v, int k, int F, double *out) {
+  for (int j = 1; j <= F; j++) out[j] = v.scalar[k];
+}
+void features_diag(em_variances v, int k, int F, double *out) {
+  for (int j = 1; j <= F; j++) out[j] = v.diagonal[k][j];
+}
+void features_full(em_variances v, int k, int F, double *out) {
+  for (int j = 1; j <= F; j++) out[j] = v.full[k][j][j];
+}
+
+double &value_scalar(em_variances v, int k, int, long) { return v.scalar[k]; }
+double &value_diag(em_variances v, int k, int, long e) { return v.diagonal[k][1 + e]; }
+double &value_full(em_variances v, int k, int F, long e) { return v.full[k][1 + e / F][1 + e % F]; }
+
+const covariance_kind_ops kinds[3] = {
+    {SCALAR, one, allocate_scalar, release_scalar, spherical_scalar, copy_scalar, features_scalar, value_scalar,
+     update_means, update_variances_scalar, log_determinant_scalar, mahalanobis_scalar, inv_covariance_scalar},
+    {DIAG, per_feature, allocate_diag, release_diag, spherical_diag, copy_diag, features_diag, value_diag,
+     // One pass over the data gives the diagonal kind's means and variances together.
+     no_op, update_means_and_variances_diag, log_determinant_diag, mahalanobis_diag, inv_covariance_diag},
+    {FULL, per_pair, allocate_full, release_full, spherical_full, copy_full, features_full, value_full,
+     update_means, update_variances_full, log_determinant_full, mahalanobis_full, inv_covariance_full},
+};
+
+}  // namespace
+
+const covariance_kind_ops &kind_ops(int em_type) { return kinds[em_type]; }
+
+void class_variances(em_memory *m, double **v) {
+  const covariance_kind_ops &ops = *m->kind;
+  for (int k = 1; k <= m->classes; k++) ops.feature_variances(m->class_variances, k, m->features, v[k]);
+}
+
+}  // namespace mogem::detail

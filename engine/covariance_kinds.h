@@ -1,0 +1,43 @@
+// Everything that differs between the covariance kinds, in one record per kind: how a class's
+// covariance is stored, set, copied and read back per feature, and the EM operations that use
+// it. The rest of the engine asks the record and never switches on the kind itself.
+#ifndef MOGEM_ENGINE_COVARIANCE_KINDS_H
+#define MOGEM_ENGINE_COVARIANCE_KINDS_H
+
+#include "engine/em_types.h"
+
+namespace mogem::detail {
+
+struct covariance_kind_ops {
+  em_kind kind;
+  // Values one class's covariance holds: 1, F or F x F.
+  long (*values_per_class)(int F);
+  // Makes (or releases) the container of K classes in *v; allocation failures end the run
+  // through NR_error, leaving *v empty.
+  void (*allocate)(em_variances *v, int K, int F);
+  void (*release)(em_variances *v, int K, int F);
+  // The spherical covariance `variance` x identity for class k.
+  void (*set_spherical)(em_variances v, int k, int F, double variance);
+  // Class `to` gets class `from`'s covariance.
+  void (*copy_class)(em_variances v, int from, int to, int F);
+  // out[1..F] = the variance of each feature of class k (the diagonal for FULL).
+  void (*feature_variances)(em_variances v, int k, int F, double *out);
+  // Value e (0-based, in the order of values_per_class) of class k, to read or write it.
+  double &(*value)(em_variances v, int k, int F, long e);
+  // The EM operations of the kind.
+  em_step_op update_means;
+  em_step_op update_variances;
+  em_class_value_op log_determinant;
+  em_distance_op mahalanobis_distance;
+  em_class_op build_inv_covariance;
+};
+
+// The record of SCALAR, DIAG or FULL.
+const covariance_kind_ops &kind_ops(int em_type);
+
+// v[1..classes][1..features] = the variance of each class and feature, for the model's kind.
+void class_variances(em_memory *m, double **v);
+
+}  // namespace mogem::detail
+
+#endif

@@ -1,0 +1,208 @@
+// mogem: mixtures of Gaussians fitted to the rows of a numeric matrix by EM or annealing EM.
+//
+// The whole public interface of the library. A fit takes a view of the caller's row-major
+// doubles and an options record and returns a model: weights, means and covariances of the
+// chosen kind, the transformations applied to the data, each row's label and the steps run.
+// The model labels new rows (predict, predict_proba). The parameter-file reader and the
+// result-file writers of the mogem program are here too, for programs that keep its files.
+//
+// Conventions: rows i = 0..N-1, features j = 0..F-1, classes k = 0..K-1; matrices are
+// row-major. Results are exact and reproducible: the same data and options give the same
+// bits on every run and any thread count. The library never prints and never ends the
+// process: problems come back as mogem::error, notices through the warning callback. It
+// holds no mutable global state, so fits on several threads at once do not interfere.
+#ifndef MOGEM_MOGEM_H
+#define MOGEM_MOGEM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace mogem {
+
+// The one exception type of the library. what() is the message, one or more lines without a
+// final line break, naming the file, key, row or value concerned and the remedy where there
+// is one.
+class error : public std::runtime_error {
+ public:
+  enum class kind {
+    invalid_input,      // unreadable or inconsistent input, settings that cannot run
+    numerical_failure,  // memory or sizes beyond reach, a covariance that cannot be factorised
+    write_failure,      // a result file that could not be written completely
+  };
+  error(kind what_kind, const std::string &message) : std::runtime_error(message), kind_(what_kind) {}
+  kind what_kind() const noexcept { return kind_; }
+
+ private:
+  kind kind_;
+};
+
+// Covariance per class: one variance, one variance per feature, or a full matrix.
+enum class covariance_kind { scalar, diagonal, full };
+
+// Euclidean geometry, or correlation geometry: data rows and class means are scaled to unit
+// length for the whole fit.
+enum class metric { euclidean, correlation };
+
+// Plain EM, or deterministic-annealing EM (one class at init_temp, cooled by schedule_scalar
+// per stage, classes split until `classes` are reached at temperature 1). A mixture of t
+// distributions is recognised but not available: fit refuses it.
+enum class algorithm { em, annealing, mixture_of_t };
+
+// How the initial means are chosen: the centroid, then the points farthest from the means so
+// far; the means of a random partition; random data points; random points of the data's
+// bounding box; averages of `samples` random points; read from `means_file`.
+enum class initialization { church_means, random_means, random_point, random_range, random_sample, means_file };
+
+// Every setting that matters to a fit, with the parameter file's defaults.
+struct options {
+  int classes = 1;                                       // K; lowered to N, with a warning, when larger
+  covariance_kind covariance = covariance_kind::diagonal;
+  metric distance = metric::euclidean;
+  bool center = false;                                   // subtract each feature's mean first
+  algorithm method = algorithm::em;
+  int max_iterations = 0;                                // EM step budget (per annealing stage)
+  double schedule_scalar = 0.9;                          // annealing: temperature factor per stage
+  double init_temp = 10.0;                               // annealing: starting temperature
+  initialization init = initialization::church_means;
+  std::int32_t random_seed = 42;                         // s and -s give the same fit, so do 0 and 1
+  int samples = 0;                                       // random_sample: points averaged per mean
+  std::string means_file;                                // means_file: K rows of F numbers, single precision
+  int snapshot_every = 0;                                // snapshot callback at every multiple of this step; 0 never
+  int threads = 0;                                       // at most this many threads; 0: every core the process may use
+  std::string data_name = "the data";                    // how messages name the data (a file name)
+};
+
+// A view of the caller's row-major matrix of rows x cols doubles. Not owned; it must outlive
+// the call it is passed to.
+struct matrix_view {
+  const double *values = nullptr;
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+};
+
+// The model at an EM step, for inspection while a fit runs.
+struct snapshot {
+  int step;
+  int classes, features;
+  const double *means;              // classes x features
+  const double *feature_variances;  // classes x features: the variance of each feature, any kind
+  const int *labels;                // rows: each row's most probable class 0..K-1 under the current posteriors
+  std::size_t rows;
+};
+
+// Where a fit is: called after every EM step.
+struct progress {
+  int step;              // the EM step just finished (numbered on across annealing stages)
+  double weight_change;  // sum over classes of the change of the weight in that step
+  bool annealing;
+  double temperature;    // annealing only: the stage's temperature, its class count and the goal
+  int classes, max_classes;
+};
+
+// What a fit tells its caller while it runs. Each may be empty. They are called on the
+// thread that called fit; an exception thrown by one ends the fit and reaches the caller.
+struct callbacks {
+  std::function<void(const std::string &)> warning;  // a notice; the fit goes on
+  std::function<void(const snapshot &)> on_snapshot;  // at every multiple of options.snapshot_every
+  std::function<void(const progress &)> on_progress;
+  // Once, after the initialization: the data as the fit sees them (centred and at unit length
+  // where that applies), rows x cols.
+  std::function<void(const double *values, std::size_t rows, std::size_t cols)> on_transformed_data;
+};
+
+// A fitted mixture.
+struct model {
+  covariance_kind covariance = covariance_kind::diagonal;
+  metric distance = metric::euclidean;
+  algorithm method = algorithm::em;
+  int classes = 0;   // K in effect (options.classes, or N when that was larger)
+  int features = 0;  // F
+  std::vector<double> weights;      // K
+  std::vector<double> means;        // K x F
+  // scalar: K variances; diagonal: K x F; full: K x F x F (class, row, column).
+  std::vector<double> covariances;
+  std::vector<double> centre;       // F values subtracted from every row first; empty when not centred
+  bool unit_length = false;         // rows scaled to unit length after centring (correlation)
+  double inverse_temperature = 1.0; // the exponent of the last E-step: 1 for plain EM
+  int steps = 0;                    // EM steps run, over all annealing stages
+  bool converged = false;           // the stop rule was met (else the budget ran out)
+  // Training rows only: each row's class 0..K-1 from the posteriors of the E-step before the last
+  // update (the program's labels file), and the posteriors of the final model, class first:
+  // posteriors[k * rows + i]. predict gives the argmax of the latter.
+  std::vector<int> labels;
+  std::vector<double> posteriors;
+
+  // The variance of feature j in class k, for any covariance kind.
+  double feature_variance(int k, int j) const;
+};
+
+// Fits a mixture to the rows of data. The caller's values are not changed: where centring or
+// unit length apply, the fit works on a copy. Throws error: invalid_input for empty data, a
+// value that is not finite, settings that cannot run (a means file that is missing or short,
+// samples below 1, mixture_of_t, an annealing schedule that never cools to 1); numerical_failure
+// when memory runs out or a covariance cannot be factorised. The model is complete when fit
+// returns: even when the weights became NaN the fit does not fail (check them).
+model fit(matrix_view data, const options &settings, const callbacks &hooks = {});
+
+// As fit, but the transformations work in the caller's buffer, which afterwards holds the
+// data as the fit saw them; saves the copy for large data.
+model fit_in_place(double *values, std::size_t rows, std::size_t cols, const options &settings,
+                   const callbacks &hooks = {});
+
+// Posteriors of new rows under the model, class first (result[k * rows + i]): the model's
+// transformations are applied to a copy of the rows, the E-step runs at the model's inverse
+// temperature. Throws error(invalid_input) when the rows have another number of features or
+// a value that is not finite, error(numerical_failure) for a covariance that cannot be
+// factorised. threads as in options.
+std::vector<double> predict_proba(const model &fitted, matrix_view rows, int threads = 0);
+
+// The most probable class 0..K-1 of each new row (ties to the lower class; a NaN never wins).
+std::vector<int> predict(const model &fitted, matrix_view rows, int threads = 0);
+
+// ---------------------------------------------------------------------------------------
+// The parameter file and the result files of the mogem program.
+
+// A parameter file: key/value pairs, "begin" and one more token, then rows x cols numbers.
+struct parameter_file {
+  options settings;          // the keys that matter to a fit (data_name is the file name)
+  bool output_model = false;     // write .means, .variances, .weights and .probs
+  bool output_internal = false;  // write .internal, the data as the fit sees them
+  std::size_t rows = 0, cols = 0;
+  std::vector<double> data;      // rows x cols
+};
+
+// Reads a whole parameter file. Unknown keys and keyword values are passed to warn (the
+// default is taken) as the file is read. Throws error(invalid_input) naming the file and the
+// problem: unreadable, empty, no "begin", a token over 511 characters, rows, cols or
+// num_clusters missing or not positive, a data value missing or not a number (its row and
+// column named); error(numerical_failure) when rows x cols cannot be held in memory.
+parameter_file read_parameter_file(const std::string &path,
+                                   const std::function<void(const std::string &)> &warn = {});
+
+// The name of a result file: `output` up to the last "." of its last path component (whole
+// when it has none), then `extension`: "labels.txt" + ".means" -> "labels.means".
+std::string result_file_name(const std::string &output, const std::string &extension);
+
+// The result files. Each replaces the file at path; model values are rounded to single
+// precision and printed with six decimals, tab-separated, one line per class (per row for
+// the posteriors), each line ending in a line break. Each throws error(write_failure) naming
+// the file and the system's reason when it cannot be written completely.
+void write_labels(const std::string &path, const model &fitted);      // one class number 1..K per line
+void write_means(const std::string &path, const model &fitted);
+void write_variances(const std::string &path, const model &fitted);   // per-feature variances
+void write_weights(const std::string &path, const model &fitted);
+void write_posteriors(const std::string &path, const model &fitted);  // one line per row
+// The data as the fit saw them: "%f", tab-separated, no line break after the last row.
+void write_transformed_data(const std::string &path, const double *values, std::size_t rows, std::size_t cols);
+// A snapshot as three files: means and variances with four decimals, labels 1..K.
+void write_snapshot_means(const std::string &path, const snapshot &at);
+void write_snapshot_variances(const std::string &path, const snapshot &at);
+void write_snapshot_labels(const std::string &path, const snapshot &at);
+
+}  // namespace mogem
+
+#endif
