@@ -9,11 +9,14 @@
 #include <random>
 #include <string>
 
+#include "engine/covariance_kinds.h"
 #include "engine/em.h"
-#include "io/number_stream.h"
-#include "engine/model_state.h"
-#include "io/parameter_file.h"
 #include "engine/em_mstep.h"
+#include "engine/kernels/parallel.h"
+#include "engine/model_state.h"
+#include "io/number_stream.h"
+#include "io/parameter_file.h"
+#include "mogem/mogem.h"
 
 using namespace mogem::detail;
 
@@ -62,10 +65,8 @@ void BM_ReadInputFile(benchmark::State &state) {
   std::fwrite(text.data(), 1, text.size(), fp);
   std::fclose(fp);
   for (auto _ : state) {
-    em_memory *m = read_parameters(name, "labels.txt");
-    benchmark::DoNotOptimize(m->data[1][1]);
-    deallocate_em_memory(m);
-    release_em_records(m);
+    mogem::parameter_file file = mogem::read_parameter_file(name);
+    benchmark::DoNotOptimize(file.data[0]);
   }
   std::remove(name);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
@@ -80,6 +81,7 @@ struct bench_model {
     set_default_parameters(&p);
     p.num_data = N, p.num_features = F, p.num_classes = K, p.em_type = kind;
     m = allocate_em_memory(&p);
+    m->threads = threads_for(0);
     std::mt19937_64 rng(2);
     std::normal_distribution<double> normal;
     for (int i = 1; i <= N; i++)
@@ -87,20 +89,12 @@ struct bench_model {
     for (int k = 1; k <= K; k++) {
       m->P_j[k] = 1.0 / K;
       for (int j = 1; j <= F; j++) m->class_means[k][j] = m->data[k][j];
-      for (int r = 1; r <= F; r++) {
-        if (kind == SCALAR) m->class_variances.scalar[k] = 1.0;
-        if (kind == DIAG) m->class_variances.diagonal[k][r] = 1.0;
-        if (kind == FULL)
-          for (int s = 1; s <= F; s++) m->class_variances.full[k][r][s] = r == s ? 1.0 : 0.0;
-      }
+      m->kind->set_spherical(m->class_variances, k, F, 1.0);
     }
     set_covariance_operations(m);
     find_P_j_x(m);
   }
-  ~bench_model() {
-    deallocate_em_memory(m);
-    delete m;
-  }
+  ~bench_model() { release_em_memory(m); }
 };
 
 void BM_EStep(benchmark::State &state) {

@@ -7,12 +7,14 @@
 //   mogem_loglik <input_file>
 #include <chrono>
 #include <cstdio>
+#include <vector>
 
 #include "engine/em.h"
 #include "engine/em_classify.h"
 #include "engine/model_state.h"
+#include "engine/kernels/parallel.h"
 #include "io/parameter_file.h"
-#include "nr/nr_util.h"
+#include "mogem/mogem.h"
 
 using namespace mogem::detail;
 
@@ -22,7 +24,11 @@ int main(int argc, char **argv) {
     return 2;
   }
   try {
-    em_memory *m = read_parameters(argv[1], "/dev/null");
+    em_parameters p;
+    std::vector<double> data;
+    read_parameters(argv[1], &p, &data);
+    em_memory *m = allocate_em_memory(&p, data.data());
+    m->threads = threads_for(0);
     // The sequence of a plain EM run with the file initialization, which needs no seed.
     initialize_parameters(m);
     const auto start = std::chrono::steady_clock::now();
@@ -30,10 +36,10 @@ int main(int argc, char **argv) {
     const std::chrono::duration<double> loop = std::chrono::steady_clock::now() - start;
     find_P_j_x(m);  // inverse covariances and log-determinants of the final model
     std::printf("%.10f %d %.6f\n", find_log_likelihood(m) / m->datapoints, iterations, loop.count());
-    deallocate_em_memory(m);
-    release_em_records(m);
-  } catch (const run_exit &e) {
-    return e.code;
+    release_em_memory(m);
+  } catch (const mogem::error &failure) {
+    std::fprintf(stderr, "%s\n", failure.what());
+    return 1;
   }
   return 0;
 }

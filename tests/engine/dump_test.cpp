@@ -1,12 +1,9 @@
-// The numbered snapshots where no whole-run case reaches: dumps in the way, wide step numbers.
-#include "io/dump_files.h"
-
+// The data dump and the numbered snapshots where no whole-run case reaches: dumps in the way,
+// the snapshot layout.
 #include <gtest/gtest.h>
 
+#include "mogem/mogem.h"
 #include "support/run_binary.h"
-#include "support/test_model.h"
-
-using namespace mogem::detail;
 
 TEST(Dumps, UnwritableDumpsAreNamedAndFailTheRun) {
   scratch_dir dir;
@@ -24,16 +21,23 @@ TEST(Dumps, UnwritableDumpsAreNamedAndFailTheRun) {
   EXPECT_EQ(dir.read("labels.txt"), "1\n1\n");
 }
 
-TEST(Dumps, StepNumbersWiderThanFiveDigits) {
+TEST(Dumps, SnapshotsHoldFourDecimalsOfSinglePrecisionAndLabelsFromOne) {
   scratch_dir dir;
-  test_model t({{1.0}, {2.0}}, 1, SCALAR);
-  const std::string base = dir.path("run.x.txt");
-  t.params().output_filename = base.c_str();
-  t.set_mean(1, {1.5});
-  t.set_spherical(1, 0.25);
-  t.set_posteriors(1, {1.0, 1.0});
-  dumpvars(t.get(), 123456);
-  EXPECT_EQ(dir.files(), (std::vector<std::string>{"run.x123456.labels", "run.x123456.means", "run.x123456.variances"}));
-  EXPECT_EQ(dir.read("run.x123456.variances"), "0.2500\n");
-  EXPECT_EQ(t->output_errors, 0);
+  const double means[] = {1.23456789, -2.0, 0.1, 1e5 + 0.00004};
+  const double variances[] = {0.25, 0.25, 3.0, 1.0 / 3};
+  const int labels[] = {1, 0, 1};
+  const mogem::snapshot at{12, 2, 2, means, variances, labels, 3};
+  mogem::write_snapshot_means(dir.path("m"), at);
+  mogem::write_snapshot_variances(dir.path("v"), at);
+  mogem::write_snapshot_labels(dir.path("l"), at);
+  EXPECT_EQ(dir.read("m"), "1.2346\t-2.0000\n0.1000\t100000.0000\n");
+  EXPECT_EQ(dir.read("v"), "0.2500\t0.2500\n3.0000\t0.3333\n");
+  EXPECT_EQ(dir.read("l"), "2\n1\n2\n");
+}
+
+TEST(Dumps, TheDataDumpEndsWithoutALineBreak) {
+  scratch_dir dir;
+  const double data[] = {1.0, -0.5, 2.25, 1e-7};
+  mogem::write_transformed_data(dir.path("d"), data, 2, 2);
+  EXPECT_EQ(dir.read("d"), "1.000000\t-0.500000\n2.250000\t0.000000");
 }

@@ -45,9 +45,8 @@ TEST(EStep, TwoPointsTwoClassesWorkedByHand) {
   EXPECT_NEAR(t->P_j_x[1][1], 0.75 / (0.75 + 0.25 * e2), 1e-15);
   EXPECT_NEAR(t->P_j_x[1][2], 0.75 * e2 / (0.75 * e2 + 0.25), 1e-15);
 
-  // An annealing run raises weight and density to inv_temp; plain EM ignores it.
+  // The exponent inv_temp raises weight and density (annealing); plain EM keeps it at 1.
   t->inv_temp = 0.5;
-  t.params().algorithm = 0;
   two_classes(t, 0.75, 0.25);
   const double a = std::sqrt(0.75), b = std::sqrt(0.25) * std::exp(-1.0);
   EXPECT_NEAR(t->P_j_x[1][1], a / (a + b), 1e-15);
@@ -55,7 +54,7 @@ TEST(EStep, TwoPointsTwoClassesWorkedByHand) {
   two_classes(t, 0.75, 0.25);
   EXPECT_EQ(t->P_j_x[1][1], 0.5);
   EXPECT_EQ(t->P_j_x[2][2], 0.5);
-  t.params().algorithm = 1;
+  t->inv_temp = 1.0;
   two_classes(t, 0.75, 0.25);
   EXPECT_NEAR(t->P_j_x[1][1], 0.75 / (0.75 + 0.25 * e2), 1e-15);
 }

@@ -74,7 +74,7 @@ TEST(InitDispatch, UnknownMethodLeavesTheMeans) {
   one_based_matrix data({{1}, {2}});
   one_based_matrix means({{7}, {8}});
   call_outcome out = capture([&] { init_means(data.get(), means.get(), 2, 1, 2, 9, 1, 1, nullptr); });
-  EXPECT_EQ(out.err, "Unknown mean initializtion type: 9\n");
+  EXPECT_EQ(out.err, "");
   EXPECT_EQ(out.exit_code, call_outcome::no_exit);
   EXPECT_EQ(means.row(1), std::vector<double>{7});
   EXPECT_EQ(means.row(2), std::vector<double>{8});

@@ -2,19 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include "nr/nr_util.h"
+#include <cstdio>
+
+#include "cli/program.h"
 
 using namespace mogem::detail;
-
 
 call_outcome capture(const std::function<void()> &call) {
   call_outcome outcome;
   testing::internal::CaptureStderr();
   try {
     call();
-  } catch (const run_exit &e) {
-    outcome.exit_code = e.code;
+  } catch (const mogem::error &failure) {
+    // Reported as the program reports it.
+    print_failure(stderr, failure);
+    outcome.exit_code = exit_code_of(failure);
   }
   outcome.err = testing::internal::GetCapturedStderr();
   return outcome;
 }
+
+void warn_on_stderr(const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); }

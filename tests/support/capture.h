@@ -5,8 +5,9 @@
 #include <functional>
 #include <string>
 
-// What a call wrote on standard error, and the exit code it ended the run with (no_exit when
-// it returned normally).
+// What a call wrote on standard error, and the exit code the program would end with for the
+// mogem::error it threw (no_exit when it returned normally); the error's message is in err,
+// printed as the program prints it.
 struct call_outcome {
   static constexpr int no_exit = -1000;
   std::string err;
@@ -14,5 +15,8 @@ struct call_outcome {
 };
 
 call_outcome capture(const std::function<void()> &call);
+
+// A warning callback that prints each notice on standard error, as the program does.
+void warn_on_stderr(const std::string &text);
 
 #endif

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "engine/covariance_kinds.h"
 #include "engine/em.h"
 #include "engine/model_state.h"
 #include "io/parameter_file.h"
@@ -21,14 +22,12 @@ class test_model {
     p_.num_classes = K;
     p_.em_type = em_type;
     m_ = allocate_em_memory(&p_);
+    m_->threads = 1;
     for (int i = 1; i <= m_->datapoints; i++)
       for (int j = 1; j <= m_->features; j++) m_->data[i][j] = rows[i - 1][j - 1];
     set_covariance_operations(m_);
   }
-  ~test_model() {
-    deallocate_em_memory(m_);
-    delete m_;
-  }
+  ~test_model() { release_em_memory(m_); }
   test_model(const test_model &) = delete;
   test_model &operator=(const test_model &) = delete;
 
@@ -41,16 +40,7 @@ class test_model {
   }
   // A spherical covariance of the kind: variance on the diagonal, 0 elsewhere.
   void set_spherical(int k, double variance) const {
-    const int F = m_->features;
-    switch (p_.em_type) {
-      case SCALAR: m_->class_variances.scalar[k] = variance; break;
-      case DIAG:
-        for (int j = 1; j <= F; j++) m_->class_variances.diagonal[k][j] = variance;
-        break;
-      default:
-        for (int r = 1; r <= F; r++)
-          for (int s = 1; s <= F; s++) m_->class_variances.full[k][r][s] = r == s ? variance : 0.0;
-    }
+    m_->kind->set_spherical(m_->class_variances, k, m_->features, variance);
   }
   void set_posteriors(int k, const std::vector<double> &posteriors) const {
     for (int i = 1; i <= m_->datapoints; i++) m_->P_j_x[k][i] = posteriors[i - 1];
