@@ -5,6 +5,7 @@
 #define MOGEM_ENGINE_COVARIANCE_KINDS_H
 
 #include "engine/em_types.h"
+#include "engine/kernels/kernels.h"
 
 namespace mogem::detail {
 
@@ -30,6 +31,10 @@ struct covariance_kind_ops {
   em_class_value_op log_determinant;
   em_distance_op mahalanobis_distance;
   em_class_op build_inv_covariance;
+  // The kind's block distances in a kernel record, m->kernels->*block_distances.
+  block_distances_op kernel_set::*block_distances;
+  // Arithmetic of one mahalanobis_distance on F features, to judge whether threads pay.
+  double (*distance_cost)(int F);
 };
 
 // The record of SCALAR, DIAG or FULL.

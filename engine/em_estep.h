@@ -21,8 +21,8 @@ constexpr double EM_TWO_PI = 6.283185307179586;
 // logarithms or the normaliser: a zero variance or weight gives -inf, and a point whose terms
 // all underflow gets NaN posteriors. A covariance that cannot be factorised (FULL) ends the
 // run through NR_error. The per-class constants are computed on the calling thread; the points
-// are shared among at most m->threads threads (em_parallel.h), with results that do
-// not depend on the count.
+// are shared among at most m->threads threads (kernels/parallel.h) and run in blocks through
+// the kernel path m->kernels (kernels/kernels.h), with results that depend on neither.
 void find_P_j_x(em_memory *m);
 
 // find_P_j_x on at most `threads` threads.

@@ -7,7 +7,8 @@
 // posterior for the class is exactly 0 is skipped for it. Every variance, and the diagonal of
 // a full covariance, is held at or above VARIANCE_FLOOR. Under the correlation metric the
 // means are rescaled to unit length after each update. Every accumulator adds its terms in
-// ascending data-point order. Nothing here allocates or reports.
+// ascending data-point order; the sums over the points run through the kernel path m->kernels
+// (kernels/kernels.h). Nothing here allocates or reports.
 #ifndef MOGEM_ENGINE_EM_MSTEP_H
 #define MOGEM_ENGINE_EM_MSTEP_H
 

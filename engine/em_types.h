@@ -71,6 +71,7 @@ typedef double (*em_distance_op)(em_memory *m, int i, int k);
 typedef void (*em_class_op)(em_memory *m, int k);
 
 struct covariance_kind_ops;
+struct kernel_set;
 
 struct em_memory {
   em_parameters *params;  // the run's parameters (not owned)
@@ -104,6 +105,7 @@ struct em_memory {
   em_distance_op mahalanobis_distance;
   em_class_op build_inv_covariance;
   const covariance_kind_ops *kind;  // what differs per covariance kind (covariance_kinds.h)
+  const kernel_set *kernels;        // the code path of the block kernels (engine/kernels/kernels.h)
   int threads;                      // at most this many threads for a step
   int steps;                        // EM steps run so far, over all annealing stages
   bool converged;                   // the last EM loop stopped by the rule, not the budget

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "engine/covariance_kinds.h"
+#include "engine/kernels/kernels.h"
 #include "nr/nr_util.h"
 
 namespace mogem::detail {
@@ -37,6 +38,7 @@ em_memory *allocate_em_memory(em_parameters *p, double *rows) {
   em_memory *m = new em_memory{};
   m->params = p;
   m->kind = &kind_ops(p->em_type);
+  m->kernels = &best_kernels();
   const long N = p->num_data, F = p->num_features, K = p->num_classes;
   try {
     m->classifications = NR_ivector(1, N);

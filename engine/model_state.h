@@ -17,8 +17,9 @@ namespace mogem::detail {
 
 // A new model state for the finished parameter record p (which it points at, not owns):
 // every container made, `features`, `datapoints`, `classes`, `distance_metric`,
-// `schedule_scalar` and `init_temp` copied, the kind's record chosen, the E-step exponent 1,
-// one thread, the operation pointers unset (null). When `rows` is not null the data are the
+// `schedule_scalar` and `init_temp` copied, the kind's record chosen, the fastest kernel path
+// the CPU runs (best_kernels), the E-step exponent 1, one thread, the operation pointers unset
+// (null). When `rows` is not null the data are the
 // caller's row-major N x F values, read (and, by the transformations, written) in place and
 // never released here; otherwise the state makes its own data matrix. Memory that cannot be
 // had ends the run through NR_error, with nothing left allocated.

@@ -1,0 +1,98 @@
+// The block kernels of the E-step and the M-step: the inner loops over a block of EM_BLOCK
+// points, gathered in one record of entry points per code path.
+//
+// One kernel source (kernel_bodies.inc) is compiled for every path: once for the target's
+// baseline instruction set and, on x86-64 with a compiler that takes `#pragma GCC target`,
+// once more for AVX2 (the CMake option MOGEM_AVX2_KERNELS). The paths give the same bits: each
+// lane of a vector does the scalar operation, nothing contracts a*b+c, and every accumulator
+// adds its terms in the order the point-by-point formula does. A model state holds the path
+// it uses (em_memory::kernels): allocate_em_memory stores best_kernels(), a test may store
+// another. The kernels only read and write the model state and the storage they are handed;
+// they allocate nothing, start no thread and never fail.
+#ifndef MOGEM_ENGINE_KERNELS_KERNELS_H
+#define MOGEM_ENGINE_KERNELS_KERNELS_H
+
+#include "engine/em_types.h"
+#include "engine/kernels/block.h"
+
+namespace mogem::detail {
+
+// Working storage of one E-step block (F = features, K = classes), made by the caller.
+struct estep_block {
+  double *coordinates;  // F x EM_BLOCK: coordinate j + 1 of point b at [j * EM_BLOCK + b]
+  double *differences;  // F x EM_BLOCK: the same layout, minus a class mean (FULL)
+  double *terms;        // (K + 1) x EM_BLOCK: class k of point b at [k * EM_BLOCK + b]
+  double *largest;      // EM_BLOCK: the largest log-density of each point
+  double *reciprocal;   // EM_BLOCK: the sum of each point's terms, then its reciprocal
+};
+
+// Writes into out[0 .. EM_BLOCK-1] the squared Mahalanobis distance of every point of the
+// block laid out in s.coordinates (padding points included) from class k, with the inverse
+// covariance stored for k: the arithmetic of the kind's mahalanobis_* (em_estep.h), in the
+// same order, point by point.
+typedef void (*block_distances_op)(em_memory *m, int k, const estep_block &s, double *out);
+
+// One share of an M-step sum: class k, features (or covariance rows) first..last.
+struct class_features {
+  int k, first, last;
+};
+
+struct kernel_set {
+  const char *name;  // "default" or "avx2"
+
+  // The block distances of each covariance kind (the kind's record picks its own).
+  block_distances_op distances_scalar;
+  block_distances_op distances_diag;
+  block_distances_op distances_full;
+
+  // E-step for the points first .. first+count-1 (1 <= count <= EM_BLOCK): lays their
+  // coordinates out in s (zeros past count), then P_j_x[k][i] for every class, from log_det,
+  // log_p_j, the exponent inv_temp and `distances`. s.terms is left with each point's
+  // unnormalised terms. The largest log-density is class 1's on ties; a NaN never wins.
+  void (*posteriors_of_block)(em_memory *m, int first, int count, block_distances_op distances,
+                              const estep_block &s);
+
+  // M-step sums over the points first..last, each added in ascending point order; a point
+  // whose posterior P_j_x[u.k][i] is exactly 0 is left out.
+  // class_means[u.k][j] += w x, for j = u.first..u.last.
+  void (*add_means)(em_memory *m, const class_features &u, int first, int last);
+  // The same, and class_variances.diagonal[u.k][j] += x (w x).
+  void (*add_means_and_squares)(em_memory *m, const class_features &u, int first, int last);
+  // *sum += w x (squared distance of the point from class_means[k]), for the `count` points
+  // from `first` laid out feature by feature in x (F x EM_BLOCK, zero padded); squared holds
+  // EM_BLOCK working values.
+  void (*add_squared_distances)(em_memory *m, int k, int first, int count, const double *x, double *squared,
+                                double *sum);
+  // FULL: sums[(r-1) * width + (s-1)] += (w d_r) d_s with d = class_means[u.k] - x, for rows
+  // r = u.first..u.last and columns s >= r (the columns left of the diagonal, up to the
+  // 4-aligned one, get values nobody reads). width is F rounded up to a multiple of 4; d and wd
+  // are working storage of EM_BLOCK x width and EM_BLOCK x F values, d's padding columns 0.
+  void (*add_products)(em_memory *m, const class_features &u, int first, int last, double *sums, int width,
+                       double *d, double *wd);
+};
+
+// The path built for the target's baseline instruction set; every build has it.
+const kernel_set &default_kernels();
+
+// The AVX2 path, or null when this build has none (not x86-64, a compiler without the
+// target pragma, or MOGEM_AVX2_KERNELS off). Only a CPU with AVX2 may run it.
+const kernel_set *avx2_kernels();
+
+// Whether this CPU (and its operating system) runs AVX2 instructions; false when the build
+// has no AVX2 path.
+bool cpu_has_avx2();
+
+// The fastest path of this build that the CPU runs.
+const kernel_set &best_kernels();
+
+// The records the path sources define; reached through the functions above.
+namespace default_path {
+extern const kernel_set kernels;
+}
+namespace avx2_path {
+extern const kernel_set kernels;
+}
+
+}  // namespace mogem::detail
+
+#endif
