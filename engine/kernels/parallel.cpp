@@ -5,14 +5,13 @@
 #include <exception>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace mogem::detail {
 
 namespace {
 
-// Below this much work per part a thread costs more than it saves.
-constexpr double WORK_PER_PART = 1 << 16;
 constexpr int MAX_THREADS = 1024;
 
 }  // namespace
@@ -32,12 +31,14 @@ int threads_for(int requested) {
 
 int em_parts_for(double work, int threads, int max_parts) {
   int parts = threads < max_parts ? threads : max_parts;
-  const double worth = work / WORK_PER_PART;
+  const double worth = work / EM_WORK_PER_PART;
   if (worth < parts) parts = static_cast<int>(worth);
   return parts < 1 ? 1 : parts;
 }
 
-void em_run_parts(int parts, const std::function<void(int part)> &task) {
+std::thread start_thread(std::function<void()> body) { return std::thread(std::move(body)); }
+
+void em_run_parts(int parts, const std::function<void(int part)> &task, thread_starter start) {
   if (parts <= 1) {
     task(0);
     return;
@@ -54,7 +55,7 @@ void em_run_parts(int parts, const std::function<void(int part)> &task) {
   workers.reserve(parts - 1);
   for (int part = 1; part < parts; part++) {
     try {
-      workers.emplace_back(guarded, part);
+      workers.push_back(start([&guarded, part] { guarded(part); }));
     } catch (const std::system_error &) {
       guarded(part);  // no thread to be had: the part runs here, with the same result
     }

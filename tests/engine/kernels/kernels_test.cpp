@@ -1,0 +1,251 @@
+// Every kernel path gives, for every covariance kind, the bits of the point-by-point formulas:
+// the E-step through the kind's own mahalanobis_* and the M-step sums as plain loops in
+// ascending point order. Features 1..17 reach every remainder of the 16-, 8- and 4-wide loops
+// and of the covariance tiles; N is below one block or not a whole number of blocks, and is
+// large enough that 2 and 3 threads really cut the work (with K = 2 and 3 threads the M-step
+// also cuts each class's features).
+#include "engine/kernels/kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/em_estep.h"
+#include "engine/em_mstep.h"
+#include "engine/kernels/parallel.h"
+#include "support/test_model.h"
+
+using namespace mogem::detail;
+
+namespace {
+
+constexpr int K = 2;
+constexpr int KINDS[] = {SCALAR, DIAG, FULL};
+constexpr int THREADS[] = {1, 2, 3};
+
+struct problem {
+  int F, N;
+};
+
+// For each F: N below one block, and N (odd, so no whole number of blocks) with work enough
+// for three parts in the lightest step that runs kernels (M-step means: F per point and
+// class; FULL covariances: F*F/2).
+std::vector<problem> problems() {
+  std::vector<problem> all;
+  for (int F = 1; F <= 17; F++) {
+    const double lightest = std::min(1.0 * F, 0.5 * F * F);
+    all.push_back({F, 37});
+    all.push_back({F, static_cast<int>(std::ceil(3 * EM_WORK_PER_PART / (K * lightest))) | 1});
+  }
+  return all;
+}
+
+// N points of F coordinates in [-1, 1), half of them shifted by 3 in every sixth feature.
+std::vector<std::vector<double>> cloud(int N, int F) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+  std::vector<std::vector<double>> rows(N, std::vector<double>(F));
+  for (int i = 0; i < N; i++)
+    for (int j = 0; j < F; j++) rows[i][j] = uniform(rng) + 3.0 * (i % 2 == 0 && j % 6 == 0);
+  return rows;
+}
+
+// Means apart, every stored covariance value distinct (a band for FULL), weights unequal,
+// and an annealing exponent that is not 1.
+void set_model(test_model &t) {
+  const int F = t->features;
+  const covariance_kind_ops &kind = *t->kind;
+  for (int k = 1; k <= K; k++) {
+    std::vector<double> mean(F);
+    for (int j = 0; j < F; j++) mean[j] = 3.0 * (k == 1 && j % 6 == 0) + 0.1 * k;
+    t.set_mean(k, mean);
+    t.set_spherical(k, 0.5 + 0.25 * k);
+    for (long e = 0; e < kind.values_per_class(F); e++) {
+      double &value = kind.value(t->class_variances, k, F, e);
+      if (value != 0.0) value += 0.01 * e;
+    }
+    if (kind.kind == FULL)
+      for (int r = 1; r < F; r++) t->class_variances.full[k][r][r + 1] = t->class_variances.full[k][r + 1][r] = 0.1;
+    t->P_j[k] = k == 1 ? 0.3 : 0.7;
+  }
+  t->inv_temp = 0.75;
+}
+
+bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+// The E-step's outputs: P_j_x class by class, then p_x_j.
+std::vector<double> estep_outputs(test_model &t) {
+  std::vector<double> all;
+  for (int k = 1; k <= K; k++) all.insert(all.end(), t->P_j_x[k] + 1, t->P_j_x[k] + 1 + t->datapoints);
+  all.insert(all.end(), t->p_x_j + 1, t->p_x_j + 1 + K);
+  return all;
+}
+
+// The same, point by point, from the per-class constants the E-step has stored.
+std::vector<double> estep_formula(test_model &t) {
+  const int N = t->datapoints;
+  std::vector<std::vector<double>> posterior(K + 1, std::vector<double>(N + 1));
+  std::vector<double> terms(K + 1);
+  for (int i = 1; i <= N; i++) {
+    double largest = 0.0, sum = 0.0;
+    for (int k = 1; k <= K; k++) {
+      terms[k] = -0.5 * (t->mahalanobis_distance(t.get(), i, k) + t->log_det[k]);
+      if (k == 1 || terms[k] > largest) largest = terms[k];
+    }
+    for (int k = 1; k <= K; k++) sum += terms[k] = std::exp(t->inv_temp * ((terms[k] - largest) + t->log_p_j[k]));
+    const double reciprocal = 1.0 / sum;
+    for (int k = 1; k <= K; k++) posterior[k][i] = terms[k] * reciprocal;
+  }
+  std::vector<double> all;
+  for (int k = 1; k <= K; k++) all.insert(all.end(), posterior[k].begin() + 1, posterior[k].end());
+  all.insert(all.end(), terms.begin() + 1, terms.end());
+  return all;
+}
+
+// Posteriors for the M-step, with every seventh exactly 0 (such points are left out).
+void set_posteriors(test_model &t) {
+  for (int k = 1; k <= K; k++)
+    for (int i = 1; i <= t->datapoints; i++) t->P_j_x[k][i] = (i + k) % 7 == 0 ? 0.0 : 0.05 + 0.9 * ((i * k) % 11) / 10;
+}
+
+// The M-step's outputs: weights, means, every stored covariance value.
+std::vector<double> mstep_outputs(test_model &t) {
+  const int F = t->features;
+  std::vector<double> all(t->P_j + 1, t->P_j + 1 + K);
+  for (int k = 1; k <= K; k++) all.insert(all.end(), t->class_means[k] + 1, t->class_means[k] + 1 + F);
+  for (int k = 1; k <= K; k++)
+    for (long e = 0; e < t->kind->values_per_class(F); e++) all.push_back(t->kind->value(t->class_variances, k, F, e));
+  return all;
+}
+
+// The same as plain loops over the points, i ascending, from the posteriors set_posteriors gives.
+std::vector<double> mstep_formula(test_model &t) {
+  const int N = t->datapoints, F = t->features;
+  double **x = t->data, **P = t->P_j_x;
+  std::vector<double> weights, means, variances;
+  for (int k = 1; k <= K; k++) {
+    double sum = 0.0;
+    for (int i = 1; i <= N; i++) sum += P[k][i];
+    weights.push_back(sum / N);
+  }
+  for (int k = 1; k <= K; k++) {
+    const double inv = 1.0 / (weights[k - 1] * N);
+    std::vector<double> mean(F + 1), square(F + 1);
+    for (int j = 1; j <= F; j++) {
+      double sum = 0.0, squares = 0.0;
+      for (int i = 1; i <= N; i++)
+        if (P[k][i] != 0.0) sum += P[k][i] * x[i][j], squares += x[i][j] * (P[k][i] * x[i][j]);
+      mean[j] = sum * inv;
+      square[j] = squares;
+    }
+    means.insert(means.end(), mean.begin() + 1, mean.end());
+    switch (t->kind->kind) {
+      case SCALAR: {
+        double sum = 0.0;
+        for (int i = 1; i <= N; i++) {
+          if (P[k][i] == 0.0) continue;
+          double distance = 0.0;
+          for (int j = 1; j <= F; j++) distance += (x[i][j] - mean[j]) * (x[i][j] - mean[j]);
+          sum += P[k][i] * distance;
+        }
+        variances.push_back(std::max(sum / (static_cast<double>(N) * F * weights[k - 1]), VARIANCE_FLOOR));
+        break;
+      }
+      case DIAG:
+        for (int j = 1; j <= F; j++) variances.push_back(std::max(square[j] * inv - mean[j] * mean[j], VARIANCE_FLOOR));
+        break;
+      default:
+        for (int r = 1; r <= F; r++)
+          for (int s = 1; s <= F; s++) {
+            double sum = 0.0;
+            for (int i = 1; i <= N; i++)
+              if (P[k][i] != 0.0) sum += P[k][i] * (mean[std::min(r, s)] - x[i][std::min(r, s)]) *
+                                         (mean[std::max(r, s)] - x[i][std::max(r, s)]);
+            variances.push_back(r == s ? std::max(sum * inv, VARIANCE_FLOOR) : sum * inv);
+          }
+    }
+  }
+  weights.insert(weights.end(), means.begin(), means.end());
+  weights.insert(weights.end(), variances.begin(), variances.end());
+  return weights;
+}
+
+// The path named by the test's parameter; skips when this build or CPU lacks it.
+class KernelPath : public testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == "default") {
+      kernels_ = &default_kernels();
+      return;
+    }
+    kernels_ = avx2_kernels();
+    if (!kernels_) GTEST_SKIP() << "this build has no AVX2 path (MOGEM_AVX2_KERNELS off, or not GCC on x86-64)";
+    if (!cpu_has_avx2()) GTEST_SKIP() << "this CPU does not run AVX2";
+  }
+
+  std::string where(int kind, const problem &p, int threads) const {
+    return GetParam() + " path, kind " + std::to_string(kind) + ", F " + std::to_string(p.F) + ", N " +
+           std::to_string(p.N) + ", " + std::to_string(threads) + " threads";
+  }
+
+  const kernel_set *kernels_ = nullptr;
+};
+
+TEST_P(KernelPath, EStepIsThePointByPointFormula) {
+  for (const problem &p : problems()) {
+    const std::vector<std::vector<double>> rows = cloud(p.N, p.F);
+    for (int kind : KINDS) {
+      test_model t(rows, K, kind);
+      t->kernels = kernels_;
+      set_model(t);
+      std::vector<double> want;
+      for (int threads : THREADS) {
+        find_P_j_x_threads(t.get(), threads);
+        if (want.empty()) want = estep_formula(t);  // needs the constants the first step stored
+        EXPECT_TRUE(same_bits(estep_outputs(t), want)) << where(kind, p, threads);
+      }
+    }
+  }
+}
+
+TEST_P(KernelPath, MStepSumsArePlainLoopsInPointOrder) {
+  for (const problem &p : problems()) {
+    const std::vector<std::vector<double>> rows = cloud(p.N, p.F);
+    for (int kind : KINDS) {
+      test_model t(rows, K, kind);
+      t->kernels = kernels_;
+      set_posteriors(t);
+      const std::vector<double> want = mstep_formula(t);
+      for (int threads : THREADS) {
+        t->threads = threads;
+        set_posteriors(t);
+        t->update_P_j(t.get());
+        t->update_means(t.get());
+        t->update_variances(t.get());
+        EXPECT_TRUE(same_bits(mstep_outputs(t), want)) << where(kind, p, threads);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, KernelPath, testing::Values("default", "avx2"),
+                         [](const testing::TestParamInfo<std::string> &info) { return info.param; });
+
+}  // namespace
+
+TEST(KernelChoice, AModelStateStartsOnTheFastestPathTheCpuRuns) {
+  test_model t({{0.0}}, 1, SCALAR);
+  EXPECT_EQ(t->kernels, &best_kernels());
+  EXPECT_EQ(&best_kernels(), avx2_kernels() && cpu_has_avx2() ? avx2_kernels() : &default_kernels());
+  EXPECT_STREQ(default_kernels().name, "default");
+  if (avx2_kernels()) {
+    EXPECT_STREQ(avx2_kernels()->name, "avx2");
+  }
+}
