@@ -73,7 +73,7 @@ struct options {
   std::string means_file;                                // means_file: K rows of F numbers, single precision
   int snapshot_every = 0;                                // snapshot callback at every multiple of this step; 0 never
   int threads = 0;                                       // at most this many threads; 0: every core the process may use
-  std::string data_name = "the data";                    // how messages name the data (a file name)
+  std::string data_name;                                 // the data's file, for messages; may be empty
 };
 
 // A view of the caller's row-major matrix of rows x cols doubles. Not owned; it must outlive
