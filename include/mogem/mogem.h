@@ -175,11 +175,20 @@ struct parameter_file {
   std::vector<double> data;      // rows x cols
 };
 
-// Reads a whole parameter file. Unknown keys and keyword values are passed to warn (the
-// default is taken) as the file is read. Throws error(invalid_input) naming the file and the
-// problem: unreadable, empty, no "begin", a token over 511 characters, rows, cols or
-// num_clusters missing or not positive, a data value missing or not a number (its row and
-// column named); error(numerical_failure) when rows x cols cannot be held in memory.
+// What a reader tells its caller as it goes. Each may be empty; an exception thrown by one
+// ends the reading and reaches the caller.
+struct reader_callbacks {
+  std::function<void(const std::string &)> warning;  // an unknown key or keyword value; the default is taken
+  // After the parameter section, before any data are read: the settings and sizes (data empty).
+  std::function<void(const parameter_file &)> on_parameters;
+  std::function<void()> checkpoint;  // between blocks of rows
+};
+
+// Reads a whole parameter file. Throws error(invalid_input) naming the file and the problem:
+// unreadable, empty, no "begin", a token over 511 characters, rows, cols or num_clusters
+// missing or not positive, a data value missing or not a number (its row and column named);
+// error(numerical_failure) when rows x cols cannot be held in memory.
+parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks);
 parameter_file read_parameter_file(const std::string &path,
                                    const std::function<void(const std::string &)> &warn = {});
 
@@ -187,10 +196,12 @@ parameter_file read_parameter_file(const std::string &path,
 // when it has none), then `extension`: "labels.txt" + ".means" -> "labels.means".
 std::string result_file_name(const std::string &output, const std::string &extension);
 
-// The result files. Each replaces the file at path; model values are rounded to single
-// precision and printed with six decimals, tab-separated, one line per class (per row for
-// the posteriors), each line ending in a line break. Each throws error(write_failure) naming
-// the file and the system's reason when it cannot be written completely.
+// The result files. Each replaces the file at path whole or not at all: it is written to a
+// temporary beside it ("<path>.mogem-tmp.<pid>"), put on the disk and renamed into place.
+// Model values are rounded to single precision and printed with six decimals, tab-separated,
+// one line per class (per row for the posteriors), each line ending in a line break. Each
+// throws error(write_failure) naming the file and the system's reason when it cannot be
+// written completely; the file at path is then as it was.
 void write_labels(const std::string &path, const model &fitted);      // one class number 1..K per line
 void write_means(const std::string &path, const model &fitted);
 void write_variances(const std::string &path, const model &fitted);   // per-feature variances
