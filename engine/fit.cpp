@@ -131,10 +131,12 @@ model fit_rows(const double *values, double *writable, std::size_t rows, std::si
                const callbacks &hooks) {
   check_shape(rows, cols, "the data");
   if (!values) refuse_input("Error: no data were given");
-  check_finite(values, rows, cols, o.data_name.empty() ? "the data" : "the data of " + o.data_name);
+  const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
+  check_finite(values, rows, cols, name);
   if (o.classes < 1) refuse_input("Error: the number of classes is %d; it must be at least 1", o.classes);
 
   em_parameters p = parameters_of(o, rows, cols);
+  p.data_name = name;
   // Every class-indexed container is sized for the classes in effect, so a class count far
   // beyond the data asks for no more memory than the data hold.
   if (p.num_classes > p.num_data) {

@@ -31,6 +31,7 @@ class error : public std::runtime_error {
   enum class kind {
     invalid_input,      // unreadable or inconsistent input, settings that cannot run
     numerical_failure,  // memory or sizes beyond reach, a covariance that cannot be factorised
+    breakdown,          // the model became not-a-number during the fit
     write_failure,      // a result file that could not be written completely
   };
   error(kind what_kind, const std::string &message) : std::runtime_error(message), kind_(what_kind) {}
@@ -142,10 +143,12 @@ struct model {
 
 // Fits a mixture to the rows of data. The caller's values are not changed: where centring or
 // unit length apply, the fit works on a copy. Throws error: invalid_input for empty data, a
-// value that is not finite, settings that cannot run (a means file that is missing or short,
-// samples below 1, mixture_of_t, an annealing schedule that never cools to 1); numerical_failure
-// when memory runs out or a covariance cannot be factorised. The model is complete when fit
-// returns: even when the weights became NaN the fit does not fail (check them).
+// value that is not finite, a row of length zero under the correlation metric, settings that
+// cannot run (a means file that is missing or short, samples below 1, mixture_of_t, an
+// annealing schedule that never cools to 1); numerical_failure when memory runs out or a
+// covariance cannot be factorised; breakdown when the weights, means, variances or final
+// posteriors become not-a-number (coinciding initial means, values so large or small that
+// squared distances overflow), naming the EM step.
 model fit(matrix_view data, const options &settings, const callbacks &hooks = {});
 
 // As fit, but the transformations work in the caller's buffer, which afterwards holds the
