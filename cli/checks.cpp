@@ -63,13 +63,16 @@ void refuse_unwritable_outputs(const std::string &output, bool output_model, boo
   for (const std::string &path : results) refuse_unwritable_file(path);
 
   if (!snapshots) return;
+  // Snapshot names are the output's base name, the step and an extension, in its directory.
+  const std::string base_path = result_file_name(output, "");
   std::string base;
-  split_path(result_file_name(output, ""), &directory, &base);
+  split_path(base_path, &directory, &base);
+  const std::string prefix = base_path.substr(0, base_path.size() - base.size());
   DIR *entries = opendir(directory.c_str());
   if (!entries) write_failed(output, errno);
   std::vector<std::string> existing;
   while (const dirent *entry = readdir(entries))
-    if (is_snapshot_name(entry->d_name, base)) existing.push_back(directory + "/" + entry->d_name);
+    if (is_snapshot_name(entry->d_name, base)) existing.push_back(prefix + entry->d_name);
   closedir(entries);
   for (const std::string &path : existing) refuse_unwritable_file(path);
 }

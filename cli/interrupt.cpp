@@ -27,6 +27,8 @@ void watch_for_interrupts() {
   static const bool installed = [] {
     struct sigaction action {};
     action.sa_handler = note_signal;
+    // A read or write the signal interrupts goes on; the run stops at its next safe point.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
