@@ -191,12 +191,7 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
 }  // namespace
 
 double model::feature_variance(int k, int j) const {
-  switch (covariance) {
-    case covariance_kind::scalar: return covariances[k];
-    case covariance_kind::diagonal: return covariances[static_cast<std::size_t>(k) * features + j];
-    case covariance_kind::full: break;
-  }
-  return covariances[(static_cast<std::size_t>(k) * features + j) * features + j];
+  return covariances[kind_ops(kind_code(covariance)).feature_variance_index(k, j, features)];
 }
 
 model fit(matrix_view data, const options &settings, const callbacks &hooks) {
