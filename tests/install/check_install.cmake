@@ -19,13 +19,18 @@ endfunction()
 file(REMOVE_RECURSE ${STAGE})
 run_step(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${STAGE})
 
-foreach(path bin/mogem bin/mogem-csv bin/mogem-plot share/man/man1/mogem.1 include/mogem/engine/em_fe.h
-             include/mogem/nr/nr_util.h lib/libmogem_engine.a lib/cmake/mogem/mogemConfig.cmake
+foreach(path bin/mogem bin/mogem-csv bin/mogem-plot share/man/man1/mogem.1 include/mogem/mogem.h
+             lib/libmogem_engine.a lib/cmake/mogem/mogemConfig.cmake
              lib/cmake/mogem/mogemConfigVersion.cmake lib/cmake/mogem/mogemTargets.cmake)
   if(NOT EXISTS ${STAGE}/${path})
     message(FATAL_ERROR "not installed: ${path}")
   endif()
 endforeach()
+# The one header is the whole interface: the engine's own headers stay behind.
+file(GLOB_RECURSE headers RELATIVE ${STAGE}/include ${STAGE}/include/*)
+if(NOT headers STREQUAL "mogem/mogem.h")
+  message(FATAL_ERROR "installed headers: ${headers}")
+endif()
 
 # The man page must format without a warning.
 find_program(GROFF groff)

@@ -1,25 +1,27 @@
-// consumer <input_file> <output_file>: one run through the installed engine, then the class
-// count it fitted on standard output.
+// consumer <input_file> <output_file>: one run through the installed library's interface, then
+// the class count it fitted on standard output.
 #include <cstdio>
 
-#include "engine/run.h"
-#include "engine/model_state.h"
-#include "io/parameter_file.h"
-#include "io/result_files.h"
-#include "nr/nr_util.h"
+#include <mogem/mogem.h>
 
 int main(int argc, char **argv) {
   if (argc != 3) return 2;
   try {
-    em_memory *m = read_parameters(argv[1], argv[2]);
-    run(m);
-    report_results(m);
-    std::printf("classes %d\n", m->classes);
-    const int status = m->output_errors ? 1 : 0;
-    deallocate_em_memory(m);
-    release_em_records(m);
-    return status;
-  } catch (const run_exit &e) {
-    return e.code;
+    const mogem::parameter_file file = mogem::read_parameter_file(argv[1]);
+    const mogem::matrix_view data{file.data.data(), file.rows, file.cols};
+    const mogem::model fitted = mogem::fit(data, file.settings);
+    const std::string out = argv[2];
+    if (file.output_model) {
+      mogem::write_means(mogem::result_file_name(out, ".means"), fitted);
+      mogem::write_variances(mogem::result_file_name(out, ".variances"), fitted);
+      mogem::write_weights(mogem::result_file_name(out, ".weights"), fitted);
+      mogem::write_posteriors(mogem::result_file_name(out, ".probs"), fitted);
+    }
+    mogem::write_labels(out, fitted);
+    std::printf("classes %d\n", fitted.classes);
+    return 0;
+  } catch (const mogem::error &e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
   }
 }
