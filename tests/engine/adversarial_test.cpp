@@ -23,54 +23,6 @@ std::string nr_error(const std::string &text) {
 
 }  // namespace
 
-TEST(AdversarialInput, FilesThatAreNoParameterFile) {
-  scratch_dir dir;
-  run_result empty = run_input(dir, "");
-  EXPECT_EQ(empty.exit_code, 255);
-  EXPECT_NE(empty.err.find("input.txt: the file is empty"), std::string::npos) << empty.err;
-  EXPECT_EQ(dir.files(), input_only);
-
-  std::string garbage;
-  for (int i = 0; i < 4096; i++) garbage += static_cast<char>((i * 7919 + 13) % 256);
-  run_result binary = run_input(dir, garbage);
-  EXPECT_EQ(binary.exit_code, 255);
-  EXPECT_NE(binary.err.find("Error in parameter file input.txt"), std::string::npos);
-  EXPECT_EQ(dir.files(), input_only);
-
-  dir.make_dir("folder");
-  run_result folder = run_mogem(dir, {"folder", "labels.txt"});
-  EXPECT_EQ(folder.exit_code, 255);
-  EXPECT_EQ(folder.err, "Error in parameter file folder: could not be read (Is a directory)\n");
-}
-
-TEST(AdversarialInput, CrlfLineEndingsReadLikeLineFeeds) {
-  const std::string lf = "rows 4\ncols 2\nnum_clusters 2\nmax_em_iterations 20\nbegin data\n"
-                         "0 0\n0.2 0.1\n5 5\n5.1 4.9\n";
-  std::string crlf;
-  for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  scratch_dir a, b;
-  ASSERT_EQ(run_input(a, lf).exit_code, 0);
-  ASSERT_EQ(run_input(b, crlf).exit_code, 0);
-  EXPECT_EQ(a.read("labels.txt"), b.read("labels.txt"));
-  EXPECT_EQ(a.read("labels.txt"), "2\n2\n1\n1\n");
-}
-
-TEST(AdversarialInput, SizesBeyondMemoryFailAtOnce) {
-  // Neither count product fits; the allocator refuses before touching any memory. 10^13 values
-  // fit the address arithmetic but no machine's memory (an address-sanitizer build warns about
-  // the refused request first).
-  const std::string expected = nr_error("allocation failure 2 in matrix()");
-  for (const char *sizes : {"rows 2147483647 cols 2147483647", "rows 100000000 cols 100000"}) {
-    scratch_dir dir;
-    run_result r = run_input(dir, std::string(sizes) + " num_clusters 2 begin data 1 2 3");
-    EXPECT_EQ(r.exit_code, 1) << sizes;
-    ASSERT_GE(r.err.size(), expected.size());
-    if (sizes[5] == '2') EXPECT_EQ(r.err, expected);
-    EXPECT_EQ(r.err.substr(r.err.size() - expected.size()), expected);
-    EXPECT_EQ(dir.files(), input_only);
-  }
-}
-
 TEST(AdversarialInput, NonFiniteDataAreRefusedWithTheirPlace) {
   for (const char *kind : kinds)
     for (const char *metric : metrics)
