@@ -1,23 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "mogem/mogem.h"
 #include "support/run_binary.h"
 
-TEST(FileNames, OnlyTheLastComponentsDotCutsTheExtension) {
-  const char *const cases[][3] = {
-      {"labels.txt", ".means", "labels.means"},        {"labels", ".means", "labels.means"},
-      {"a.b.c", ".means", "a.b.means"},                {"dir/.hidden", ".means", "dir/.means"},
-      {"run.1/labels", ".means", "run.1/labels.means"}, {"./labels", ".means", "./labels.means"},
-      {"../x.y/out.txt", "00012.labels", "../x.y/out00012.labels"}, {"", ".probs", ".probs"},
-  };
-  for (const auto &c : cases) EXPECT_EQ(mogem::result_file_name(c[0], c[1]), c[2]);
-}
+namespace {
 
-// The model files print each number rounded to single precision first; the labels count from 1.
-TEST(ModelFiles, NumbersAreRoundedToSinglePrecisionFirst) {
-  scratch_dir dir;
+mogem::model two_classes() {
   mogem::model m;
   m.covariance = mogem::covariance_kind::diagonal;
   m.classes = 2;
@@ -27,6 +18,31 @@ TEST(ModelFiles, NumbersAreRoundedToSinglePrecisionFirst) {
   m.weights = {1.0 / 6, 5.0 / 6};
   m.posteriors = {1.0 / 3, 1, 2.0 / 3, 0};  // class first
   m.labels = {1, 0};
+  return m;
+}
+
+const double snapshot_means[] = {1.23456789, -2.0, 0.1, 1e5 + 0.00004};
+const double snapshot_variances[] = {0.25, 0.25, 3.0, 1.0 / 3};
+const int snapshot_labels[] = {1, 0, 1};
+const mogem::snapshot at_step_12{12, 2, 2, snapshot_means, snapshot_variances, snapshot_labels, 3};
+
+}  // namespace
+
+// The cases whole runs do not reach: a trailing slash, a parent directory with a dot, no name.
+TEST(FileNames, OnlyTheLastComponentsDotCutsTheExtension) {
+  const char *const cases[][3] = {
+      {"labels.txt", ".means", "labels.means"},
+      {"out/labels.txt/", ".means", "out/labels.txt/.means"},
+      {"../x.y/out.txt", "00012.labels", "../x.y/out00012.labels"},
+      {"", ".probs", ".probs"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(mogem::result_file_name(c[0], c[1]), c[2]);
+}
+
+// The model files print each number rounded to single precision first; the labels count from 1.
+TEST(ModelFiles, NumbersAreRoundedToSinglePrecisionFirst) {
+  scratch_dir dir;
+  const mogem::model m = two_classes();
   mogem::write_means(dir.path("out.means"), m);
   mogem::write_variances(dir.path("out.variances"), m);
   mogem::write_weights(dir.path("out.weights"), m);
@@ -39,26 +55,54 @@ TEST(ModelFiles, NumbersAreRoundedToSinglePrecisionFirst) {
   EXPECT_EQ(dir.read("out.txt"), "2\n1\n");
 }
 
-TEST(ModelFiles, FailuresNameTheFileAndTheReason) {
+TEST(Dumps, SnapshotsHoldFourDecimalsAndTheDataDumpEndsWithoutALineBreak) {
   scratch_dir dir;
-  dir.make_dir("out.means");
-  mogem::model m;
-  m.classes = 1;
-  m.features = 1;
-  m.means = {1.0};
-  m.labels = {0};
-  try {
-    mogem::write_means(dir.path("out.means"), m);
-    FAIL() << "a directory was written as a file";
-  } catch (const mogem::error &e) {
-    EXPECT_EQ(e.what_kind(), mogem::error::kind::write_failure);
-    EXPECT_EQ(std::string(e.what()), "Error: could not write the file " + dir.path("out.means") + ": Is a directory");
-  }
-  try {
-    mogem::write_labels(dir.path("none/out.txt"), m);
-    FAIL() << "a file was written into a missing directory";
-  } catch (const mogem::error &e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Error: Could not open results filename [" + dir.path("none/out.txt") + "] for writing.\nAborting...");
+  mogem::write_snapshot_means(dir.path("m"), at_step_12);
+  mogem::write_snapshot_variances(dir.path("v"), at_step_12);
+  mogem::write_snapshot_labels(dir.path("l"), at_step_12);
+  EXPECT_EQ(dir.read("m"), "1.2346\t-2.0000\n0.1000\t100000.0000\n");
+  EXPECT_EQ(dir.read("v"), "0.2500\t0.2500\n3.0000\t0.3333\n");
+  EXPECT_EQ(dir.read("l"), "2\n1\n2\n");
+  const double data[] = {1.0, -0.5, 2.25, 1e-7};
+  mogem::write_transformed_data(dir.path("d"), data, 2, 2);
+  EXPECT_EQ(dir.read("d"), "1.000000\t-0.500000\n2.250000\t0.000000");
+}
+
+// Every writer notices a write or close that fails (a full disk: /dev/full opens, but takes
+// nothing), and a file that cannot be created.
+TEST(WriteFailures, NameTheFileAndTheSystemsReason) {
+  const mogem::model m = two_classes();
+  const double data[] = {1.0};
+  using writer = std::function<void(const std::string &)>;
+  const writer writers[] = {
+      [&](const std::string &p) { mogem::write_labels(p, m); },
+      [&](const std::string &p) { mogem::write_means(p, m); },
+      [&](const std::string &p) { mogem::write_variances(p, m); },
+      [&](const std::string &p) { mogem::write_weights(p, m); },
+      [&](const std::string &p) { mogem::write_posteriors(p, m); },
+      [&](const std::string &p) { mogem::write_transformed_data(p, data, 1, 1); },
+      [&](const std::string &p) { mogem::write_snapshot_means(p, at_step_12); },
+      [&](const std::string &p) { mogem::write_snapshot_variances(p, at_step_12); },
+      [&](const std::string &p) { mogem::write_snapshot_labels(p, at_step_12); },
+  };
+  scratch_dir dir;
+  dir.make_dir("in_the_way");
+  for (const writer &write : writers) {
+    const int which = static_cast<int>(&write - writers);
+    const std::pair<std::string, std::string> targets[] = {{"/dev/full", "No space left on device"},
+                                                           {dir.path("in_the_way"), "Is a directory"}};
+    for (const auto &[path, reason] : targets) {
+      // The labels file that cannot be created has a message of its own.
+      const std::string expected = which == 0 && path != "/dev/full"
+                                       ? "Error: Could not open results filename [" + path + "] for writing.\nAborting..."
+                                       : "Error: could not write the file " + path + ": " + reason;
+      try {
+        write(path);
+        ADD_FAILURE() << "writer " << which << " wrote " << path;
+      } catch (const mogem::error &e) {
+        EXPECT_EQ(e.what_kind(), mogem::error::kind::write_failure);
+        EXPECT_EQ(std::string(e.what()), expected) << which;
+      }
+    }
   }
 }
