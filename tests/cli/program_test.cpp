@@ -33,10 +33,6 @@ TEST(CommandLine, FailedRunsEndWithTheirCodeAndMessage) {
       {{"input.txt"}, six_points, 255, usage, {"input.txt"}},
       {{"missing.txt", "labels.txt"}, six_points, 255,
        "Error: missing.txt is not openable, errno is 2 (No such file or directory)\n", {"input.txt"}},
-      {{"input.txt", "labels.txt"}, "algorithm em_mixture_of_t\n" + six_points, 255,
-       "Error: the algorithm em_mixture_of_t (EM for a mixture of t distributions) is not available; choose em or "
-       "em_annealing\n",
-       {"input.txt"}},
       {{"input.txt", "out/sub/labels.txt"}, six_points, 1, unopenable("out/sub/labels", "out/sub/labels.txt"),
        {"input.txt"}},
       {{"input.txt", "out/labels.txt/"}, six_points, 1, unopenable("out/labels.txt/", "out/labels.txt/"),

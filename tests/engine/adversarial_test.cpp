@@ -23,22 +23,6 @@ std::string nr_error(const std::string &text) {
 
 }  // namespace
 
-TEST(AdversarialInput, NonFiniteDataAreRefusedWithTheirPlace) {
-  for (const char *kind : kinds)
-    for (const char *metric : metrics)
-      for (const char *algorithm : {"em", "em_annealing"})
-        for (const char *bad : {"nan", "inf", "-inf", "1e999"}) {
-          scratch_dir dir;
-          run_result r = run_input(dir, std::string("rows 3 cols 2 num_clusters 2 max_em_iterations 5 em_type ") + kind +
-                                            " distance_metric " + metric + " algorithm " + algorithm +
-                                            " init_method random_point begin x 1 2 3 4 5 " + bad);
-          EXPECT_EQ(r.exit_code, 255) << kind << metric << algorithm << bad;
-          EXPECT_NE(r.err.find("row 3, column 2"), std::string::npos) << r.err;
-          EXPECT_NE(r.err.find(std::string(bad) == "nan" ? "a NaN" : "an infinite value"), std::string::npos);
-          EXPECT_EQ(dir.files(), input_only);
-        }
-}
-
 // Data no model of a kind can fit: each ends with its labels and model, or with the failure of
 // the factorisation, and nothing in between.
 TEST(AdversarialInput, DegenerateData) {

@@ -143,24 +143,6 @@ TEST(Annealing, ReachesExactlyTheRequestedClassCount) {
   }
 }
 
-TEST(Annealing, ScheduleThatNeverCoolsIsRefused) {
-  const std::string head = "rows 2 cols 1 num_clusters 2 algorithm em_annealing max_em_iterations 5 ";
-  const std::pair<std::string, std::string> schedules[] = {{"3", "1"}, {"10", "-0.5"}, {"inf", "0.9"}};
-  for (const auto &[temp, scalar] : schedules) {
-    scratch_dir dir;
-    run_result r = run_input(dir, head + "init_temp " + temp + " schedule_scalar " + scalar + " output_model 1 begin data 1 2");
-    EXPECT_EQ(r.exit_code, 255) << temp;
-    EXPECT_EQ(r.err, "Error: annealing from init_temp " + temp + " with schedule_scalar " + scalar +
-                         " would never cool to 1; schedule_scalar must lie strictly between 0 and 1 when init_temp "
-                         "is above 1, and init_temp must be a finite number\n");
-    EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
-  }
-  // Starting below 1, any schedule is fine.
-  scratch_dir dir;
-  EXPECT_EQ(run_input(dir, head + "init_temp 0.5 schedule_scalar 2.0 begin data 1 2").exit_code, 0);
-  EXPECT_EQ(dir.read("labels.txt").size(), 4u);
-}
-
 TEST(Annealing, APushLostInRoundingDoesNotHoldTheRunForever) {
   // Two points one unit in the last place apart near 1e9: the twins of the split coincide, and
   // their push (0.01 of that spacing) rounds away. The run still cools to the end and returns.
