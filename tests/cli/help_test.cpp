@@ -1,12 +1,10 @@
-// `mogem --help` and `mogem --version`, and the key table the help text is made from.
+// `mogem --help` and `mogem --version`.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "io/parameter_file.h"
 #include "io/parameter_keys.h"
-#include "support/capture.h"
 #include "support/run_binary.h"
 
 using namespace mogem::detail;
@@ -33,7 +31,7 @@ TEST(InfoOptions, HelpAndVersionGoToStandardOutputAndSucceed) {
 
 TEST(InfoOptions, OnlyAsTheSoleArgument) {
   scratch_dir dir;
-  // Any other single argument is still a short command line.
+  // Any other single argument is still a short command line: the usage, as for no argument.
   run_result r = run_mogem(dir, {"--helpme"});
   EXPECT_EQ(r.exit_code, 255);
   EXPECT_EQ(r.out, "");
@@ -43,43 +41,4 @@ TEST(InfoOptions, OnlyAsTheSoleArgument) {
   EXPECT_EQ(r.exit_code, 255);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("--help is not openable"), std::string::npos) << r.err;
-}
-
-// The table must describe what the reader takes: each key and keyword is accepted silently.
-TEST(KeyTable, EveryKeyAndKeywordIsAcceptedByTheReader) {
-  int count = 0;
-  const em_key_info *keys = em_parameter_keys(&count);
-  ASSERT_EQ(count, 18);
-  for (int k = 0; k < count; k++) {
-    std::vector<const char *> values;
-    if (keys[k].kind == KEY_KEYWORD)
-      for (const char *const *w = keys[k].keywords; *w; w++) values.push_back(*w);
-    else
-      values.push_back("7");
-    for (const char *value : values) {
-      em_parameters p;
-      set_default_parameters(&p);
-      call_outcome out = capture([&] { EXPECT_EQ(parse_param_pair(keys[k].key, value, &p, warn_on_stderr), 0); });
-      EXPECT_EQ(out.err, "") << keys[k].key << " " << value;
-    }
-    EXPECT_EQ(find_em_key(keys[k].key), &keys[k]);
-  }
-  EXPECT_EQ(find_em_key("begin"), nullptr);
-  EXPECT_EQ(find_em_key("Rows"), nullptr);
-}
-
-TEST(KeyTable, StrictValueCheck) {
-  const std::string long_name(512, 'a');
-  const struct {
-    const char *key, *value;
-    bool ok;
-  } cases[] = {
-      {"rows", "150", true},         {"rows", "-3", true},          {"rows", "", false},
-      {"rows", "12abc", false},      {"rows", "1.5", false},        {"rows", "abc", false},
-      {"rows", "99999999999999999999", false},                      {"init_temp", "2.5e1", true},
-      {"init_temp", "2.5x", false},  {"em_type", "full", true},     {"em_type", "Full", false},
-      {"means_file", "means.txt", true}, {"means_file", "my means.txt", false},
-      {"means_file", long_name.c_str(), false},
-  };
-  for (const auto &c : cases) EXPECT_EQ(em_key_value_ok(find_em_key(c.key), c.value), c.ok) << c.key << " " << c.value;
 }
