@@ -108,10 +108,6 @@ TEST(FitThroughTheProgram, DegenerateData) {
       // Constant data hold the variance floor under every kind.
       {"rows 4 cols 2 num_clusters 1 begin x 3 3 3 3 3 3 3 3", "1\n1\n1\n1\n", "3.000000\t3.000000\n",
        "0.001000\t0.001000\n", "", false, ""},
-      // Two classes on identical points start with coinciding means, hence zero variances: NaN
-      // weights, or a covariance that cannot be decomposed.
-      {"rows 4 cols 2 num_clusters 2 begin x 1 2 1 2 1 2 1 2", "1\n1\n1\n1\n", "", "", "", true,
-       "Singular matrix in routine NR_dludcmp"},
       // As many classes as points: under scalar and diagonal variances each point gets a class of
       // its own. A full covariance shrinks onto its point: only its diagonal is floored, the
       // off-diagonal terms of the other points' tiny posteriors remain, and the matrix stops
@@ -119,6 +115,7 @@ TEST(FitThroughTheProgram, DegenerateData) {
       {"rows 3 cols 2 num_clusters 3 begin x 0 0 10 1 3 9", "1\n2\n3\n", "", "", "", false, "NR_dcholdc failed"},
       // Infinite or zero initial variances: scalar and diagonal runs carry NaN through the model
       // and label every point 1; a full covariance of zeros or infinities cannot be decomposed.
+      // (Identical points, which start with zero variances too, are whole-run cases.)
       {"rows 4 cols 2 num_clusters 2 begin x" + extreme[0], "1\n1\n1\n1\n", "", "", "", true,
        "Singular matrix in routine NR_dludcmp"},
       {"rows 4 cols 2 num_clusters 2 begin x" + extreme[1], "1\n1\n1\n1\n", "", "", "", true,
