@@ -61,12 +61,12 @@ class staged_results {
   // renaming several files is not atomic as a whole, and a run that got here completes.
   void commit() {
     interrupts_held held;
-    while (!staged_.empty()) {
-      const staged_file file = staged_.front();
-      rename_into_place(file.temporary, file.final_name);
+    const std::vector<staged_file> files = staged_;
+    for (const staged_file &file : files) {
+      rename_into_place(file.temporary, file.target, file.final_name);
       staged_.erase(staged_.begin());
     }
-    sync_directory_of(output_);
+    for (const staged_file &file : files) sync_directory_of(file.target, file.final_name);
   }
 
   void discard() {
@@ -76,7 +76,7 @@ class staged_results {
 
  private:
   struct staged_file {
-    std::string temporary, final_name;
+    std::string temporary, target, final_name;  // target: final_name, or the file its link names
   };
 
   template <typename Put>
@@ -91,7 +91,14 @@ class staged_results {
   void stage(const std::string &path, Put put, const std::string &open_failure = "") {
     stop_if_interrupted();
     refuse_input_file(path);
-    staged_file file{temporary_name(path), path};
+    const write_plan plan = plan_write(path);
+    if (plan.in_place) {  // a device or a pipe: nothing to rename, nothing to keep
+      output_file out(plan.target, path, open_failure, true);
+      put(out);
+      out.finish();
+      return;
+    }
+    staged_file file{temporary_name(plan.target), plan.target, path};
     output_file out(file.temporary, path, open_failure);
     staged_.push_back(file);
     put(out);

@@ -1,7 +1,11 @@
 #include "io/output_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
 
 #include <cerrno>
 #include <cstdarg>
@@ -28,13 +32,30 @@ std::string temporary_name(const std::string &final_name) {
   return final_name + ".mogem-tmp." + std::to_string(static_cast<long>(getpid()));
 }
 
+write_plan plan_write(const std::string &path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return {path, false};
+  std::string target = path;
+  if (S_ISLNK(st.st_mode)) {
+    char resolved[PATH_MAX];
+    // A link to nowhere is replaced like a file that is still to be made.
+    if (!realpath(path.c_str(), resolved) || stat(resolved, &st) != 0) return {path, false};
+    target = resolved;
+  }
+  return {target, !S_ISREG(st.st_mode)};
+}
+
 void write_failed(const std::string &final_name, int error_number) {
   throw error(error::kind::write_failure,
               "Error: could not write the file " + final_name + ": " + std::strerror(error_number));
 }
 
-output_file::output_file(const std::string &path, const std::string &final_name, const std::string &open_failure)
-    : path_(path), final_name_(final_name), fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)) {
+output_file::output_file(const std::string &path, const std::string &final_name, const std::string &open_failure,
+                         bool in_place)
+    : path_(path),
+      final_name_(final_name),
+      fd_(in_place ? ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC)
+                   : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)) {
   if (fd_ >= 0) {
     buffer_.reserve(BUFFER_BYTES);
     return;
@@ -90,24 +111,26 @@ void output_file::drain() {
 
 void output_file::finish() {
   drain();
-  if (::fsync(fd_) != 0) write_failed(final_name_, errno);
+  struct stat st;
+  if (fstat(fd_, &st) != 0) write_failed(final_name_, errno);
+  if (S_ISREG(st.st_mode) && ::fsync(fd_) != 0) write_failed(final_name_, errno);
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) write_failed(final_name_, errno);
 }
 
-void rename_into_place(const std::string &temporary, const std::string &final_name) {
-  if (std::rename(temporary.c_str(), final_name.c_str()) != 0) write_failed(final_name, errno);
+void rename_into_place(const std::string &temporary, const std::string &target, const std::string &final_name) {
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) write_failed(final_name, errno);
 }
 
-void sync_directory_of(const std::string &path) {
-  const std::string directory = directory_of(path);
+void sync_directory_of(const std::string &target, const std::string &final_name) {
+  const std::string directory = directory_of(target);
   const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) write_failed(path, errno);
+  if (fd < 0) write_failed(final_name, errno);
   const int synced = ::fsync(fd);
   const int error_number = errno;
   ::close(fd);
-  if (synced != 0) write_failed(path, error_number);
+  if (synced != 0) write_failed(final_name, error_number);
 }
 
 }  // namespace mogem::detail

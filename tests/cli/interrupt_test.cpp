@@ -43,11 +43,10 @@ int wait_for(started run) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Waits (at most 30 s) until a file whose name contains `part` is in dir.
-bool appears(const scratch_dir &dir, const std::string &part) {
+// Waits (at most 30 s) until the file `name` is in dir.
+bool appears(const scratch_dir &dir, const std::string &name) {
   for (int tries = 0; tries < 30000; tries++) {
-    for (const std::string &name : dir.files())
-      if (name.find(part) != std::string::npos) return true;
+    if (dir.exists(name)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
@@ -126,7 +125,7 @@ TEST(Interrupt, WhileWriting) {
                          "init_method random_point begin data\n" +
                              rows_of_numbers(0, 300000));
   started run = start_mogem(dir, "input.txt");
-  ASSERT_TRUE(appears(dir, "labels.probs.mogem-tmp."));
+  ASSERT_TRUE(appears(dir, "labels.probs.mogem-tmp." + std::to_string(run.pid)));
   kill(run.pid, SIGINT);
   EXPECT_EQ(wait_for(run), 130);
   expect_nothing_written(dir);
