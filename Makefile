@@ -1,4 +1,5 @@
-# Thin wrapper around CMake; every target first installs whatever the machine lacks.
+# Thin wrapper around CMake; every target first installs what its own step needs and the
+# machine lacks (scripts/install-deps.sh).
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CONFORMANCE ?= ../shared/conformance/run
@@ -8,7 +9,7 @@ CONFORMANCE ?= ../shared/conformance/run
 all: build
 
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh build
 
 # The compiler's output is shown only when the build fails.
 build: deps
@@ -23,21 +24,25 @@ example: build
 
 # Draws the example's clustering (petal length against petal width) to $(BUILD)/example/iris.png.
 plot: example
+	@scripts/install-deps.sh test
 	@tools/mogem-plot --features 3,4 examples/iris.txt $(BUILD)/example/iris.labels -o $(BUILD)/example/iris.png
 
-test: build
+test:
+	@scripts/install-deps.sh test
+	@$(MAKE) --no-print-directory build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The expected-output cases kept beside the repository.
 conformance: build
+	@scripts/install-deps.sh conformance
 	@CONFORMANCE=$(CONFORMANCE) scripts/conformance.sh $(BUILD)/mogem
 
 # The checks CI adds: tests and cases under the sanitizers, a bounded fuzzing run (FUZZ_SECONDS,
 # 60 by default), valgrind's memcheck of representative runs.
-sanitize: deps
+sanitize:
 	@scripts/sanitize.sh
 
-fuzz: deps
+fuzz:
 	@scripts/fuzz.sh
 
 memcheck: build

@@ -1,8 +1,15 @@
 #include "cli/checks.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
 
 #include "mogem/mogem.h"
+#include "io/output_file.h"
 #include "nr/nr_util.h"
 
 namespace mogem::detail {
@@ -16,7 +23,59 @@ void refuse_if_input(const char *what, const std::string &name, const std::strin
       name.c_str(), input.c_str());
 }
 
+// The directory a result goes into, and the last component of its name.
+void split_path(const std::string &path, std::string *directory, std::string *name) {
+  const std::size_t slash = path.rfind('/');
+  *directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  *name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A result file that exists must be a file the run may replace.
+void refuse_unwritable_file(const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return;  // to be created; the directory decides
+  if (S_ISDIR(st.st_mode)) write_failed(path, EISDIR);
+  if (access(path.c_str(), W_OK) != 0) write_failed(path, errno);
+}
+
+bool is_snapshot_name(const std::string &name, const std::string &base) {
+  if (name.compare(0, base.size(), base) != 0) return false;
+  std::size_t at = base.size(), digits = 0;
+  while (at < name.size() && name[at] >= '0' && name[at] <= '9') at++, digits++;
+  const std::string extension = name.substr(at);
+  return digits >= 5 && (extension == ".means" || extension == ".variances" || extension == ".labels");
+}
+
 }  // namespace
+
+void refuse_unwritable_outputs(const std::string &output, bool output_model, bool output_internal, bool snapshots) {
+  std::string directory, name;
+  split_path(output, &directory, &name);
+  struct stat st;
+  if (stat(directory.c_str(), &st) != 0) write_failed(output, errno);
+  if (!S_ISDIR(st.st_mode)) write_failed(output, ENOTDIR);
+  if (access(directory.c_str(), W_OK | X_OK) != 0) write_failed(output, errno);
+
+  std::vector<std::string> results{output};
+  if (output_model)
+    for (const char *ext : {".means", ".variances", ".weights", ".probs"}) results.push_back(result_file_name(output, ext));
+  if (output_internal) results.push_back(result_file_name(output, ".internal"));
+  for (const std::string &path : results) refuse_unwritable_file(path);
+
+  if (!snapshots) return;
+  // Snapshot names are the output's base name, the step and an extension, in its directory.
+  const std::string base_path = result_file_name(output, "");
+  std::string base;
+  split_path(base_path, &directory, &base);
+  const std::string prefix = base_path.substr(0, base_path.size() - base.size());
+  DIR *entries = opendir(directory.c_str());
+  if (!entries) write_failed(output, errno);
+  std::vector<std::string> existing;
+  while (const dirent *entry = readdir(entries))
+    if (is_snapshot_name(entry->d_name, base)) existing.push_back(prefix + entry->d_name);
+  closedir(entries);
+  for (const std::string &path : existing) refuse_unwritable_file(path);
+}
 
 bool same_file(const std::string &a, const std::string &b) {
   struct stat sa, sb;

@@ -22,6 +22,14 @@ void refuse_output_over_input(const std::string &input, const std::string &outpu
 void refuse_outputs_over_input(const std::string &input, const std::string &output, bool output_model,
                                bool output_internal);
 
+// Before the data are read: every result can be created where it must go. The directory of
+// the output exists and is a writable directory; the labels file, the model files (when
+// output_model is set), the data dump (output_internal) and any existing file named like a
+// snapshot (snapshots) is not a directory and, where it exists, is writable. Otherwise
+// refuses the run with "Error: could not write the file <path>: <the system's reason>"
+// (mogem::error, write_failure), before any work is done.
+void refuse_unwritable_outputs(const std::string &output, bool output_model, bool output_internal, bool snapshots);
+
 }  // namespace mogem::detail
 
 #endif

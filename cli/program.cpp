@@ -1,12 +1,18 @@
 #include "cli/program.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "cli/checks.h"
+#include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "engine/kernels/parallel.h"
+#include "io/result_files.h"
 
 namespace mogem::detail {
 
@@ -14,73 +20,118 @@ namespace {
 
 void print_notice(const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
-// The result files of one run, written as the fit goes (dumps) and after it (model files,
-// labels). A file that cannot be written is reported at once; the others are still written
-// and the run ends with exit code 1.
-class result_writer {
+// The result files of one run, all or nothing. Each is written whole into a temporary beside
+// its final name as the run goes; when the run has succeeded, commit() renames them into
+// place, the labels file last. A run that fails or is interrupted before that removes its
+// temporaries (discard, or the destructor), so every earlier file stays as it was. Snapshots
+// are for watching a run: each is renamed into place as soon as it is complete.
+class staged_results {
  public:
-  result_writer(const std::string &input, const std::string &output) : input_(input), output_(output) {}
-
-  int failures() const { return failures_; }
-
-  template <typename Write>
-  void write(const std::string &path, Write write_file) {
-    try {
-      write_file(path);
-    } catch (const error &failure) {
-      print_notice(failure.what());
-      failures_++;
-    }
-  }
+  staged_results(const std::string &input, const std::string &output) : input_(input), output_(output) {}
+  ~staged_results() { discard(); }
+  staged_results(const staged_results &) = delete;
+  staged_results &operator=(const staged_results &) = delete;
 
   void snapshot(const mogem::snapshot &at) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "%05d", at.step);
-    write_guarded(std::string(suffix) + ".means", [&](const std::string &p) { write_snapshot_means(p, at); });
-    write_guarded(std::string(suffix) + ".variances", [&](const std::string &p) { write_snapshot_variances(p, at); });
-    write_guarded(std::string(suffix) + ".labels", [&](const std::string &p) { write_snapshot_labels(p, at); });
+    const std::string step = suffix;
+    write_snapshot_file(step + ".means", [&](output_file &out) { put_snapshot_means(out, at); });
+    write_snapshot_file(step + ".variances", [&](output_file &out) { put_snapshot_variances(out, at); });
+    write_snapshot_file(step + ".labels", [&](output_file &out) { put_snapshot_labels(out, at); });
   }
 
   void transformed_data(const double *values, std::size_t rows, std::size_t cols) {
-    write_guarded(".internal", [&](const std::string &p) { write_transformed_data(p, values, rows, cols); });
+    stage(result_file_name(output_, ".internal"),
+          [&](output_file &out) { put_transformed_data(out, values, rows, cols); });
   }
 
   void model_files(const model &fitted) {
-    write(result_file_name(output_, ".means"), [&](const std::string &p) { write_means(p, fitted); });
-    write(result_file_name(output_, ".variances"), [&](const std::string &p) { write_variances(p, fitted); });
-    write(result_file_name(output_, ".weights"), [&](const std::string &p) { write_weights(p, fitted); });
-    write(result_file_name(output_, ".probs"), [&](const std::string &p) { write_posteriors(p, fitted); });
+    stage(result_file_name(output_, ".means"), [&](output_file &out) { put_means(out, fitted); });
+    stage(result_file_name(output_, ".variances"), [&](output_file &out) { put_variances(out, fitted); });
+    stage(result_file_name(output_, ".weights"), [&](output_file &out) { put_weights(out, fitted); });
+    stage(result_file_name(output_, ".probs"), [&](output_file &out) { put_posteriors(out, fitted); });
   }
 
   void labels(const model &fitted) {
-    write(output_, [&](const std::string &p) { write_labels(p, fitted); });
+    stage(output_, [&](output_file &out) { put_labels(out, fitted); }, labels_open_failure(output_));
+  }
+
+  // Renames every staged file into place in the order staged, with the signals held back:
+  // renaming several files is not atomic as a whole, and a run that got here completes.
+  void commit() {
+    interrupts_held held;
+    const std::vector<staged_file> files = staged_;
+    for (const staged_file &file : files) {
+      rename_into_place(file.temporary, file.target, file.final_name);
+      staged_.erase(staged_.begin());
+    }
+    for (const staged_file &file : files) sync_directory_of(file.target, file.final_name);
+  }
+
+  void discard() {
+    for (const staged_file &file : staged_) ::unlink(file.temporary.c_str());
+    staged_.clear();
   }
 
  private:
-  // A dump named after the output; one that would replace the input is refused.
-  template <typename Write>
-  void write_guarded(const std::string &extension, Write write_file) {
+  struct staged_file {
+    std::string temporary, target, final_name;  // target: final_name, or the file its link names
+  };
+
+  template <typename Put>
+  void write_snapshot_file(const std::string &extension, Put put) {
+    stop_if_interrupted();
     const std::string path = result_file_name(output_, extension);
-    if (same_file(path, input_)) {
-      std::fprintf(stderr, "Error: the file %s is the input file; it is not overwritten\n", path.c_str());
-      failures_++;
+    refuse_input_file(path);
+    write_whole(path, put);
+  }
+
+  template <typename Put>
+  void stage(const std::string &path, Put put, const std::string &open_failure = "") {
+    stop_if_interrupted();
+    refuse_input_file(path);
+    const write_plan plan = plan_write(path);
+    if (plan.in_place) {  // a device or a pipe: nothing to rename, nothing to keep
+      output_file out(plan.target, path, open_failure, true);
+      put(out);
+      out.finish();
       return;
     }
-    write(path, write_file);
+    staged_file file{temporary_name(plan.target), plan.target, path};
+    output_file out(file.temporary, path, open_failure);
+    staged_.push_back(file);
+    put(out);
+    out.finish();
+  }
+
+  // A result that would replace the input is refused (also a snapshot, whose name the checks
+  // before the run cannot know).
+  void refuse_input_file(const std::string &path) const {
+    if (same_file(path, input_))
+      throw error(error::kind::write_failure, "Error: the file " + path + " is the input file; it is not overwritten");
   }
 
   std::string input_, output_;
-  int failures_ = 0;
+  std::vector<staged_file> staged_;
 };
 
 int run(const char *input, const char *output) {
+  watch_for_interrupts();
   const int threads = threads_from_environment();
   refuse_output_over_input(input, output);
-  parameter_file file = read_parameter_file(input, print_notice);
-  refuse_outputs_over_input(input, output, file.output_model, file.output_internal);
+  reader_callbacks reading;
+  reading.warning = print_notice;
+  reading.checkpoint = stop_if_interrupted;
+  reading.on_parameters = [&](const parameter_file &header) {
+    refuse_outputs_over_input(input, output, header.output_model, header.output_internal);
+    refuse_unwritable_outputs(output, header.output_model, header.output_internal, header.settings.snapshot_every > 0);
+  };
+  parameter_file file = read_parameter_file(input, reading);
   file.settings.threads = threads;
+  stop_if_interrupted();
 
-  result_writer results(input, output);
+  staged_results results(input, output);
   callbacks hooks;
   hooks.warning = print_notice;
   hooks.on_snapshot = [&](const snapshot &at) { results.snapshot(at); };
@@ -89,7 +140,10 @@ int run(const char *input, const char *output) {
       results.transformed_data(values, rows, cols);
     };
   em_progress *line = progress_start_if_terminal();
-  if (line) hooks.on_progress = [line](const progress &at) { progress_em_step(line, at); };
+  hooks.on_progress = [line](const progress &at) {
+    if (line) progress_em_step(line, at);
+    stop_if_interrupted();
+  };
   model fitted;
   try {
     fitted = fit_in_place(file.data.data(), file.rows, file.cols, file.settings, hooks);
@@ -100,8 +154,9 @@ int run(const char *input, const char *output) {
   progress_finish(line);
   if (file.output_model) results.model_files(fitted);
   results.labels(fitted);
-  // A run whose results could not all be written is not a success.
-  return results.failures() ? 1 : 0;
+  stop_if_interrupted();
+  results.commit();
+  return 0;
 }
 
 }  // namespace
@@ -138,6 +193,9 @@ int run_program(int argc, char **argv) {
   } catch (const error &failure) {
     print_failure(stderr, failure);
     return exit_code_of(failure);
+  } catch (const interrupted &stop) {
+    std::fprintf(stderr, "Interrupted (%s); no result was written\n", stop.signal_number == SIGINT ? "SIGINT" : "SIGTERM");
+    return 128 + stop.signal_number;
   }
 }
 

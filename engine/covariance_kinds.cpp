@@ -61,19 +61,23 @@ double &value_scalar(em_variances v, int k, int, long) { return v.scalar[k]; }
 double &value_diag(em_variances v, int k, int, long e) { return v.diagonal[k][1 + e]; }
 double &value_full(em_variances v, int k, int F, long e) { return v.full[k][1 + e / F][1 + e % F]; }
 
+long index_scalar(int k, int, int) { return k; }
+long index_diag(int k, int j, int F) { return static_cast<long>(k) * F + j; }
+long index_full(int k, int j, int F) { return (static_cast<long>(k) * F + j) * F + j; }
+
 double linear_cost(int F) { return F + 32.0; }
 double quadratic_cost(int F) { return static_cast<double>(F) * F + 32; }
 
 const covariance_kind_ops kinds[3] = {
     {SCALAR, one, allocate_scalar, release_scalar, spherical_scalar, copy_scalar, features_scalar, value_scalar,
-     update_means, update_variances_scalar, log_determinant_scalar, mahalanobis_scalar, inv_covariance_scalar,
-     &kernel_set::distances_scalar, linear_cost},
+     index_scalar, update_means, update_variances_scalar, log_determinant_scalar, mahalanobis_scalar,
+     inv_covariance_scalar, &kernel_set::distances_scalar, linear_cost},
     {DIAG, per_feature, allocate_diag, release_diag, spherical_diag, copy_diag, features_diag, value_diag,
      // One pass over the data gives the diagonal kind's means and variances together.
-     no_op, update_means_and_variances_diag, log_determinant_diag, mahalanobis_diag, inv_covariance_diag,
+     index_diag, no_op, update_means_and_variances_diag, log_determinant_diag, mahalanobis_diag, inv_covariance_diag,
      &kernel_set::distances_diag, linear_cost},
     {FULL, per_pair, allocate_full, release_full, spherical_full, copy_full, features_full, value_full,
-     update_means, update_variances_full, log_determinant_full, mahalanobis_full, inv_covariance_full,
+     index_full, update_means, update_variances_full, log_determinant_full, mahalanobis_full, inv_covariance_full,
      &kernel_set::distances_full, quadratic_cost},
 };
 

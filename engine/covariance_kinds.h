@@ -25,6 +25,9 @@ struct covariance_kind_ops {
   void (*feature_variances)(em_variances v, int k, int F, double *out);
   // Value e (0-based, in the order of values_per_class) of class k, to read or write it.
   double &(*value)(em_variances v, int k, int F, long e);
+  // Where the variance of feature j of class k (both 0-based) stands among the values of all
+  // classes laid out class after class (mogem::model::covariances).
+  long (*feature_variance_index)(int k, int j, int F);
   // The EM operations of the kind.
   em_step_op update_means;
   em_step_op update_variances;

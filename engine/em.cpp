@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "engine/breakdown.h"
 #include "engine/covariance_kinds.h"
 #include "engine/em_classify.h"
 #include "engine/em_mstep.h"
@@ -52,6 +53,7 @@ void initialize_parameters(em_memory *m) {
     column_means(m->data, N, F, m->centre);
     subtract_from_rows(m->data, N, F, m->centre);
   }
+  if (need_norm(m)) refuse_zero_length_rows(m);
   init_means(m->data, m->class_means, N, F, K, p->init_method, p->random_seed, p->samples,
              p->means_file.empty() ? nullptr : p->means_file.c_str());
   if (need_norm(m)) {
@@ -83,6 +85,7 @@ int em_run(em_memory *m, int start_index) {
     const double delta = m->update_P_j(m);
     m->update_means(m);
     m->update_variances(m);
+    stop_if_model_broke_down(m, i);
     m->steps++;
     trace[i % TRACE_LENGTH] = delta;
     if (m->hooks && m->hooks->on_progress) {

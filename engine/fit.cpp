@@ -66,13 +66,14 @@ void check_shape(std::size_t rows, std::size_t cols, const char *what) {
     refuse_input("Error: %s hold %zu rows of %zu values; at most %d of each can be fitted", what, rows, cols, INT_MAX);
 }
 
+// name: what the message calls the rows ("the data of in.txt").
 void check_finite(const double *values, std::size_t rows, std::size_t cols, const std::string &name) {
   for (std::size_t i = 0; i < rows; i++) {
     for (std::size_t j = 0; j < cols; j++) {
       const double value = values[i * cols + j];
       if (std::isfinite(value)) continue;
-      refuse_input("Error: the data of %s hold %s at row %zu, column %zu; every value must be a finite number",
-                   name.c_str(), std::isnan(value) ? "a NaN" : "an infinite value", i + 1, j + 1);
+      refuse_input("Error: %s hold %s at row %zu, column %zu; every value must be a finite number", name.c_str(),
+                   std::isnan(value) ? "a NaN" : "an infinite value", i + 1, j + 1);
     }
   }
 }
@@ -130,10 +131,12 @@ model fit_rows(const double *values, double *writable, std::size_t rows, std::si
                const callbacks &hooks) {
   check_shape(rows, cols, "the data");
   if (!values) refuse_input("Error: no data were given");
-  check_finite(values, rows, cols, o.data_name);
+  const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
+  check_finite(values, rows, cols, name);
   if (o.classes < 1) refuse_input("Error: the number of classes is %d; it must be at least 1", o.classes);
 
   em_parameters p = parameters_of(o, rows, cols);
+  p.data_name = name;
   // Every class-indexed container is sized for the classes in effect, so a class count far
   // beyond the data asks for no more memory than the data hold.
   if (p.num_classes > p.num_data) {
@@ -188,12 +191,7 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
 }  // namespace
 
 double model::feature_variance(int k, int j) const {
-  switch (covariance) {
-    case covariance_kind::scalar: return covariances[k];
-    case covariance_kind::diagonal: return covariances[static_cast<std::size_t>(k) * features + j];
-    case covariance_kind::full: break;
-  }
-  return covariances[(static_cast<std::size_t>(k) * features + j) * features + j];
+  return covariances[kind_ops(kind_code(covariance)).feature_variance_index(k, j, features)];
 }
 
 model fit(matrix_view data, const options &settings, const callbacks &hooks) {

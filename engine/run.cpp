@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/random.h"
+#include "engine/breakdown.h"
 #include "engine/em.h"
 #include "engine/em_classify.h"
 #include "engine/em_da.h"
@@ -47,6 +48,7 @@ void run(em_memory *m) {
   // are handed on are recomputed from the final model.
   find_classifications(m);
   find_P_j_x(m);
+  stop_if_posteriors_broke_down(m);
 }
 
 void run_clustering_algorithm(em_memory *m) {

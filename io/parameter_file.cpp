@@ -25,6 +25,8 @@ namespace {
 
 // A token holds at most this many characters; the reader takes one more to notice a longer one.
 constexpr int MAX_TOKEN = 511;
+// Rows read between two calls of the caller's checkpoint.
+constexpr int ROWS_PER_CHECKPOINT = 4096;
 
 // strtol on the start of the token, clamped to the signed 32-bit range.
 int32_t parse_int(const char *value) {
@@ -240,7 +242,8 @@ std::vector<double> data_matrix(const em_parameters &p) {
 
 // Reads the parameter section and the data from the open stream.
 void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector<double> *data,
-                   const warning_sink &warn) {
+                   const warning_sink &warn, const std::function<void(const em_parameters &)> &on_parameters,
+                   const std::function<void()> &checkpoint) {
   // One byte more than a token may hold, so that a longer token is noticed, not cut.
   char str1[MAX_TOKEN + 2];
   char str2[MAX_TOKEN + 2];
@@ -263,11 +266,13 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector
     if (parse_param_pair(str1, str2, p, warn)) break;
   }
   check_counts(filename, p, seen);
+  if (on_parameters) on_parameters(*p);
 
   *data = data_matrix(*p);
   double *value = data->data();
   number_stream numbers(fp);
   for (int i = 1; i <= p->num_data; i++) {
+    if (checkpoint && i % ROWS_PER_CHECKPOINT == 0) checkpoint();
     for (int j = 1; j <= p->num_features; j++, value++) {
       const number_status status = numbers.read(value);
       if (status != NUMBER_READ) {
@@ -284,11 +289,13 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector
 
 }  // namespace
 
-void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn) {
+void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn,
+                     const std::function<void(const em_parameters &)> &on_parameters,
+                     const std::function<void()> &checkpoint) {
   set_default_parameters(p);
   FILE *fp = open_file(filename, "r", filename);
   try {
-    read_sections(filename, fp, p, data, warn);
+    read_sections(filename, fp, p, data, warn, on_parameters, checkpoint);
   } catch (...) {
     std::fclose(fp);
     throw;
@@ -334,18 +341,35 @@ options options_of(const detail::em_parameters &p, const std::string &path) {
   return o;
 }
 
-}  // namespace
-
-parameter_file read_parameter_file(const std::string &path, const std::function<void(const std::string &)> &warn) {
-  detail::em_parameters p;
+// The settings and sizes of a read parameter section, without the data.
+parameter_file header_of(const detail::em_parameters &p, const std::string &path) {
   parameter_file file;
-  detail::read_parameters(path.c_str(), &p, &file.data, warn);
   file.settings = options_of(p, path);
   file.output_model = p.output_model == 1;
   file.output_internal = p.output_internal == 1;
   file.rows = static_cast<std::size_t>(p.num_data);
   file.cols = static_cast<std::size_t>(p.num_features);
   return file;
+}
+
+}  // namespace
+
+parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks) {
+  detail::em_parameters p;
+  std::vector<double> data;
+  std::function<void(const detail::em_parameters &)> on_parameters;
+  if (hooks.on_parameters)
+    on_parameters = [&](const detail::em_parameters &read) { hooks.on_parameters(header_of(read, path)); };
+  detail::read_parameters(path.c_str(), &p, &data, hooks.warning, on_parameters, hooks.checkpoint);
+  parameter_file file = header_of(p, path);
+  file.data = std::move(data);
+  return file;
+}
+
+parameter_file read_parameter_file(const std::string &path, const std::function<void(const std::string &)> &warn) {
+  reader_callbacks hooks;
+  hooks.warning = warn;
+  return read_parameter_file(path, hooks);
 }
 
 }  // namespace mogem

@@ -25,7 +25,11 @@ using warning_sink = std::function<void(const std::string &)>;
 // longer than 511 characters, lacks a positive "rows", "cols" or "num_clusters", or has a data
 // value that is missing or not a number (the message gives its row and column); a matrix
 // that cannot be held ends in NR_error.
-void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn = {});
+// on_parameters (when not empty) is called once the parameter section is read and checked,
+// before the data; checkpoint every few thousand rows. Either may throw to stop the reading.
+void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn = {},
+                     const std::function<void(const em_parameters &)> &on_parameters = {},
+                     const std::function<void()> &checkpoint = {});
 
 // Stores one key/value pair in p. Returns 1 when the key is "begin" (p untouched), else 0,
 // whether the pair was used, defaulted after a warning, or skipped as unknown.

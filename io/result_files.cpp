@@ -1,80 +1,128 @@
 // The result files of the mogem program (mogem/mogem.h): labels, the model files, the data as
 // the fit saw them, and the numbered snapshots.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <string>
+#include "io/result_files.h"
 
-#include "mogem/mogem.h"
+#include <unistd.h>
 
-namespace mogem {
+#include <vector>
+
+namespace mogem::detail {
 
 namespace {
 
-[[noreturn]] void write_failed(const std::string &path, int error_number) {
-  throw error(error::kind::write_failure,
-              "Error: could not write the file " + path + ": " + std::strerror(error_number));
-}
-
-// An output file, replaced when opened; finish() reports a write error or a failing close.
-// A file that cannot be opened is reported with open_failure when one is given.
-class output_file {
- public:
-  explicit output_file(const std::string &path, const std::string &open_failure = "")
-      : path_(path), fp_(std::fopen(path.c_str(), "w")) {
-    if (fp_) return;
-    if (!open_failure.empty()) throw error(error::kind::write_failure, open_failure);
-    write_failed(path, errno);
-  }
-  ~output_file() {
-    if (fp_) std::fclose(fp_);
-  }
-  output_file(const output_file &) = delete;
-  output_file &operator=(const output_file &) = delete;
-  FILE *get() const { return fp_; }
-
-  void finish() {
-    const bool failed = std::ferror(fp_) != 0;
-    const int error_number = failed ? (errno ? errno : EIO) : 0;
-    const int closed = std::fclose(fp_);
-    const int close_error = errno;
-    fp_ = nullptr;
-    if (failed) write_failed(path_, error_number);
-    if (closed != 0) write_failed(path_, close_error);
-  }
-
- private:
-  std::string path_;
-  FILE *fp_;
-};
-
 // A model value: rounded to single precision first, then fixed notation with `format`.
-void write_value(FILE *fp, const char *format, double value) {
-  std::fprintf(fp, format, static_cast<double>(static_cast<float>(value)));
+void put_value(output_file &out, const char *format, double value) {
+  out.put_format(format, static_cast<double>(static_cast<float>(value)));
 }
 
 // rows x cols values, row-major, tab-separated, a line break after every row.
-void write_table(const std::string &path, const double *values, std::size_t rows, std::size_t cols,
-                 const char *format) {
-  output_file out(path);
+void put_table(output_file &out, const double *values, std::size_t rows, std::size_t cols, const char *format) {
   for (std::size_t r = 0; r < rows; r++) {
     for (std::size_t c = 0; c < cols; c++) {
-      if (c > 0) std::fputc('\t', out.get());
-      write_value(out.get(), format, values[r * cols + c]);
+      if (c > 0) out.put('\t');
+      put_value(out, format, values[r * cols + c]);
     }
-    std::fputc('\n', out.get());
+    out.put('\n');
   }
-  out.finish();
 }
 
-void write_class_numbers(const std::string &path, const int *labels, std::size_t rows,
-                         const std::string &open_failure = "") {
-  output_file out(path, open_failure);
-  for (std::size_t i = 0; i < rows; i++) std::fprintf(out.get(), "%d\n", labels[i] + 1);
-  out.finish();
+void put_class_numbers(output_file &out, const int *labels, std::size_t rows) {
+  for (std::size_t i = 0; i < rows; i++) out.put_format("%d\n", labels[i] + 1);
 }
+
+std::size_t classes_of(const model &m) { return static_cast<std::size_t>(m.classes); }
+std::size_t features_of(const model &m) { return static_cast<std::size_t>(m.features); }
 
 }  // namespace
+
+void put_labels(output_file &out, const model &fitted) {
+  put_class_numbers(out, fitted.labels.data(), fitted.labels.size());
+}
+
+void put_means(output_file &out, const model &fitted) {
+  put_table(out, fitted.means.data(), classes_of(fitted), features_of(fitted), "%f");
+}
+
+void put_variances(output_file &out, const model &fitted) {
+  std::vector<double> variances(classes_of(fitted) * features_of(fitted));
+  for (int k = 0; k < fitted.classes; k++)
+    for (int j = 0; j < fitted.features; j++)
+      variances[static_cast<std::size_t>(k) * fitted.features + j] = fitted.feature_variance(k, j);
+  put_table(out, variances.data(), classes_of(fitted), features_of(fitted), "%f");
+}
+
+void put_weights(output_file &out, const model &fitted) {
+  put_table(out, fitted.weights.data(), classes_of(fitted), 1, "%f");
+}
+
+void put_posteriors(output_file &out, const model &fitted) {
+  // Posteriors are held class first; the file is one line per data point.
+  const std::size_t K = classes_of(fitted);
+  const std::size_t N = K ? fitted.posteriors.size() / K : 0;
+  for (std::size_t i = 0; i < N; i++) {
+    for (std::size_t k = 0; k < K; k++) {
+      if (k > 0) out.put('\t');
+      put_value(out, "%f", fitted.posteriors[k * N + i]);
+    }
+    out.put('\n');
+  }
+}
+
+void put_transformed_data(output_file &out, const double *values, std::size_t rows, std::size_t cols) {
+  for (std::size_t i = 0; i < rows; i++) {
+    if (i > 0) out.put('\n');
+    for (std::size_t j = 0; j < cols; j++) {
+      if (j > 0) out.put('\t');
+      out.put_format("%f", values[i * cols + j]);
+    }
+  }
+}
+
+void put_snapshot_means(output_file &out, const snapshot &at) {
+  put_table(out, at.means, static_cast<std::size_t>(at.classes), static_cast<std::size_t>(at.features), "%4.4f");
+}
+
+void put_snapshot_variances(output_file &out, const snapshot &at) {
+  put_table(out, at.feature_variances, static_cast<std::size_t>(at.classes), static_cast<std::size_t>(at.features),
+            "%4.4f");
+}
+
+void put_snapshot_labels(output_file &out, const snapshot &at) { put_class_numbers(out, at.labels, at.rows); }
+
+std::string labels_open_failure(const std::string &path) {
+  return "Error: Could not open results filename [" + path + "] for writing.\nAborting...";
+}
+
+void write_whole(const std::string &path, const std::function<void(output_file &)> &put,
+                 const std::string &open_failure) {
+  const write_plan plan = plan_write(path);
+  if (plan.in_place) {
+    output_file out(plan.target, path, open_failure, true);
+    put(out);
+    out.finish();
+    return;
+  }
+  const std::string temporary = temporary_name(plan.target);
+  bool created = false;  // a temporary that is not this call's own is never removed
+  try {
+    output_file out(temporary, path, open_failure);
+    created = true;
+    put(out);
+    out.finish();
+    rename_into_place(temporary, plan.target, path);
+  } catch (...) {
+    if (created) ::unlink(temporary.c_str());
+    throw;
+  }
+  sync_directory_of(plan.target, path);
+}
+
+}  // namespace mogem::detail
+
+namespace mogem {
+
+using detail::output_file;
+using detail::write_whole;
 
 std::string result_file_name(const std::string &output, const std::string &extension) {
   // Only a dot in the last path component starts an extension: "run.1/labels" keeps its
@@ -87,64 +135,39 @@ std::string result_file_name(const std::string &output, const std::string &exten
 }
 
 void write_labels(const std::string &path, const model &fitted) {
-  write_class_numbers(path, fitted.labels.data(), fitted.labels.size(),
-                      "Error: Could not open results filename [" + path + "] for writing.\nAborting...");
+  write_whole(path, [&](output_file &out) { detail::put_labels(out, fitted); }, detail::labels_open_failure(path));
 }
 
 void write_means(const std::string &path, const model &fitted) {
-  write_table(path, fitted.means.data(), static_cast<std::size_t>(fitted.classes), static_cast<std::size_t>(fitted.features),
-              "%f");
+  write_whole(path, [&](output_file &out) { detail::put_means(out, fitted); });
 }
 
 void write_variances(const std::string &path, const model &fitted) {
-  std::vector<double> variances(static_cast<std::size_t>(fitted.classes) * fitted.features);
-  for (int k = 0; k < fitted.classes; k++)
-    for (int j = 0; j < fitted.features; j++)
-      variances[static_cast<std::size_t>(k) * fitted.features + j] = fitted.feature_variance(k, j);
-  write_table(path, variances.data(), static_cast<std::size_t>(fitted.classes), static_cast<std::size_t>(fitted.features),
-              "%f");
+  write_whole(path, [&](output_file &out) { detail::put_variances(out, fitted); });
 }
 
 void write_weights(const std::string &path, const model &fitted) {
-  write_table(path, fitted.weights.data(), static_cast<std::size_t>(fitted.classes), 1, "%f");
+  write_whole(path, [&](output_file &out) { detail::put_weights(out, fitted); });
 }
 
 void write_posteriors(const std::string &path, const model &fitted) {
-  // Posteriors are held class first; the file is one line per data point.
-  const std::size_t K = static_cast<std::size_t>(fitted.classes);
-  const std::size_t N = K ? fitted.posteriors.size() / K : 0;
-  output_file out(path);
-  for (std::size_t i = 0; i < N; i++) {
-    for (std::size_t k = 0; k < K; k++) {
-      if (k > 0) std::fputc('\t', out.get());
-      write_value(out.get(), "%f", fitted.posteriors[k * N + i]);
-    }
-    std::fputc('\n', out.get());
-  }
-  out.finish();
+  write_whole(path, [&](output_file &out) { detail::put_posteriors(out, fitted); });
 }
 
 void write_transformed_data(const std::string &path, const double *values, std::size_t rows, std::size_t cols) {
-  output_file out(path);
-  for (std::size_t i = 0; i < rows; i++) {
-    if (i > 0) std::fputc('\n', out.get());
-    for (std::size_t j = 0; j < cols; j++) {
-      if (j > 0) std::fputc('\t', out.get());
-      std::fprintf(out.get(), "%f", values[i * cols + j]);
-    }
-  }
-  out.finish();
+  write_whole(path, [&](output_file &out) { detail::put_transformed_data(out, values, rows, cols); });
 }
 
 void write_snapshot_means(const std::string &path, const snapshot &at) {
-  write_table(path, at.means, static_cast<std::size_t>(at.classes), static_cast<std::size_t>(at.features), "%4.4f");
+  write_whole(path, [&](output_file &out) { detail::put_snapshot_means(out, at); });
 }
 
 void write_snapshot_variances(const std::string &path, const snapshot &at) {
-  write_table(path, at.feature_variances, static_cast<std::size_t>(at.classes), static_cast<std::size_t>(at.features),
-              "%4.4f");
+  write_whole(path, [&](output_file &out) { detail::put_snapshot_variances(out, at); });
 }
 
-void write_snapshot_labels(const std::string &path, const snapshot &at) { write_class_numbers(path, at.labels, at.rows); }
+void write_snapshot_labels(const std::string &path, const snapshot &at) {
+  write_whole(path, [&](output_file &out) { detail::put_snapshot_labels(out, at); });
+}
 
 }  // namespace mogem

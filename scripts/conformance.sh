@@ -3,6 +3,7 @@
 # .ci/conformance-skip (one per line, "# reason" after it). Fails when any case fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh conformance
 binary=${1:?usage: scripts/conformance.sh <mogem binary>}
 conformance=${CONFORMANCE:-../shared/conformance/run}
 if [ ! -x "$conformance" ]; then

@@ -4,6 +4,7 @@
 # sanitizer report; prints how many inputs were run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh fuzz
 build=${FUZZ_BUILD:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
 jobs=$(nproc 2>/dev/null || echo 2)

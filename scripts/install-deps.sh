@@ -1,31 +1,66 @@
 #!/usr/bin/env bash
-# Installs what building and testing mogem needs and the machine lacks: a C++17 compiler,
-# make, CMake, GoogleTest, Google Benchmark (bench/) and Python 3 (which runs the conformance
-# cases), matplotlib for tools/mogem-plot, and for the checks of .ci/run clang with its
-# libFuzzer runtime and valgrind; with --bench also NumPy and scikit-learn, which only
-# bench/compare uses. Does nothing when everything is there, so every make target can call it.
+# Installs with apt-get what one step of the project needs and the machine lacks, and nothing
+# more; does nothing when everything is there, so every make target and CI step can call it.
+#
+#   scripts/install-deps.sh [STEP ...]     (no step: build)
+#
+#   build      a C++17 compiler, make, CMake
+#   test       build, plus GoogleTest, groff (the man page check) and Debian's Python 3 with
+#              matplotlib (tools/mogem-plot and its tests run on /usr/bin/python3)
+#   bench      build, plus Google Benchmark, NumPy and scikit-learn (bench/compare's peer)
+#   sanitize   test (the sanitizers come with the compiler)
+#   fuzz       clang with its libFuzzer runtime
+#   memcheck   valgrind
+#   conformance  Python 3, which runs the expected-output cases
 set -euo pipefail
 
 missing=()
-command -v g++ >/dev/null 2>&1 || missing+=(g++)
-command -v make >/dev/null 2>&1 || missing+=(make)
-command -v cmake >/dev/null 2>&1 || missing+=(cmake)
-command -v python3 >/dev/null 2>&1 || missing+=(python3)
-[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
-[ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
-command -v clang++ >/dev/null 2>&1 || missing+=(clang)
-compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null || missing+=(libclang-rt-14-dev)
-command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
-# The plot tool runs on the system's own Python (/usr/bin/python3), which is what the Debian
-# package serves, whatever other python3 comes first on PATH.
-/usr/bin/python3 -c 'import matplotlib' >/dev/null 2>&1 || missing+=(python3-matplotlib)
-# bench/compare runs the peer under the same interpreter.
-if [ "${1:-}" = "--bench" ]; then
-  /usr/bin/python3 -c 'import numpy' >/dev/null 2>&1 || missing+=(python3-numpy)
-  /usr/bin/python3 -c 'import sklearn' >/dev/null 2>&1 || missing+=(python3-sklearn)
-fi
+need_command() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
+need_file() { compgen -G "$1" >/dev/null || missing+=("$2"); }
+need_python_module() { /usr/bin/python3 -c "import $1" >/dev/null 2>&1 || missing+=("$2"); }
+
+step_build() {
+  need_command g++ g++
+  need_command make make
+  need_command cmake cmake
+}
+
+step_test() {
+  step_build
+  need_file /usr/include/gtest/gtest.h libgtest-dev
+  need_command groff groff-base
+  need_file /usr/bin/python3 python3
+  need_python_module matplotlib python3-matplotlib
+}
+
+step_bench() {
+  step_build
+  need_file /usr/include/benchmark/benchmark.h libbenchmark-dev
+  need_python_module numpy python3-numpy
+  need_python_module sklearn python3-sklearn
+}
+
+step_fuzz() {
+  need_command clang++ clang
+  need_file "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" libclang-rt-14-dev
+}
+
+[ $# -eq 0 ] && set -- build
+for step in "$@"; do
+  case "$step" in
+    --bench | bench) step_bench ;;
+    build) step_build ;;
+    test | sanitize) step_test ;;
+    fuzz) step_fuzz ;;
+    memcheck) need_command valgrind valgrind ;;
+    conformance) need_command python3 python3 ;;
+    *) echo "install-deps: unknown step $step (build, test, bench, sanitize, fuzz, memcheck, conformance)" >&2; exit 2 ;;
+  esac
+done
 
 [ ${#missing[@]} -eq 0 ] && exit 0
+# One package may be wanted by two steps.
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
 
 echo "install-deps: installing ${missing[*]}" >&2
 if [ "$(id -u)" -ne 0 ]; then

@@ -5,6 +5,7 @@
 # definitely lost.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh memcheck
 binary=${1:-build/mogem}
 cases=../shared/conformance/cases
 work=$(mktemp -d)

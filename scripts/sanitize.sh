@@ -5,6 +5,7 @@
 # code would hide.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh sanitize
 build=${SANITIZE_BUILD:-build-sanitize}
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DMOGEM_SANITIZE=ON >/dev/null

@@ -31,6 +31,7 @@ class error : public std::runtime_error {
   enum class kind {
     invalid_input,      // unreadable or inconsistent input, settings that cannot run
     numerical_failure,  // memory or sizes beyond reach, a covariance that cannot be factorised
+    breakdown,          // the model became not-a-number during the fit
     write_failure,      // a result file that could not be written completely
   };
   error(kind what_kind, const std::string &message) : std::runtime_error(message), kind_(what_kind) {}
@@ -73,7 +74,7 @@ struct options {
   std::string means_file;                                // means_file: K rows of F numbers, single precision
   int snapshot_every = 0;                                // snapshot callback at every multiple of this step; 0 never
   int threads = 0;                                       // at most this many threads; 0: every core the process may use
-  std::string data_name = "the data";                    // how messages name the data (a file name)
+  std::string data_name;                                 // the data's file, for messages; may be empty
 };
 
 // A view of the caller's row-major matrix of rows x cols doubles. Not owned; it must outlive
@@ -142,10 +143,12 @@ struct model {
 
 // Fits a mixture to the rows of data. The caller's values are not changed: where centring or
 // unit length apply, the fit works on a copy. Throws error: invalid_input for empty data, a
-// value that is not finite, settings that cannot run (a means file that is missing or short,
-// samples below 1, mixture_of_t, an annealing schedule that never cools to 1); numerical_failure
-// when memory runs out or a covariance cannot be factorised. The model is complete when fit
-// returns: even when the weights became NaN the fit does not fail (check them).
+// value that is not finite, a row of length zero under the correlation metric, settings that
+// cannot run (a means file that is missing or short, samples below 1, mixture_of_t, an
+// annealing schedule that never cools to 1); numerical_failure when memory runs out or a
+// covariance cannot be factorised; breakdown when the weights, means, variances or final
+// posteriors become not-a-number (coinciding initial means, values so large or small that
+// squared distances overflow), naming the EM step.
 model fit(matrix_view data, const options &settings, const callbacks &hooks = {});
 
 // As fit, but the transformations work in the caller's buffer, which afterwards holds the
@@ -175,11 +178,20 @@ struct parameter_file {
   std::vector<double> data;      // rows x cols
 };
 
-// Reads a whole parameter file. Unknown keys and keyword values are passed to warn (the
-// default is taken) as the file is read. Throws error(invalid_input) naming the file and the
-// problem: unreadable, empty, no "begin", a token over 511 characters, rows, cols or
-// num_clusters missing or not positive, a data value missing or not a number (its row and
-// column named); error(numerical_failure) when rows x cols cannot be held in memory.
+// What a reader tells its caller as it goes. Each may be empty; an exception thrown by one
+// ends the reading and reaches the caller.
+struct reader_callbacks {
+  std::function<void(const std::string &)> warning;  // an unknown key or keyword value; the default is taken
+  // After the parameter section, before any data are read: the settings and sizes (data empty).
+  std::function<void(const parameter_file &)> on_parameters;
+  std::function<void()> checkpoint;  // between blocks of rows
+};
+
+// Reads a whole parameter file. Throws error(invalid_input) naming the file and the problem:
+// unreadable, empty, no "begin", a token over 511 characters, rows, cols or num_clusters
+// missing or not positive, a data value missing or not a number (its row and column named);
+// error(numerical_failure) when rows x cols cannot be held in memory.
+parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks);
 parameter_file read_parameter_file(const std::string &path,
                                    const std::function<void(const std::string &)> &warn = {});
 
@@ -187,10 +199,12 @@ parameter_file read_parameter_file(const std::string &path,
 // when it has none), then `extension`: "labels.txt" + ".means" -> "labels.means".
 std::string result_file_name(const std::string &output, const std::string &extension);
 
-// The result files. Each replaces the file at path; model values are rounded to single
-// precision and printed with six decimals, tab-separated, one line per class (per row for
-// the posteriors), each line ending in a line break. Each throws error(write_failure) naming
-// the file and the system's reason when it cannot be written completely.
+// The result files. Each replaces the file at path whole or not at all: it is written to a
+// temporary beside it ("<path>.mogem-tmp.<pid>"), put on the disk and renamed into place.
+// Model values are rounded to single precision and printed with six decimals, tab-separated,
+// one line per class (per row for the posteriors), each line ending in a line break. Each
+// throws error(write_failure) naming the file and the system's reason when it cannot be
+// written completely; the file at path is then as it was.
 void write_labels(const std::string &path, const model &fitted);      // one class number 1..K per line
 void write_means(const std::string &path, const model &fitted);
 void write_variances(const std::string &path, const model &fitted);   // per-feature variances

@@ -24,20 +24,13 @@ int64_t power_step(int64_t s, int e) {
 
 }  // namespace
 
+// Runs pin the seeds 0, 1, 42, -42 and the 32-bit extremes; here the largest seed and seeds
+// no run uses, against the generator's recurrence computed without the Schrage arithmetic.
 TEST(Ran1, SeedsGiveTheKnownStatesAndFirstValues) {
-  const struct {
-    int32_t seed, state;
-    float first;
-  } cases[] = {{42, 806666144, 0.4719730019569397f}, {0, 530511967, 0.4159993529319763f}, {2147483647, 0, 0.0f}};
-  for (const auto &c : cases) {
-    float first;
-    EXPECT_EQ(seeded_state(c.seed, &first), c.state) << c.seed;
-    EXPECT_EQ(first, c.first) << c.seed;
-    EXPECT_EQ(seeded_state(-c.seed), c.state) << c.seed;  // a seed and its negation agree
-  }
-  EXPECT_EQ(seeded_state(0), seeded_state(1));
-  EXPECT_EQ(seeded_state(-1), seeded_state(1));
-  EXPECT_EQ(seeded_state(INT32_MIN), seeded_state(1));  // no positive negation: like 1
+  float first;
+  EXPECT_EQ(seeded_state(2147483647, &first), 0);
+  EXPECT_EQ(first, 0.0f);
+  EXPECT_EQ(seeded_state(-2147483647), 0);
   for (int32_t s : {1, 42, 12345, 2147483646})
     EXPECT_EQ(seeded_state(s), power_step(s, 41)) << "seed " << s;  // 40 table steps + 1
 }

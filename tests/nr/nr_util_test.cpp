@@ -35,10 +35,6 @@ void expect_row_major(T **m, long rl, long rh, long cl, long ch) {
 
 }  // namespace
 
-TEST(RunTimeError, WritesThreeLinesAndEndsWithStatusOne) {
-  EXPECT_EQ(nr_failure([] { NR_error("NR_dcholdc failed"); }), nr_error_text("NR_dcholdc failed"));
-}
-
 // Sizes whose byte count cannot exist must fail like exhausted memory, without allocating; a
 // reversed range asks for a negative count and is refused the same way.
 TEST(RunTimeError, ImpossibleSizesFailWithTheAllocatorsText) {

@@ -1,25 +1,48 @@
-// consumer <input_file> <output_file>: one run through the installed engine, then the class
-// count it fitted on standard output.
+// consumer <input_file> <output_file>: what a program does with the installed library alone.
+// It reads the parameter file into memory, fits the matrix, writes the result files the
+// program writes, checks that predicting the training rows gives the argmax of the posteriors,
+// labels two new rows, and shows that a bad request comes back as mogem::error.
 #include <cstdio>
+#include <vector>
 
-#include "engine/run.h"
-#include "engine/model_state.h"
-#include "io/parameter_file.h"
-#include "io/result_files.h"
-#include "nr/nr_util.h"
+#include <mogem/mogem.h>
 
 int main(int argc, char **argv) {
   if (argc != 3) return 2;
   try {
-    em_memory *m = read_parameters(argv[1], argv[2]);
-    run(m);
-    report_results(m);
-    std::printf("classes %d\n", m->classes);
-    const int status = m->output_errors ? 1 : 0;
-    deallocate_em_memory(m);
-    release_em_records(m);
-    return status;
-  } catch (const run_exit &e) {
-    return e.code;
+    const mogem::parameter_file file = mogem::read_parameter_file(argv[1]);
+    const mogem::matrix_view rows{file.data.data(), file.rows, file.cols};
+    const mogem::model fitted = mogem::fit(rows, file.settings);
+    const std::string out = argv[2];
+    mogem::write_means(mogem::result_file_name(out, ".means"), fitted);
+    mogem::write_variances(mogem::result_file_name(out, ".variances"), fitted);
+    mogem::write_weights(mogem::result_file_name(out, ".weights"), fitted);
+    mogem::write_posteriors(mogem::result_file_name(out, ".probs"), fitted);
+    mogem::write_labels(out, fitted);
+
+    // predict gives the argmax of the final posteriors, class first in the model.
+    const std::vector<int> predicted = mogem::predict(fitted, rows);
+    for (std::size_t i = 0; i < file.rows; i++) {
+      int best = 0;
+      for (int k = 1; k < fitted.classes; k++)
+        if (fitted.posteriors[k * file.rows + i] > fitted.posteriors[best * file.rows + i]) best = k;
+      if (predicted[i] != best) {
+        std::printf("row %zu: predicted %d, posteriors say %d\n", i + 1, predicted[i], best);
+        return 1;
+      }
+    }
+    const std::vector<double> fresh(rows.values, rows.values + 2 * file.cols);
+    const std::vector<int> labels = mogem::predict(fitted, {fresh.data(), 2, file.cols});
+    std::printf("classes %d, steps %d, new rows in classes %d and %d\n", fitted.classes, fitted.steps, labels[0] + 1,
+                labels[1] + 1);
+
+    mogem::options none = file.settings;
+    none.classes = 0;
+    mogem::fit(rows, none);
+    std::printf("a fit with no classes was not refused\n");
+    return 1;
+  } catch (const mogem::error &failure) {
+    std::printf("refused: %s\n", failure.what());
+    return failure.what_kind() == mogem::error::kind::invalid_input ? 0 : 1;
   }
 }

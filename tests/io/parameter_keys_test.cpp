@@ -1,49 +1,17 @@
-// `mogem --help` and `mogem --version`, and the key table the help text is made from.
+// The key table the reader, the help text and mogem-csv share, held against the reader and
+// the documentation.
+#include "io/parameter_keys.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "io/parameter_file.h"
-#include "io/parameter_keys.h"
 #include "support/capture.h"
 #include "support/run_binary.h"
 
 using namespace mogem::detail;
-
-TEST(InfoOptions, HelpAndVersionGoToStandardOutputAndSucceed) {
-  scratch_dir dir;
-  run_result help = run_mogem(dir, {"--help"});
-  EXPECT_EQ(help.exit_code, 0);
-  EXPECT_EQ(help.err, "");
-  EXPECT_EQ(help.out.rfind(std::string("Usage: ") + MOGEM_BINARY + " <input_file> <output_file>\n", 0), 0u);
-  int count = 0;
-  const em_key_info *keys = em_parameter_keys(&count);
-  for (int k = 0; k < count; k++)
-    EXPECT_NE(help.out.find(std::string("\n  ") + keys[k].key + " "), std::string::npos) << keys[k].key;
-  for (const char *part : {".means", ".variances", ".weights", ".probs", ".internal", "Exit codes", "255"})
-    EXPECT_NE(help.out.find(part), std::string::npos) << part;
-
-  run_result version = run_mogem(dir, {"--version"});
-  EXPECT_EQ(version.exit_code, 0);
-  EXPECT_EQ(version.out, std::string("mogem ") + MOGEM_VERSION + "\n");
-  EXPECT_EQ(version.err, "");
-  EXPECT_TRUE(dir.files().empty());
-}
-
-TEST(InfoOptions, OnlyAsTheSoleArgument) {
-  scratch_dir dir;
-  // Any other single argument is still a short command line.
-  run_result r = run_mogem(dir, {"--helpme"});
-  EXPECT_EQ(r.exit_code, 255);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, std::string("Usage: ") + MOGEM_BINARY + " <input_file> <output_file>\n");
-  // With a second argument "--help" is an input file name like any other.
-  r = run_mogem(dir, {"--help", "labels.txt"});
-  EXPECT_EQ(r.exit_code, 255);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("--help is not openable"), std::string::npos) << r.err;
-}
 
 // The table must describe what the reader takes: each key and keyword is accepted silently.
 TEST(KeyTable, EveryKeyAndKeywordIsAcceptedByTheReader) {
@@ -82,4 +50,31 @@ TEST(KeyTable, StrictValueCheck) {
       {"means_file", long_name.c_str(), false},
   };
   for (const auto &c : cases) EXPECT_EQ(em_key_value_ok(find_em_key(c.key), c.value), c.ok) << c.key << " " << c.value;
+}
+
+TEST(Documentation, EveryKeyIsInTheReadmeTableAndTheManPage) {
+  const std::string readme = source_file("README.md"), man = source_file("man/mogem.1");
+  ASSERT_FALSE(readme.empty());
+  ASSERT_FALSE(man.empty());
+  int count = 0;
+  const em_key_info *keys = em_parameter_keys(&count);
+  for (int k = 0; k < count; k++) {
+    const std::string key = keys[k].key;
+    const bool in_table = readme.find("\n| `" + key + "` |") != std::string::npos ||
+                          readme.find("\n| `t`, `" + key + "` |") != std::string::npos ||
+                          readme.find("\n| `" + key + "`, `fast` |") != std::string::npos;
+    EXPECT_TRUE(in_table) << key;
+    const std::string roff_key = "\n.BI " + key + " ", roff_keyword = "\n.BR " + key + " ";
+    EXPECT_TRUE(man.find(roff_key) != std::string::npos || man.find(roff_keyword) != std::string::npos ||
+                man.find("\n.BR t \", \" " + key + " ") != std::string::npos ||
+                man.find("\n.BR " + key + " \", \" fast ") != std::string::npos)
+        << key;
+    if (keys[k].kind == KEY_KEYWORD) {
+      for (const char *const *w = keys[k].keywords; *w; w++)
+        EXPECT_NE(readme.find(std::string("`") + *w + "`"), std::string::npos) << *w;
+    }
+  }
+  // The picture the README shows is shipped.
+  ASSERT_NE(readme.find("](examples/iris.png)"), std::string::npos);
+  EXPECT_EQ(source_file("examples/iris.png").substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 }

@@ -1,0 +1,67 @@
+#include "engine/breakdown.h"
+
+#include <cmath>
+#include <string>
+
+#include "distances/dist_metrics.h"
+#include "engine/covariance_kinds.h"
+#include "nr/nr_util.h"
+
+namespace mogem::detail {
+
+namespace {
+
+const char *const REMEDY =
+    "choose other initial means (another init_method or random_seed), fewer classes, or data on a scale whose "
+    "squared distances stay finite";
+
+[[noreturn]] void broke_down(const std::string &when, const std::string &what) {
+  throw error(error::kind::breakdown,
+              "Error: the fit broke down " + when + ": " + what + " became not-a-number; " + REMEDY);
+}
+
+bool any_nan(const double *values, long count) {
+  for (long e = 0; e < count; e++)
+    if (std::isnan(values[e])) return true;
+  return false;
+}
+
+}  // namespace
+
+void refuse_zero_length_rows(em_memory *m) {
+  const int F = m->features;
+  double *origin = NR_dvector(1, F);
+  for (int j = 1; j <= F; j++) origin[j] = 0.0;
+  int zero_row = 0;
+  for (int i = 1; i <= m->datapoints && !zero_row; i++)
+    if (euclidean(origin, m->data[i], F) == 0.0) zero_row = i;
+  NR_free_dvector(origin, 1, F);
+  if (zero_row)
+    refuse_input(
+        "Error: row %d of %s has length zero%s; the correlation metric scales every row to unit length and cannot "
+        "scale this one: remove the row or choose distance_metric euclidean",
+        zero_row, m->params->data_name.empty() ? "the data" : m->params->data_name.c_str(),
+        m->params->center_data ? " once centred" : "");
+}
+
+void stop_if_model_broke_down(em_memory *m, int step) {
+  const int K = m->classes, F = m->features;
+  const std::string when = "at EM step " + std::to_string(step);
+  if (any_nan(m->P_j + 1, K)) broke_down(when, "the mixture weights");
+  const covariance_kind_ops &ops = *m->kind;
+  const long per_class = ops.values_per_class(F);
+  for (int k = 1; k <= K; k++) {
+    if (any_nan(m->class_means[k] + 1, F)) broke_down(when, "the mean of class " + std::to_string(k));
+    for (long e = 0; e < per_class; e++)
+      if (std::isnan(ops.value(m->class_variances, k, F, e)))
+        broke_down(when, "the covariance of class " + std::to_string(k));
+  }
+}
+
+void stop_if_posteriors_broke_down(em_memory *m) {
+  for (int k = 1; k <= m->classes; k++)
+    if (any_nan(m->P_j_x[k] + 1, m->datapoints))
+      broke_down("in the final E-step", "the posteriors of class " + std::to_string(k));
+}
+
+}  // namespace mogem::detail

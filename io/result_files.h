@@ -1,0 +1,37 @@
+// The result files' contents, written into an open output file (io/output_file.h), and the
+// whole-file writer the public writers of mogem/mogem.h are made of. Model values are rounded
+// to single precision first; values on a line are separated by one tab.
+#ifndef MOGEM_IO_RESULT_FILES_H
+#define MOGEM_IO_RESULT_FILES_H
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "io/output_file.h"
+#include "mogem/mogem.h"
+
+namespace mogem::detail {
+
+void put_labels(output_file &out, const model &fitted);      // "%d\n", 1..K
+void put_means(output_file &out, const model &fitted);       // K lines of F values, "%f"
+void put_variances(output_file &out, const model &fitted);   // per-feature variances, "%f"
+void put_weights(output_file &out, const model &fitted);     // K lines, "%f"
+void put_posteriors(output_file &out, const model &fitted);  // N lines of K values, "%f"
+void put_transformed_data(output_file &out, const double *values, std::size_t rows, std::size_t cols);
+void put_snapshot_means(output_file &out, const snapshot &at);      // "%4.4f"
+void put_snapshot_variances(output_file &out, const snapshot &at);  // "%4.4f"
+void put_snapshot_labels(output_file &out, const snapshot &at);     // "%d\n", 1..K
+
+// The text of the labels file's open failure: "Error: Could not open results filename [...]".
+std::string labels_open_failure(const std::string &path);
+
+// Writes `path` whole: `put` fills its temporary, which is then put on the disk and renamed
+// into place. When anything fails the temporary is removed and the error is thrown; the file
+// at `path` is then as it was.
+void write_whole(const std::string &path, const std::function<void(output_file &)> &put,
+                 const std::string &open_failure = "");
+
+}  // namespace mogem::detail
+
+#endif

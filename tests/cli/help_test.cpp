@@ -1,0 +1,44 @@
+// `mogem --help` and `mogem --version`.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "io/parameter_keys.h"
+#include "support/run_binary.h"
+
+using namespace mogem::detail;
+
+TEST(InfoOptions, HelpAndVersionGoToStandardOutputAndSucceed) {
+  scratch_dir dir;
+  run_result help = run_mogem(dir, {"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.out.rfind(std::string("Usage: ") + MOGEM_BINARY + " <input_file> <output_file>\n", 0), 0u);
+  int count = 0;
+  const em_key_info *keys = em_parameter_keys(&count);
+  for (int k = 0; k < count; k++)
+    EXPECT_NE(help.out.find(std::string("\n  ") + keys[k].key + " "), std::string::npos) << keys[k].key;
+  for (const char *part : {".means", ".variances", ".weights", ".probs", ".internal", "Exit codes", "255"})
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+
+  run_result version = run_mogem(dir, {"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out, std::string("mogem ") + MOGEM_VERSION + "\n");
+  EXPECT_EQ(version.err, "");
+  EXPECT_TRUE(dir.files().empty());
+}
+
+TEST(InfoOptions, OnlyAsTheSoleArgument) {
+  scratch_dir dir;
+  // Any other single argument is still a short command line: the usage, as for no argument.
+  run_result r = run_mogem(dir, {"--helpme"});
+  EXPECT_EQ(r.exit_code, 255);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, std::string("Usage: ") + MOGEM_BINARY + " <input_file> <output_file>\n");
+  // With a second argument "--help" is an input file name like any other.
+  r = run_mogem(dir, {"--help", "labels.txt"});
+  EXPECT_EQ(r.exit_code, 255);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("--help is not openable"), std::string::npos) << r.err;
+}

@@ -1,0 +1,133 @@
+// SIGINT and SIGTERM sent to the program while it reads, fits and writes: it stops at the next
+// safe point, leaves the earlier results as they were and no file of its own but complete
+// snapshots, and ends with 128 + the signal.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/run_binary.h"
+
+namespace {
+
+// The program started in dir with standard error to dir/err; standard input from /dev/null.
+struct started {
+  pid_t pid;
+};
+
+started start_mogem(const scratch_dir &dir, const std::string &input) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.root().c_str()) != 0) _exit(127);
+    const int null_fd = open("/dev/null", O_RDONLY), err_fd = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(null_fd, 0);
+    dup2(err_fd, 2);
+    execl(MOGEM_BINARY, MOGEM_BINARY, input.c_str(), "labels.txt", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  return {pid};
+}
+
+int wait_for(started run) {
+  int status = 0;
+  waitpid(run.pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Waits (at most 30 s) until the file `name` is in dir.
+bool appears(const scratch_dir &dir, const std::string &name) {
+  for (int tries = 0; tries < 30000; tries++) {
+    if (dir.exists(name)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// Rows of two numbers, no two alike, in eight loose groups: EM takes many steps to settle.
+std::string rows_of_numbers(int first, int count) {
+  std::string text;
+  char line[64];
+  for (int i = first; i < first + count; i++) {
+    std::snprintf(line, sizeof line, "%d.%06d %d.%06d\n", i % 8, i % 1000000, (i / 8) % 8,
+                  static_cast<int>((i * 104729LL) % 1000000));
+    text += line;
+  }
+  return text;
+}
+
+const std::string earlier_labels = "an earlier run's labels\n";
+
+// What every interrupted run leaves: the earlier labels, no model file, no temporary.
+void expect_nothing_written(const scratch_dir &dir) {
+  EXPECT_EQ(dir.read("labels.txt"), earlier_labels);
+  for (const std::string &name : dir.files()) {
+    EXPECT_EQ(name.find(".mogem-tmp."), std::string::npos) << name;
+    EXPECT_EQ(name.find(".probs"), std::string::npos) << name;
+  }
+  EXPECT_NE(dir.read("err").find("Interrupted"), std::string::npos) << dir.read("err");
+}
+
+}  // namespace
+
+TEST(Interrupt, WhileReading) {
+  // The input comes through a pipe, so the program is reading when the signal arrives.
+  scratch_dir dir;
+  dir.write("labels.txt", earlier_labels);
+  const std::string fifo = dir.path("input.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  started run = start_mogem(dir, "input.fifo");
+  FILE *pipe = std::fopen(fifo.c_str(), "w");
+  ASSERT_NE(pipe, nullptr);
+  std::fputs(("rows 20000 cols 2 num_clusters 2 max_em_iterations 5 output_model 1 begin data\n" + rows_of_numbers(0, 100))
+                 .c_str(),
+             pipe);
+  std::fflush(pipe);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  kill(run.pid, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::fputs(rows_of_numbers(100, 19900).c_str(), pipe);  // the reader stops at its next block of rows
+  std::fclose(pipe);
+  EXPECT_EQ(wait_for(run), 130);
+  expect_nothing_written(dir);
+}
+
+TEST(Interrupt, WhileFitting) {
+  // A snapshot at every step shows the fit under way; it stops at the next step.
+  scratch_dir dir;
+  dir.write("labels.txt", earlier_labels);
+  dir.write("input.txt", "rows 20000 cols 2 num_clusters 8 max_em_iterations 100000 output_model 1 output_stepsize 1 "
+                         "init_method random_point begin data\n" +
+                             rows_of_numbers(0, 20000));
+  started run = start_mogem(dir, "input.txt");
+  ASSERT_TRUE(appears(dir, "labels00002.labels"));
+  kill(run.pid, SIGTERM);
+  EXPECT_EQ(wait_for(run), 143);
+  expect_nothing_written(dir);
+  // The snapshots taken so far are complete: as many labels as rows.
+  const std::string snapshot = dir.read("labels00002.labels");
+  EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), 20000);
+}
+
+TEST(Interrupt, WhileWriting) {
+  // 300,000 rows of eight posteriors take a while to write; the run stops before the next file.
+  scratch_dir dir;
+  dir.write("labels.txt", earlier_labels);
+  dir.write("input.txt", "rows 300000 cols 2 num_clusters 8 max_em_iterations 2 output_model 1 "
+                         "init_method random_point begin data\n" +
+                             rows_of_numbers(0, 300000));
+  started run = start_mogem(dir, "input.txt");
+  ASSERT_TRUE(appears(dir, "labels.probs.mogem-tmp." + std::to_string(run.pid)));
+  kill(run.pid, SIGINT);
+  EXPECT_EQ(wait_for(run), 130);
+  expect_nothing_written(dir);
+  EXPECT_FALSE(dir.exists("labels.means"));
+}

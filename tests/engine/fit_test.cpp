@@ -1,0 +1,286 @@
+// The library's fit and prediction as a program calls them (mogem/mogem.h).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mogem/mogem.h"
+#include "support/run_binary.h"
+
+namespace {
+
+const std::vector<double> six_points = {0.0, 0.0, 0.5, 0.2, 0.1, 0.6, 5.0, 5.0, 5.4, 4.8, 4.9, 5.5};
+
+std::string nr_error(const std::string &text) {
+  return "Numerical Recipes run-time error...\n" + text + "\n...now exiting to system...\n";
+}
+
+// Three groups in four features, 300 rows.
+std::vector<double> three_groups() {
+  std::mt19937_64 rng(5);
+  std::normal_distribution<double> normal;
+  std::vector<double> values;
+  for (int i = 0; i < 300; i++)
+    for (int j = 0; j < 4; j++) values.push_back(normal(rng) + 4.0 * (i % 3) + (j == i % 4 ? 1.0 : 0.0));
+  return values;
+}
+
+mogem::matrix_view view(const std::vector<double> &values, std::size_t cols) {
+  return {values.data(), values.size() / cols, cols};
+}
+
+bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+bool same_model(const mogem::model &a, const mogem::model &b) {
+  return same_bits(a.weights, b.weights) && same_bits(a.means, b.means) && same_bits(a.covariances, b.covariances) &&
+         same_bits(a.posteriors, b.posteriors) && a.labels == b.labels && a.steps == b.steps;
+}
+
+mogem::options settings(mogem::covariance_kind kind, mogem::initialization init, int seed) {
+  mogem::options o;
+  o.classes = 3;
+  o.covariance = kind;
+  o.init = init;
+  o.random_seed = seed;
+  o.max_iterations = 30;
+  return o;
+}
+
+// The message of the error a call throws, and its kind.
+template <typename Call>
+std::string refusal(Call call, mogem::error::kind *kind = nullptr) {
+  try {
+    call();
+  } catch (const mogem::error &e) {
+    if (kind) *kind = e.what_kind();
+    return e.what();
+  }
+  return "(no error)";
+}
+
+}  // namespace
+
+// Each fit carries its own random streams and thread count: fits on two threads at once give
+// what they give one after the other.
+TEST(Fit, TwoFitsAtOnceEqualTheSameFitsInTurn) {
+  const std::vector<double> data = three_groups();
+  const mogem::options a = settings(mogem::covariance_kind::full, mogem::initialization::random_means, 7);
+  mogem::options b = settings(mogem::covariance_kind::diagonal, mogem::initialization::random_range, 11);
+  b.method = mogem::algorithm::annealing;
+  b.threads = 2;
+  const mogem::model alone_a = mogem::fit(view(data, 4), a), alone_b = mogem::fit(view(data, 4), b);
+  for (int round = 0; round < 5; round++) {
+    mogem::model together_a, together_b;
+    std::thread other([&] { together_b = mogem::fit(view(data, 4), b); });
+    together_a = mogem::fit(view(data, 4), a);
+    other.join();
+    EXPECT_TRUE(same_model(together_a, alone_a)) << round;
+    EXPECT_TRUE(same_model(together_b, alone_b)) << round;
+  }
+}
+
+// The transformations work on a copy unless the caller hands its buffer over; the results are
+// the same bits, and predicting the training rows gives the fit's final posteriors.
+TEST(Fit, CopyInPlaceAndPredictionAgreeBitForBit) {
+  const std::vector<double> data = three_groups();
+  for (mogem::covariance_kind kind :
+       {mogem::covariance_kind::scalar, mogem::covariance_kind::diagonal, mogem::covariance_kind::full}) {
+    for (int variant = 0; variant < 4; variant++) {
+      mogem::options o = settings(kind, mogem::initialization::church_means, 42);
+      o.distance = variant & 1 ? mogem::metric::correlation : mogem::metric::euclidean;
+      o.center = (variant & 2) != 0;
+      if (variant == 3) o.method = mogem::algorithm::annealing;
+      const mogem::model copied = mogem::fit(view(data, 4), o);
+      std::vector<double> buffer = data;
+      const mogem::model in_place = mogem::fit_in_place(buffer.data(), 300, 4, o);
+      EXPECT_TRUE(same_model(copied, in_place)) << variant;
+      EXPECT_EQ(buffer != data, o.center || o.distance == mogem::metric::correlation) << variant;
+      EXPECT_EQ(copied.centre.size(), o.center ? 4u : 0u);
+      EXPECT_TRUE(same_bits(mogem::predict_proba(copied, view(data, 4), 3), copied.posteriors)) << variant;
+      const std::vector<int> labels = mogem::predict(copied, view(data, 4));
+      for (std::size_t i = 0; i < 300; i++) {
+        int best = 0;
+        for (int k = 1; k < 3; k++)
+          if (copied.posteriors[k * 300 + i] > copied.posteriors[best * 300 + i]) best = k;
+        ASSERT_EQ(labels[i], best) << "row " << i;
+      }
+    }
+  }
+}
+
+TEST(Fit, NoticesAndSnapshotsReachTheCallbacks) {
+  const std::vector<double> data = {1, 2, 3};
+  mogem::options o;
+  o.classes = 5;
+  o.max_iterations = 4;
+  o.snapshot_every = 2;
+  std::vector<std::string> warnings;
+  std::vector<int> snapshot_steps, progress_steps;
+  mogem::callbacks hooks;
+  hooks.warning = [&](const std::string &w) { warnings.push_back(w); };
+  hooks.on_snapshot = [&](const mogem::snapshot &s) { snapshot_steps.push_back(s.step); };
+  hooks.on_progress = [&](const mogem::progress &p) { progress_steps.push_back(p.step); };
+  const mogem::model m = mogem::fit(view(data, 1), o, hooks);
+  EXPECT_EQ(warnings, std::vector<std::string>{"WARNING: Number of classes exceeds datapoints. Adjusting"});
+  EXPECT_EQ(m.classes, 3);
+  EXPECT_EQ(progress_steps.size(), static_cast<std::size_t>(m.steps));
+  EXPECT_EQ(snapshot_steps.front(), 0);
+  // A callback's exception ends the fit and reaches the caller.
+  hooks.on_snapshot = [](const mogem::snapshot &) { throw std::runtime_error("stop"); };
+  EXPECT_THROW(mogem::fit(view(data, 1), o, hooks), std::runtime_error);
+}
+
+TEST(Fit, RefusesWhatCannotBeFitted) {
+  scratch_dir dir;
+  dir.write("short.means", "0 0\n5\n");
+  dir.write("word.means", "1 2 x 4");
+  const std::string annealing_text =
+      " would never cool to 1; schedule_scalar must lie strictly between 0 and 1 when init_temp is above 1, and "
+      "init_temp must be a finite number";
+  const struct {
+    std::function<void(mogem::options &, std::vector<double> &)> change;
+    std::string message;
+  } cases[] = {
+      // The check comes before any kind, metric or algorithm plays a part.
+      {[](mogem::options &, std::vector<double> &d) { d[5] = NAN; },
+       "Error: the data of points.txt hold a NaN at row 3, column 2; every value must be a finite number"},
+      {[](mogem::options &, std::vector<double> &d) { d[10] = -HUGE_VAL; },
+       "Error: the data of points.txt hold an infinite value at row 6, column 1; every value must be a finite number"},
+      {[](mogem::options &, std::vector<double> &d) { d.clear(); },
+       "Error: the data hold 0 rows of 2 values; at least one row of one value is needed"},
+      {[](mogem::options &o, std::vector<double> &) { o.classes = 0; },
+       "Error: the number of classes is 0; it must be at least 1"},
+      {[](mogem::options &o, std::vector<double> &) { o.method = mogem::algorithm::mixture_of_t; },
+       "Error: the algorithm em_mixture_of_t (EM for a mixture of t distributions) is not available; choose em or "
+       "em_annealing"},
+      {[](mogem::options &o, std::vector<double> &) { o.init = mogem::initialization::random_sample; },
+       "Error: the random_sample initialization needs num_samples of at least 1 (it is 0); set num_samples in the "
+       "parameter file"},
+      {[&](mogem::options &o, std::vector<double> &) {
+         o.init = mogem::initialization::means_file;
+         o.means_file = dir.path("short.means");
+       },
+       "Error: the means file " + dir.path("short.means") +
+           " holds 3 readable numbers; 4 are needed (2 classes x 2 features)"},
+      {[&](mogem::options &o, std::vector<double> &) {
+         o.init = mogem::initialization::means_file;
+         o.means_file = dir.path("word.means");
+       },
+       "Error: the means file " + dir.path("word.means") +
+           " holds 2 readable numbers; 4 are needed (2 classes x 2 features)"},
+      {[](mogem::options &o, std::vector<double> &) {
+         o.method = mogem::algorithm::annealing;
+         o.init_temp = 3;
+         o.schedule_scalar = 1;
+       },
+       "Error: annealing from init_temp 3 with schedule_scalar 1" + annealing_text},
+      {[](mogem::options &o, std::vector<double> &) {
+         o.method = mogem::algorithm::annealing;
+         o.schedule_scalar = -0.5;
+       },
+       "Error: annealing from init_temp 10 with schedule_scalar -0.5" + annealing_text},
+      {[](mogem::options &o, std::vector<double> &) {
+         o.method = mogem::algorithm::annealing;
+         o.init_temp = HUGE_VAL;
+       },
+       "Error: annealing from init_temp inf with schedule_scalar 0.9" + annealing_text},
+  };
+  for (const auto &c : cases) {
+    mogem::options o;
+    o.classes = 2;
+    o.max_iterations = 5;
+    o.data_name = "points.txt";
+    std::vector<double> data = six_points;
+    c.change(o, data);
+    try {
+      mogem::fit({data.data(), data.size() / 2, 2}, o);
+      ADD_FAILURE() << "fitted despite: " << c.message;
+    } catch (const mogem::error &e) {
+      EXPECT_EQ(e.what_kind(), mogem::error::kind::invalid_input);
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
+}
+
+TEST(Fit, NumericalFailuresAndPredictionRefusals) {
+  const std::vector<double> data = three_groups();
+  mogem::error::kind kind = mogem::error::kind::write_failure;
+  // Duplicate points leave a full covariance that cannot be factorised: a numerical failure.
+  const std::vector<double> same(20, 1.0);
+  mogem::options full = settings(mogem::covariance_kind::full, mogem::initialization::church_means, 1);
+  full.classes = 2;
+  EXPECT_EQ(refusal([&] { mogem::fit(view(same, 2), full); }, &kind), "Singular matrix in routine NR_dludcmp");
+  EXPECT_EQ(kind, mogem::error::kind::numerical_failure);
+
+  const mogem::model fitted = mogem::fit(view(data, 4), settings(mogem::covariance_kind::scalar,
+                                                                  mogem::initialization::church_means, 1));
+  EXPECT_EQ(refusal([&] { mogem::predict(fitted, view(data, 2)); }),
+            "Error: the rows to predict have 2 features; the model was fitted to 4");
+  std::vector<double> holed = data;
+  holed[5] = std::nan("");
+  EXPECT_EQ(refusal([&] { mogem::predict(fitted, view(holed, 4)); }),
+            "Error: the rows to predict hold a NaN at row 2, column 2; every value must be a finite number");
+}
+
+// Data no model of a kind can fit: each ends with its labels and model, or with the failure of
+// the factorisation or the breakdown of the fit and no result, and nothing in between.
+TEST(FitThroughTheProgram, DegenerateData) {
+  std::string extreme[2];  // squared distances that overflow (1e300) or underflow (1e-300)
+  for (const char *v : {"1", "2", "1.5", "3", "-1", "0", "5", "1"}) {
+    extreme[0] += std::string(" ") + v + "e300";
+    extreme[1] += std::string(" ") + v + "e-300";
+  }
+  const struct {
+    std::string shape_and_data;
+    std::string labels, means, variances, probs;  // what a run that succeeds writes; "" when free
+    bool breaks_down;          // the run ends in a not-a-number model (full: unless it fails first)
+    std::string full_failure;  // when not empty, the end of a full-covariance run
+  } cases[] = {
+      // Constant data hold the variance floor under every kind.
+      {"rows 4 cols 2 num_clusters 1 begin x 3 3 3 3 3 3 3 3", "1\n1\n1\n1\n", "3.000000\t3.000000\n",
+       "0.001000\t0.001000\n", "", false, ""},
+      // As many classes as points: under scalar and diagonal variances each point gets a class of
+      // its own. A full covariance shrinks onto its point: only its diagonal is floored, the
+      // off-diagonal terms of the other points' tiny posteriors remain, and the matrix stops
+      // being positive definite.
+      {"rows 3 cols 2 num_clusters 3 begin x 0 0 10 1 3 9", "1\n2\n3\n", "", "", "", false, "NR_dcholdc failed"},
+      // Infinite or zero initial variances: the models become not-a-number at the first step; a
+      // full covariance of zeros cannot be decomposed.
+      // (Identical points, which start with zero variances too, are whole-run cases.)
+      {"rows 4 cols 2 num_clusters 2 begin x" + extreme[0], "", "", "", "", true, ""},
+      {"rows 4 cols 2 num_clusters 2 begin x" + extreme[1], "", "", "", "", true,
+       "Singular matrix in routine NR_dludcmp"},
+      {"rows 1 cols 1 num_clusters 1 begin x 4.5", "1\n", "4.500000\n", "", "1.000000\n", false, ""},
+  };
+  for (const auto &c : cases)
+    for (const char *kind : {"scalar", "diagonal", "full"}) {
+      scratch_dir dir;
+      run_result r = run_input(dir, std::string("max_em_iterations 20 output_model 1 em_type ") + kind + " " +
+                                        c.shape_and_data);
+      const bool full = std::string(kind) == "full";
+      const bool fails = full && !c.full_failure.empty(), breaks = !fails && c.breaks_down;
+      EXPECT_EQ(r.exit_code, fails || breaks ? 1 : 0) << kind << " " << c.shape_and_data;
+      if (breaks)
+        EXPECT_EQ(r.err.rfind("Error: the fit broke down at EM step 0: the mixture weights became not-a-number", 0), 0u)
+            << r.err;
+      else
+        EXPECT_EQ(r.err, fails ? nr_error(c.full_failure) : "") << kind << " " << c.shape_and_data;
+      if (fails || breaks) {
+        EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
+        continue;
+      }
+      EXPECT_EQ(dir.read("labels.txt"), c.labels) << kind << " " << c.shape_and_data;
+      for (const auto &[file, expected] : {std::pair{"labels.means", c.means}, std::pair{"labels.variances", c.variances},
+                                           std::pair{"labels.probs", c.probs}})
+        if (!expected.empty()) {
+          EXPECT_EQ(dir.read(file), expected) << kind << " " << file;
+        }
+    }
+}

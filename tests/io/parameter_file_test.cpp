@@ -1,0 +1,131 @@
+#include "io/parameter_file.h"
+
+#include <gtest/gtest.h>
+
+#include "mogem/mogem.h"
+#include "support/capture.h"
+#include "support/run_binary.h"
+
+using namespace mogem::detail;
+
+namespace {
+
+// Parses one pair into a default record and returns it.
+em_parameters with(const char *key, const char *value) {
+  em_parameters p;
+  set_default_parameters(&p);
+  parse_param_pair(key, value, &p);
+  return p;
+}
+
+struct read_outcome {
+  call_outcome call;
+  mogem::parameter_file file;
+};
+
+read_outcome read_file(const scratch_dir &dir, const std::string &content) {
+  dir.write("input.txt", content);
+  read_outcome r;
+  std::string input = dir.path("input.txt");
+  r.call = capture([&] { r.file = mogem::read_parameter_file(input, warn_on_stderr); });
+  return r;
+}
+
+const char *const small = "rows 3 cols 2 num_clusters 2 begin data 1 2 3 4 5 6";
+
+}  // namespace
+
+// Integers as strtol reads them in base 10, clamped to 32 bits; reals as strtod reads them.
+TEST(ParameterValues, NumbersAreReadAsTheCLibraryReadsThem) {
+  EXPECT_EQ(with("output_stepsize", "0x10").output_stepsize, 0);
+  EXPECT_EQ(with("init_temp", "2.5e1x").init_temp, 25.0);
+  EXPECT_EQ(with("schedule_scalar", "abc").schedule_scalar, 0.0);
+  EXPECT_EQ(with("schedule_scalar", "0x1p-3").schedule_scalar, 0.125);
+  em_parameters fast = with("fast", "-0.01");
+  EXPECT_EQ(fast.fast, 1);
+  EXPECT_EQ(fast.fast_tol, 0.01);
+}
+
+TEST(ParameterValues, BooleansAcceptFourSpellings) {
+  for (const char *yes : {"1", "yes", "true", "y"}) EXPECT_EQ(parse_bool(yes), 1) << yes;
+  for (const char *no : {"0", "no", "false", "Y", "YES", ""}) EXPECT_EQ(parse_bool(no), 0) << no;
+  EXPECT_EQ(parse_bool(nullptr), 0);
+}
+
+TEST(DataReader, CarriageReturnsAndTabsSeparateLikeSpaces) {
+  scratch_dir dir;
+  read_outcome r = read_file(dir, "rows 3\tcols 2\r\n num_clusters\t\t2\r\n\r\nbegin x\r\n1 2\r3\n4 5 6 7");
+  ASSERT_EQ(r.call.exit_code, call_outcome::no_exit) << r.call.err;
+  EXPECT_EQ(r.call.err, "");
+  EXPECT_EQ(r.file.data, (std::vector<double>{1, 2, 3, 4, 5, 6}));
+}
+
+TEST(DataReader, BadDataNamesRowAndColumn) {
+  scratch_dir dir;
+  read_outcome r = read_file(dir, "rows 3 cols 2 num_clusters 2 begin x 1 2 3 abc 5 6");
+  EXPECT_EQ(r.call.exit_code, -1);
+  EXPECT_EQ(r.call.err, "Error: Could not read data from the parameter file " + dir.path("input.txt") +
+                            ": row 2, column 2 is not a number (the file must hold 3 rows of 2 numbers after "
+                            "\"begin\" and its value)\n");
+  r = read_file(dir, "rows 3 cols 2 num_clusters 2 begin x 1 2 3");
+  EXPECT_EQ(r.call.exit_code, -1);
+  EXPECT_NE(r.call.err.find("row 2, column 2 is missing"), std::string::npos) << r.call.err;
+}
+
+TEST(DataReader, BrokenParameterSectionsNameTheProblem) {
+  scratch_dir dir;
+  const std::string file = dir.path("input.txt");
+  const std::string k512(512, 'k');
+  const struct {
+    std::string content;
+    std::string message;
+  } cases[] = {
+      {"", "the file is empty"},
+      {"rows 6 cols 2 num_clusters", "the file ends after a key that has no value"},
+      {"rows 6 cols 2 num_clusters 2", "the file ends before the \"begin\" pair"},
+      {"rows 6 cols 2 begin data 1 2", "the key \"num_clusters\" is missing"},
+      {"cols 2 num_clusters 2 begin data 1 2", "the key \"rows\" is missing"},
+      {"rows 3 cols 0 num_clusters 2 begin data 1 2", "\"cols\" is 0; it must be a positive integer"},
+      {"rows 3 cols 1 num_clusters -2 begin data 1 2 3", "\"num_clusters\" is -2; it must be a positive integer"},
+      {k512 + " 1 " + small, "a token is longer than 511 characters"},
+      {"rows " + k512 + " " + small, "a token is longer than 511 characters"},
+  };
+  for (const auto &c : cases) {
+    read_outcome r = read_file(dir, c.content);
+    EXPECT_EQ(r.call.exit_code, -1) << c.content;
+    EXPECT_NE(r.call.err.find("Error in parameter file " + file + ": " + c.message), std::string::npos)
+        << c.content << " gave " << r.call.err;
+  }
+}
+
+TEST(DataReader, UnreadablePathsNameTheirReason) {
+  scratch_dir dir;
+  dir.make_dir("folder");
+  const std::pair<std::string, std::string> cases[] = {
+      {"/nonexistent/input.txt", "Error: /nonexistent/input.txt is not openable, errno is 2 (No such file or directory)\n"},
+      {dir.path("folder"), "Error in parameter file " + dir.path("folder") + ": could not be read (Is a directory)\n"},
+  };
+  for (const auto &[path, message] : cases) {
+    call_outcome outcome = capture([&] { mogem::read_parameter_file(path); });
+    EXPECT_EQ(outcome.exit_code, -1);
+    EXPECT_EQ(outcome.err, message);
+  }
+}
+
+// Through the program, so that an allocator that does hand out the memory cannot take the test
+// process with it.
+TEST(DataReader, SizesBeyondMemoryFailAtOnce) {
+  // Neither count product fits; the allocator refuses before touching any memory. 10^13 values
+  // fit the address arithmetic but no machine's memory (an address-sanitizer build warns about
+  // the refused request first).
+  const std::string expected =
+      "Numerical Recipes run-time error...\nallocation failure 2 in matrix()\n...now exiting to system...\n";
+  for (const char *sizes : {"rows 2147483647 cols 2147483647", "rows 100000000 cols 100000"}) {
+    scratch_dir dir;
+    run_result r = run_input(dir, std::string(sizes) + " num_clusters 2 begin data 1 2 3");
+    EXPECT_EQ(r.exit_code, 1) << sizes;
+    ASSERT_GE(r.err.size(), expected.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - expected.size()), expected);
+    EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
+  }
+}

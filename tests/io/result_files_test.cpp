@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "mogem/mogem.h"
+#include "support/run_binary.h"
+
+namespace {
+
+mogem::model two_classes() {
+  mogem::model m;
+  m.covariance = mogem::covariance_kind::diagonal;
+  m.classes = 2;
+  m.features = 2;
+  m.means = {1234.5678901, 123456789.0, 0.0000004, -0.5};
+  m.covariances = {1.1, 1.1, 0.2, 0.2};
+  m.weights = {1.0 / 6, 5.0 / 6};
+  m.posteriors = {1.0 / 3, 1, 2.0 / 3, 0};  // class first
+  m.labels = {1, 0};
+  return m;
+}
+
+const double snapshot_means[] = {1.23456789, -2.0, 0.1, 1e5 + 0.00004};
+const double snapshot_variances[] = {0.25, 0.25, 3.0, 1.0 / 3};
+const int snapshot_labels[] = {1, 0, 1};
+const mogem::snapshot at_step_12{12, 2, 2, snapshot_means, snapshot_variances, snapshot_labels, 3};
+
+}  // namespace
+
+// The cases whole runs do not reach: a trailing slash, a parent directory with a dot, no name.
+TEST(FileNames, OnlyTheLastComponentsDotCutsTheExtension) {
+  const char *const cases[][3] = {
+      {"labels.txt", ".means", "labels.means"},
+      {"out/labels.txt/", ".means", "out/labels.txt/.means"},
+      {"../x.y/out.txt", "00012.labels", "../x.y/out00012.labels"},
+      {"", ".probs", ".probs"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(mogem::result_file_name(c[0], c[1]), c[2]);
+}
+
+// The model files print each number rounded to single precision first; the labels count from 1.
+TEST(ModelFiles, NumbersAreRoundedToSinglePrecisionFirst) {
+  scratch_dir dir;
+  const mogem::model m = two_classes();
+  mogem::write_means(dir.path("out.means"), m);
+  mogem::write_variances(dir.path("out.variances"), m);
+  mogem::write_weights(dir.path("out.weights"), m);
+  mogem::write_posteriors(dir.path("out.probs"), m);
+  mogem::write_labels(dir.path("out.txt"), m);
+  EXPECT_EQ(dir.read("out.means"), "1234.567871\t123456792.000000\n0.000000\t-0.500000\n");
+  EXPECT_EQ(dir.read("out.variances"), "1.100000\t1.100000\n0.200000\t0.200000\n");
+  EXPECT_EQ(dir.read("out.weights"), "0.166667\n0.833333\n");
+  EXPECT_EQ(dir.read("out.probs"), "0.333333\t0.666667\n1.000000\t0.000000\n");  // one line per point
+  EXPECT_EQ(dir.read("out.txt"), "2\n1\n");
+}
+
+TEST(Dumps, SnapshotsHoldFourDecimalsAndTheDataDumpEndsWithoutALineBreak) {
+  scratch_dir dir;
+  mogem::write_snapshot_means(dir.path("m"), at_step_12);
+  mogem::write_snapshot_variances(dir.path("v"), at_step_12);
+  mogem::write_snapshot_labels(dir.path("l"), at_step_12);
+  EXPECT_EQ(dir.read("m"), "1.2346\t-2.0000\n0.1000\t100000.0000\n");
+  EXPECT_EQ(dir.read("v"), "0.2500\t0.2500\n3.0000\t0.3333\n");
+  EXPECT_EQ(dir.read("l"), "2\n1\n2\n");
+  const double data[] = {1.0, -0.5, 2.25, 1e-7};
+  mogem::write_transformed_data(dir.path("d"), data, 2, 2);
+  EXPECT_EQ(dir.read("d"), "1.000000\t-0.500000\n2.250000\t0.000000");
+}
+
+// Every writer notices a write or close that fails (a full disk: /dev/full opens, but takes
+// nothing), and a file that cannot be created.
+TEST(WriteFailures, NameTheFileAndTheSystemsReason) {
+  const mogem::model m = two_classes();
+  const double data[] = {1.0};
+  using writer = std::function<void(const std::string &)>;
+  const writer writers[] = {
+      [&](const std::string &p) { mogem::write_labels(p, m); },
+      [&](const std::string &p) { mogem::write_means(p, m); },
+      [&](const std::string &p) { mogem::write_variances(p, m); },
+      [&](const std::string &p) { mogem::write_weights(p, m); },
+      [&](const std::string &p) { mogem::write_posteriors(p, m); },
+      [&](const std::string &p) { mogem::write_transformed_data(p, data, 1, 1); },
+      [&](const std::string &p) { mogem::write_snapshot_means(p, at_step_12); },
+      [&](const std::string &p) { mogem::write_snapshot_variances(p, at_step_12); },
+      [&](const std::string &p) { mogem::write_snapshot_labels(p, at_step_12); },
+  };
+  scratch_dir dir;
+  dir.make_dir("in_the_way");
+  for (const writer &write : writers) {
+    const int which = static_cast<int>(&write - writers);
+    const std::pair<std::string, std::string> targets[] = {{"/dev/full", "No space left on device"},
+                                                           {dir.path("in_the_way"), "Is a directory"}};
+    for (const auto &[path, reason] : targets) {
+      // The labels file that cannot be created has a message of its own.
+      const std::string expected = which == 0 && path != "/dev/full"
+                                       ? "Error: Could not open results filename [" + path + "] for writing.\nAborting..."
+                                       : "Error: could not write the file " + path + ": " + reason;
+      try {
+        write(path);
+        ADD_FAILURE() << "writer " << which << " wrote " << path;
+      } catch (const mogem::error &e) {
+        EXPECT_EQ(e.what_kind(), mogem::error::kind::write_failure);
+        EXPECT_EQ(std::string(e.what()), expected) << which;
+      }
+    }
+  }
+}
+
+// A result replaces a file through a temporary renamed onto it; a link is followed and stays,
+// and a device is written as it is, never replaced by a file of that name.
+TEST(WriteTargets, LinksStayAndDevicesAreWrittenInPlace) {
+  scratch_dir dir;
+  mogem::model m;
+  m.classes = 1;
+  m.features = 1;
+  m.labels = {0, 0};
+  dir.write("real.txt", "old\n");
+  ASSERT_EQ(symlink("real.txt", dir.path("link.txt").c_str()), 0);
+  mogem::write_labels(dir.path("link.txt"), m);
+  struct stat st;
+  ASSERT_EQ(lstat(dir.path("link.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(dir.read("real.txt"), "1\n1\n");
+  mogem::write_labels("/dev/null", m);
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  for (const std::string &name : dir.files()) EXPECT_EQ(name.find(".mogem-tmp."), std::string::npos) << name;
+}
