@@ -54,8 +54,11 @@ em_memory *allocate_em_memory(em_parameters *p, double *rows) {
     m->P_j = NR_dvector(1, K);
     m->class_means = NR_dmatrix(1, K, 1, F);
     long long values = 0;
-    if (__builtin_mul_overflow(static_cast<long long>(K), static_cast<long long>(N), &values))
+    unsigned long long bytes = 0;
+    if (__builtin_mul_overflow(static_cast<long long>(K), static_cast<long long>(N), &values) ||
+        __builtin_mul_overflow(static_cast<unsigned long long>(values), sizeof(double), &bytes))
       NR_error("allocation failure 2 in matrix()");
+    refuse_beyond_memory(bytes, "allocation failure 2 in matrix()");
     try {
       m->posterior_values.assign(static_cast<std::size_t>(values) + 1, 0.0);
       point_rows(m->posterior_rows, m->posterior_values.data(), K, N);

@@ -1,5 +1,7 @@
 #include "nr/nr_util.h"
 
+#include <sys/sysinfo.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -12,6 +14,15 @@ namespace mogem::detail {
 using namespace nr_blocks;
 
 void NR_error(const char *error_text) { throw error(error::kind::numerical_failure, error_text); }
+
+void refuse_beyond_memory(unsigned long long bytes, const char *failure_text) {
+  struct sysinfo machine;
+  if (sysinfo(&machine) != 0) return;  // no bound known: the allocator decides
+  const unsigned long long unit = machine.mem_unit ? machine.mem_unit : 1;
+  const unsigned long long all = (static_cast<unsigned long long>(machine.totalram) +
+                                  static_cast<unsigned long long>(machine.totalswap)) * unit;
+  if (bytes > all) NR_error(failure_text);
+}
 
 void refuse_input(const char *format, ...) {
   va_list args, again;

@@ -27,6 +27,11 @@ namespace mogem::detail {
 // exit status 1.
 [[noreturn]] void NR_error(const char *error_text);
 
+// Ends the run through NR_error(failure_text) when `bytes` exceed what this machine could ever
+// give (its memory and swap together): such a request is refused before it is tried, so that
+// no allocator, however it reports failure, is asked for it.
+void refuse_beyond_memory(unsigned long long bytes, const char *failure_text);
+
 // Input the run cannot use: throws mogem::error of kind invalid_input with the printf-style
 // message (one final line break dropped); the program prints it and ends with exit code -1.
 [[noreturn]] void refuse_input(const char *format, ...) __attribute__((format(printf, 1, 2)));
