@@ -1,5 +1,7 @@
 #include "io/parameter_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -8,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <stdexcept>
 
 #include <new>
 #include <vector>
@@ -224,20 +227,82 @@ int parse_param_pair(const char *key, const char *value, em_parameters *p, const
 
 namespace {
 
-// The data matrix of rows x cols values, or NR_error when it cannot be held.
-std::vector<double> data_matrix(const em_parameters &p) {
+// The number of values of a rows x cols matrix, or NR_error when its byte count does not fit
+// in the address space.
+unsigned long long matrix_values(const em_parameters &p) {
   unsigned long long values = 0, bytes = 0;
   if (__builtin_mul_overflow(static_cast<unsigned long long>(p.num_data), static_cast<unsigned long long>(p.num_features),
                              &values) ||
       __builtin_mul_overflow(values, sizeof(double), &bytes))
     NR_error("allocation failure 2 in matrix()");
+  return values;
+}
+
+// The most data values the rest of the open file can hold, or ULLONG_MAX when that cannot be
+// told (a pipe, a device, a position the stream does not know). A value takes at least one
+// character and white space goes before it: the value of "begin" ends only at white space, and
+// a one-character value (a digit) can follow another value directly only when that one ends in
+// a letter (inf, nan), which takes three characters or more. So n values need 2n bytes.
+// ftell, not the descriptor's offset: the stream has read ahead into its buffer.
+unsigned long long values_the_rest_can_hold(FILE *fp) {
+  struct stat file;
+  if (fstat(fileno(fp), &file) != 0 || !S_ISREG(file.st_mode)) return ULLONG_MAX;
+  const long at = std::ftell(fp);
+  if (at < 0) return ULLONG_MAX;
+  return file.st_size > at ? static_cast<unsigned long long>(file.st_size - at) / 2 : 0;
+}
+
+// Reads the rows x cols values row by row, handing each to store, or refuses the input with the
+// row and column of the first value that is missing or not a number.
+template <typename Store>
+void read_values(number_stream &numbers, const char *filename, const em_parameters *p,
+                 const std::function<void()> &checkpoint, Store store) {
+  for (int i = 1; i <= p->num_data; i++) {
+    if (checkpoint && i % ROWS_PER_CHECKPOINT == 0) checkpoint();
+    for (int j = 1; j <= p->num_features; j++) {
+      double value = 0.0;
+      const number_status status = numbers.read(&value);
+      if (status != NUMBER_READ) {
+        char message[700];
+        std::snprintf(message, sizeof message,
+                      "Could not read data from the parameter file %s: row %d, column %d is %s (the file "
+                      "must hold %d rows of %d numbers after \"begin\" and its value)\n",
+                      filename, i, j, status == NUMBER_MISSING ? "missing" : "not a number", p->num_data, p->num_features);
+        (assert)(0, message);
+      }
+      store(value);
+    }
+  }
+}
+
+// The data matrix, allocated whole (NR_error when it cannot be held), then read.
+std::vector<double> read_matrix(number_stream &numbers, unsigned long long values, const char *filename,
+                                const em_parameters *p, const std::function<void()> &checkpoint) {
+  std::vector<double> data;
   try {
-    return std::vector<double>(static_cast<std::size_t>(values));
+    data.resize(static_cast<std::size_t>(values));
   } catch (const std::bad_alloc &) {
     NR_error("allocation failure 2 in matrix()");
   } catch (const std::length_error &) {
     NR_error("allocation failure 2 in matrix()");
   }
+  double *next = data.data();
+  read_values(numbers, filename, p, checkpoint, [&](double value) { *next++ = value; });
+  return data;
+}
+
+// The data matrix from a file too short to hold it: read into storage that grows with what the
+// file holds, so that a few bytes asking for a huge matrix cost a few bytes of memory, and the
+// first value missing (or not a number) is reported as read_matrix reports it.
+std::vector<double> read_short_matrix(number_stream &numbers, const char *filename, const em_parameters *p,
+                                      const std::function<void()> &checkpoint) {
+  std::vector<double> data;
+  try {
+    read_values(numbers, filename, p, checkpoint, [&](double value) { data.push_back(value); });
+  } catch (const std::bad_alloc &) {
+    NR_error("allocation failure 2 in matrix()");
+  }
+  return data;
 }
 
 // Reads the parameter section and the data from the open stream.
@@ -268,23 +333,11 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector
   check_counts(filename, p, seen);
   if (on_parameters) on_parameters(*p);
 
-  *data = data_matrix(*p);
-  double *value = data->data();
+  const unsigned long long values = matrix_values(*p);
+  const bool fits = values <= values_the_rest_can_hold(fp);
   number_stream numbers(fp);
-  for (int i = 1; i <= p->num_data; i++) {
-    if (checkpoint && i % ROWS_PER_CHECKPOINT == 0) checkpoint();
-    for (int j = 1; j <= p->num_features; j++, value++) {
-      const number_status status = numbers.read(value);
-      if (status != NUMBER_READ) {
-        char message[700];
-        std::snprintf(message, sizeof message,
-                      "Could not read data from the parameter file %s: row %d, column %d is %s (the file "
-                      "must hold %d rows of %d numbers after \"begin\" and its value)\n",
-                      filename, i, j, status == NUMBER_MISSING ? "missing" : "not a number", p->num_data, p->num_features);
-        (assert)(0, message);
-      }
-    }
-  }
+  *data = fits ? read_matrix(numbers, values, filename, p, checkpoint)
+               : read_short_matrix(numbers, filename, p, checkpoint);
 }
 
 }  // namespace

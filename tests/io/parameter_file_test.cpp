@@ -114,18 +114,71 @@ TEST(DataReader, UnreadablePathsNameTheirReason) {
 
 // Through the program, so that an allocator that does hand out the memory cannot take the test
 // process with it.
-TEST(DataReader, SizesBeyondMemoryFailAtOnce) {
-  // Neither count product fits; the allocator refuses before touching any memory. 10^13 values
-  // fit the address arithmetic but no machine's memory (an address-sanitizer build warns about
-  // the refused request first).
-  const std::string expected =
-      "Numerical Recipes run-time error...\nallocation failure 2 in matrix()\n...now exiting to system...\n";
-  for (const char *sizes : {"rows 2147483647 cols 2147483647", "rows 100000000 cols 100000"}) {
+TEST(DataReader, SizesBeyondTheAddressSpaceFailAtOnce) {
+  // The count product does not fit the address arithmetic; the allocator refuses before
+  // touching any memory.
+  scratch_dir dir;
+  run_result r = run_input(dir, "rows 2147483647 cols 2147483647 num_clusters 2 begin data 1 2 3");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Numerical Recipes run-time error...\nallocation failure 2 in matrix()\n...now exiting to system...\n");
+  EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
+}
+
+namespace {
+
+// Runs on files that declare more values than they hold have an address-space cap far below
+// the matrices they declare: a reader that allocated those would fail with a numerical error.
+run_setup capped() {
+  run_setup setup;
+  setup.environment = {"MOGEM_THREADS=1"};  // no worker stacks to map
+  setup.address_space = 256ull << 20;
+  return setup;
+}
+
+std::string refusal(const char *place, const char *what, const char *rows, const char *cols) {
+  return std::string("Error: Could not read data from the parameter file input.txt: ") + place + " is " + what +
+         " (the file must hold " + rows + " rows of " + cols + " numbers after \"begin\" and its value)\n";
+}
+
+}  // namespace
+
+// A file too short for the matrix its counts declare is refused at its first missing value,
+// with the message a complete read gives, without allocating the matrix first.
+TEST(DataReader, AHugeMatrixInAFewBytesIsRefusedAtItsFirstMissingValue) {
+  if (address_sanitized) GTEST_SKIP() << "no address-space cap under AddressSanitizer";
+  const struct {
+    const char *rows, *cols, *data, *place;
+  } cases[] = {
+      {"100000000", "100000", "1 2 3", "row 1, column 4"},       // 80 TB
+      {"1000000000", "1", "1\n2\n", "row 3, column 1"},          // 8 GB
+      {"100000", "1000", "1 2 3 4 5 6 7", "row 1, column 8"},    // 800 MB
+      {"2000000", "3", "0 0 0  1 1 1\n2 2", "row 3, column 3"},  // 48 MB, within the cap
+      {"50000000", "2", "", "row 1, column 1"},
+  };
+  for (const auto &c : cases) {
     scratch_dir dir;
-    run_result r = run_input(dir, std::string(sizes) + " num_clusters 2 begin data 1 2 3");
-    EXPECT_EQ(r.exit_code, 1) << sizes;
-    ASSERT_GE(r.err.size(), expected.size());
-    EXPECT_EQ(r.err.substr(r.err.size() - expected.size()), expected);
+    dir.write("input.txt", std::string("rows ") + c.rows + " cols " + c.cols + " num_clusters 2 begin data " + c.data);
+    const run_result r = run_mogem(dir, {"input.txt", "labels.txt"}, capped());
+    EXPECT_EQ(r.exit_code, 255) << c.rows << " x " << c.cols;
+    EXPECT_EQ(r.err, refusal(c.place, "missing", c.rows, c.cols));
     EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
+  }
+}
+
+TEST(DataReader, InAShortFileTheFirstValueThatIsNotANumberIsReported) {
+  if (address_sanitized) GTEST_SKIP() << "no address-space cap under AddressSanitizer";
+  const struct {
+    const char *data, *place;
+  } cases[] = {
+      {"1 2 3 4 x 6", "row 2, column 2"},
+      {"1 2 3 4 1e5x", "row 2, column 3"},  // 1e5 is read, then x is no number
+      {"1-2 3 - 4", "row 2, column 1"},     // 1 and -2 share a token
+  };
+  for (const auto &c : cases) {
+    scratch_dir dir;
+    dir.write("input.txt", std::string("rows 100000000 cols 3 num_clusters 2 begin data ") + c.data);
+    const run_result r = run_mogem(dir, {"input.txt", "labels.txt"}, capped());
+    EXPECT_EQ(r.exit_code, 255) << c.data;
+    EXPECT_EQ(r.err, refusal(c.place, "not a number", "100000000", "3"));
   }
 }

@@ -35,13 +35,36 @@ struct run_result {
   std::string err;
 };
 
+// What a run gets besides its arguments; the default is the test's own environment, no limits
+// and standard input from /dev/null.
+struct run_setup {
+  std::vector<std::string> environment;  // "NAME=value" entries set on top of the inherited ones
+  unsigned long long address_space = 0;  // > 0: the bytes the program may map (RLIMIT_AS, as prlimit --as)
+  const std::string *input = nullptr;    // when set: standard input is a pipe that delivers this text
+};
+
+// Whether this build runs under AddressSanitizer: its shadow memory leaves no room for an
+// address-space cap, and its runtime must come first among the loaded libraries.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool address_sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool address_sanitized = true;
+#else
+constexpr bool address_sanitized = false;
+#endif
+#else
+constexpr bool address_sanitized = false;
+#endif
+
 // Runs mogem with args inside dir (its working directory), standard input from /dev/null.
-run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args);
+run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args, const run_setup &setup = {});
 
 // Writes input as input.txt in dir, then runs mogem input.txt labels.txt there.
 run_result run_input(const scratch_dir &dir, const std::string &input);
 
 // The same for any executable file: program is its path, also passed as argv[0].
-run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args);
+run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args,
+                          const run_setup &setup = {});
 
 #endif
