@@ -203,14 +203,17 @@ TEST(WriteFaults, EveryFailingCallLeavesResultsWholeOrUntouched) {
       EXPECT_EQ(r.err, clean.err) << where.str();
       continue;
     }
-    if (on_result) EXPECT_EQ(r.exit_code, 1) << where.str() << "\n" << r.err;
+    if (on_result) {
+      EXPECT_EQ(r.exit_code, 1) << where.str() << "\n" << r.err;
+    }
     const std::vector<std::string> named = named_files(r.err, reason);
     if (on_result) {
       EXPECT_FALSE(named.empty()) << where.str() << ": no \"Error: could not write the file ...: " << reason
                                   << "\" in\n" << r.err;
       const std::string expected = base_name(target.name == "rename" ? target.target : target.path);
-      if (!on_directory && !named.empty())
+      if (!on_directory && !named.empty()) {
         EXPECT_EQ(base_name(named.front()), final_name(expected)) << where.str() << "\n" << r.err;
+      }
     }
     // Files renamed into place before the fault are new and complete; every other one is old.
     std::vector<std::string> replaced;
