@@ -278,6 +278,7 @@ void read_values(number_stream &numbers, const char *filename, const em_paramete
 // The data matrix, allocated whole (NR_error when it cannot be held), then read.
 std::vector<double> read_matrix(number_stream &numbers, unsigned long long values, const char *filename,
                                 const em_parameters *p, const std::function<void()> &checkpoint) {
+  refuse_beyond_memory(values * sizeof(double), "allocation failure 2 in matrix()");
   std::vector<double> data;
   try {
     data.resize(static_cast<std::size_t>(values));
