@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -66,7 +67,13 @@ class staged_results {
       rename_into_place(file.temporary, file.target, file.final_name);
       staged_.erase(staged_.begin());
     }
-    for (const staged_file &file : files) sync_directory_of(file.target, file.final_name);
+    std::vector<std::string> synced;  // each directory once
+    for (const staged_file &file : files) {
+      const std::string directory = file.target.substr(0, file.target.rfind('/') + 1);
+      if (std::find(synced.begin(), synced.end(), directory) != synced.end()) continue;
+      synced.push_back(directory);
+      sync_directory_of(file.target, file.final_name);
+    }
   }
 
   void discard() {

@@ -189,8 +189,10 @@ struct reader_callbacks {
 
 // Reads a whole parameter file. Throws error(invalid_input) naming the file and the problem:
 // unreadable, empty, no "begin", a token over 511 characters, rows, cols or num_clusters
-// missing or not positive, a data value missing or not a number (its row and column named);
-// error(numerical_failure) when rows x cols cannot be held in memory.
+// missing or not positive, a data value missing or not a number (its row and column named; a
+// file too short for its rows x cols is refused so without allocating the whole matrix);
+// error(numerical_failure) when a matrix the file holds, or one read from a pipe, cannot be
+// held in memory, or rows x cols overflow the address space.
 parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks);
 parameter_file read_parameter_file(const std::string &path,
                                    const std::function<void(const std::string &)> &warn = {});

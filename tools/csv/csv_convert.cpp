@@ -120,7 +120,8 @@ std::string number_problem(const std::string &value) {
   if (value.size() > 511) return "is longer than 511 characters";
   char *end = nullptr;
   const double x = std::strtod(value.c_str(), &end);
-  if (end == value.c_str() || *end != '\0') return "is not a number";
+  // The whole field must be the number: strtod stops at a NUL byte, which a field may hold.
+  if (end == value.c_str() || end != value.c_str() + value.size()) return "is not a number";
   if (!std::isfinite(x)) return "is not a finite number";
   return "";
 }
