@@ -68,8 +68,9 @@ TEST(Containers, EmptyShapesAllocateAndRelease) {
   EXPECT_EQ(out.err, "");
 }
 
-// The kinds the program itself does not use, so that no run exercises them.
-TEST(FurtherContainers, EveryKindIsIndexedWithItsBounds) {
+// The kinds the program itself does not use, so that no run exercises them: each indexed with
+// its bounds, the matrices one row-major run, the views sharing their elements.
+TEST(FurtherContainers, EveryKindIsIndexedWithItsBoundsAndViewsShareTheElements) {
   float *v = NR_vector(-2, 2);
   for (int i = -2; i <= 2; i++) v[i] = i * 0.5f;
   EXPECT_EQ(v[-2] + v[2], 0.0f);
@@ -82,10 +83,6 @@ TEST(FurtherContainers, EveryKindIsIndexedWithItsBounds) {
   l[3] = 0xFFFFFFFFu;
   EXPECT_EQ(l[3] + 1u, 0u);  // 32 bits wide
   NR_free_lvector(l, 1, 3);
-
-  float **fm = NR_matrix(1, 3, 1, 4);
-  expect_row_major(fm, 1, 3, 1, 4);
-  NR_free_matrix(fm, 1, 3, 1, 4);
   int **im = NR_imatrix(0, 2, 5, 7);
   expect_row_major(im, 0, 2, 5, 7);
   NR_free_imatrix(im, 0, 2, 5, 7);
@@ -95,9 +92,7 @@ TEST(FurtherContainers, EveryKindIsIndexedWithItsBounds) {
   float ***t = NR_f3tensor(1, 2, 1, 3, 1, 4);
   EXPECT_EQ(&t[2][3][4], &t[1][1][1] + 23);  // slices follow each other
   NR_free_f3tensor(t, 1, 2, 1, 3, 1, 4);
-}
 
-TEST(Views, SubmatricesAndConvertedArraysShareTheElements) {
   float **a = NR_matrix(1, 4, 1, 5);
   expect_row_major(a, 1, 4, 1, 5);
   float **b = NR_submatrix(a, 2, 3, 2, 5, 1, 1);  // rows 2..3, from column 2, as 1.. and 1..
@@ -110,7 +105,5 @@ TEST(Views, SubmatricesAndConvertedArraysShareTheElements) {
   float flat[6] = {1, 2, 3, 4, 5, 6};
   float **m = NR_convert_matrix(flat, 0, 2, 0, 1);  // 3 rows of 2
   EXPECT_EQ(&m[2][1], &flat[5]);
-  m[1][0] = 20;
-  EXPECT_EQ(flat[2], 20.0f);
   NR_free_convert_matrix(m, 0, 2, 0, 1);
 }
