@@ -29,15 +29,21 @@ TEST(InfoOptions, HelpAndVersionGoToStandardOutputAndSucceed) {
   EXPECT_TRUE(dir.files().empty());
 }
 
+// Fewer than two arguments print the usage and touch nothing; any single argument but the two
+// options is such a short command line.
 TEST(InfoOptions, OnlyAsTheSoleArgument) {
   scratch_dir dir;
-  // Any other single argument is still a short command line: the usage, as for no argument.
-  run_result r = run_mogem(dir, {"--helpme"});
-  EXPECT_EQ(r.exit_code, 255);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, std::string("Usage: ") + MOGEM_BINARY + " <input_file> <output_file>\n");
+  dir.write("input.txt", "rows 1 cols 1 num_clusters 1 begin data 1");
+  for (const std::vector<std::string> &args : {std::vector<std::string>{}, std::vector<std::string>{"input.txt"},
+                                               std::vector<std::string>{"--helpme"}}) {
+    run_result r = run_mogem(dir, args);
+    EXPECT_EQ(r.exit_code, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("Usage: ") + MOGEM_BINARY + " <input_file> <output_file>\n");
+    EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
+  }
   // With a second argument "--help" is an input file name like any other.
-  r = run_mogem(dir, {"--help", "labels.txt"});
+  run_result r = run_mogem(dir, {"--help", "labels.txt"});
   EXPECT_EQ(r.exit_code, 255);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("--help is not openable"), std::string::npos) << r.err;

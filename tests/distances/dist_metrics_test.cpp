@@ -26,24 +26,15 @@ TEST(Metrics, HandWorkedDistances) {
   } cases[] = {
       {{0, 0}, {3, 4}, EUCLIDEAN, 5.0},  // the 3-4-5 triangle
       {{0, 0}, {3, 4}, EUCLIDEAN_SQUARED, 25.0},
-      {{1, -2}, {-1, 2}, EUCLIDEAN_SQUARED, 20.0},
       {{1, 2}, {3, 0}, CANBERRA, 1.5},   // |1-3|/4 + |2-0|/2
       {{0, 1}, {0, -1}, CANBERRA, 1.0},  // the first term has denominator 0 and is skipped
       {{1, 0}, {0, 1}, CORRELATION, 1.0},
+      {{1, 1}, {-1, -1}, CORRELATION, 2.0},
+      {{1, 1}, {1, 3}, CORRELATION, 1 - 4.0 / (std::sqrt(2.0) * std::sqrt(10.0))},  // uncentred: not 0
   };
-  for (const auto &c : cases) EXPECT_EQ(dist(c.a, c.b, c.type), c.expected) << c.type << " " << c.expected;
-  for (int type : {EUCLIDEAN, EUCLIDEAN_SQUARED, CANBERRA}) {
+  for (const auto &c : cases) EXPECT_NEAR(dist(c.a, c.b, c.type), c.expected, 1e-15) << c.type << " " << c.expected;
+  for (int type : {EUCLIDEAN, EUCLIDEAN_SQUARED, CANBERRA})
     EXPECT_EQ(dist({0.1, 0.0, -7.25, 1e300}, {0.1, 0.0, -7.25, 1e300}, type), 0.0) << type;
-    EXPECT_EQ(dist({}, {}, type), 0.0) << type;
-  }
-}
-
-TEST(Metrics, CorrelationIsTheUncentredCosine) {
-  EXPECT_NEAR(dist({1, 2}, {2, 4}, CORRELATION), 0.0, 1e-15);
-  EXPECT_NEAR(dist({1, 1}, {-1, -1}, CORRELATION), 2.0, 1e-15);
-  // Centring would make these two perfectly correlated; uncentred, the cosine is 4/sqrt(2*10).
-  one_based_vector a({1, 1}), b({1, 3});
-  EXPECT_DOUBLE_EQ(correlation(a.get(), b.get(), 2), 4.0 / (std::sqrt(2.0) * std::sqrt(10.0)));
   // A zero vector has no direction.
   EXPECT_TRUE(std::isnan(dist({0, 0}, {1, 2}, CORRELATION)));
   EXPECT_TRUE(std::isnan(dist({}, {}, CORRELATION)));
@@ -55,8 +46,6 @@ TEST(Metrics, OneToManyFormsMeasureEveryRowAndUnknownCodesGiveZero) {
   double out[4] = {0, 0, 0, 0};
   distance2(origin.get(), rows.get(), 2, 3, out, EUCLIDEAN);
   EXPECT_EQ(std::vector<double>(out + 1, out + 4), (std::vector<double>{5, 10, 1}));
-  distance2(origin.get(), rows.get(), 2, 3, out, EUCLIDEAN_SQUARED);
-  EXPECT_EQ(std::vector<double>(out + 1, out + 4), (std::vector<double>{25, 100, 1}));
   distance2(x.get(), rows.get(), 2, 3, out, CANBERRA);
   EXPECT_EQ(out[3], 2.0);  // (1, 0) to (0, 1): 1 + 1
   EXPECT_EQ(out[0], 0.0);  // element 0 is never written

@@ -57,7 +57,7 @@ reading with_number_stream(const std::string &text, std::size_t buffer_bytes) {
   return r;
 }
 
-// Plain decimal tokens: the from_chars path (and the library's path where it is out of range).
+// Plain decimal tokens: the fast path (and the library's path where it is out of range).
 std::string plain_token(std::mt19937_64 &rng) {
   auto digits = [&](int n) {
     std::string s;
@@ -80,7 +80,10 @@ std::string plain_token(std::mt19937_64 &rng) {
   return t;
 }
 
-const char *const special_tokens[] = {
+// Tokens longer than any buffer are read whole.
+const std::string long_digits(5000, '3');
+const std::string special_tokens[] = {
+    "1" + long_digits + "e-4990", "0." + long_digits,
     "1.7976931348623157e308", "1.7976931348623159e308", "1.797693134862315807e308", "2.2250738585072014e-308",
     "2.2250738585072011e-308", "4.9406564584124654e-324", "2.4703282292062327e-324", "2.4703282292062328e-324",
     "1e-400", "-1e-400", "1e400", "-1e400", "0", "-0", "+0", "0e0", "-0.0e-999", "000000000000000000001.5",
@@ -94,20 +97,10 @@ const char *const spaces[] = {" ", "  ", "\t", "\n", "\r\n", "\v", "\f", " \n\t"
 
 }  // namespace
 
-TEST(NumberStream, PlainDecimalsReadAsFscanfReadsThem) {
-  std::mt19937_64 rng(20261207);
-  std::string text;
-  for (int n = 0; n < 200000; n++) text += plain_token(rng) + spaces[rng() % 8];
-  const reading want = with_fscanf(text);
-  ASSERT_EQ(want.bits.size(), 200000u);
-  const reading got = with_number_stream(text, 1 << 20);
-  EXPECT_EQ(got.bits, want.bits);
-  EXPECT_EQ(got.end, want.end);
-}
-
 TEST(NumberStream, EveryNotationStopsWhereFscanfStops) {
   std::mt19937_64 rng(7);
   const int specials = sizeof special_tokens / sizeof *special_tokens;
+  std::size_t numbers = 0;
   const std::size_t buffers[] = {1, 2, 3, 5, 8, 13, 64, 1 << 20};
   for (int trial = 0; trial < 3000; trial++) {
     std::string text;
@@ -122,16 +115,7 @@ TEST(NumberStream, EveryNotationStopsWhereFscanfStops) {
     const reading got = with_number_stream(text, buffer);
     ASSERT_EQ(got.bits, want.bits) << "text [" << text << "], buffer " << buffer;
     ASSERT_EQ(got.end, want.end) << "text [" << text << "], buffer " << buffer;
+    numbers += want.bits.size();
   }
-}
-
-TEST(NumberStream, ATokenLongerThanTheBufferIsReadWhole) {
-  const std::string digits(5000, '3');
-  const std::string text = "1 " + digits + "e-4990 0." + digits + " x";
-  for (std::size_t buffer : {1u, 7u, 4096u}) {
-    const reading want = with_fscanf(text), got = with_number_stream(text, buffer);
-    EXPECT_EQ(got.bits, want.bits);
-    EXPECT_EQ(got.end, NUMBER_NOT_A_NUMBER);
-    EXPECT_EQ(want.bits.size(), 3u);
-  }
+  EXPECT_GT(numbers, 6000u);  // most texts hold numbers, not only tokens that stop the reading
 }

@@ -33,23 +33,16 @@ TEST(Normalization, EachKindOnHandWorkedRows) {
   } cases[] = {
       {EUCLIDEAN_NORM, 0, {{3, 4}, {0, -2}}, {{0.6, 0.8}, {0, -1}}, ""},
       {MEAN_NORM, 0, {{1, 10}, {2, 20}, {6, 60}}, {{-2, -20}, {-1, -10}, {3, 30}}, ""},
-      {MEAN_NORM, 0, {{5, -7}}, {{0, 0}}, ""},
       {HYPERSPHERE_NORM, 0, {{1, 2}, {3, 2}}, {{-1, 0}, {1, 0}}, ""},  // centres, then scales
       // Column 1 has its maximum first and minimum last; column 2 is constant.
       {PER_FEATURE_NORM, 0, {{4, 7}, {2, 7}, {-4, 7}}, {{1, 0}, {0.75, 0}, {0, 0}}, ""},
-      {PER_FEATURE_NORM, 0, {{3, -1}}, {{0, 0}}, ""},
       {LOG_TRANSFORM, 10, {{0, -5}, {10, 1}}, {{0, -5}, {1, 0}}, log_refused + log_refused},
       {LOG_TRANSFORM, 1, {{100, 0}}, {{100, 0}}, base_refused},
-      {LOG_TRANSFORM, 0.5, {{100, 0}}, {{100, 0}}, base_refused},
-      {LOG_TRANSFORM, -2, {{100, 0}}, {{100, 0}}, base_refused},
       // Kinds that change nothing; unknown codes are reported.
       {NO_NORM, 0, {{1.5, -2}, {0, 3}}, {{1.5, -2}, {0, 3}}, ""},
       {PCA_VAR, 0, {{1.5, -2}}, {{1.5, -2}}, ""},
-      {PCA_DIM, 0, {{1.5, -2}}, {{1.5, -2}}, ""},
       {ICA, 0, {{1.5, -2}}, {{1.5, -2}}, "ICA is not implemented\n"},
       {0, 0, {{1.5, -2}}, {{1.5, -2}}, "Unknown normalization method: 0\n"},
-      {10, 0, {{1.5, -2}}, {{1.5, -2}}, "Unknown normalization method: 10\n"},
-      {-3, 0, {{1.5, -2}}, {{1.5, -2}}, "Unknown normalization method: -3\n"},
   };
   for (const auto &c : cases) {
     one_based_matrix m(c.rows);

@@ -43,10 +43,6 @@ TEST(SymmetricInverse, ReadsOnlyTheUpperTriangle) {
   invert_copy_alloc_sym_dmat(dirty.get(), 2, dirty_inv.get());
   EXPECT_EQ(clean_inv.row(1), dirty_inv.row(1));
   EXPECT_EQ(clean_inv.row(2), dirty_inv.row(2));
-  // The in-place form leaves the Cholesky factor below the diagonal: L = [[2,0],[1,sqrt 2]].
-  invert_alloc_sym_dmat(dirty.get(), 2, dirty_inv.get());
-  EXPECT_EQ(dirty[2][1], 1.0);
-  EXPECT_EQ(dirty.row(1), (std::vector<double>{4, 2}));
 }
 
 TEST(SymmetricInverse, NotPositiveDefiniteEndsTheRun) {
@@ -80,11 +76,6 @@ TEST(Determinant, PivotsAndSignsAsWorkedByHand) {
       EXPECT_EQ(det_copy_alloc_dmat(a.get(), n), c.det);
     EXPECT_EQ(a.row(1), c.a[0]);
   }
-  // The in-place form leaves the permuted LU factors: row 2 of [[0,1],[1,0]] moved to the top.
-  one_based_matrix swap({{0, 1}, {1, 0}});
-  det_alloc_dmat(swap.get(), 2);
-  EXPECT_EQ(swap.row(1), (std::vector<double>{1, 0}));
-
   one_based_matrix zero_row({{1, 2}, {0, 0}});
   call_outcome out = capture([&] { det_copy_alloc_dmat(zero_row.get(), 2); });
   EXPECT_EQ(out.exit_code, 1);
