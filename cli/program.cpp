@@ -130,6 +130,7 @@ int run(const char *input, const char *output) {
   reader_callbacks reading;
   reading.warning = print_notice;
   reading.checkpoint = stop_if_interrupted;
+  reading.threads = threads;
   reading.on_parameters = [&](const parameter_file &header) {
     refuse_outputs_over_input(input, output, header.output_model, header.output_internal);
     refuse_unwritable_outputs(output, header.output_model, header.output_internal, header.settings.snapshot_every > 0);

@@ -36,13 +36,16 @@ bool is_plain_decimal(const char *p, const char *end) {
 
 }  // namespace
 
-number_stream::number_stream(FILE *fp, std::size_t buffer_bytes)
+number_stream::number_stream(FILE *fp, std::size_t buffer_bytes, unsigned long long limit)
     : fp_(fp),
       buffer_(new char[buffer_bytes > 0 ? buffer_bytes : 1]),
       capacity_(buffer_bytes > 0 ? buffer_bytes : 1),
       begin_(0),
       end_(0),
+      remaining_(limit),
       ended_(false) {}
+
+bool number_stream::stream_ended() const { return remaining_ == 0 || std::feof(fp_); }
 
 bool number_stream::fill() {
   if (ended_) return false;
@@ -57,8 +60,10 @@ bool number_stream::fill() {
     buffer_ = std::move(larger);
     capacity_ *= 2;
   }
-  const std::size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - end_, fp_);
+  const std::size_t room = capacity_ - end_;
+  const std::size_t got = std::fread(buffer_.get() + end_, 1, room < remaining_ ? room : remaining_, fp_);
   end_ += got;
+  remaining_ -= got;
   if (got == 0) ended_ = true;
   return got > 0;
 }
@@ -68,7 +73,7 @@ number_status number_stream::read(double *value) {
   for (;;) {
     while (begin_ < end_ && is_space(buffer_[begin_])) begin_++;
     if (begin_ < end_) break;
-    if (!fill()) return std::feof(fp_) ? NUMBER_MISSING : NUMBER_NOT_A_NUMBER;
+    if (!fill()) return stream_ended() ? NUMBER_MISSING : NUMBER_NOT_A_NUMBER;
   }
   // The token: everything up to the next white space or the end of the stream. No number
   // reaches beyond it.
@@ -112,7 +117,7 @@ number_status number_stream::read(double *value) {
   }
   // The conversion read up to the end of the token: in the stream it read past the end too
   // when nothing followed the token.
-  return at_end && token_ended && std::feof(fp_) ? NUMBER_MISSING : NUMBER_NOT_A_NUMBER;
+  return at_end && token_ended && stream_ended() ? NUMBER_MISSING : NUMBER_NOT_A_NUMBER;
 }
 
 }  // namespace mogem::detail

@@ -26,8 +26,10 @@ enum number_status {
 class number_stream {
  public:
   // buffer_bytes is where the reader starts (it grows for a longer token); any size reads the
-  // same numbers.
-  explicit number_stream(FILE *fp, std::size_t buffer_bytes = 1 << 20);
+  // same numbers. With `limit`, the reader takes at most that many bytes from the stream and
+  // treats the byte after them as the end of the stream (a piece of a file, io/data_pieces.h).
+  explicit number_stream(FILE *fp, std::size_t buffer_bytes = 1 << 20,
+                         unsigned long long limit = ~0ULL);
   number_stream(const number_stream &) = delete;
   number_stream &operator=(const number_stream &) = delete;
 
@@ -37,9 +39,11 @@ class number_stream {
 
  private:
   bool fill();  // appends more of the stream to the buffer; false at the end or on an error
+  bool stream_ended() const;  // the end of the stream (or of the limit) was reached, not an error
   FILE *fp_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_, begin_, end_;
+  unsigned long long remaining_;  // bytes the limit still allows
   bool ended_;
 };
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <initializer_list>
 #include <stdexcept>
 
@@ -18,6 +19,8 @@
 #include "distances/metric_codes.h"
 #include "engine/run.h"
 #include "initializations/init_methods.h"
+#include "engine/kernels/parallel.h"
+#include "io/data_pieces.h"
 #include "io/number_stream.h"
 #include "mogem/mogem.h"
 #include "nr/nr_util.h"
@@ -238,18 +241,45 @@ unsigned long long matrix_values(const em_parameters &p) {
   return values;
 }
 
+// Where the data section lies in the open file: from the stream's position (ftell, not the
+// descriptor's offset: the stream has read ahead into its buffer) to the end of the file.
+struct data_section {
+  bool regular;     // a regular file whose position is known; else begin and end mean nothing
+  long long begin;  // the byte after the value of "begin"
+  long long end;    // the file's size
+};
+
+data_section data_section_of(FILE *fp) {
+  struct stat file;
+  if (fstat(fileno(fp), &file) != 0 || !S_ISREG(file.st_mode)) return {false, 0, 0};
+  const long at = std::ftell(fp);
+  if (at < 0) return {false, 0, 0};
+  return {true, at, file.st_size > at ? static_cast<long long>(file.st_size) : at};
+}
+
 // The most data values the rest of the open file can hold, or ULLONG_MAX when that cannot be
 // told (a pipe, a device, a position the stream does not know). A value takes at least one
 // character and white space goes before it: the value of "begin" ends only at white space, and
 // a one-character value (a digit) can follow another value directly only when that one ends in
 // a letter (inf, nan), which takes three characters or more. So n values need 2n bytes.
-// ftell, not the descriptor's offset: the stream has read ahead into its buffer.
-unsigned long long values_the_rest_can_hold(FILE *fp) {
-  struct stat file;
-  if (fstat(fileno(fp), &file) != 0 || !S_ISREG(file.st_mode)) return ULLONG_MAX;
-  const long at = std::ftell(fp);
-  if (at < 0) return ULLONG_MAX;
-  return file.st_size > at ? static_cast<unsigned long long>(file.st_size - at) / 2 : 0;
+unsigned long long values_the_rest_can_hold(const data_section &section) {
+  if (!section.regular) return ULLONG_MAX;
+  return static_cast<unsigned long long>(section.end - section.begin) / 2;
+}
+
+// Refuses the input naming the row and column of value `index` (0-based, row by row), which is
+// missing or not a number.
+[[noreturn]] void value_error(const char *filename, const em_parameters *p, unsigned long long index,
+                              number_status status) {
+  const unsigned long long row = index / static_cast<unsigned long long>(p->num_features) + 1;
+  const unsigned long long column = index % static_cast<unsigned long long>(p->num_features) + 1;
+  char message[700];
+  std::snprintf(message, sizeof message,
+                "Could not read data from the parameter file %s: row %llu, column %llu is %s (the file "
+                "must hold %d rows of %d numbers after \"begin\" and its value)\n",
+                filename, row, column, status == NUMBER_MISSING ? "missing" : "not a number", p->num_data,
+                p->num_features);
+  refuse_input("Error: %s", message);
 }
 
 // Reads the rows x cols values row by row, handing each to store, or refuses the input with the
@@ -262,22 +292,15 @@ void read_values(number_stream &numbers, const char *filename, const em_paramete
     for (int j = 1; j <= p->num_features; j++) {
       double value = 0.0;
       const number_status status = numbers.read(&value);
-      if (status != NUMBER_READ) {
-        char message[700];
-        std::snprintf(message, sizeof message,
-                      "Could not read data from the parameter file %s: row %d, column %d is %s (the file "
-                      "must hold %d rows of %d numbers after \"begin\" and its value)\n",
-                      filename, i, j, status == NUMBER_MISSING ? "missing" : "not a number", p->num_data, p->num_features);
-        (assert)(0, message);
-      }
+      if (status != NUMBER_READ)
+        value_error(filename, p, static_cast<unsigned long long>(i - 1) * p->num_features + (j - 1), status);
       store(value);
     }
   }
 }
 
-// The data matrix, allocated whole (NR_error when it cannot be held), then read.
-std::vector<double> read_matrix(number_stream &numbers, unsigned long long values, const char *filename,
-                                const em_parameters *p, const std::function<void()> &checkpoint) {
+// Room for the data matrix, or NR_error when it cannot be held.
+std::vector<double> allocate_matrix(unsigned long long values) {
   refuse_beyond_memory(values * sizeof(double), "allocation failure 2 in matrix()");
   std::vector<double> data;
   try {
@@ -287,6 +310,13 @@ std::vector<double> read_matrix(number_stream &numbers, unsigned long long value
   } catch (const std::length_error &) {
     NR_error("allocation failure 2 in matrix()");
   }
+  return data;
+}
+
+// The data matrix, allocated whole, then read.
+std::vector<double> read_matrix(number_stream &numbers, unsigned long long values, const char *filename,
+                                const em_parameters *p, const std::function<void()> &checkpoint) {
+  std::vector<double> data = allocate_matrix(values);
   double *next = data.data();
   read_values(numbers, filename, p, checkpoint, [&](double value) { *next++ = value; });
   return data;
@@ -306,10 +336,24 @@ std::vector<double> read_short_matrix(number_stream &numbers, const char *filena
   return data;
 }
 
+// The data matrix of a regular file, allocated whole, read in pieces on `threads` threads
+// (io/data_pieces.h) with the same numbers and the same first failure as read_matrix.
+std::vector<double> read_matrix_in_pieces(const char *filename, const data_section &section,
+                                          unsigned long long values, const em_parameters *p, int threads,
+                                          const std::function<void()> &checkpoint) {
+  std::vector<double> data = allocate_matrix(values);
+  double *next = data.data();
+  const span_reading read = read_span(
+      filename, section.begin, section.end, static_cast<std::size_t>(values), threads,
+      [&](const double *got, std::size_t n) { next = std::copy(got, got + n, next); }, checkpoint);
+  if (read.stop != NUMBER_READ) value_error(filename, p, read.count, read.stop);
+  return data;
+}
+
 // Reads the parameter section and the data from the open stream.
 void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector<double> *data,
                    const warning_sink &warn, const std::function<void(const em_parameters &)> &on_parameters,
-                   const std::function<void()> &checkpoint) {
+                   const std::function<void()> &checkpoint, int threads) {
   // One byte more than a token may hold, so that a longer token is noticed, not cut.
   char str1[MAX_TOKEN + 2];
   char str2[MAX_TOKEN + 2];
@@ -335,21 +379,25 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector
   if (on_parameters) on_parameters(*p);
 
   const unsigned long long values = matrix_values(*p);
-  const bool fits = values <= values_the_rest_can_hold(fp);
+  const data_section section = data_section_of(fp);
+  if (section.regular && values <= static_cast<unsigned long long>(section.end - section.begin) / 2) {
+    *data = read_matrix_in_pieces(filename, section, values, p, threads, checkpoint);
+    return;
+  }
   number_stream numbers(fp);
-  *data = fits ? read_matrix(numbers, values, filename, p, checkpoint)
-               : read_short_matrix(numbers, filename, p, checkpoint);
+  *data = values <= values_the_rest_can_hold(section) ? read_matrix(numbers, values, filename, p, checkpoint)
+                                                      : read_short_matrix(numbers, filename, p, checkpoint);
 }
 
 }  // namespace
 
 void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn,
                      const std::function<void(const em_parameters &)> &on_parameters,
-                     const std::function<void()> &checkpoint) {
+                     const std::function<void()> &checkpoint, int threads) {
   set_default_parameters(p);
   FILE *fp = open_file(filename, "r", filename);
   try {
-    read_sections(filename, fp, p, data, warn, on_parameters, checkpoint);
+    read_sections(filename, fp, p, data, warn, on_parameters, checkpoint, threads);
   } catch (...) {
     std::fclose(fp);
     throw;
@@ -414,7 +462,8 @@ parameter_file read_parameter_file(const std::string &path, const reader_callbac
   std::function<void(const detail::em_parameters &)> on_parameters;
   if (hooks.on_parameters)
     on_parameters = [&](const detail::em_parameters &read) { hooks.on_parameters(header_of(read, path)); };
-  detail::read_parameters(path.c_str(), &p, &data, hooks.warning, on_parameters, hooks.checkpoint);
+  detail::read_parameters(path.c_str(), &p, &data, hooks.warning, on_parameters, hooks.checkpoint,
+                          detail::threads_for(hooks.threads));
   parameter_file file = header_of(p, path);
   file.data = std::move(data);
   return file;

@@ -27,9 +27,11 @@ using warning_sink = std::function<void(const std::string &)>;
 // that cannot be held ends in NR_error.
 // on_parameters (when not empty) is called once the parameter section is read and checked,
 // before the data; checkpoint every few thousand rows. Either may throw to stop the reading.
+// The data of a regular file are read on up to `threads` threads (io/data_pieces.h), with the
+// same values and the same first bad row and column whatever their number.
 void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn = {},
                      const std::function<void(const em_parameters &)> &on_parameters = {},
-                     const std::function<void()> &checkpoint = {});
+                     const std::function<void()> &checkpoint = {}, int threads = 1);
 
 // Stores one key/value pair in p. Returns 1 when the key is "begin" (p untouched), else 0,
 // whether the pair was used, defaulted after a warning, or skipped as unknown.

@@ -185,6 +185,7 @@ struct reader_callbacks {
   // After the parameter section, before any data are read: the settings and sizes (data empty).
   std::function<void(const parameter_file &)> on_parameters;
   std::function<void()> checkpoint;  // between blocks of rows
+  int threads = 0;  // the data of a regular file are read on at most this many threads; 0: every core
 };
 
 // Reads a whole parameter file. Throws error(invalid_input) naming the file and the problem:

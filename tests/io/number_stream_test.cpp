@@ -4,12 +4,16 @@
 #include "io/number_stream.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
 
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "io/data_pieces.h"
 
 using namespace mogem::detail;
 
@@ -118,4 +122,49 @@ TEST(NumberStream, EveryNotationStopsWhereFscanfStops) {
     numbers += want.bits.size();
   }
   EXPECT_GT(numbers, 6000u);  // most texts hold numbers, not only tokens that stop the reading
+}
+
+// The same texts as a file read in pieces on several threads (io/data_pieces.h): the numbers,
+// where the reading stops and why must be those of one reader over the whole file, for pieces
+// down to one byte and for a reading cut short at a given count.
+TEST(NumberStream, PiecesOfAFileReadAsTheWholeFile) {
+  std::mt19937_64 rng(11);
+  const int specials = sizeof special_tokens / sizeof *special_tokens;
+  char path[] = "/tmp/mogem-pieces-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  int stopped_early = 0;
+  for (int trial = 0; trial < 400; trial++) {
+    std::string text;
+    const int tokens = 1 + rng() % 60;
+    for (int n = 0; n < tokens; n++) {
+      text += rng() % 8 ? plain_token(rng) : special_tokens[rng() % specials];
+      if (n + 1 < tokens || rng() % 2) text += spaces[rng() % 8];
+    }
+    FILE *out = std::fopen(path, "w");
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fclose(out);
+    const std::size_t max_values = rng() % 3 ? SIZE_MAX : rng() % 40;
+    reading want = with_number_stream(text, 1 << 20);
+    if (want.bits.size() >= max_values) {
+      want.bits.resize(max_values);
+      want.end = NUMBER_READ;
+    }
+    const long long piece = 1 + rng() % 64;
+    const int threads = 1 + rng() % 3;
+    reading got;
+    const span_reading r = read_span(
+        path, 0, static_cast<long long>(text.size()), max_values, threads,
+        [&](const double *values, std::size_t n) {
+          for (std::size_t i = 0; i < n; i++) got.bits.push_back(bits_of(values[i]));
+        },
+        {}, piece);
+    ASSERT_EQ(got.bits, want.bits) << "text [" << text << "], pieces of " << piece << ", threads " << threads;
+    ASSERT_EQ(r.count, want.bits.size());
+    ASSERT_EQ(r.stop, want.end) << "text [" << text << "], pieces of " << piece;
+    stopped_early += want.end == NUMBER_NOT_A_NUMBER;
+  }
+  std::remove(path);
+  EXPECT_GT(stopped_early, 40);  // many texts stop at a token that is not a number
 }
