@@ -30,8 +30,21 @@ struct rand48_stream {
     return static_cast<double>(state) * 0x1p-48;
   }
 
- private:
+  // The draws backwards: the integer the last next_integer() gave, then the state before it
+  // (the multiplier is odd, so the step can be undone). Replaying a run of draws from its end
+  // this way needs no record of them.
+  long last_integer() const { return static_cast<long>(state >> 17); }
+  void step_back() { state = (inverse_multiplier() * (state - 0xB)) & ((1ULL << 48) - 1); }
+
   void step() { state = (0x5DEECE66DULL * state + 0xB) & ((1ULL << 48) - 1); }
+
+ private:
+  // The inverse of the multiplier modulo 2^64 (so also modulo 2^48), by Newton's iteration.
+  static constexpr std::uint64_t inverse_multiplier() {
+    std::uint64_t inverse = 0x5DEECE66DULL;  // right in the lowest 3 bits; each step doubles that
+    for (int i = 0; i < 5; i++) inverse *= 2 - 0x5DEECE66DULL * inverse;
+    return inverse;
+  }
 };
 
 }  // namespace mogem::detail

@@ -32,13 +32,13 @@ void refuse_zero_length_rows(em_memory *m) {
   const int F = m->features;
   double *origin = NR_dvector(1, F);
   for (int j = 1; j <= F; j++) origin[j] = 0.0;
-  int zero_row = 0;
+  long long zero_row = 0;
   for (int i = 1; i <= m->datapoints && !zero_row; i++)
-    if (euclidean(origin, m->data[i], F) == 0.0) zero_row = i;
+    if (euclidean(origin, m->data[i], F) == 0.0) zero_row = m->share.first + i;
   NR_free_dvector(origin, 1, F);
   if (zero_row)
     refuse_input(
-        "Error: row %d of %s has length zero%s; the correlation metric scales every row to unit length and cannot "
+        "Error: row %lld of %s has length zero%s; the correlation metric scales every row to unit length and cannot "
         "scale this one: remove the row or choose distance_metric euclidean",
         zero_row, m->params->data_name.empty() ? "the data" : m->params->data_name.c_str(),
         m->params->center_data ? " once centred" : "");
@@ -59,9 +59,14 @@ void stop_if_model_broke_down(em_memory *m, int step) {
 }
 
 void stop_if_posteriors_broke_down(em_memory *m) {
-  for (int k = 1; k <= m->classes; k++)
-    if (any_nan(m->P_j_x[k] + 1, m->datapoints))
-      broke_down("in the final E-step", "the posteriors of class " + std::to_string(k));
+  // The lowest class broken on any process is the one named.
+  double first_broken = m->classes + 1;
+  for (int k = 1; k <= m->classes && first_broken > m->classes; k++)
+    if (any_nan(m->P_j_x[k] + 1, m->datapoints)) first_broken = k;
+  for (double k : gather_from_all(m->share, &first_broken, 1))
+    if (k < first_broken) first_broken = k;
+  if (first_broken <= m->classes)
+    broke_down("in the final E-step", "the posteriors of class " + std::to_string(static_cast<int>(first_broken)));
 }
 
 }  // namespace mogem::detail

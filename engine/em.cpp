@@ -15,6 +15,25 @@ namespace mogem::detail {
 namespace {
 
 const double CONVERGENCE_THRESHOLD = 1e-6;
+
+// The mean of every column over the rows of all processes into mean[1..F]: the first row's
+// values, then the others added in row order (column_means, normalizations/norm_data.h).
+void column_means_of_all(em_memory *m, double *mean) {
+  const int N = m->datapoints, F = m->features;
+  for (int j = 1; j <= F; j++) mean[j] = 0.0;
+  sum_over_processes(
+      m->share, 1, [&](int) { return std::vector<sum_span>{{mean + 1, static_cast<std::size_t>(F)}}; },
+      [&](int) {
+        int from = 1;
+        if (m->share.first == 0 && N > 0) {
+          for (int j = 1; j <= F; j++) mean[j] = m->data[1][j];
+          from = 2;
+        }
+        for (int i = from; i <= N; i++)
+          for (int j = 1; j <= F; j++) mean[j] += m->data[i][j];
+      });
+  for (int j = 1; j <= F; j++) mean[j] /= static_cast<double>(m->share.total);
+}
 const int TRACE_LENGTH = 4;
 
 // The caller's snapshot of step `step`: means, per-feature variances and the labels of the
@@ -50,12 +69,12 @@ void initialize_parameters(em_memory *m) {
   em_parameters *p = m->params;
   const int N = m->datapoints, F = m->features, K = m->classes;
   if (p->center_data) {
-    column_means(m->data, N, F, m->centre);
+    column_means_of_all(m, m->centre);
     subtract_from_rows(m->data, N, F, m->centre);
   }
-  if (need_norm(m)) refuse_zero_length_rows(m);
+  if (need_norm(m)) together(m->share, [m] { refuse_zero_length_rows(m); });
   init_means(m->data, m->class_means, N, F, K, p->init_method, p->random_seed, p->samples,
-             p->means_file.empty() ? nullptr : p->means_file.c_str());
+             p->means_file.empty() ? nullptr : p->means_file.c_str(), m->share);
   if (need_norm(m)) {
     euclidean_norm(m->data, N, F);
     euclidean_norm(m->class_means, K, F);

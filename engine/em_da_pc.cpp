@@ -11,7 +11,7 @@ void compute_pc(int i, int j, em_memory *m, double **eigenvectors) {
   scoped_dvector eigenvalues(1, F), mean(1, F), probs(1, N);
   for (int x = 1; x <= N; x++) probs.get()[x] = m->P_j_x[j][x] + m->P_j_x[i][x];
   for (int k = 1; k <= F; k++) mean.get()[k] = (m->class_means[j][k] + m->class_means[i][k]) * 0.5;
-  est_weighted_covar(cov.get(), m->data, mean.get(), probs.get(), N, F);
+  est_weighted_covar(cov.get(), m->data, mean.get(), probs.get(), N, F, m->share);
   int nrot;
   NR_djacobi(cov.get(), F, eigenvalues.get(), eigenvectors, &nrot);
 
@@ -32,19 +32,29 @@ void compute_pc(int i, int j, em_memory *m, double **eigenvectors) {
   }
 }
 
-int est_weighted_covar(double **cov, double **mat, double *mean, double *probs, int rows, int cols) {
+int est_weighted_covar(double **cov, double **mat, double *mean, double *probs, int rows, int cols,
+                       const row_share &share) {
   for (int j1 = 1; j1 <= cols; j1++)
     for (int j2 = 1; j2 <= cols; j2++) cov[j1][j2] = 0.0;
   double prob_sum = 0.0;
-  for (int r = 1; r <= rows; r++) {
-    const double prob = probs[r];
-    prob_sum += prob;
-    const double *x = mat[r];
-    for (int j1 = 1; j1 <= cols; j1++) {
-      const double weighted = (x[j1] - mean[j1]) * prob;
-      for (int j2 = j1; j2 <= cols; j2++) cov[j1][j2] += (x[j2] - mean[j2]) * weighted;
-    }
-  }
+  sum_over_processes(
+      share, 1,
+      [&](int) {
+        std::vector<sum_span> spans{{&prob_sum, 1}};
+        for (int j1 = 1; j1 <= cols; j1++) spans.push_back({cov[j1] + j1, static_cast<std::size_t>(cols - j1 + 1)});
+        return spans;
+      },
+      [&](int) {
+        for (int r = 1; r <= rows; r++) {
+          const double prob = probs[r];
+          prob_sum += prob;
+          const double *x = mat[r];
+          for (int j1 = 1; j1 <= cols; j1++) {
+            const double weighted = (x[j1] - mean[j1]) * prob;
+            for (int j2 = j1; j2 <= cols; j2++) cov[j1][j2] += (x[j2] - mean[j2]) * weighted;
+          }
+        }
+      });
   // The sample-covariance count n - 1 with the summed weights as n; it would be zero or
   // negative for one point's worth of weight or less.
   const double divisor = prob_sum > 1.0 ? prob_sum - 1.0 : prob_sum > 0.0 ? prob_sum : 1.0;

@@ -22,6 +22,9 @@ void rescale_means_if_needed(em_memory *m) {
   if (need_norm(m)) euclidean_norm(m->class_means, m->classes, m->features);
 }
 
+// The points of every process: the count the weights and sums are taken over.
+double all_points(const em_memory *m) { return static_cast<double>(m->share.total); }
+
 // The classes 1..K whose effective weight N x P_j[k] is not 0 (the others are skipped and keep
 // their model), each cut into enough feature ranges that `parts` parts all get work.
 std::vector<class_features> weighted_units(em_memory *m, int parts) {
@@ -29,7 +32,7 @@ std::vector<class_features> weighted_units(em_memory *m, int parts) {
   const int pieces = K >= parts ? 1 : (parts + K - 1) / K;
   std::vector<class_features> units;
   for (int k = 1; k <= K; k++) {
-    if (m->P_j[k] * m->datapoints == 0.0) continue;
+    if (m->P_j[k] * all_points(m) == 0.0) continue;
     for (int piece = 0; piece < pieces; piece++) {
       const int first = em_range_start(1, F, pieces, piece, 1), end = em_range_start(1, F, pieces, piece + 1, 1);
       if (first < end) units.push_back({k, first, end - 1});
@@ -57,6 +60,37 @@ void over_units(em_memory *m, const std::vector<class_features> &units, int part
   });
 }
 
+// over_units over the points of every process in rank order (engine/processes.h): the units
+// are cut into stages that follow one another through the processes; accumulators(u) names
+// the values unit u adds into. Alone this is over_units on all the units.
+template <typename Block, typename Add, typename Accumulators>
+void over_units_of_all(em_memory *m, const std::vector<class_features> &units, int parts, Block block, Add add,
+                       Accumulators accumulators) {
+  const int count = static_cast<int>(units.size());
+  const int stages = stages_for(m->share, count);
+  auto stage = [&](int s, int edge) { return count == 0 ? 0 : em_range_start(0, count - 1, stages, s + edge, 1); };
+  sum_over_processes(
+      m->share, stages,
+      [&](int s) {
+        std::vector<sum_span> spans;
+        for (int u = stage(s, 0); u < stage(s, 1); u++) accumulators(units[u], spans);
+        return spans;
+      },
+      [&](int s) {
+        const std::vector<class_features> these(units.begin() + stage(s, 0), units.begin() + stage(s, 1));
+        over_units(m, these, parts, block, add);
+      });
+}
+
+// The accumulators of the means of unit u, and of the squares with them.
+void mean_sums(em_memory *m, const class_features &u, std::vector<sum_span> &spans) {
+  spans.push_back({m->class_means[u.k] + u.first, static_cast<std::size_t>(u.last - u.first + 1)});
+}
+void mean_and_square_sums(em_memory *m, const class_features &u, std::vector<sum_span> &spans) {
+  mean_sums(m, u, spans);
+  spans.push_back({m->class_variances.diagonal[u.k] + u.first, static_cast<std::size_t>(u.last - u.first + 1)});
+}
+
 void no_block(int, int, int) {}
 
 // Parts for per_point units of work per point and class; never more than there are pairs of
@@ -71,17 +105,28 @@ int parts_for(em_memory *m, double per_point) {
 
 double update_P_j(em_memory *m) {
   const int N = m->datapoints, K = m->classes;
-  const double points = N;
+  const double points = all_points(m);
   std::vector<double> sums(K + 1, 0.0);
   const int parts = em_parts_for(static_cast<double>(N) * K, m->threads, K);
-  em_run_parts(parts, [&](int part) {
-    for (int k = em_range_start(1, K, parts, part, 1); k < em_range_start(1, K, parts, part + 1, 1); k++) {
-      const double *posterior = m->P_j_x[k];
-      double sum = 0.0;
-      for (int i = 1; i <= N; i++) sum += posterior[i];
-      sums[k] = sum;
-    }
-  });
+  // Classes in stages through the processes; each sum goes on from the one handed over.
+  const int stages = stages_for(m->share, K);
+  auto stage = [&](int s) { return em_range_start(1, K, stages, s, 1); };
+  sum_over_processes(
+      m->share, stages,
+      [&](int s) { return std::vector<sum_span>{{&sums[stage(s)], static_cast<std::size_t>(stage(s + 1) - stage(s))}}; },
+      [&](int s) {
+        const int first = stage(s), count = stage(s + 1) - first;
+        const int these = parts < count ? parts : count;
+        em_run_parts(these, [&](int part) {
+          for (int k = first + em_range_start(0, count - 1, these, part, 1);
+               k < first + em_range_start(0, count - 1, these, part + 1, 1); k++) {
+            const double *posterior = m->P_j_x[k];
+            double sum = sums[k];
+            for (int i = 1; i <= N; i++) sum += posterior[i];
+            sums[k] = sum;
+          }
+        });
+      });
   double delta = 0.0;
   for (int k = 1; k <= K; k++) {
     const double weight = sums[k] / points;
@@ -92,13 +137,16 @@ double update_P_j(em_memory *m) {
 }
 
 void update_means(em_memory *m) {
-  const int N = m->datapoints, F = m->features;
+  const double N = all_points(m);
+  const int F = m->features;
   const int parts = parts_for(m, F);
   const std::vector<class_features> units = weighted_units(m, parts);
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
-  over_units(m, units, parts, no_block,
-             [m](int, const class_features &u, int first, int last) { m->kernels->add_means(m, u, first, last); });
+  over_units_of_all(
+      m, units, parts, no_block,
+      [m](int, const class_features &u, int first, int last) { m->kernels->add_means(m, u, first, last); },
+      [m](const class_features &u, std::vector<sum_span> &spans) { mean_sums(m, u, spans); });
   for (int k = 1; k <= m->classes; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
@@ -111,7 +159,7 @@ void update_means(em_memory *m) {
 void update_variances_scalar(em_memory *m) {
   const int N = m->datapoints, F = m->features, K = m->classes;
   // The count of summed squares, exact as a double; an int product would wrap past 2^31.
-  const double values = static_cast<double>(static_cast<long long>(N) * F);
+  const double values = static_cast<double>(m->share.total * F);
   const int parts = em_parts_for(static_cast<double>(N) * K * F, m->threads, K);
   std::vector<class_features> units;  // whole classes: each has a single sum
   for (int k = 1; k <= K; k++)
@@ -119,7 +167,7 @@ void update_variances_scalar(em_memory *m) {
   std::vector<double> sums(K + 1, 0.0);
   scoped_dmatrix squared(0, parts - 1, 0, BLOCK - 1);
   scoped_dmatrix coordinates(0, parts - 1, 0, static_cast<long>(F) * BLOCK - 1);
-  over_units(
+  over_units_of_all(
       m, units, parts,
       [&](int part, int first, int last) {  // the block's coordinates, feature by feature
         double *x = coordinates.get()[part];
@@ -130,7 +178,8 @@ void update_variances_scalar(em_memory *m) {
       [&](int part, const class_features &u, int first, int last) {
         m->kernels->add_squared_distances(m, u.k, first, last - first + 1, coordinates.get()[part],
                                           squared.get()[part], &sums[u.k]);
-      });
+      },
+      [&](const class_features &u, std::vector<sum_span> &spans) { spans.push_back({&sums[u.k], 1}); });
   for (const class_features &u : units) {
     double variance = sums[u.k] / (values * m->P_j[u.k]);
     if (variance < VARIANCE_FLOOR) variance = VARIANCE_FLOOR;
@@ -139,15 +188,16 @@ void update_variances_scalar(em_memory *m) {
 }
 
 void update_means_and_variances_diag(em_memory *m) {
-  const int N = m->datapoints, F = m->features;
+  const double N = all_points(m);
+  const int F = m->features;
   const int parts = parts_for(m, 2.0 * F);
   const std::vector<class_features> units = weighted_units(m, parts);
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = m->class_variances.diagonal[u.k][j] = 0.0;
-  over_units(m, units, parts, no_block,
-             [m](int, const class_features &u, int first, int last) {
-               m->kernels->add_means_and_squares(m, u, first, last);
-             });
+  over_units_of_all(
+      m, units, parts, no_block,
+      [m](int, const class_features &u, int first, int last) { m->kernels->add_means_and_squares(m, u, first, last); },
+      [m](const class_features &u, std::vector<sum_span> &spans) { mean_and_square_sums(m, u, spans); });
   for (int k = 1; k <= m->classes; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
@@ -164,7 +214,8 @@ void update_means_and_variances_diag(em_memory *m) {
 }
 
 void update_variances_full(em_memory *m) {
-  const int N = m->datapoints, F = m->features, K = m->classes;
+  const double N = all_points(m);
+  const int F = m->features, K = m->classes;
   const int width = (F + 3) & ~3;
   const int parts = parts_for(m, 0.5 * F * F);
   const std::vector<class_features> units = weighted_units(m, parts);
@@ -175,10 +226,16 @@ void update_variances_full(em_memory *m) {
   for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
   for (int part = 0; part < parts; part++)
     for (long e = 0; e < static_cast<long>(BLOCK) * width; e++) differences.get()[part][e] = 0.0;
-  over_units(m, units, parts, no_block, [&](int part, const class_features &u, int first, int last) {
-    m->kernels->add_products(m, u, first, last, sums.get() + static_cast<long>(u.k - 1) * F * width, width,
-                             differences.get()[part], weighted.get()[part]);
-  });
+  over_units_of_all(
+      m, units, parts, no_block,
+      [&](int part, const class_features &u, int first, int last) {
+        m->kernels->add_products(m, u, first, last, sums.get() + static_cast<long>(u.k - 1) * F * width, width,
+                                 differences.get()[part], weighted.get()[part]);
+      },
+      [&](const class_features &u, std::vector<sum_span> &spans) {  // the unit's rows of the class's sums
+        spans.push_back({sums.get() + static_cast<long>(u.k - 1) * F * width + static_cast<long>(u.first - 1) * width,
+                         static_cast<std::size_t>(u.last - u.first + 1) * width});
+      });
   for (int k = 1; k <= K; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;

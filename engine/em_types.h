@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/processes.h"
 #include "mogem/mogem.h"
 
 namespace mogem::detail {
@@ -77,7 +78,7 @@ struct kernel_set;
 struct em_memory {
   em_parameters *params;  // the run's parameters (not owned)
   int features;           // F
-  int datapoints;         // N
+  int datapoints;         // N, the rows this process holds (all of them unless share says otherwise)
   int classes;            // classes in effect: K, or N when K > N; moved by annealing
   int distance_metric;
   double t;               // no step of a run sets or reads it
@@ -113,6 +114,7 @@ struct em_memory {
   const callbacks *hooks;           // the caller's callbacks (not owned); null for none
   progress stage;                   // annealing: the stage the progress callback reports
   double *centre;                   // dvector 1..F: the column means subtracted (center_data), else null
+  row_share share;                  // this process's rows among all; alone, rows 1..N are all
   // Storage behind the containers that the model state hands on without a copy (model_state.h).
   std::vector<double> posterior_values;  // P_j_x's values, one spare in front
   std::vector<double *> posterior_rows;  // P_j_x's row pointers

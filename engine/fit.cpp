@@ -11,6 +11,7 @@
 #include "engine/em_estep.h"
 #include "engine/kernels/parallel.h"
 #include "engine/model_state.h"
+#include "engine/processes.h"
 #include "engine/run.h"
 #include "initializations/init_methods.h"
 #include "mogem/mogem.h"
@@ -66,14 +67,16 @@ void check_shape(std::size_t rows, std::size_t cols, const char *what) {
     refuse_input("Error: %s hold %zu rows of %zu values; at most %d of each can be fitted", what, rows, cols, INT_MAX);
 }
 
-// name: what the message calls the rows ("the data of in.txt").
-void check_finite(const double *values, std::size_t rows, std::size_t cols, const std::string &name) {
+// name: what the message calls the rows ("the data of in.txt"); first: the index, over all
+// rows, of the first of these.
+void check_finite(const double *values, std::size_t rows, std::size_t cols, const std::string &name,
+                  std::size_t first = 0) {
   for (std::size_t i = 0; i < rows; i++) {
     for (std::size_t j = 0; j < cols; j++) {
       const double value = values[i * cols + j];
       if (std::isfinite(value)) continue;
       refuse_input("Error: %s hold %s at row %zu, column %zu; every value must be a finite number", name.c_str(),
-                   std::isnan(value) ? "a NaN" : "an infinite value", i + 1, j + 1);
+                   std::isnan(value) ? "a NaN" : "an infinite value", first + i + 1, j + 1);
     }
   }
 }
@@ -126,27 +129,32 @@ model model_of(em_memory *m, const options &o) {
   return out;
 }
 
-// values: the caller's rows; writable when the transformations may work in them.
+// values: the caller's rows (this process's share when hooks.processes is set); writable when
+// the transformations may work in them.
 model fit_rows(const double *values, double *writable, std::size_t rows, std::size_t cols, const options &o,
                const callbacks &hooks) {
-  check_shape(rows, cols, "the data");
-  if (!values) refuse_input("Error: no data were given");
+  const row_share share = share_of(hooks.processes, static_cast<long long>(rows));
+  const std::size_t all_rows = static_cast<std::size_t>(share.total);
+  check_shape(all_rows, cols, "the data");
+  if (!values && rows > 0) refuse_input("Error: no data were given");
   const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
-  check_finite(values, rows, cols, name);
+  together(share, [&] { check_finite(values, rows, cols, name, static_cast<std::size_t>(share.first)); });
   if (o.classes < 1) refuse_input("Error: the number of classes is %d; it must be at least 1", o.classes);
 
   em_parameters p = parameters_of(o, rows, cols);
   p.data_name = name;
   // Every class-indexed container is sized for the classes in effect, so a class count far
   // beyond the data asks for no more memory than the data hold.
-  if (p.num_classes > p.num_data) {
+  if (static_cast<std::size_t>(p.num_classes) > all_rows) {
     if (hooks.warning) hooks.warning("WARNING: Number of classes exceeds datapoints. Adjusting");
-    p.num_classes = p.num_data;
+    p.num_classes = static_cast<int>(all_rows);
   }
   const bool transforms = o.center || o.distance == metric::correlation;
   double *rows_in_place = writable ? writable : transforms ? nullptr : const_cast<double *>(values);
-  state_ptr m(allocate_em_memory(&p, rows_in_place));
-  if (!rows_in_place) std::memcpy(&m->data[1][1], values, rows * cols * sizeof(double));
+  state_ptr m;
+  together(share, [&] { m.reset(allocate_em_memory(&p, rows_in_place)); });
+  if (!rows_in_place && rows > 0) std::memcpy(&m->data[1][1], values, rows * cols * sizeof(double));
+  m->share = share;
   m->threads = threads_for(o.threads);
   m->hooks = &hooks;
   run(m.get());

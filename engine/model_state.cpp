@@ -82,6 +82,7 @@ em_memory *allocate_em_memory(em_parameters *p, double *rows) {
 
   m->features = p->num_features;
   m->datapoints = p->num_data;
+  m->share = share_of(nullptr, p->num_data);
   m->classes = p->num_classes;
   m->distance_metric = p->distance_metric;
   m->schedule_scalar = p->schedule_scalar;

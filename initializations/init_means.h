@@ -15,15 +15,21 @@
 
 #include <cstdint>
 
+#include "engine/processes.h"
 #include "initializations/init_methods.h"
 
 namespace mogem::detail {
 
 // Dispatches on `type` (an init_method_code). RANDOM_POINT is random_sample with one sample.
 // samples is used by RANDOM_SAMPLE, file (possibly null) by FROM_FILE. An unknown code leaves
-// the means untouched.
+// the means untouched. Over several processes (share), data holds this process's rows and
+// every process gets the means one process gets from all the rows: sums go through the
+// processes in row order, the farthest or drawn row is sent from the process holding it, and
+// the random partition and the shuffle of the indexes are replayed backwards for just the rows
+// that matter (each process keeps a map over its own rows, or over the drawn positions, never
+// an array over all rows).
 void init_means(double **data, double **means, int datapoints, int features, int classes, int type, int32_t seed,
-                int samples, const char *file);
+                int samples, const char *file, const row_share &share = row_share{});
 
 // Working record of church means.
 struct church_data {
@@ -36,11 +42,13 @@ struct church_data {
 
 // Mean 1 is the centroid; mean k is the data point, not chosen before, whose summed
 // Euclidean distance to means 1..k-1 is greatest (ties to the lowest index). Deterministic.
-void church_means(double **data, double **means, int datapoints, int features, int classes);
-void find_centroid(church_data *d, double *centroid);
+void church_means(double **data, double **means, int datapoints, int features, int classes,
+                  const row_share &share = row_share{});
+void find_centroid(church_data *d, double *centroid, const row_share &share = row_share{});
 // Index of the unchosen point (not in indices[1..N]) farthest from means 1..N, or -1 when
-// no point has a numeric score.
-int find_farthest_datum_from_means(church_data *d, int *indices, int N);
+// no point has a numeric score; its score in *score when not null. Indexes count from `first`
+// + 1 (the rows before this process's).
+int find_farthest_datum_from_means(church_data *d, int *indices, int N, long long first = 0, double *score = nullptr);
 double find_distance_to_means(double *datum, church_data *d, int N);
 double local_euclidean(double *v1, double *v2, int n);
 int array_contains(int *array, int N, int value);
@@ -68,18 +76,20 @@ struct range_data {
 };
 
 // Means of a random partition: round-robin classes, datapoints random swaps, class means.
-void random_means(double **data, double **means, int datapoints, int features, int classes, int32_t seed);
+void random_means(double **data, double **means, int datapoints, int features, int classes, int32_t seed,
+                  const row_share &share = row_share{});
 void init_classifications_random(random_means_data *d);
 void estimate_means(random_means_data *d);
 
 // Means drawn uniformly from the data's bounding box, from the minimum up to the maximum.
-void random_range(double **data, double **means, int datapoints, int features, int classes, int32_t seed);
+void random_range(double **data, double **means, int datapoints, int features, int classes, int32_t seed,
+                  const row_share &share = row_share{});
 void find_min_max(range_data *d, double *min, double *max);
 
 // Mean k is the average of `samples` data points from a partial shuffle of the indices;
 // samples above datapoints is lowered to datapoints; samples below 1 is a fatal error.
 void random_sample(double **data, double **class_means, int datapoints, int features, int classes, int32_t seed,
-                   int samples);
+                   int samples, const row_share &share = row_share{});
 
 // Reads classes x features numbers, class by class, from the file `file`, each in single
 // precision. A null name, an unopenable file and a file with fewer readable numbers are

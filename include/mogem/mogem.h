@@ -104,6 +104,27 @@ struct progress {
   int classes, max_classes;
 };
 
+// One fit over several processes (the mogem program built with MOGEM_MPI, run by mpirun): each
+// process holds a contiguous share of the rows, the shares in rank order, and calls fit with the
+// same options and its own rows; every process gets the model one process gets on all the rows,
+// bit for bit, with the labels and posteriors of its own rows. Sums over rows run through the
+// processes in rank order (process r continues the accumulators process r - 1 hands it), so
+// each keeps the order of one process; choices over rows (the farthest row, random rows) pick
+// the same row. The operations are the caller's messages; each blocks until it is done, and a
+// process with no rows still takes part in every one. A failure that one process meets (a bad
+// value in its share, a refused allocation) is handed to all, which then throw the same error.
+struct process_group {
+  int rank = 0, size = 1;
+  std::size_t first_row = 0;   // the index, over all rows, of this process's first row
+  std::size_t total_rows = 0;  // the rows of all processes
+  std::function<void(const double *values, std::size_t n, int to)> send;
+  std::function<void(double *values, std::size_t n, int from)> receive;
+  std::function<void(double *values, std::size_t n, int root)> broadcast;
+  // all[r * n .. r * n + n - 1] receives process r's `n` values, on every process.
+  std::function<void(const double *mine, std::size_t n, double *all)> gather;
+  std::function<void(std::string &text, int root)> broadcast_text;
+};
+
 // What a fit tells its caller while it runs. Each may be empty. They are called on the
 // thread that called fit; an exception thrown by one ends the fit and reaches the caller.
 struct callbacks {
@@ -113,6 +134,9 @@ struct callbacks {
   // Once, after the initialization: the data as the fit sees them (centred and at unit length
   // where that applies), rows x cols.
   std::function<void(const double *values, std::size_t rows, std::size_t cols)> on_transformed_data;
+  // Not null: the fit runs over these processes (the rows, snapshots and data passed to the
+  // callbacks are then this process's share).
+  const process_group *processes = nullptr;
 };
 
 // A fitted mixture.

@@ -1,0 +1,62 @@
+// The fit over several processes (mogem::process_group): which rows this process holds, sums
+// over rows continued from process to process in rank order, choices over rows, and failures
+// shared by all. With one process every routine is the plain single-process step.
+#ifndef MOGEM_ENGINE_PROCESSES_H
+#define MOGEM_ENGINE_PROCESSES_H
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "mogem/mogem.h"
+
+namespace mogem::detail {
+
+// This process's rows among all: local row i (1-based) is row first + i - 1 (0-based) of all.
+struct row_share {
+  const process_group *group = nullptr;  // null: one process holds every row
+  long long first = 0;
+  long long total = 0;                   // rows of all processes
+  std::vector<long long> starts;         // first row of every process, then total (size + 1)
+  bool alone() const { return !group || group->size <= 1; }
+  int rank() const { return alone() ? 0 : group->rank; }
+  int size() const { return alone() ? 1 : group->size; }
+};
+
+// The share of a process holding `rows` rows in `group` (null: all of them); collective: every
+// process learns where the others' rows start.
+row_share share_of(const process_group *group, long long rows);
+
+// Values of an accumulator handed from process to process.
+struct sum_span {
+  double *values;
+  std::size_t n;
+};
+
+// A sum over rows in `stages` stages: compute(s) adds this process's rows into the
+// accumulators spans(s) names. Over several processes, process r first receives stage s's
+// accumulators from r - 1 and sends them on to r + 1 after compute(s), so that every
+// accumulator takes the rows of all processes in ascending order while the stages overlap;
+// at the end the last process sends the finished accumulators of every stage to all.
+// Alone, compute(s) runs for each stage and nothing else happens.
+void sum_over_processes(const row_share &share, int stages, const std::function<std::vector<sum_span>(int)> &spans,
+                        const std::function<void(int)> &compute);
+
+// The stages worth cutting `units` accumulating units into: 1 alone, else enough for the
+// pipeline of size() processes to fill (a few per process), at most units.
+int stages_for(const row_share &share, int units);
+
+// values[0..n) of every process, in rank order (size() x n), on every process.
+std::vector<double> gather_from_all(const row_share &share, const double *values, std::size_t n);
+
+// Copies row `row` (0-based, over all rows) of the data into out[1..F] on every process: the
+// process holding it sends it to all.
+void share_row(const row_share &share, long long row, double *const *data, int F, double *out);
+
+// Runs body on every process; when it throws mogem::error on any, every process throws the
+// error of the lowest-ranked process that failed (its kind and message). Collective.
+void together(const row_share &share, const std::function<void()> &body);
+
+}  // namespace mogem::detail
+
+#endif
