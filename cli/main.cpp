@@ -1,9 +1,22 @@
 // mogem <input_file> <output_file>: fits a mixture of Gaussians to the rows of the data matrix
 // in input_file and writes each row's most probable class to output_file.
+// Under mpirun (a build with MOGEM_MPI) the processes run one fit together (cli/processes.h).
 #include "cli/help.h"
+#include "cli/processes.h"
 #include "cli/program.h"
+#include "mogem/mogem.h"
 
 int main(int argc, char **argv) {
-  if (mogem::detail::handle_info_option(argc, argv)) return 0;
-  return mogem::detail::run_program(argc, argv);
+  using namespace mogem::detail;
+  if (handle_info_option(argc, argv)) return 0;
+  const mogem::process_group *group = nullptr;
+  try {
+    group = start_processes(&argc, &argv);
+  } catch (const mogem::error &failure) {
+    print_failure(stderr, failure);
+    return exit_code_of(failure);
+  }
+  const int code = run_program(argc, argv, group);
+  end_processes();
+  return code;
 }

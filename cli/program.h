@@ -16,7 +16,10 @@ namespace mogem::detail {
 // written or the numerics failed, -1 for unreadable input or settings that cannot run. The
 // library's warnings and errors are printed on standard error as they come. While the fit
 // runs, a progress line is shown when standard error is a terminal (progress.h).
-int run_program(int argc, char **argv);
+// With a group (the processes mpirun started, cli/processes.h) the run is one fit over all of
+// them: each reads its share of the data, process 0 alone prints notices and the failure,
+// every process returns the same code.
+int run_program(int argc, char **argv, const process_group *group = nullptr);
 
 // The exit code of a failure of this kind: -1 for input, 1 for the numerics and for writes.
 int exit_code_of(const error &failure);

@@ -51,10 +51,10 @@ void write_failed(const std::string &final_name, int error_number) {
 }
 
 output_file::output_file(const std::string &path, const std::string &final_name, const std::string &open_failure,
-                         bool in_place)
+                         bool in_place, bool append)
     : path_(path),
       final_name_(final_name),
-      fd_(in_place ? ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC)
+      fd_(in_place ? ::open(path.c_str(), O_WRONLY | (append ? O_APPEND : O_TRUNC) | O_CLOEXEC)
                    : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)) {
   if (fd_ >= 0) {
     buffer_.reserve(BUFFER_BYTES);

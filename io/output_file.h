@@ -32,10 +32,11 @@ write_plan plan_write(const std::string &path);
 class output_file {
  public:
   // Creates `path` (which must not exist yet: a leftover is never written into) for writing,
-  // or with in_place opens the existing `path` as it is; failures are reported under
-  // `final_name`, or with open_failure when that is not empty.
+  // or with in_place opens the existing `path` as it is (emptied, or with append to go on at
+  // its end: the next process's part of the file); failures are reported under `final_name`,
+  // or with open_failure when that is not empty.
   output_file(const std::string &path, const std::string &final_name, const std::string &open_failure = "",
-              bool in_place = false);
+              bool in_place = false, bool append = false);
   // Closes a file finish() did not; its temporary stays for the caller to remove.
   ~output_file();
   output_file(const output_file &) = delete;

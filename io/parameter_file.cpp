@@ -350,10 +350,83 @@ std::vector<double> read_matrix_in_pieces(const char *filename, const data_secti
   return data;
 }
 
+// This process's share of the data matrix over several processes (read_parameter_file with a
+// process_group): the data section cut into one byte range per process, each read in pieces;
+// the counts of all ranges tell every process the first failure of the whole section, which
+// rows it holds (those whose first value lies in its range) and which values of its last row
+// the next processes hold, and those are sent to it.
+std::vector<double> read_matrix_share(const char *filename, const data_section &section, unsigned long long values,
+                                      const em_parameters *p, int threads, const std::function<void()> &checkpoint,
+                                      const process_group &group, std::size_t *first_row) {
+  if (!section.regular) input_error(filename, "a run over several processes reads its data from a regular file only");
+  const int P = group.size, me = group.rank;
+  const unsigned long long D = static_cast<unsigned long long>(p->num_features);
+  std::vector<long long> cuts;
+  {
+    FILE *probe = open_file(filename, "r", filename);
+    cuts = cut_into_parts(fileno(probe), section.begin, section.end, P);
+    std::fclose(probe);
+  }
+  std::vector<std::vector<double>> pieces;  // the range's numbers as they were read
+  const span_reading mine = read_span(
+      filename, cuts[me], cuts[me + 1], static_cast<std::size_t>(values), threads,
+      [&](const double *got, std::size_t n) { pieces.emplace_back(got, got + n); }, checkpoint);
+  const double told[2] = {static_cast<double>(mine.count), static_cast<double>(mine.stop)};
+  std::vector<double> all(2 * static_cast<std::size_t>(P));
+  group.gather(told, 2, all.data());
+
+  // Where each range's numbers start among all, up to the first failure, which ends the section.
+  std::vector<unsigned long long> start(P + 1, 0);
+  bool ended = false;
+  for (int r = 0; r < P; r++) {
+    const unsigned long long count = ended ? 0 : static_cast<unsigned long long>(all[2 * r]);
+    start[r + 1] = std::min(values, start[r] + count);
+    const number_status stop = static_cast<number_status>(static_cast<int>(all[2 * r + 1]));
+    if (!ended && start[r + 1] < values && (stop == NUMBER_NOT_A_NUMBER || r == P - 1))
+      value_error(filename, p, start[r + 1], stop);
+    ended = ended || stop == NUMBER_NOT_A_NUMBER || start[r + 1] == values;
+  }
+  // Process r holds the rows from first[r]: the first row starting in its range.
+  std::vector<unsigned long long> first(P + 1);
+  for (int r = 0; r <= P; r++) first[r] = (start[r] + D - 1) / D;
+  const unsigned long long owned = (first[me + 1] - first[me]) * D;
+  std::vector<double> data = allocate_matrix(owned);
+  // This range's first values finish the row of an earlier process: they go to it.
+  const unsigned long long lead = std::min(first[me] * D, start[me + 1]) - start[me];
+  std::vector<double> leading;
+  unsigned long long at = 0;
+  double *next = data.data();
+  for (std::vector<double> &piece : pieces) {
+    for (double value : piece) {
+      if (at < lead)
+        leading.push_back(value);
+      else if (at - lead < owned)
+        *next++ = value;
+      at++;
+    }
+    std::vector<double>().swap(piece);  // each piece goes as soon as it is copied
+  }
+  if (lead > 0) {
+    int owner = me - 1;
+    while (first[owner] == first[me]) owner--;
+    group.send(leading.data(), leading.size(), owner);
+  }
+  // The rest of this process's last row, from the ranges after it.
+  for (int r = me + 1; r < P && owned > 0 && first[r] == first[me + 1]; r++) {
+    const unsigned long long theirs = std::min(first[r] * D, start[r + 1]) - start[r];
+    if (theirs == 0) continue;
+    group.receive(next, static_cast<std::size_t>(theirs), r);
+    next += theirs;
+  }
+  *first_row = static_cast<std::size_t>(first[me]);
+  return data;
+}
+
 // Reads the parameter section and the data from the open stream.
 void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector<double> *data,
                    const warning_sink &warn, const std::function<void(const em_parameters &)> &on_parameters,
-                   const std::function<void()> &checkpoint, int threads) {
+                   const std::function<void()> &checkpoint, int threads, const process_group *group,
+                   std::size_t *first_row) {
   // One byte more than a token may hold, so that a longer token is noticed, not cut.
   char str1[MAX_TOKEN + 2];
   char str2[MAX_TOKEN + 2];
@@ -380,6 +453,10 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector
 
   const unsigned long long values = matrix_values(*p);
   const data_section section = data_section_of(fp);
+  if (group && group->size > 1) {
+    *data = read_matrix_share(filename, section, values, p, threads, checkpoint, *group, first_row);
+    return;
+  }
   if (section.regular && values <= static_cast<unsigned long long>(section.end - section.begin) / 2) {
     *data = read_matrix_in_pieces(filename, section, values, p, threads, checkpoint);
     return;
@@ -393,11 +470,12 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector
 
 void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn,
                      const std::function<void(const em_parameters &)> &on_parameters,
-                     const std::function<void()> &checkpoint, int threads) {
+                     const std::function<void()> &checkpoint, int threads, const process_group *group,
+                     std::size_t *first_row) {
   set_default_parameters(p);
   FILE *fp = open_file(filename, "r", filename);
   try {
-    read_sections(filename, fp, p, data, warn, on_parameters, checkpoint, threads);
+    read_sections(filename, fp, p, data, warn, on_parameters, checkpoint, threads, group, first_row);
   } catch (...) {
     std::fclose(fp);
     throw;
@@ -456,17 +534,32 @@ parameter_file header_of(const detail::em_parameters &p, const std::string &path
 
 }  // namespace
 
-parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks) {
+namespace {
+
+parameter_file read_file(const std::string &path, const reader_callbacks &hooks, const process_group *group) {
   detail::em_parameters p;
   std::vector<double> data;
+  std::size_t first_row = 0;
   std::function<void(const detail::em_parameters &)> on_parameters;
   if (hooks.on_parameters)
     on_parameters = [&](const detail::em_parameters &read) { hooks.on_parameters(header_of(read, path)); };
   detail::read_parameters(path.c_str(), &p, &data, hooks.warning, on_parameters, hooks.checkpoint,
-                          detail::threads_for(hooks.threads));
+                          detail::threads_for(hooks.threads), group, &first_row);
   parameter_file file = header_of(p, path);
   file.data = std::move(data);
+  file.first_row = first_row;
   return file;
+}
+
+}  // namespace
+
+parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks) {
+  return read_file(path, hooks, nullptr);
+}
+
+parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks,
+                                   const process_group &group) {
+  return read_file(path, hooks, &group);
 }
 
 parameter_file read_parameter_file(const std::string &path, const std::function<void(const std::string &)> &warn) {

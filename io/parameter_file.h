@@ -28,10 +28,13 @@ using warning_sink = std::function<void(const std::string &)>;
 // on_parameters (when not empty) is called once the parameter section is read and checked,
 // before the data; checkpoint every few thousand rows. Either may throw to stop the reading.
 // The data of a regular file are read on up to `threads` threads (io/data_pieces.h), with the
-// same values and the same first bad row and column whatever their number.
+// same values and the same first bad row and column whatever their number. With a group of
+// several processes, data receives only this process's share, from row *first_row (0-based)
+// on (mogem::read_parameter_file).
 void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn = {},
                      const std::function<void(const em_parameters &)> &on_parameters = {},
-                     const std::function<void()> &checkpoint = {}, int threads = 1);
+                     const std::function<void()> &checkpoint = {}, int threads = 1,
+                     const process_group *group = nullptr, std::size_t *first_row = nullptr);
 
 // Stores one key/value pair in p. Returns 1 when the key is "begin" (p untouched), else 0,
 // whether the pair was used, defaulted after a warning, or skipped as unknown.

@@ -68,9 +68,10 @@ void put_posteriors(output_file &out, const model &fitted) {
   }
 }
 
-void put_transformed_data(output_file &out, const double *values, std::size_t rows, std::size_t cols) {
+void put_transformed_data(output_file &out, const double *values, std::size_t rows, std::size_t cols,
+                          bool after_rows) {
   for (std::size_t i = 0; i < rows; i++) {
-    if (i > 0) out.put('\n');
+    if (i > 0 || after_rows) out.put('\n');
     for (std::size_t j = 0; j < cols; j++) {
       if (j > 0) out.put('\t');
       out.put_format("%f", values[i * cols + j]);

@@ -18,7 +18,9 @@ void put_means(output_file &out, const model &fitted);       // K lines of F val
 void put_variances(output_file &out, const model &fitted);   // per-feature variances, "%f"
 void put_weights(output_file &out, const model &fitted);     // K lines, "%f"
 void put_posteriors(output_file &out, const model &fitted);  // N lines of K values, "%f"
-void put_transformed_data(output_file &out, const double *values, std::size_t rows, std::size_t cols);
+// after_rows: the file already holds earlier rows (another process's), so a line break goes first.
+void put_transformed_data(output_file &out, const double *values, std::size_t rows, std::size_t cols,
+                          bool after_rows = false);
 void put_snapshot_means(output_file &out, const snapshot &at);      // "%4.4f"
 void put_snapshot_variances(output_file &out, const snapshot &at);  // "%4.4f"
 void put_snapshot_labels(output_file &out, const snapshot &at);     // "%d\n", 1..K

@@ -115,8 +115,6 @@ struct progress {
 // value in its share, a refused allocation) is handed to all, which then throw the same error.
 struct process_group {
   int rank = 0, size = 1;
-  std::size_t first_row = 0;   // the index, over all rows, of this process's first row
-  std::size_t total_rows = 0;  // the rows of all processes
   std::function<void(const double *values, std::size_t n, int to)> send;
   std::function<void(double *values, std::size_t n, int from)> receive;
   std::function<void(double *values, std::size_t n, int root)> broadcast;
@@ -199,7 +197,8 @@ struct parameter_file {
   bool output_model = false;     // write .means, .variances, .weights and .probs
   bool output_internal = false;  // write .internal, the data as the fit sees them
   std::size_t rows = 0, cols = 0;
-  std::vector<double> data;      // rows x cols
+  std::vector<double> data;      // rows x cols; a share of the rows: its rows from first_row on
+  std::size_t first_row = 0;
 };
 
 // What a reader tells its caller as it goes. Each may be empty; an exception thrown by one
@@ -221,6 +220,13 @@ struct reader_callbacks {
 parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks);
 parameter_file read_parameter_file(const std::string &path,
                                    const std::function<void(const std::string &)> &warn = {});
+// The same on every process of `group`, each reading the parameter section and only its share
+// of the data section (the section is cut at white space into one byte range per process): data
+// holds the rows whose first value lies in the process's range, from first_row on. Every
+// process throws the same error where one process reading the whole file would, naming the
+// same first bad row and column. The file must be a regular file (refused otherwise).
+parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks,
+                                   const process_group &group);
 
 // The name of a result file: `output` up to the last "." of its last path component (whole
 // when it has none), then `extension`: "labels.txt" + ".means" -> "labels.means".

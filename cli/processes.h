@@ -1,0 +1,31 @@
+// The processes of a run started by mpirun (the program built with the CMake option MOGEM_MPI):
+// their group, what they must agree on before a fit, and their end.
+#ifndef MOGEM_CLI_PROCESSES_H
+#define MOGEM_CLI_PROCESSES_H
+
+#include <string>
+
+#include "mogem/mogem.h"
+
+namespace mogem::detail {
+
+// Under mpirun with more than one process (and a build with MOGEM_MPI): starts MPI and returns
+// the group of all processes, which lives until end_processes. Otherwise null: the program runs
+// as one process, without MPI. Fails (mogem::error, numerical_failure) when MPI cannot start.
+const process_group *start_processes(int *argc, char ***argv);
+
+// Ends MPI when start_processes started it.
+void end_processes();
+
+// What byte identity across processes rests on: the C library (whose exp and log pick their
+// code by CPU) and the CPU features that choose those code paths and the kernels.
+std::string machine_signature();
+
+// A notice for rank 0 to print when the processes of `group` run on machines with different
+// signatures (their results may then differ from one process's in the last bits); empty when
+// all agree. Collective.
+std::string signature_mismatch(const process_group &group);
+
+}  // namespace mogem::detail
+
+#endif
