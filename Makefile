@@ -4,7 +4,10 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CONFORMANCE ?= ../shared/conformance/run
 
-.PHONY: all deps build example plot test conformance sanitize fuzz memcheck clean
+MPI_BUILD ?= build-mpi
+MPIRUN ?= mpirun --oversubscribe --allow-run-as-root --quiet
+
+.PHONY: all deps build example plot test conformance mpi conformance-mpi sanitize fuzz memcheck clean
 
 all: build
 
@@ -37,6 +40,19 @@ conformance: build
 	@scripts/install-deps.sh conformance
 	@CONFORMANCE=$(CONFORMANCE) scripts/conformance.sh $(BUILD)/mogem
 
+# The same program built with MOGEM_MPI=ON, into $(MPI_BUILD); without mpirun it is the program
+# above.
+mpi:
+	@scripts/install-deps.sh mpi
+	@cmake -S . -B $(MPI_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMOGEM_MPI=ON >/dev/null
+	@cmake --build $(MPI_BUILD) -j $(JOBS) --target mogem >$(MPI_BUILD)/build.log 2>&1 || { cat $(MPI_BUILD)/build.log; exit 1; }
+
+# The expected-output cases as one fit over 2 and over 3 processes, one thread each.
+conformance-mpi: mpi
+	@scripts/install-deps.sh conformance
+	@for p in 2 3; do echo "conformance over $$p processes"; \
+	  MOGEM_THREADS=1 CONFORMANCE=$(CONFORMANCE) scripts/conformance.sh "$(MPIRUN) -x MOGEM_THREADS -np $$p $(MPI_BUILD)/mogem" || exit 1; done
+
 # The checks CI adds: tests and cases under the sanitizers, a bounded fuzzing run (FUZZ_SECONDS,
 # 60 by default), valgrind's memcheck of representative runs.
 sanitize:
@@ -49,4 +65,4 @@ memcheck: build
 	@scripts/memcheck.sh $(BUILD)/mogem
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz
+	rm -rf $(BUILD) $(MPI_BUILD) build-sanitize build-fuzz

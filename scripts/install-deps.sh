@@ -12,6 +12,7 @@
 #   fuzz       clang with its libFuzzer runtime
 #   memcheck   valgrind
 #   conformance  Python 3, which runs the expected-output cases
+#   mpi        build, plus Open MPI (the MOGEM_MPI build and mpirun)
 set -euo pipefail
 
 missing=()
@@ -40,6 +41,12 @@ step_bench() {
   need_python_module sklearn python3-sklearn
 }
 
+step_mpi() {
+  step_build
+  need_file /usr/lib/x86_64-linux-gnu/openmpi/include/mpi.h libopenmpi-dev
+  need_command mpirun openmpi-bin
+}
+
 step_fuzz() {
   need_command clang++ clang
   need_file "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" libclang-rt-14-dev
@@ -54,7 +61,8 @@ for step in "$@"; do
     fuzz) step_fuzz ;;
     memcheck) need_command valgrind valgrind ;;
     conformance) need_command python3 python3 ;;
-    *) echo "install-deps: unknown step $step (build, test, bench, sanitize, fuzz, memcheck, conformance)" >&2; exit 2 ;;
+    mpi) step_mpi ;;
+    *) echo "install-deps: unknown step $step (build, test, bench, sanitize, fuzz, memcheck, conformance, mpi)" >&2; exit 2 ;;
   esac
 done
 
