@@ -112,6 +112,13 @@ void print_help(std::FILE *out, const char *program) {
                "  MOGEM_THREADS   at most this many threads (default: every core); the\n"
                "                  results are the same bytes for any thread count\n"
                "\n"
+               "Several processes (a build with -DMOGEM_MPI=ON):\n"
+               "  mpirun -np P %s input_file output_file\n"
+               "runs one fit over P processes, each reading and holding only its share of\n"
+               "the rows; the files, messages and exit code are those of one process, byte\n"
+               "for byte, where the processes share the C library and CPU features (a\n"
+               "notice says when they do not). The input must be a regular file.\n"
+               "\n"
                "Exit codes:\n"
                "  0    success\n"
                "  1    a result file cannot be created (checked before the data are read) or\n"
@@ -121,7 +128,8 @@ void print_help(std::FILE *out, const char *program) {
                "       a zero-length row under correlation, or an output name that is the\n"
                "       input), or a refused setting\n"
                "\n"
-               "Same input, same bytes: every run is exactly reproducible.\n");
+               "Same input, same bytes: every run is exactly reproducible.\n",
+               program);
 }
 
 int handle_info_option(int argc, char **argv) {
