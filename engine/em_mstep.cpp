@@ -63,11 +63,12 @@ void over_units(em_memory *m, const std::vector<class_features> &units, int part
 // over_units over the points of every process in rank order (engine/processes.h): the units
 // are cut into stages that follow one another through the processes; accumulators(u) names
 // the values unit u adds into. Alone this is over_units on all the units.
+// per_point: the arithmetic per point and class, as parts_for counts it.
 template <typename Block, typename Add, typename Accumulators>
-void over_units_of_all(em_memory *m, const std::vector<class_features> &units, int parts, Block block, Add add,
-                       Accumulators accumulators) {
+void over_units_of_all(em_memory *m, const std::vector<class_features> &units, int parts, double per_point,
+                       Block block, Add add, Accumulators accumulators) {
   const int count = static_cast<int>(units.size());
-  const int stages = stages_for(m->share, count);
+  const int stages = stages_for(m->share, count, per_point * m->classes, m->features);
   auto stage = [&](int s, int edge) { return count == 0 ? 0 : em_range_start(0, count - 1, stages, s + edge, 1); };
   sum_over_processes(
       m->share, stages,
@@ -144,7 +145,7 @@ void update_means(em_memory *m) {
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
   over_units_of_all(
-      m, units, parts, no_block,
+      m, units, parts, F, no_block,
       [m](int, const class_features &u, int first, int last) { m->kernels->add_means(m, u, first, last); },
       [m](const class_features &u, std::vector<sum_span> &spans) { mean_sums(m, u, spans); });
   for (int k = 1; k <= m->classes; k++) {
@@ -168,7 +169,7 @@ void update_variances_scalar(em_memory *m) {
   scoped_dmatrix squared(0, parts - 1, 0, BLOCK - 1);
   scoped_dmatrix coordinates(0, parts - 1, 0, static_cast<long>(F) * BLOCK - 1);
   over_units_of_all(
-      m, units, parts,
+      m, units, parts, F,
       [&](int part, int first, int last) {  // the block's coordinates, feature by feature
         double *x = coordinates.get()[part];
         for (int b = 0; b < BLOCK; b++)
@@ -195,7 +196,7 @@ void update_means_and_variances_diag(em_memory *m) {
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = m->class_variances.diagonal[u.k][j] = 0.0;
   over_units_of_all(
-      m, units, parts, no_block,
+      m, units, parts, 2.0 * F, no_block,
       [m](int, const class_features &u, int first, int last) { m->kernels->add_means_and_squares(m, u, first, last); },
       [m](const class_features &u, std::vector<sum_span> &spans) { mean_and_square_sums(m, u, spans); });
   for (int k = 1; k <= m->classes; k++) {
@@ -227,7 +228,7 @@ void update_variances_full(em_memory *m) {
   for (int part = 0; part < parts; part++)
     for (long e = 0; e < static_cast<long>(BLOCK) * width; e++) differences.get()[part][e] = 0.0;
   over_units_of_all(
-      m, units, parts, no_block,
+      m, units, parts, 0.5 * F * F, no_block,
       [&](int part, const class_features &u, int first, int last) {
         m->kernels->add_products(m, u, first, last, sums.get() + static_cast<long>(u.k - 1) * F * width, width,
                                  differences.get()[part], weighted.get()[part]);

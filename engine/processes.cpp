@@ -1,5 +1,6 @@
 #include "engine/processes.h"
 
+#include <cmath>
 #include <string>
 
 namespace mogem::detail {
@@ -65,10 +66,12 @@ void sum_over_processes(const row_share &share, int stages, const std::function<
   unpack(finished, all);
 }
 
-int stages_for(const row_share &share, int units) {
+int stages_for(const row_share &share, int units, double work, double values) {
   if (share.alone() || units <= 1) return 1;
-  const int wanted = 4 * share.size();
-  return wanted < units ? wanted : units;
+  if (values <= 0.0) return units;
+  const double best = std::sqrt((share.size() - 1) * work / (8.0 * values));
+  const int stages = best < 1.0 ? 1 : static_cast<int>(best + 0.5);
+  return stages < units ? stages : units;
 }
 
 std::vector<double> gather_from_all(const row_share &share, const double *values, std::size_t n) {

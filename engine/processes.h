@@ -42,9 +42,13 @@ struct sum_span {
 void sum_over_processes(const row_share &share, int stages, const std::function<std::vector<sum_span>(int)> &spans,
                         const std::function<void(int)> &compute);
 
-// The stages worth cutting `units` accumulating units into: 1 alone, else enough for the
-// pipeline of size() processes to fill (a few per process), at most units.
-int stages_for(const row_share &share, int units);
+// The stages worth cutting `units` accumulating units into, for sums that cost `work` units of
+// arithmetic per row and read `values` values of each row once per stage (0: each stage reads
+// only its own units' values). 1 alone. Over P processes a sum of S stages takes S + P - 1
+// stage times, and every stage beyond the first reads the rows again: S is near
+// sqrt((P - 1) x work / (8 x values)), the balance of the two (a value read from memory
+// costing about 8 operations), at least 1 and at most units.
+int stages_for(const row_share &share, int units, double work = 0.0, double values = 0.0);
 
 // values[0..n) of every process, in rank order (size() x n), on every process.
 std::vector<double> gather_from_all(const row_share &share, const double *values, std::size_t n);
