@@ -94,6 +94,14 @@ const process_group *start_processes(int *argc, char ***argv) {
 #endif
 }
 
+void abort_processes(int code) {
+#ifdef MOGEM_MPI
+  if (mpi_started) MPI_Abort(MPI_COMM_WORLD, code & 255);
+#else
+  (void)code;
+#endif
+}
+
 void end_processes() {
 #ifdef MOGEM_MPI
   if (mpi_started) MPI_Finalize();

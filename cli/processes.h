@@ -17,6 +17,10 @@ const process_group *start_processes(int *argc, char ***argv);
 // Ends MPI when start_processes started it.
 void end_processes();
 
+// Ends every process of the group at once with exit code `code` (MPI_Abort); for a failure
+// one process met while the others may be waiting for it. Does not return under MPI.
+void abort_processes(int code);
+
 // What byte identity across processes rests on: the C library (whose exp and log pick their
 // code by CPU) and the CPU features that choose those code paths and the kernels.
 std::string machine_signature();

@@ -207,11 +207,14 @@ int run(const char *input, const char *output, const process_group *group) {
   watch_for_interrupts();
   const int threads = threads_from_environment();
   const auto notice = notices_of(group);
+  // Over several processes every step that can fail runs together (engine/processes.h): a
+  // failure is every process's, and process 0 reports it.
+  row_share all;
+  all.group = group;
   if (group) {
     const std::string mismatch = signature_mismatch(*group);
     if (!mismatch.empty()) notice(mismatch);
   }
-  refuse_output_over_input(input, output);
   reader_callbacks reading;
   reading.warning = notice;
   reading.checkpoint = stop_if_interrupted;
@@ -220,7 +223,11 @@ int run(const char *input, const char *output, const process_group *group) {
     refuse_outputs_over_input(input, output, header.output_model, header.output_internal);
     refuse_unwritable_outputs(output, header.output_model, header.output_internal, header.settings.snapshot_every > 0);
   };
-  parameter_file file = group ? read_parameter_file(input, reading, *group) : read_parameter_file(input, reading);
+  parameter_file file;
+  together(all, [&] {
+    refuse_output_over_input(input, output);
+    file = group ? read_parameter_file(input, reading, *group) : read_parameter_file(input, reading);
+  });
   file.settings.threads = threads;
   stop_if_interrupted();
   const std::size_t rows = group ? file.data.size() / file.cols : file.rows;
@@ -241,7 +248,7 @@ int run(const char *input, const char *output, const process_group *group) {
   };
   model fitted;
   try {
-    fitted = fit_in_place(file.data.data(), rows, file.cols, file.settings, hooks);
+    together(all, [&] { fitted = fit_in_place(file.data.data(), rows, file.cols, file.settings, hooks); });
   } catch (...) {
     progress_finish(line);
     throw;
@@ -286,8 +293,14 @@ int run_program(int argc, char **argv, const process_group *group) {
   }
   try {
     return run(argv[1], argv[2], group);
-  } catch (const error &failure) {
+  } catch (const shared_failure &failure) {
     if (speaks) print_failure(stderr, failure);
+    return exit_code_of(failure);
+  } catch (const error &failure) {
+    // Alone, every failure; over several processes one that this process met by itself,
+    // while the others may wait for it: it reports and ends them all.
+    print_failure(stderr, failure);
+    if (group) abort_processes(exit_code_of(failure));
     return exit_code_of(failure);
   } catch (const interrupted &stop) {
     std::fprintf(stderr, "Interrupted (%s); no result was written\n", stop.signal_number == SIGINT ? "SIGINT" : "SIGTERM");

@@ -114,7 +114,7 @@ void together(const row_share &share, const std::function<void()> &body) {
     double code = static_cast<double>(static_cast<int>(kind));
     share.group->broadcast(&code, 1, r);
     share.group->broadcast_text(message, r);
-    throw error(static_cast<error::kind>(static_cast<int>(code)), message);
+    throw shared_failure(static_cast<error::kind>(static_cast<int>(code)), message);
   }
 }
 

@@ -57,8 +57,15 @@ std::vector<double> gather_from_all(const row_share &share, const double *values
 // process holding it sends it to all.
 void share_row(const row_share &share, long long row, double *const *data, int F, double *out);
 
+// The error every process of a group throws at once (together): the failure one of them met.
+class shared_failure : public error {
+ public:
+  using error::error;
+};
+
 // Runs body on every process; when it throws mogem::error on any, every process throws the
-// error of the lowest-ranked process that failed (its kind and message). Collective.
+// error of the lowest-ranked process that failed (its kind and message) as a shared_failure.
+// Alone, body runs and what it throws passes unchanged. Collective.
 void together(const row_share &share, const std::function<void()> &body);
 
 }  // namespace mogem::detail

@@ -20,6 +20,7 @@
 #include "engine/run.h"
 #include "initializations/init_methods.h"
 #include "engine/kernels/parallel.h"
+#include "engine/processes.h"
 #include "io/data_pieces.h"
 #include "io/number_stream.h"
 #include "mogem/mogem.h"
@@ -367,10 +368,15 @@ std::vector<double> read_matrix_share(const char *filename, const data_section &
     cuts = cut_into_parts(fileno(probe), section.begin, section.end, P);
     std::fclose(probe);
   }
+  row_share processes;  // for failures one process meets (a file it cannot open, memory refused)
+  processes.group = &group;
   std::vector<std::vector<double>> pieces;  // the range's numbers as they were read
-  const span_reading mine = read_span(
-      filename, cuts[me], cuts[me + 1], static_cast<std::size_t>(values), threads,
-      [&](const double *got, std::size_t n) { pieces.emplace_back(got, got + n); }, checkpoint);
+  span_reading mine{0, NUMBER_MISSING};
+  together(processes, [&] {
+    mine = read_span(
+        filename, cuts[me], cuts[me + 1], static_cast<std::size_t>(values), threads,
+        [&](const double *got, std::size_t n) { pieces.emplace_back(got, got + n); }, checkpoint);
+  });
   const double told[2] = {static_cast<double>(mine.count), static_cast<double>(mine.stop)};
   std::vector<double> all(2 * static_cast<std::size_t>(P));
   group.gather(told, 2, all.data());
@@ -390,7 +396,8 @@ std::vector<double> read_matrix_share(const char *filename, const data_section &
   std::vector<unsigned long long> first(P + 1);
   for (int r = 0; r <= P; r++) first[r] = (start[r] + D - 1) / D;
   const unsigned long long owned = (first[me + 1] - first[me]) * D;
-  std::vector<double> data = allocate_matrix(owned);
+  std::vector<double> data;
+  together(processes, [&] { data = allocate_matrix(owned); });
   // This range's first values finish the row of an earlier process: they go to it.
   const unsigned long long lead = std::min(first[me] * D, start[me + 1]) - start[me];
   std::vector<double> leading;

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "mogem/mogem.h"
 #include "support/capture.h"
 #include "support/run_binary.h"
+#include "support/thread_processes.h"
 
 using namespace mogem::detail;
 
@@ -177,5 +180,53 @@ TEST(DataReader, InAShortFileTheFirstValueThatIsNotANumberIsReported) {
     const run_result r = run_mogem(dir, {"input.txt", "labels.txt"}, capped());
     EXPECT_EQ(r.exit_code, 255) << c.data;
     EXPECT_EQ(r.err, refusal(c.place, "not a number", "100000000", "3"));
+  }
+}
+
+// Read over several processes, each its byte range of the data section: the shares in rank
+// order are the rows of the whole file, bit for bit, and every process fails with the message
+// of the whole file's reading, whatever the number of processes.
+TEST(ParameterFile, SharesOfTheDataAreTheRowsOfTheWholeFile) {
+  scratch_dir dir;
+  std::string rows;
+  for (int i = 0; i < 40; i++) rows += std::to_string(i * 0.37) + " -" + std::to_string(i) + "e-3\t0x1p" + std::to_string(i % 5) + "\n";
+  const std::string texts[] = {
+      "rows 40 cols 3 num_clusters 2 begin data\n" + rows,
+      "rows 40 cols 3 num_clusters 2 begin data\n" + rows + " 7 8 abc",          // numbers after the last
+      "rows 41 cols 3 num_clusters 2 begin data\n" + rows + "1 2",                // one value missing
+      "rows 40 cols 3 num_clusters 2 begin data\n" + rows.substr(0, 300) + "1e5x" + rows.substr(300),
+      "rows 120 cols 1 num_clusters 2 begin data " + rows,
+      "rows 2 cols 2 num_clusters 2 begin data 1 2 3 4",                          // fewer rows than processes
+  };
+  for (const std::string &text : texts) {
+    dir.write("input.txt", text);
+    const std::string input = dir.path("input.txt");
+    std::string whole_failure;
+    mogem::parameter_file whole;
+    try {
+      whole = mogem::read_parameter_file(input);
+    } catch (const mogem::error &e) {
+      whole_failure = e.what();
+    }
+    for (int size : {2, 3, 5}) {
+      std::vector<mogem::parameter_file> shares(size);
+      std::vector<std::string> failures(size);
+      run_as_processes(size, [&](const mogem::process_group &group) {
+        try {
+          shares[group.rank] = mogem::read_parameter_file(input, mogem::reader_callbacks{}, group);
+        } catch (const mogem::error &e) {
+          failures[group.rank] = e.what();
+        }
+      });
+      std::vector<double> joined;
+      for (int r = 0; r < size; r++) {
+        EXPECT_EQ(failures[r], whole_failure) << size << " processes, text " << &text - texts;
+        if (whole_failure.empty()) EXPECT_EQ(shares[r].first_row * whole.cols, joined.size()) << "process " << r;
+        joined.insert(joined.end(), shares[r].data.begin(), shares[r].data.end());
+      }
+      if (!whole_failure.empty()) continue;
+      ASSERT_EQ(joined.size(), whole.data.size());
+      EXPECT_EQ(std::memcmp(joined.data(), whole.data.data(), joined.size() * sizeof(double)), 0);
+    }
   }
 }
