@@ -60,6 +60,17 @@ void over_units(em_memory *m, const std::vector<class_features> &units, int part
   });
 }
 
+// The units to cut the classes into: one share for each of the parts, and over several
+// processes at least as many as the stages that balance their pipeline (stages_for), so that
+// a few classes still fill it.
+int units_wanted(em_memory *m, int parts, double per_point) {
+  if (m->share.alone()) return parts;
+  const long long pairs = static_cast<long long>(m->classes) * m->features;
+  const int stages = stages_for(m->share, pairs < INT_MAX ? static_cast<int>(pairs) : INT_MAX,
+                                per_point * m->classes, m->features);
+  return stages > parts ? stages : parts;
+}
+
 // over_units over the points of every process in rank order (engine/processes.h): the units
 // are cut into stages that follow one another through the processes; accumulators(u) names
 // the values unit u adds into. Alone this is over_units on all the units.
@@ -68,7 +79,8 @@ template <typename Block, typename Add, typename Accumulators>
 void over_units_of_all(em_memory *m, const std::vector<class_features> &units, int parts, double per_point,
                        Block block, Add add, Accumulators accumulators) {
   const int count = static_cast<int>(units.size());
-  const int stages = stages_for(m->share, count, per_point * m->classes, m->features);
+  // Every stage keeps work for each of the parts.
+  const int stages = stages_for(m->share, count / parts > 1 ? count / parts : 1, per_point * m->classes, m->features);
   auto stage = [&](int s, int edge) { return count == 0 ? 0 : em_range_start(0, count - 1, stages, s + edge, 1); };
   sum_over_processes(
       m->share, stages,
@@ -110,7 +122,7 @@ double update_P_j(em_memory *m) {
   std::vector<double> sums(K + 1, 0.0);
   const int parts = em_parts_for(static_cast<double>(N) * K, m->threads, K);
   // Classes in stages through the processes; each sum goes on from the one handed over.
-  const int stages = stages_for(m->share, K);
+  const int stages = stages_for(m->share, K / parts > 1 ? K / parts : 1);
   auto stage = [&](int s) { return em_range_start(1, K, stages, s, 1); };
   sum_over_processes(
       m->share, stages,
@@ -141,7 +153,7 @@ void update_means(em_memory *m) {
   const double N = all_points(m);
   const int F = m->features;
   const int parts = parts_for(m, F);
-  const std::vector<class_features> units = weighted_units(m, parts);
+  const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, F));
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
   over_units_of_all(
@@ -192,7 +204,7 @@ void update_means_and_variances_diag(em_memory *m) {
   const double N = all_points(m);
   const int F = m->features;
   const int parts = parts_for(m, 2.0 * F);
-  const std::vector<class_features> units = weighted_units(m, parts);
+  const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, 2.0 * F));
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = m->class_variances.diagonal[u.k][j] = 0.0;
   over_units_of_all(
@@ -219,7 +231,7 @@ void update_variances_full(em_memory *m) {
   const int F = m->features, K = m->classes;
   const int width = (F + 3) & ~3;
   const int parts = parts_for(m, 0.5 * F * F);
-  const std::vector<class_features> units = weighted_units(m, parts);
+  const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, 0.5 * F * F));
   // Private sums, one F x width matrix per class, and the working storage of each part.
   scoped_dvector sums(0, static_cast<long>(K) * F * width - 1);
   scoped_dmatrix differences(0, parts - 1, 0, static_cast<long>(BLOCK) * width - 1);
