@@ -65,7 +65,7 @@ class staged_results {
     const std::string path = result_file_name(output_, step + ".labels");
     stage_in_order(path, [&](output_file &out) { put_snapshot_labels(out, at); });
     together(share_, [&] {
-      if (!first_process()) return;
+      if (!first_process() || staged_.empty() || staged_.back().final_name != path) return;  // in place
       const staged_file file = staged_.back();
       staged_.pop_back();
       try {
