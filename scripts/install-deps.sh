@@ -6,8 +6,10 @@
 #
 #   build      a C++17 compiler, make, CMake
 #   test       build, plus GoogleTest, groff (the man page check) and Debian's Python 3 with
-#              matplotlib (tools/mogem-plot and its tests run on /usr/bin/python3)
+#              matplotlib (tools/mogem-plot and its tests run on /usr/bin/python3), NumPy and
+#              SciPy (the independent recomputation of the fit statistics)
 #   bench      build, plus Google Benchmark, NumPy and scikit-learn (bench/compare's peer)
+#   peers      bench, plus matplotlib, SciPy and R's mclust (bench/choose_classes runs all three)
 #   sanitize   test (the sanitizers come with the compiler)
 #   fuzz       clang with its libFuzzer runtime
 #   memcheck   valgrind
@@ -18,6 +20,7 @@ missing=()
 need_command() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
 need_file() { compgen -G "$1" >/dev/null || missing+=("$2"); }
 need_python_module() { /usr/bin/python3 -c "import $1" >/dev/null 2>&1 || missing+=("$2"); }
+need_r_package() { Rscript -e "library($1)" >/dev/null 2>&1 || missing+=("$2"); }
 
 step_build() {
   need_command g++ g++
@@ -31,6 +34,8 @@ step_test() {
   need_command groff groff-base
   need_file /usr/bin/python3 python3
   need_python_module matplotlib python3-matplotlib
+  need_python_module numpy python3-numpy
+  need_python_module scipy.special python3-scipy
 }
 
 step_bench() {
@@ -38,6 +43,13 @@ step_bench() {
   need_file /usr/include/benchmark/benchmark.h libbenchmark-dev
   need_python_module numpy python3-numpy
   need_python_module sklearn python3-sklearn
+}
+
+step_peers() {
+  step_bench
+  need_python_module matplotlib python3-matplotlib
+  need_python_module scipy.special python3-scipy
+  need_r_package mclust r-cran-mclust
 }
 
 step_fuzz() {
@@ -49,12 +61,13 @@ step_fuzz() {
 for step in "$@"; do
   case "$step" in
     --bench | bench) step_bench ;;
+    peers) step_peers ;;
     build) step_build ;;
     test | sanitize) step_test ;;
     fuzz) step_fuzz ;;
     memcheck) need_command valgrind valgrind ;;
     conformance) need_command python3 python3 ;;
-    *) echo "install-deps: unknown step $step (build, test, bench, sanitize, fuzz, memcheck, conformance)" >&2; exit 2 ;;
+    *) echo "install-deps: unknown step $step (build, test, bench, peers, sanitize, fuzz, memcheck, conformance)" >&2; exit 2 ;;
   esac
 done
 
