@@ -189,10 +189,8 @@ selection select_model(matrix_view data, const options &settings, const selectio
       lock.unlock();
       if (!hooks.on_progress || caller_stop) continue;
       progress at{};
-      at.restart = 1;
-      at.step = finished;
-      at.classes = finished;
-      at.max_classes = count;
+      at.candidates_done = finished;
+      at.candidates = count;
       try {
         hooks.on_progress(at);
       } catch (...) {
