@@ -82,6 +82,14 @@ const kernel_set *avx2_kernels();
 // has no AVX2 path.
 bool cpu_has_avx2();
 
+// The AVX-512 path (eight doubles a vector), or null when this build has none (as for AVX2, or
+// MOGEM_AVX512_KERNELS off). Only a CPU with AVX-512F may run it.
+const kernel_set *avx512_kernels();
+
+// Whether this CPU (and its operating system) runs AVX-512F instructions; false when the build
+// has no AVX-512 path.
+bool cpu_has_avx512();
+
 // The fastest path of this build that the CPU runs.
 const kernel_set &best_kernels();
 
