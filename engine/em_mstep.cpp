@@ -165,7 +165,8 @@ void update_means_and_variances_diag(em_memory *m) {
 
 void update_variances_full(em_memory *m) {
   const int N = m->datapoints, F = m->features, K = m->classes;
-  const int width = (F + 3) & ~3;
+  const int lanes = m->kernels->lanes;
+  const int width = (F + lanes - 1) / lanes * lanes;
   const int parts = parts_for(m, 0.5 * F * F);
   const std::vector<class_features> units = weighted_units(m, parts);
   // Private sums, one F x width matrix per class, and the working storage of each part.
