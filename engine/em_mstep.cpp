@@ -7,7 +7,6 @@
 #include "engine/em_classify.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
-#include "nr/nr_scoped.h"
 #include "normalizations/norm_data.h"
 
 namespace mogem::detail {
@@ -117,19 +116,19 @@ void update_variances_scalar(em_memory *m) {
   for (int k = 1; k <= K; k++)
     if (values * m->P_j[k] != 0.0) units.push_back({k, 1, F});
   std::vector<double> sums(K + 1, 0.0);
-  scoped_dmatrix squared(0, parts - 1, 0, BLOCK - 1);
-  scoped_dmatrix coordinates(0, parts - 1, 0, static_cast<long>(F) * BLOCK - 1);
+  const long per_part = static_cast<long>(F) * BLOCK;
+  kernel_buffer squared(static_cast<long>(parts) * BLOCK), coordinates(parts * per_part);
   over_units(
       m, units, parts,
       [&](int part, int first, int last) {  // the block's coordinates, feature by feature
-        double *x = coordinates.get()[part];
+        double *x = coordinates.get() + part * per_part;
         for (int b = 0; b < BLOCK; b++)
           for (int j = 0; j < F; j++)
             x[static_cast<long>(j) * BLOCK + b] = first + b <= last ? m->data[first + b][j + 1] : 0.0;
       },
       [&](int part, const class_features &u, int first, int last) {
-        m->kernels->add_squared_distances(m, u.k, first, last - first + 1, coordinates.get()[part],
-                                          squared.get()[part], &sums[u.k]);
+        m->kernels->add_squared_distances(m, u.k, first, last - first + 1, coordinates.get() + part * per_part,
+                                          squared.get() + part * BLOCK, &sums[u.k]);
       });
   for (const class_features &u : units) {
     double variance = sums[u.k] / (values * m->P_j[u.k]);
@@ -170,15 +169,15 @@ void update_variances_full(em_memory *m) {
   const int parts = parts_for(m, 0.5 * F * F);
   const std::vector<class_features> units = weighted_units(m, parts);
   // Private sums, one F x width matrix per class, and the working storage of each part.
-  scoped_dvector sums(0, static_cast<long>(K) * F * width - 1);
-  scoped_dmatrix differences(0, parts - 1, 0, static_cast<long>(BLOCK) * width - 1);
-  scoped_dmatrix weighted(0, parts - 1, 0, static_cast<long>(BLOCK) * F - 1);
+  kernel_buffer sums(static_cast<long>(K) * F * width);
+  // Each part's differences and weighted differences, a whole number of cache lines apart.
+  const long per_part = static_cast<long>(BLOCK) * width;
+  kernel_buffer differences(parts * per_part), weighted(parts * per_part);
   for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
-  for (int part = 0; part < parts; part++)
-    for (long e = 0; e < static_cast<long>(BLOCK) * width; e++) differences.get()[part][e] = 0.0;
+  for (long e = 0; e < parts * per_part; e++) differences.get()[e] = 0.0;
   over_units(m, units, parts, no_block, [&](int part, const class_features &u, int first, int last) {
     m->kernels->add_products(m, u, first, last, sums.get() + static_cast<long>(u.k - 1) * F * width, width,
-                             differences.get()[part], weighted.get()[part]);
+                             differences.get() + part * per_part, weighted.get() + part * per_part);
   });
   for (int k = 1; k <= K; k++) {
     const double effective_weight = m->P_j[k] * N;
