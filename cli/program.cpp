@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -12,8 +13,11 @@
 #include "cli/checks.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
+#include "cli/saved_models.h"
+#include "cli/staged_results.h"
 #include "engine/kernels/parallel.h"
 #include "io/result_files.h"
+#include "io/summary.h"
 
 namespace mogem::detail {
 
@@ -21,146 +25,101 @@ namespace {
 
 void print_notice(const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
-// The result files of one run, all or nothing. Each is written whole into a temporary beside
-// its final name as the run goes; when the run has succeeded, commit() renames them into
-// place, the labels file last. A run that fails or is interrupted before that removes its
-// temporaries (discard, or the destructor), so every earlier file stays as it was. Snapshots
-// are for watching a run: each is renamed into place as soon as it is complete.
-class staged_results {
- public:
-  staged_results(const std::string &input, const std::string &output) : input_(input), output_(output) {}
-  ~staged_results() { discard(); }
-  staged_results(const staged_results &) = delete;
-  staged_results &operator=(const staged_results &) = delete;
-
-  void snapshot(const mogem::snapshot &at) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, "%05d", at.step);
-    const std::string step = suffix;
-    write_snapshot_file(step + ".means", [&](output_file &out) { put_snapshot_means(out, at); });
-    write_snapshot_file(step + ".variances", [&](output_file &out) { put_snapshot_variances(out, at); });
-    write_snapshot_file(step + ".labels", [&](output_file &out) { put_snapshot_labels(out, at); });
+// The results a fitting run or a selection writes besides its labels.
+void stage_fit_results(staged_results &results, const parameter_file &file, const std::string &output,
+                       const model &fitted) {
+  if (file.output_model) results.model_files(fitted);
+  if (!file.model_file.empty()) {
+    const std::string text = model_to_json(fitted);
+    results.file(file.model_file, [&](output_file &out) { out.put(text.data(), text.size()); });
   }
+}
 
-  void transformed_data(const double *values, std::size_t rows, std::size_t cols) {
-    stage(result_file_name(output_, ".internal"),
-          [&](output_file &out) { put_transformed_data(out, values, rows, cols); });
-  }
-
-  void model_files(const model &fitted) {
-    stage(result_file_name(output_, ".means"), [&](output_file &out) { put_means(out, fitted); });
-    stage(result_file_name(output_, ".variances"), [&](output_file &out) { put_variances(out, fitted); });
-    stage(result_file_name(output_, ".weights"), [&](output_file &out) { put_weights(out, fitted); });
-    stage(result_file_name(output_, ".probs"), [&](output_file &out) { put_posteriors(out, fitted); });
-  }
-
-  void labels(const model &fitted) {
-    stage(output_, [&](output_file &out) { put_labels(out, fitted); }, labels_open_failure(output_));
-  }
-
-  // Renames every staged file into place in the order staged, with the signals held back:
-  // renaming several files is not atomic as a whole, and a run that got here completes.
-  void commit() {
-    interrupts_held held;
-    const std::vector<staged_file> files = staged_;
-    for (const staged_file &file : files) {
-      rename_into_place(file.temporary, file.target, file.final_name);
-      staged_.erase(staged_.begin());
-    }
-    std::vector<std::string> synced;  // each directory once
-    for (const staged_file &file : files) {
-      const std::string directory = file.target.substr(0, file.target.rfind('/') + 1);
-      if (std::find(synced.begin(), synced.end(), directory) != synced.end()) continue;
-      synced.push_back(directory);
-      sync_directory_of(file.target, file.final_name);
-    }
-  }
-
-  void discard() {
-    for (const staged_file &file : staged_) ::unlink(file.temporary.c_str());
-    staged_.clear();
-  }
-
- private:
-  struct staged_file {
-    std::string temporary, target, final_name;  // target: final_name, or the file its link names
-  };
-
-  template <typename Put>
-  void write_snapshot_file(const std::string &extension, Put put) {
-    stop_if_interrupted();
-    const std::string path = result_file_name(output_, extension);
-    refuse_input_file(path);
-    write_whole(path, put);
-  }
-
-  template <typename Put>
-  void stage(const std::string &path, Put put, const std::string &open_failure = "") {
-    stop_if_interrupted();
-    refuse_input_file(path);
-    const write_plan plan = plan_write(path);
-    if (plan.in_place) {  // a device or a pipe: nothing to rename, nothing to keep
-      output_file out(plan.target, path, open_failure, true);
-      put(out);
-      out.finish();
-      return;
-    }
-    staged_file file{temporary_name(plan.target), plan.target, path};
-    output_file out(file.temporary, path, open_failure);
-    staged_.push_back(file);
-    put(out);
-    out.finish();
-  }
-
-  // A result that would replace the input is refused (also a snapshot, whose name the checks
-  // before the run cannot know).
-  void refuse_input_file(const std::string &path) const {
-    if (same_file(path, input_))
-      throw error(error::kind::write_failure, "Error: the file " + path + " is the input file; it is not overwritten");
-  }
-
-  std::string input_, output_;
-  std::vector<staged_file> staged_;
-};
-
-int run(const char *input, const char *output) {
-  watch_for_interrupts();
-  const int threads = threads_from_environment();
-  refuse_output_over_input(input, output);
-  reader_callbacks reading;
-  reading.warning = print_notice;
-  reading.checkpoint = stop_if_interrupted;
-  reading.on_parameters = [&](const parameter_file &header) {
-    refuse_outputs_over_input(input, output, header.output_model, header.output_internal);
-    refuse_unwritable_outputs(output, header.output_model, header.output_internal, header.settings.snapshot_every > 0);
-  };
-  parameter_file file = read_parameter_file(input, reading);
-  file.settings.threads = threads;
-  stop_if_interrupted();
-
-  staged_results results(input, output);
-  callbacks hooks;
-  hooks.warning = print_notice;
-  hooks.on_snapshot = [&](const snapshot &at) { results.snapshot(at); };
-  if (file.output_internal)
-    hooks.on_transformed_data = [&](const double *values, std::size_t rows, std::size_t cols) {
-      results.transformed_data(values, rows, cols);
-    };
-  em_progress *line = progress_start_if_terminal();
-  hooks.on_progress = [line](const progress &at) {
-    if (line) progress_em_step(line, at);
-    stop_if_interrupted();
-  };
+// Fits (or selects) on the rows read, then stages every result.
+void fit_and_stage(parameter_file &file, const std::string &output, staged_results &results, callbacks &hooks,
+                   em_progress *line) {
   model fitted;
+  selection chosen;
   try {
-    fitted = fit_in_place(file.data.data(), file.rows, file.cols, file.settings, hooks);
+    if (file.select) {
+      chosen = select_model(matrix_view{file.data.data(), file.rows, file.cols}, file.settings, file.selection, hooks);
+      fitted = std::move(chosen.best);
+    } else {
+      fitted = fit_in_place(file.data.data(), file.rows, file.cols, file.settings, hooks);
+    }
   } catch (...) {
     progress_finish(line);
     throw;
   }
   progress_finish(line);
-  if (file.output_model) results.model_files(fitted);
+  stage_fit_results(results, file, output, fitted);
+  if (file.select) {
+    const std::string table = result_file_name(output, ".selection.tsv");
+    results.file(table, [&](output_file &out) { put_selection_table(out, chosen); });
+    if (file.output_summary) {
+      chosen.best = fitted;
+      results.file(result_file_name(output, ".summary.json"),
+                   [&](output_file &out) { put_selection_summary(out, chosen, file.selection.by, table); });
+    }
+  } else if (file.output_summary) {
+    results.file(result_file_name(output, ".summary.json"), [&](output_file &out) { put_fit_summary(out, fitted); });
+  }
   results.labels(fitted);
+}
+
+// The results a run writes besides the labels and the files named after them: for the
+// checks before the data are read.
+std::vector<std::string> further_results(const parameter_file &header, const std::string &output) {
+  std::vector<std::string> paths;
+  if (header.output_summary) paths.push_back(result_file_name(output, ".summary.json"));
+  if (!header.model_file.empty()) paths.push_back(header.model_file);
+  if (header.select) paths.push_back(result_file_name(output, ".selection.tsv"));
+  return paths;
+}
+
+int run(const char *input, const char *output) {
+  watch_for_interrupts();
+  const int threads = threads_from_environment();
+  refuse_output_over_input(input, output);
+  staged_results results(input, output);
+  std::unique_ptr<prediction_run> predicting;
+  std::shared_ptr<const model> start;
+  reader_callbacks reading;
+  reading.warning = print_notice;
+  reading.checkpoint = stop_if_interrupted;
+  reading.on_parameters = [&](const parameter_file &header) {
+    const std::vector<std::string> others = further_results(header, output);
+    refuse_outputs_over_input(input, output, header.output_model, header.output_internal, others);
+    refuse_unwritable_outputs(output, header.output_model, header.output_internal, header.settings.snapshot_every > 0,
+                              others);
+    if (!header.predict_with.empty())
+      predicting = std::make_unique<prediction_run>(header, load_model_for_prediction(header), output, results,
+                                                    threads);
+    if (!header.init_model.empty()) start = load_starting_model(header);
+  };
+  reading.stream_rows = [&](const parameter_file &) { return predicting != nullptr; };
+  reading.on_rows = [&](const double *values, std::size_t rows) { predicting->label(values, rows); };
+  parameter_file file = read_parameter_file(input, reading);
+  stop_if_interrupted();
+  if (predicting) {
+    predicting->finish();
+  } else {
+    file.settings.threads = threads;
+    if (start) take_start_model(file, start);
+    callbacks hooks;
+    hooks.warning = print_notice;
+    hooks.on_snapshot = [&](const snapshot &at) { results.snapshot(at); };
+    if (file.output_internal)
+      hooks.on_transformed_data = [&](const double *values, std::size_t rows, std::size_t cols) {
+        results.transformed_data(values, rows, cols);
+      };
+    em_progress *line = progress_start_if_terminal();
+    hooks.on_progress = [line](const progress &at) {
+      if (line) progress_em_step(line, at);
+      stop_if_interrupted();
+    };
+    fit_and_stage(file, output, results, hooks, line);
+  }
   stop_if_interrupted();
   results.commit();
   return 0;

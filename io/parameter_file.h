@@ -27,9 +27,14 @@ using warning_sink = std::function<void(const std::string &)>;
 // that cannot be held ends in NR_error.
 // on_parameters (when not empty) is called once the parameter section is read and checked,
 // before the data; checkpoint every few thousand rows. Either may throw to stop the reading.
+// When stream_rows is set and returns true for the section, *data stays empty and the rows go
+// to on_rows in blocks of at most ROWS_PER_BLOCK rows, in order.
+using row_sink = std::function<void(const double *values, std::size_t rows)>;
+constexpr int ROWS_PER_BLOCK = 4096;
 void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn = {},
                      const std::function<void(const em_parameters &)> &on_parameters = {},
-                     const std::function<void()> &checkpoint = {});
+                     const std::function<void()> &checkpoint = {},
+                     const std::function<bool(const em_parameters &)> &stream_rows = {}, const row_sink &on_rows = {});
 
 // Stores one key/value pair in p. Returns 1 when the key is "begin" (p untouched), else 0,
 // whether the pair was used, defaulted after a warning, or skipped as unknown.

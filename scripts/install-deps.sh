@@ -4,7 +4,7 @@
 #
 #   scripts/install-deps.sh [STEP ...]     (no step: build)
 #
-#   build      a C++17 compiler, make, CMake
+#   build      a C++17 compiler, make, CMake, nlohmann-json (saved models and summaries)
 #   test       build, plus GoogleTest, groff (the man page check) and Debian's Python 3 with
 #              matplotlib (tools/mogem-plot and its tests run on /usr/bin/python3)
 #   bench      build, plus Google Benchmark, NumPy and scikit-learn (bench/compare's peer)
@@ -23,6 +23,7 @@ step_build() {
   need_command g++ g++
   need_command make make
   need_command cmake cmake
+  need_file /usr/include/nlohmann/json.hpp nlohmann-json3-dev
 }
 
 step_test() {
