@@ -66,6 +66,24 @@ int parts_for(em_memory *m, double per_point) {
                       pairs < INT_MAX ? static_cast<int>(pairs) : INT_MAX);
 }
 
+// Classes whose weight sums run side by side: one sum alone waits on its own adds, eight
+// independent ones keep the adder busy.
+constexpr int WEIGHT_SUMS = 8;
+
+// sums[c] = the posteriors of class k + c over the points, added in ascending point order, for
+// c = 0..C-1.
+template <int C>
+void add_posteriors(em_memory *m, int k, double *sums) {
+  const int N = m->datapoints;
+  const double *posterior[C];
+  double sum[C];
+  for (int c = 0; c < C; c++) posterior[c] = m->P_j_x[k + c], sum[c] = 0.0;
+  for (int i = 1; i <= N; i++)
+    #pragma GCC unroll 8
+    for (int c = 0; c < C; c++) sum[c] += posterior[c][i];
+  for (int c = 0; c < C; c++) sums[c] = sum[c];
+}
+
 }  // namespace
 
 double update_P_j(em_memory *m) {
@@ -74,11 +92,18 @@ double update_P_j(em_memory *m) {
   std::vector<double> sums(K + 1, 0.0);
   const int parts = em_parts_for(static_cast<double>(N) * K, m->threads, K);
   em_run_parts(parts, [&](int part) {
-    for (int k = em_range_start(1, K, parts, part, 1); k < em_range_start(1, K, parts, part + 1, 1); k++) {
-      const double *posterior = m->P_j_x[k];
-      double sum = 0.0;
-      for (int i = 1; i <= N; i++) sum += posterior[i];
-      sums[k] = sum;
+    const int end = em_range_start(1, K, parts, part + 1, 1);
+    for (int k = em_range_start(1, K, parts, part, 1); k < end; k += WEIGHT_SUMS) {
+      switch (end - k < WEIGHT_SUMS ? end - k : WEIGHT_SUMS) {
+        case 1: add_posteriors<1>(m, k, &sums[k]); break;
+        case 2: add_posteriors<2>(m, k, &sums[k]); break;
+        case 3: add_posteriors<3>(m, k, &sums[k]); break;
+        case 4: add_posteriors<4>(m, k, &sums[k]); break;
+        case 5: add_posteriors<5>(m, k, &sums[k]); break;
+        case 6: add_posteriors<6>(m, k, &sums[k]); break;
+        case 7: add_posteriors<7>(m, k, &sums[k]); break;
+        default: add_posteriors<WEIGHT_SUMS>(m, k, &sums[k]); break;
+      }
     }
   });
   double delta = 0.0;
