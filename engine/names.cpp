@@ -22,4 +22,13 @@ const char *algorithm_name(algorithm method) {
   return "mixture_of_t";
 }
 
+const char *criterion_name(criterion by) {
+  switch (by) {
+    case criterion::bic: return "bic";
+    case criterion::aic: return "aic";
+    case criterion::icl: break;
+  }
+  return "icl";
+}
+
 }  // namespace mogem::detail

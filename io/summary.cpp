@@ -35,15 +35,6 @@ void put_json(output_file &out, const nlohmann::ordered_json &doc) {
   out.put(text.data(), text.size());
 }
 
-const char *criterion_name(criterion by) {
-  switch (by) {
-    case criterion::bic: return "bic";
-    case criterion::aic: return "aic";
-    case criterion::icl: break;
-  }
-  return "icl";
-}
-
 // %.17g: every double read back as itself.
 void put_number(output_file &out, double value) {
   if (std::isnan(value)) out.put("NaN", 3);

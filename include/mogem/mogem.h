@@ -122,6 +122,9 @@ struct progress {
   bool annealing;
   double temperature;    // annealing only: the stage's temperature, its class count and the goal
   int classes, max_classes;
+  // select_model with its candidates side by side: no fit reports, and the caller's thread is
+  // told every 100 ms how many candidates are done (step and the rest are then 0).
+  int candidates_done, candidates;
 };
 
 // What a fit tells its caller while it runs. Each may be empty. They are called on the

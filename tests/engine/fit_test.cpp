@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mogem/mogem.h"
+#include "support/same_model.h"
 #include "support/run_binary.h"
 
 namespace {
@@ -28,19 +29,6 @@ std::vector<double> three_groups() {
   for (int i = 0; i < 300; i++)
     for (int j = 0; j < 4; j++) values.push_back(normal(rng) + 4.0 * (i % 3) + (j == i % 4 ? 1.0 : 0.0));
   return values;
-}
-
-mogem::matrix_view view(const std::vector<double> &values, std::size_t cols) {
-  return {values.data(), values.size() / cols, cols};
-}
-
-bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
-bool same_model(const mogem::model &a, const mogem::model &b) {
-  return same_bits(a.weights, b.weights) && same_bits(a.means, b.means) && same_bits(a.covariances, b.covariances) &&
-         same_bits(a.posteriors, b.posteriors) && a.labels == b.labels && a.steps == b.steps;
 }
 
 mogem::options settings(mogem::covariance_kind kind, mogem::initialization init, int seed) {

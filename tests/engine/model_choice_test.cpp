@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mogem/mogem.h"
+#include "support/same_model.h"
 
 namespace {
 
@@ -20,19 +21,6 @@ std::vector<double> groups() {
   for (int i = 0; i < 240; i++)
     for (int j = 0; j < 3; j++) values.push_back((1.0 + 0.5 * (i % 3)) * normal(rng) + 5.0 * (i % 3) * (j != 1));
   return values;
-}
-
-mogem::matrix_view view(const std::vector<double> &values, std::size_t cols) {
-  return {values.data(), values.size() / cols, cols};
-}
-
-bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
-bool same_model(const mogem::model &a, const mogem::model &b) {
-  return same_bits(a.weights, b.weights) && same_bits(a.means, b.means) && same_bits(a.covariances, b.covariances) &&
-         same_bits(a.posteriors, b.posteriors) && a.labels == b.labels;
 }
 
 // log N(x; mean, covariance) by a Cholesky factor of the covariance: written out here, apart

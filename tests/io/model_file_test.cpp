@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mogem/mogem.h"
+#include "support/same_model.h"
 
 namespace {
 
@@ -19,10 +20,6 @@ mogem::model fitted(mogem::covariance_kind kind, bool centred) {
   o.center = centred;
   o.max_iterations = 15;
   return mogem::fit(mogem::matrix_view{data.data(), 40, 3}, o);
-}
-
-bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
 std::string refusal(const std::string &text) {
