@@ -100,34 +100,32 @@ TEST(Interrupt, WhileReading) {
   expect_nothing_written(dir);
 }
 
-TEST(Interrupt, WhileFitting) {
-  // A snapshot at every step shows the fit under way; it stops at the next step.
-  scratch_dir dir;
-  dir.write("labels.txt", earlier_labels);
-  dir.write("input.txt", "rows 20000 cols 2 num_clusters 8 max_em_iterations 100000 output_model 1 output_stepsize 1 "
-                         "init_method random_point begin data\n" +
-                             rows_of_numbers(0, 20000));
-  started run = start_mogem(dir, "input.txt");
-  ASSERT_TRUE(appears(dir, "labels00002.labels"));
-  kill(run.pid, SIGTERM);
-  EXPECT_EQ(wait_for(run), 143);
-  expect_nothing_written(dir);
-  // The snapshots taken so far are complete: as many labels as rows.
-  const std::string snapshot = dir.read("labels00002.labels");
-  EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), 20000);
-}
-
-TEST(Interrupt, WhileWriting) {
-  // 300,000 rows of eight posteriors take a while to write; the run stops before the next file.
-  scratch_dir dir;
-  dir.write("labels.txt", earlier_labels);
-  dir.write("input.txt", "rows 300000 cols 2 num_clusters 8 max_em_iterations 2 output_model 1 "
-                         "init_method random_point begin data\n" +
-                             rows_of_numbers(0, 300000));
-  started run = start_mogem(dir, "input.txt");
-  ASSERT_TRUE(appears(dir, "labels.probs.mogem-tmp." + std::to_string(run.pid)));
-  kill(run.pid, SIGINT);
-  EXPECT_EQ(wait_for(run), 130);
-  expect_nothing_written(dir);
-  EXPECT_FALSE(dir.exists("labels.means"));
+// While fitting, a snapshot at every step shows the fit under way, and the run stops at the next
+// step; while writing 300,000 rows of eight posteriors, it stops before the next file.
+TEST(Interrupt, WhileFittingAndWhileWriting) {
+  const struct {
+    int rows, iterations, step;  // step: > 0 for a snapshot at every step
+    std::string under_way;       // the file whose appearance shows the run is where it should be
+    int signal;
+  } cases[] = {{20000, 100000, 1, "labels00002.labels", SIGTERM}, {300000, 2, 0, "labels.probs.mogem-tmp.", SIGINT}};
+  for (const auto &c : cases) {
+    scratch_dir dir;
+    dir.write("labels.txt", earlier_labels);
+    dir.write("input.txt", "rows " + std::to_string(c.rows) + " cols 2 num_clusters 8 max_em_iterations " +
+                               std::to_string(c.iterations) + " output_model 1 output_stepsize " +
+                               std::to_string(c.step) + " init_method random_point begin data\n" +
+                               rows_of_numbers(0, c.rows));
+    started run = start_mogem(dir, "input.txt");
+    const std::string under_way = c.step ? c.under_way : c.under_way + std::to_string(run.pid);
+    ASSERT_TRUE(appears(dir, under_way)) << under_way;
+    kill(run.pid, c.signal);
+    EXPECT_EQ(wait_for(run), 128 + c.signal);
+    expect_nothing_written(dir);
+    EXPECT_FALSE(dir.exists("labels.means"));
+    // The snapshots taken so far are complete: as many labels as rows.
+    if (c.step) {
+      const std::string snapshot = dir.read(under_way);
+      EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), c.rows);
+    }
+  }
 }

@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "distances/metric_codes.h"
 #include "support/test_model.h"
 
 using namespace mogem::detail;
@@ -96,24 +95,4 @@ TEST(MStep, EdgesOfEveryKind) {
     EXPECT_EQ(t->class_means[1][1], 2.0);
     EXPECT_EQ(variance_of(t, 2, 1), 3.0);
   }
-}
-
-TEST(MStep, DiagonalVariancesAreTakenAroundTheUnscaledMeans) {
-  // Under the correlation metric means end at unit length for every kind. DIAG measures its
-  // variances around the mean before rescaling, the others around the rescaled mean.
-  double variances[3];
-  for (int kind = SCALAR; kind <= FULL; kind++) {
-    test_model t({{0.6, 0.8}, {0.8, 0.6}}, 1, kind);
-    t->distance_metric = CORRELATION;
-    t->P_j[1] = 1.0;
-    m_step(t, {{1, 1}});
-    const double *mean = t->class_means[1];
-    EXPECT_NEAR(mean[1] * mean[1] + mean[2] * mean[2], 1.0, 1e-15);
-    EXPECT_NEAR(mean[1], std::sqrt(0.5), 1e-15);
-    variances[kind] = variance_of(t, 1, 1);
-  }
-  EXPECT_NEAR(variances[DIAG], 0.01, 1e-15);  // around 0.7: (0.01 + 0.01) / 2
-  const double d = std::sqrt(0.5) - 0.6, e = std::sqrt(0.5) - 0.8;
-  EXPECT_NEAR(variances[FULL], (d * d + e * e) / 2, 1e-15);
-  EXPECT_NEAR(variances[SCALAR], (d * d + e * e) / 2, 1e-15);
 }
