@@ -241,8 +241,10 @@ TEST(MemoryCap, WhatDoesNotFitEndsTheRunBeforeAnyFileIsTouched) {
     run_setup capped;
     capped.environment = {"MOGEM_THREADS=1"};  // no worker stacks to map
     capped.address_space = 256ull << 20;
-    capped.input = c.piped ? &c.text : nullptr;
-    const run_result r = run_mogem(dir, {c.piped ? "/dev/stdin" : "input.txt", "labels.txt"}, capped);
+    const run_result r =
+        c.piped ? run_executable(dir, "/bin/sh", {"-c", "echo \"$1\" | \"$2\" /dev/stdin labels.txt", "sh", c.text,
+                                                  MOGEM_BINARY}, capped)
+                : run_mogem(dir, {"input.txt", "labels.txt"}, capped);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err.rfind("Numerical Recipes run-time error...\nallocation failure " + c.failure, 0), 0u) << r.err;
     EXPECT_EQ(r.err.substr(r.err.find("\n...now") + 1), "...now exiting to system...\n") << r.err;
