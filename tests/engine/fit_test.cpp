@@ -10,16 +10,13 @@
 #include <vector>
 
 #include "mogem/mogem.h"
+#include "support/capture.h"
 #include "support/same_model.h"
 #include "support/run_binary.h"
 
 namespace {
 
 const std::vector<double> six_points = {0.0, 0.0, 0.5, 0.2, 0.1, 0.6, 5.0, 5.0, 5.4, 4.8, 4.9, 5.5};
-
-std::string nr_error(const std::string &text) {
-  return "Numerical Recipes run-time error...\n" + text + "\n...now exiting to system...\n";
-}
 
 // Three groups in four features, 300 rows.
 std::vector<double> three_groups() {
@@ -272,7 +269,7 @@ TEST(FitThroughTheProgram, DegenerateData) {
         EXPECT_EQ(r.err.rfind("Error: the fit broke down at EM step 0: the mixture weights became not-a-number", 0), 0u)
             << r.err;
       else
-        EXPECT_EQ(r.err, fails ? nr_error(c.full_failure) : "") << kind << " " << c.shape_and_data;
+        EXPECT_EQ(r.err, fails ? nr_error_text(c.full_failure) : "") << kind << " " << c.shape_and_data;
       if (fails || breaks) {
         EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
         continue;

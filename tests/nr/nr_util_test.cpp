@@ -18,10 +18,6 @@ std::string nr_failure(const std::function<void()> &call) {
   return outcome.err;
 }
 
-std::string nr_error_text(const std::string &line) {
-  return "Numerical Recipes run-time error...\n" + line + "\n...now exiting to system...\n";
-}
-
 // Writes 10 * row + column to every element, then reads each back through the one row-major
 // run that starts at m[rl][cl].
 template <typename T>

@@ -7,15 +7,7 @@
 
 using namespace mogem::detail;
 
-namespace {
-
 using rows_t = std::vector<std::vector<double>>;
-
-std::string nr_error_text(const std::string &line) {
-  return "Numerical Recipes run-time error...\n" + line + "\n...now exiting to system...\n";
-}
-
-}  // namespace
 
 TEST(SymmetricInverse, InvertsKnownMatricesAndLeavesTheInputAlone) {
   const struct {
