@@ -1,6 +1,6 @@
 // The thread count a user sets. That results do not depend on it is checked where the threads
-// work: the E- and M-step kernels on 1, 2 and 3 threads in kernels/kernels_test.cpp, fits side by
-// side in fit_test.cpp and selections on 1 and 2 threads in model_choice_test.cpp.
+// work: only the E- and M-steps split their points among threads, and kernels/kernels_test.cpp
+// holds every step to the same bits on 1, 2 and 3 threads at sizes where the work is split.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
