@@ -16,6 +16,7 @@
 #include "cli/saved_models.h"
 #include "cli/staged_results.h"
 #include "engine/kernels/parallel.h"
+#include "io/model_file.h"
 #include "io/result_files.h"
 #include "io/summary.h"
 
@@ -25,44 +26,32 @@ namespace {
 
 void print_notice(const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
-// The results a fitting run or a selection writes besides its labels.
-void stage_fit_results(staged_results &results, const parameter_file &file, const std::string &output,
-                       const model &fitted) {
-  if (file.output_model) results.model_files(fitted);
-  if (!file.model_file.empty()) {
-    const std::string text = model_to_json(fitted);
-    results.file(file.model_file, [&](output_file &out) { out.put(text.data(), text.size()); });
-  }
-}
-
-// Fits (or selects) on the rows read, then stages every result.
+// Fits (or selects) on the rows read, then stages every result: the model files, the saved
+// model, the selection table, the summary, the labels.
 void fit_and_stage(parameter_file &file, const std::string &output, staged_results &results, callbacks &hooks,
                    em_progress *line) {
-  model fitted;
-  selection chosen;
+  selection chosen;  // a plain fit is kept as its best
   try {
-    if (file.select) {
+    if (file.select)
       chosen = select_model(matrix_view{file.data.data(), file.rows, file.cols}, file.settings, file.selection, hooks);
-      fitted = std::move(chosen.best);
-    } else {
-      fitted = fit_in_place(file.data.data(), file.rows, file.cols, file.settings, hooks);
-    }
+    else
+      chosen.best = fit_in_place(file.data.data(), file.rows, file.cols, file.settings, hooks);
   } catch (...) {
     progress_finish(line);
     throw;
   }
   progress_finish(line);
-  stage_fit_results(results, file, output, fitted);
+  const model &fitted = chosen.best;
+  if (file.output_model) results.model_files(fitted);
+  if (!file.model_file.empty()) results.file(file.model_file, [&](output_file &out) { put_model(out, fitted); });
+  const std::string summary = result_file_name(output, ".summary.json");
   if (file.select) {
     const std::string table = result_file_name(output, ".selection.tsv");
     results.file(table, [&](output_file &out) { put_selection_table(out, chosen); });
-    if (file.output_summary) {
-      chosen.best = fitted;
-      results.file(result_file_name(output, ".summary.json"),
-                   [&](output_file &out) { put_selection_summary(out, chosen, file.selection.by, table); });
-    }
+    if (file.output_summary)
+      results.file(summary, [&](output_file &out) { put_selection_summary(out, chosen, file.selection.by, table); });
   } else if (file.output_summary) {
-    results.file(result_file_name(output, ".summary.json"), [&](output_file &out) { put_fit_summary(out, fitted); });
+    results.file(summary, [&](output_file &out) { put_fit_summary(out, fitted); });
   }
   results.labels(fitted);
 }

@@ -7,7 +7,6 @@
 #include "engine/covariance_kinds.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
-#include "nr/nr_scoped.h"
 #include "numeric/dmat_inverse.h"
 
 namespace mogem::detail {
@@ -18,11 +17,10 @@ constexpr int BLOCK = EM_BLOCK;
 
 // Working storage of one part of the E-step, made on the calling thread before the parts run.
 struct estep_scratch {
-  scoped_dvector coordinates, differences, terms, largest, reciprocal;  // as in estep_block
+  kernel_buffer coordinates, differences, terms, largest, reciprocal;  // as in estep_block
   estep_scratch(int F, int K)
-      : coordinates(0, static_cast<long>(F) * BLOCK - 1), differences(0, static_cast<long>(F) * BLOCK - 1),
-        terms(0, static_cast<long>(K + 1) * BLOCK - 1), largest(0, BLOCK - 1),
-        reciprocal(0, BLOCK - 1) {}
+      : coordinates(static_cast<long>(F) * BLOCK), differences(static_cast<long>(F) * BLOCK),
+        terms(static_cast<long>(K + 1) * BLOCK), largest(BLOCK), reciprocal(BLOCK) {}
   estep_block block() {
     return {coordinates.get(), differences.get(), terms.get(), largest.get(), reciprocal.get()};
   }

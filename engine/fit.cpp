@@ -211,8 +211,6 @@ model fit_once(const double *values, double *writable, std::size_t rows, std::si
   m->hooks = &hooks;
   m->start = o.start_model.get();
   m->restart = restart;
-  if (m->start && m->start->features != static_cast<int>(cols))
-    refuse_input("Error: the starting model has %d features; the data have %zu", m->start->features, cols);
   std::vector<double> log_density(rows);
   m->log_density = log_density.data();
   run(m.get());
@@ -251,6 +249,8 @@ model fit_rows(const double *values, double *writable, std::size_t rows, std::si
   const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
   check_finite(values, rows, cols, name);
   check_settings(o);
+  if (o.start_model && o.start_model->features != static_cast<int>(cols))
+    refuse_input("Error: the starting model has %d features; the data have %zu", o.start_model->features, cols);
   if (o.restarts == 1) {
     model fitted = fit_once(values, writable, rows, cols, o, hooks, 1);
     fitted.restarts = {record_of(fitted, 1, o.random_seed)};

@@ -43,7 +43,11 @@ void run(em_memory *m) {
   int32_t next = 0, table[RAN1_TABLE_SIZE];
   ran1_pll(&p->random_seed, &next, table);
 
+  // Only the final model's log densities are wanted: the E-steps of the fit go without them.
+  double *const log_density = m->log_density;
+  m->log_density = nullptr;
   run_clustering_algorithm(m);
+  m->log_density = log_density;
   // The labels come from the posteriors of the algorithm's last E-step; the posteriors that
   // are handed on are recomputed from the final model.
   find_classifications(m);

@@ -136,9 +136,23 @@ selection select_model(matrix_view data, const options &settings, const selectio
     best = c;
   };
 
+  // The data as the fits see them are the same for every candidate: shown once, from a fit
+  // of one class that runs no step.
+  if (hooks.on_transformed_data) {
+    options shown = settings;
+    shown.classes = 1;
+    shown.max_iterations = 0;
+    shown.restarts = 1;
+    shown.init = initialization::church_means;
+    callbacks only;
+    only.on_transformed_data = hooks.on_transformed_data;
+    fit(data, shown, only);
+  }
   if (!side_by_side) {
+    callbacks each = hooks;
+    each.on_transformed_data = nullptr;
     for (int c = 0; c < count; c++) {
-      fit_candidate(c, hooks);
+      fit_candidate(c, each);
       settle(c);
     }
   } else {

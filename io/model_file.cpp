@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/names.h"
+#include "io/model_file.h"
 #include "io/summary.h"
 #include "io/result_files.h"
 #include "mogem/mogem.h"
@@ -265,13 +266,16 @@ model model_from_json(const std::string &text, const std::string &name) {
   return model_reader(doc, name).read();
 }
 
-void write_model_file(const std::string &path, const model &fitted) {
+void detail::put_model(output_file &out, const model &fitted) {
   if (!all_finite(fitted.weights) || !all_finite(fitted.means) || !all_finite(fitted.covariances) ||
       !all_finite(fitted.centre))
-    throw error(error::kind::invalid_input,
-                "Error: the model holds a value that is not finite; the model file " + path + " is not written");
+    throw error(error::kind::invalid_input, "Error: the model holds a value that is not finite; no model file is written");
   const std::string text = model_to_json(fitted);
-  write_whole(path, [&](output_file &out) { out.put(text.data(), text.size()); });
+  out.put(text.data(), text.size());
+}
+
+void write_model_file(const std::string &path, const model &fitted) {
+  write_whole(path, [&](output_file &out) { put_model(out, fitted); });
 }
 
 model read_model_file(const std::string &path) {

@@ -14,7 +14,8 @@ inline mogem::matrix_view view(const std::vector<double> &values, std::size_t co
 }
 
 inline bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+  // memcmp is not given the null data() of an empty vector.
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // Weights, means, covariances, posteriors and labels to the last bit, and the steps run.
