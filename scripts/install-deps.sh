@@ -9,7 +9,8 @@
 #              matplotlib (tools/mogem-plot and its tests run on /usr/bin/python3), NumPy and
 #              SciPy (the independent recomputation of the fit statistics)
 #   bench      build, plus Google Benchmark, NumPy and scikit-learn (bench/compare's peer)
-#   peers      bench, plus matplotlib, SciPy and R's mclust (bench/choose_classes runs all three)
+#   peers      build, plus NumPy, SciPy, matplotlib, scikit-learn and R's mclust
+#              (bench/choose_classes runs mogem and both peers)
 #   sanitize   test (the sanitizers come with the compiler)
 #   fuzz       clang with its libFuzzer runtime
 #   memcheck   valgrind
@@ -47,7 +48,9 @@ step_bench() {
 }
 
 step_peers() {
-  step_bench
+  step_build
+  need_python_module numpy python3-numpy
+  need_python_module sklearn python3-sklearn
   need_python_module matplotlib python3-matplotlib
   need_python_module scipy.special python3-scipy
   need_r_package mclust r-cran-mclust

@@ -64,7 +64,8 @@ bool check_settings(const csv_options &options, std::string *error) {
     clusters |= key == "num_clusters" || key == "select_classes" || key == "predict_with";
   }
   if (!clusters) {
-    *error = "num_clusters=K is required (the number of classes to fit), unless select_classes=A:B or predict_with=MODEL";
+    *error = "num_clusters=K is required (the number of classes to fit), unless select_classes=A:B or "
+             "predict_with=MODEL";
     return false;
   }
   return true;
