@@ -22,7 +22,7 @@ std::string value_text(const em_key_info &info) {
     case KEY_BOOLEAN:
       return "1, yes, true or y; anything else is 0";
     case KEY_TEXT:
-      return "file name";
+      return info.value_form ? info.value_form : "file name";
     case KEY_KEYWORD:
       break;
   }

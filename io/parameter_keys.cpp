@@ -59,10 +59,10 @@ const em_key_info keys[] = {
      "fit nothing: label the rows with this saved model (rows and cols suffice)"},
     {"init_model", KEY_TEXT, nullptr, "none", "the saved model init_method model starts from"},
     {"select_classes", KEY_TEXT, nullptr, "none",
-     "A:B: fit every class count from A to B (num_clusters not needed), write .selection.tsv "
-     "and keep the best"},
+     "fit every class count from A to B (num_clusters not needed), write .selection.tsv "
+     "and keep the best", "A:B"},
     {"select_em_types", KEY_TEXT, nullptr, "em_type",
-     "comma-separated kinds to select among, such as scalar,diagonal,full"},
+     "the kinds to select among", "kinds separated by commas, such as scalar,diagonal,full"},
     {"select_criterion", KEY_KEYWORD, criterion_names, "bic", "what the selection minimises"},
 };
 

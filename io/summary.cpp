@@ -129,7 +129,9 @@ void put_selection_table(output_file &out, const selection &chosen) {
         }
         out.put_format("%d\t%d\t", c.steps, c.converged ? 1 : 0);
       }
-      std::string status = c.failed ? "failed: " + c.failure : "ok";
+      // The message without its "Error: ", on one line.
+      const bool prefixed = c.failure.rfind("Error: ", 0) == 0;
+      std::string status = c.failed ? "failed: " + c.failure.substr(prefixed ? 7 : 0) : "ok";
       for (char &ch : status)
         if (ch == '\n' || ch == '\t') ch = ' ';
       out.put(status.data(), status.size());
