@@ -42,3 +42,22 @@ TEST(Example, IrisIsClusteredIntoItsSpecies) {
   for (const char *model_file : {"iris.means", "iris.variances", "iris.weights", "iris.probs"})
     EXPECT_TRUE(dir.exists(model_file)) << model_file;
 }
+
+// The wine measurements (13 features) with full covariances from church means: a covariance
+// becomes singular and the run fails with the factorisation's message, until reg_covar keeps
+// every covariance invertible.
+TEST(Example, WineFullCovariancesFitWithRegularisation) {
+  const std::string example = source_file("examples/wine_select.txt");
+  const std::string data = example.substr(example.find("begin data"));
+  scratch_dir dir;
+  const std::string keys = "rows 178\ncols 13\nnum_clusters 3\nem_type full\nmax_em_iterations 100\n";
+  dir.write("wine.txt", keys + data);
+  run_result bare = run_mogem(dir, {"wine.txt", "wine.labels"});
+  EXPECT_EQ(bare.exit_code, 1);
+  EXPECT_EQ(bare.err, "Numerical Recipes run-time error...\nNR_dcholdc failed\n...now exiting to system...\n");
+  dir.write("wine_reg.txt", keys + "reg_covar 1e-6\noutput_summary 1\n" + data);
+  run_result regularised = run_mogem(dir, {"wine_reg.txt", "wine_reg.labels"});
+  ASSERT_EQ(regularised.exit_code, 0) << regularised.err;
+  EXPECT_NE(dir.read("wine_reg.summary.json").find("\"stop\": \"converged\""), std::string::npos);
+  EXPECT_EQ(numbers(dir.read("wine_reg.labels")).size(), 178u);
+}
