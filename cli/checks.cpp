@@ -48,7 +48,8 @@ bool is_snapshot_name(const std::string &name, const std::string &base) {
 
 }  // namespace
 
-void refuse_unwritable_outputs(const std::string &output, bool output_model, bool output_internal, bool snapshots) {
+void refuse_unwritable_outputs(const std::string &output, bool output_model, bool output_internal, bool snapshots,
+                               const std::vector<std::string> &others) {
   std::string directory, name;
   split_path(output, &directory, &name);
   struct stat st;
@@ -60,7 +61,15 @@ void refuse_unwritable_outputs(const std::string &output, bool output_model, boo
   if (output_model)
     for (const char *ext : {".means", ".variances", ".weights", ".probs"}) results.push_back(result_file_name(output, ext));
   if (output_internal) results.push_back(result_file_name(output, ".internal"));
+  results.insert(results.end(), others.begin(), others.end());
   for (const std::string &path : results) refuse_unwritable_file(path);
+  for (const std::string &path : others) {  // their directories may be others than the output's
+    std::string other_directory, other_name;
+    split_path(path, &other_directory, &other_name);
+    if (stat(other_directory.c_str(), &st) != 0) write_failed(path, errno);
+    if (!S_ISDIR(st.st_mode)) write_failed(path, ENOTDIR);
+    if (access(other_directory.c_str(), W_OK | X_OK) != 0) write_failed(path, errno);
+  }
 
   if (!snapshots) return;
   // Snapshot names are the output's base name, the step and an extension, in its directory.
@@ -88,7 +97,8 @@ void refuse_output_over_input(const std::string &input, const std::string &outpu
 }
 
 void refuse_outputs_over_input(const std::string &input, const std::string &output, bool output_model,
-                               bool output_internal) {
+                               bool output_internal, const std::vector<std::string> &others) {
+  for (const std::string &path : others) refuse_if_input("result file", path, input);
   if (output_model)
     for (const char *ext : {".means", ".variances", ".weights", ".probs"})
       refuse_if_input("model file", result_file_name(output, ext), input);

@@ -6,6 +6,7 @@
 #define MOGEM_CLI_CHECKS_H
 
 #include <string>
+#include <vector>
 
 namespace mogem::detail {
 
@@ -19,8 +20,9 @@ void refuse_output_over_input(const std::string &input, const std::string &outpu
 // After the parameters are read: the same for the model files (when output_model is set) and
 // the data dump (when output_internal is set) named after the labels file. The numbered
 // snapshots are guarded when they are written.
+// `others`: further results (summary, saved model, selection table) by their paths.
 void refuse_outputs_over_input(const std::string &input, const std::string &output, bool output_model,
-                               bool output_internal);
+                               bool output_internal, const std::vector<std::string> &others = {});
 
 // Before the data are read: every result can be created where it must go. The directory of
 // the output exists and is a writable directory; the labels file, the model files (when
@@ -28,7 +30,8 @@ void refuse_outputs_over_input(const std::string &input, const std::string &outp
 // snapshot (snapshots) is not a directory and, where it exists, is writable. Otherwise
 // refuses the run with "Error: could not write the file <path>: <the system's reason>"
 // (mogem::error, write_failure), before any work is done.
-void refuse_unwritable_outputs(const std::string &output, bool output_model, bool output_internal, bool snapshots);
+void refuse_unwritable_outputs(const std::string &output, bool output_model, bool output_internal, bool snapshots,
+                               const std::vector<std::string> &others = {});
 
 }  // namespace mogem::detail
 

@@ -22,7 +22,7 @@ std::string value_text(const em_key_info &info) {
     case KEY_BOOLEAN:
       return "1, yes, true or y; anything else is 0";
     case KEY_TEXT:
-      return "file name";
+      return info.value_form ? info.value_form : "file name";
     case KEY_KEYWORD:
       break;
   }
@@ -82,11 +82,11 @@ void print_help(std::FILE *out, const char *program) {
                program, program);
   int count = 0;
   const em_key_info *keys = em_parameter_keys(&count);
-  const int indent = 21;  // "  " and the key padded to 18, then one blank
+  const int indent = 25;  // "  " and the key padded to 22, then one blank
   for (int k = 0; k < count; k++) {
     const bool required = std::strcmp(keys[k].default_value, "required") == 0;
     const std::string values = value_text(keys[k]);
-    std::fprintf(out, "  %-18s ", keys[k].key);
+    std::fprintf(out, "  %-22s ", keys[k].key);
     print_wrapped(out, indent,
                   values + (required ? ", required" : std::string(" (default ") + keys[k].default_value + ")"));
     std::fprintf(out, "%*s", indent, "");
@@ -104,6 +104,9 @@ void print_help(std::FILE *out, const char *program) {
                "  .internal       the data after centring and scaling (output_internal)\n"
                "  NNNNN.means, NNNNN.variances, NNNNN.labels\n"
                "                  snapshots at EM step NNNNN (output_stepsize)\n"
+               "  .summary.json   the fit statistics and restarts (output_summary)\n"
+               "  .selection.tsv  one line per candidate of a selection (select_classes)\n"
+               "A saved model (model_file) is a JSON file; predict_with and init_model read it.\n"
                "Results are all or nothing: each file is written to NAME.mogem-tmp.PID and\n"
                "renamed into place when the run has succeeded, the labels file last; a run\n"
                "that fails or is interrupted leaves the earlier files as they were.\n"

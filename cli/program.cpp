@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -13,9 +14,14 @@
 #include "cli/interrupt.h"
 #include "cli/processes.h"
 #include "cli/progress.h"
-#include "engine/processes.h"
+#include "cli/saved_models.h"
+#include "cli/staged_results.h"
 #include "engine/kernels/parallel.h"
+#include "engine/processes.h"
+#include "nr/nr_util.h"
+#include "io/model_file.h"
 #include "io/result_files.h"
+#include "io/summary.h"
 
 namespace mogem::detail {
 
@@ -29,233 +35,109 @@ std::function<void(const std::string &)> notices_of(const process_group *group) 
   return print_notice;
 }
 
-// The result files of one run, all or nothing. Each is written whole into a temporary beside
-// its final name as the run goes; when the run has succeeded, commit() renames them into
-// place, the labels file last. A run that fails or is interrupted before that removes its
-// temporaries (discard, or the destructor), so every earlier file stays as it was. Snapshots
-// are for watching a run: each is renamed into place as soon as it is complete.
-// Over several processes, process 0 writes the model files and does every rename; the files
-// with a line per row get each process's rows in rank order, appended to the one temporary;
-// a failure on any process is every process's (together, engine/processes.h).
-class staged_results {
- public:
-  staged_results(const std::string &input, const std::string &output, const row_share &share)
-      : input_(input), output_(output), share_(share) {}
-  ~staged_results() { discard(); }
-  staged_results(const staged_results &) = delete;
-  staged_results &operator=(const staged_results &) = delete;
-
-  void snapshot(const mogem::snapshot &at) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, "%05d", at.step);
-    const std::string step = suffix;
-    together(share_, [&] {
-      if (first_process())
-        write_snapshot_file(step + ".means", [&](output_file &out) { put_snapshot_means(out, at); });
-    });
-    together(share_, [&] {
-      if (first_process())
-        write_snapshot_file(step + ".variances", [&](output_file &out) { put_snapshot_variances(out, at); });
-    });
-    if (share_.alone()) {
-      write_snapshot_file(step + ".labels", [&](output_file &out) { put_snapshot_labels(out, at); });
-      return;
-    }
-    // Written in rank order into a temporary, then renamed into place at once.
-    const std::string path = result_file_name(output_, step + ".labels");
-    stage_in_order(path, [&](output_file &out) { put_snapshot_labels(out, at); });
-    together(share_, [&] {
-      if (!first_process() || staged_.empty() || staged_.back().final_name != path) return;  // in place
-      const staged_file file = staged_.back();
-      staged_.pop_back();
-      try {
-        rename_into_place(file.temporary, file.target, file.final_name);
-      } catch (...) {
-        ::unlink(file.temporary.c_str());
-        throw;
-      }
-      sync_directory_of(file.target, file.final_name);
-    });
+// Fits (or selects) on the rows read, then stages every result: the model files, the saved
+// model, the selection table, the summary, the labels.
+// rows: the rows this process holds (all of them alone).
+void fit_and_stage(parameter_file &file, std::size_t rows, const std::string &output, staged_results &results,
+                   callbacks &hooks, em_progress *line) {
+  selection chosen;  // a plain fit is kept as its best
+  try {
+    if (file.select)
+      chosen = select_model(matrix_view{file.data.data(), file.rows, file.cols}, file.settings, file.selection, hooks);
+    else
+      chosen.best = fit_in_place(file.data.data(), rows, file.cols, file.settings, hooks);
+  } catch (...) {
+    progress_finish(line);
+    throw;
   }
-
-  void transformed_data(const double *values, std::size_t rows, std::size_t cols) {
-    stage_in_order(result_file_name(output_, ".internal"), [&](output_file &out) {
-      put_transformed_data(out, values, rows, cols, share_.first > 0);
-    });
+  progress_finish(line);
+  const model &fitted = chosen.best;
+  if (file.output_model) results.model_files(fitted);
+  if (!file.model_file.empty()) results.file(file.model_file, [&](output_file &out) { put_model(out, fitted); });
+  const std::string summary = result_file_name(output, ".summary.json");
+  if (file.select) {
+    const std::string table = result_file_name(output, ".selection.tsv");
+    results.file(table, [&](output_file &out) { put_selection_table(out, chosen); });
+    if (file.output_summary)
+      results.file(summary, [&](output_file &out) { put_selection_summary(out, chosen, file.selection.by, table); });
+  } else if (file.output_summary) {
+    results.file(summary, [&](output_file &out) { put_fit_summary(out, fitted); });
   }
+  results.labels(fitted);
+}
 
-  void model_files(const model &fitted) {
-    stage_first(result_file_name(output_, ".means"), [&](output_file &out) { put_means(out, fitted); });
-    stage_first(result_file_name(output_, ".variances"), [&](output_file &out) { put_variances(out, fitted); });
-    stage_first(result_file_name(output_, ".weights"), [&](output_file &out) { put_weights(out, fitted); });
-    stage_in_order(result_file_name(output_, ".probs"), [&](output_file &out) { put_posteriors(out, fitted); });
-  }
+// The results a run writes besides the labels and the files named after them: for the
+// checks before the data are read.
+std::vector<std::string> further_results(const parameter_file &header, const std::string &output) {
+  std::vector<std::string> paths;
+  if (header.output_summary) paths.push_back(result_file_name(output, ".summary.json"));
+  if (!header.model_file.empty()) paths.push_back(header.model_file);
+  if (header.select) paths.push_back(result_file_name(output, ".selection.tsv"));
+  return paths;
+}
 
-  void labels(const model &fitted) {
-    stage_in_order(output_, [&](output_file &out) { put_labels(out, fitted); }, labels_open_failure(output_));
-  }
-
-  // Renames every staged file into place in the order staged, with the signals held back:
-  // renaming several files is not atomic as a whole, and a run that got here completes.
-  void commit() {
-    together(share_, [&] {
-      if (first_process()) commit_here();
-    });
-  }
-
-  void discard() {
-    for (const staged_file &file : staged_) ::unlink(file.temporary.c_str());
-    staged_.clear();
-  }
-
- private:
-  struct staged_file {
-    std::string temporary, target, final_name;  // target: final_name, or the file its link names
-  };
-
-  bool first_process() const { return share_.rank() == 0; }
-
-  void commit_here() {
-    interrupts_held held;
-    const std::vector<staged_file> files = staged_;
-    for (const staged_file &file : files) {
-      rename_into_place(file.temporary, file.target, file.final_name);
-      staged_.erase(staged_.begin());
-    }
-    std::vector<std::string> synced;  // each directory once
-    for (const staged_file &file : files) {
-      const std::string directory = file.target.substr(0, file.target.rfind('/') + 1);
-      if (std::find(synced.begin(), synced.end(), directory) != synced.end()) continue;
-      synced.push_back(directory);
-      sync_directory_of(file.target, file.final_name);
-    }
-  }
-
-  // A file only process 0 writes (the model's own files).
-  template <typename Put>
-  void stage_first(const std::string &path, Put put) {
-    together(share_, [&] {
-      if (first_process()) stage(path, put);
-    });
-  }
-
-  // A file with a line per row: process 0 stages it with its rows, then every other process
-  // in rank order appends its own to the same file.
-  template <typename Put>
-  void stage_in_order(const std::string &path, Put put, const std::string &open_failure = "") {
-    if (share_.alone()) {
-      stage(path, put, open_failure);
-      return;
-    }
-    std::string written;  // the file the processes write into
-    for (int r = 0; r < share_.size(); r++) {
-      together(share_, [&] {
-        if (share_.rank() != r) return;
-        if (r == 0) {
-          stage(path, put, open_failure);
-          written = staged_.empty() || staged_.back().final_name != path ? plan_write(path).target
-                                                                          : staged_.back().temporary;
-          return;
-        }
-        output_file out(written, path, open_failure, true, true);
-        put(out);
-        out.finish();
-      });
-      if (r == 0) share_.group->broadcast_text(written, 0);
-    }
-  }
-
-  template <typename Put>
-  void write_snapshot_file(const std::string &extension, Put put) {
-    stop_if_interrupted();
-    const std::string path = result_file_name(output_, extension);
-    refuse_input_file(path);
-    write_whole(path, put);
-  }
-
-  template <typename Put>
-  void stage(const std::string &path, Put put, const std::string &open_failure = "") {
-    stop_if_interrupted();
-    refuse_input_file(path);
-    const write_plan plan = plan_write(path);
-    if (plan.in_place) {  // a device or a pipe: nothing to rename, nothing to keep
-      output_file out(plan.target, path, open_failure, true);
-      put(out);
-      out.finish();
-      return;
-    }
-    staged_file file{temporary_name(plan.target), plan.target, path};
-    output_file out(file.temporary, path, open_failure);
-    staged_.push_back(file);
-    put(out);
-    out.finish();
-  }
-
-  // A result that would replace the input is refused (also a snapshot, whose name the checks
-  // before the run cannot know).
-  void refuse_input_file(const std::string &path) const {
-    if (same_file(path, input_))
-      throw error(error::kind::write_failure, "Error: the file " + path + " is the input file; it is not overwritten");
-  }
-
-  std::string input_, output_;
-  row_share share_;
-  std::vector<staged_file> staged_;
-};
-
+// Over several processes every step that can fail runs together (engine/processes.h): a
+// failure is every process's, and process 0 reports it.
 int run(const char *input, const char *output, const process_group *group) {
   watch_for_interrupts();
   const int threads = threads_from_environment();
   const auto notice = notices_of(group);
-  // Over several processes every step that can fail runs together (engine/processes.h): a
-  // failure is every process's, and process 0 reports it.
   row_share all;
   all.group = group;
   if (group) {
     const std::string mismatch = signature_mismatch(*group);
     if (!mismatch.empty()) notice(mismatch);
   }
+  together(all, [&] { refuse_output_over_input(input, output); });
+  staged_results results(input, output, all);
+  std::unique_ptr<prediction_run> predicting;
+  std::shared_ptr<const model> start;
   reader_callbacks reading;
   reading.warning = notice;
   reading.checkpoint = stop_if_interrupted;
   reading.threads = threads;
   reading.on_parameters = [&](const parameter_file &header) {
-    refuse_outputs_over_input(input, output, header.output_model, header.output_internal);
-    refuse_unwritable_outputs(output, header.output_model, header.output_internal, header.settings.snapshot_every > 0);
+    if (group && (header.select || !header.predict_with.empty()))
+      refuse_input("Error in parameter file %s: %s runs as one process only for now; start it without mpirun",
+                   input, header.select ? "a selection (select_classes, select_em_types)" : "predict_with");
+    const std::vector<std::string> others = further_results(header, output);
+    refuse_outputs_over_input(input, output, header.output_model, header.output_internal, others);
+    refuse_unwritable_outputs(output, header.output_model, header.output_internal, header.settings.snapshot_every > 0,
+                              others);
+    if (!header.predict_with.empty())
+      predicting = std::make_unique<prediction_run>(header, load_model_for_prediction(header), output, results,
+                                                    threads);
+    if (!header.init_model.empty()) start = load_starting_model(header);
   };
+  reading.stream_rows = [&](const parameter_file &) { return predicting != nullptr; };
+  reading.on_rows = [&](const double *values, std::size_t rows) { predicting->label(values, rows); };
   parameter_file file;
   together(all, [&] {
-    refuse_output_over_input(input, output);
     file = group ? read_parameter_file(input, reading, *group) : read_parameter_file(input, reading);
   });
-  file.settings.threads = threads;
   stop_if_interrupted();
-  const std::size_t rows = group ? file.data.size() / file.cols : file.rows;
-
-  callbacks hooks;
-  hooks.processes = group;
-  staged_results results(input, output, share_of(group, static_cast<long long>(rows)));
-  hooks.warning = notice;
-  hooks.on_snapshot = [&](const snapshot &at) { results.snapshot(at); };
-  if (file.output_internal)
-    hooks.on_transformed_data = [&](const double *values, std::size_t rows, std::size_t cols) {
-      results.transformed_data(values, rows, cols);
+  if (predicting) {
+    predicting->finish();
+  } else {
+    const std::size_t rows = group ? file.data.size() / file.cols : file.rows;
+    results.share_rows(share_of(group, static_cast<long long>(rows)));
+    file.settings.threads = threads;
+    if (start) take_start_model(file, start);
+    callbacks hooks;
+    hooks.processes = group;
+    hooks.warning = notice;
+    hooks.on_snapshot = [&](const snapshot &at) { results.snapshot(at); };
+    if (file.output_internal)
+      hooks.on_transformed_data = [&](const double *values, std::size_t rows, std::size_t cols) {
+        results.transformed_data(values, rows, cols);
+      };
+    em_progress *line = group && group->rank != 0 ? nullptr : progress_start_if_terminal();
+    hooks.on_progress = [line](const progress &at) {
+      if (line) progress_em_step(line, at);
+      stop_if_interrupted();
     };
-  em_progress *line = group && group->rank != 0 ? nullptr : progress_start_if_terminal();
-  hooks.on_progress = [line](const progress &at) {
-    if (line) progress_em_step(line, at);
-    stop_if_interrupted();
-  };
-  model fitted;
-  try {
-    together(all, [&] { fitted = fit_in_place(file.data.data(), rows, file.cols, file.settings, hooks); });
-  } catch (...) {
-    progress_finish(line);
-    throw;
+    together(all, [&] { fit_and_stage(file, rows, output, results, hooks, line); });
   }
-  progress_finish(line);
-  if (file.output_model) results.model_files(fitted);
-  results.labels(fitted);
   stop_if_interrupted();
   results.commit();
   return 0;

@@ -41,9 +41,14 @@ void progress_em_step(em_progress *progress, const mogem::progress &at) {
   if (now < progress->next_draw) return;
   progress->next_draw = now + REDRAW_INTERVAL;
   char text[160];
-  if (at.annealing)
+  if (at.candidates > 0)
+    std::snprintf(text, sizeof text, "selection: %d of %d candidates fitted", at.candidates_done, at.candidates);
+  else if (at.annealing)
     std::snprintf(text, sizeof text, "annealing: temperature %.4g, %d of %d classes, EM step %d, weight change %.3g",
                   at.temperature, at.classes, at.max_classes, at.step, at.weight_change);
+  else if (at.restart > 1)
+    std::snprintf(text, sizeof text, "restart %d, EM step %d, weight change %.3g", at.restart, at.step,
+                  at.weight_change);
   else
     std::snprintf(text, sizeof text, "EM step %d, weight change %.3g", at.step, at.weight_change);
   draw(progress, text);

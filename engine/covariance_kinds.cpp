@@ -38,6 +38,16 @@ void spherical_full(em_variances v, int k, int F, double variance) {
     for (int s = 1; s <= F; s++) v.full[k][r][s] = r == s ? variance : 0.0;
 }
 
+void add_scalar(em_variances v, int k, int, double x) { v.scalar[k] += x; }
+void add_diag(em_variances v, int k, int F, double x) {
+  for (int j = 1; j <= F; j++) v.diagonal[k][j] += x;
+}
+void add_full(em_variances v, int k, int F, double x) {
+  for (int j = 1; j <= F; j++) v.full[k][j][j] += x;
+}
+
+long triangle(int F) { return static_cast<long>(F) * (F + 1) / 2; }
+
 void copy_scalar(em_variances v, int from, int to, int) { v.scalar[to] = v.scalar[from]; }
 void copy_diag(em_variances v, int from, int to, int F) {
   for (int j = 1; j <= F; j++) v.diagonal[to][j] = v.diagonal[from][j];
@@ -69,14 +79,14 @@ double linear_cost(int F) { return F + 32.0; }
 double quadratic_cost(int F) { return static_cast<double>(F) * F + 32; }
 
 const covariance_kind_ops kinds[3] = {
-    {SCALAR, one, allocate_scalar, release_scalar, spherical_scalar, copy_scalar, features_scalar, value_scalar,
+    {SCALAR, one, allocate_scalar, release_scalar, spherical_scalar, add_scalar, one, copy_scalar, features_scalar, value_scalar,
      index_scalar, update_means, update_variances_scalar, log_determinant_scalar, mahalanobis_scalar,
      inv_covariance_scalar, &kernel_set::distances_scalar, linear_cost},
-    {DIAG, per_feature, allocate_diag, release_diag, spherical_diag, copy_diag, features_diag, value_diag,
+    {DIAG, per_feature, allocate_diag, release_diag, spherical_diag, add_diag, per_feature, copy_diag, features_diag, value_diag,
      // One pass over the data gives the diagonal kind's means and variances together.
      index_diag, no_op, update_means_and_variances_diag, log_determinant_diag, mahalanobis_diag, inv_covariance_diag,
      &kernel_set::distances_diag, linear_cost},
-    {FULL, per_pair, allocate_full, release_full, spherical_full, copy_full, features_full, value_full,
+    {FULL, per_pair, allocate_full, release_full, spherical_full, add_full, triangle, copy_full, features_full, value_full,
      index_full, update_means, update_variances_full, log_determinant_full, mahalanobis_full, inv_covariance_full,
      &kernel_set::distances_full, quadratic_cost},
 };

@@ -19,6 +19,10 @@ struct covariance_kind_ops {
   void (*release)(em_variances *v, int K, int F);
   // The spherical covariance `variance` x identity for class k.
   void (*set_spherical)(em_variances v, int k, int F, double variance);
+  // x added to every variance of class k (the diagonal of a full covariance).
+  void (*add_to_variances)(em_variances v, int k, int F, double x);
+  // The free parameters of one class's covariance: 1, F or F (F + 1) / 2.
+  long (*free_parameters)(int F);
   // Class `to` gets class `from`'s covariance.
   void (*copy_class)(em_variances v, int from, int to, int F);
   // out[1..F] = the variance of each feature of class k (the diagonal for FULL).

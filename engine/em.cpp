@@ -7,14 +7,13 @@
 #include "engine/em_classify.h"
 #include "engine/em_mstep.h"
 #include "initializations/init_means.h"
+#include "initializations/init_methods.h"
 #include "normalizations/norm_data.h"
 #include "nr/nr_scoped.h"
 
 namespace mogem::detail {
 
 namespace {
-
-const double CONVERGENCE_THRESHOLD = 1e-6;
 
 // The mean of every column over the rows of all processes into mean[1..F]: the first row's
 // values, then the others added in row order (column_means, normalizations/norm_data.h).
@@ -52,6 +51,28 @@ void take_snapshot(em_memory *m, int step) {
 
 bool wants_snapshots(const em_memory *m) { return m->hooks && m->hooks->on_snapshot; }
 
+// The starting model of FROM_MODEL: weights, means and covariances as saved, at full precision.
+void take_start_model(em_memory *m) {
+  const model &start = *m->start;
+  const int K = m->classes, F = m->features;
+  const long per_class = m->kind->values_per_class(F);
+  for (int k = 1; k <= K; k++) {
+    m->P_j[k] = start.weights[k - 1];
+    for (int j = 1; j <= F; j++) m->class_means[k][j] = start.means[(k - 1) * F + (j - 1)];
+    for (long e = 0; e < per_class; e++)
+      m->kind->value(m->class_variances, k, F, e) = start.covariances[(k - 1) * per_class + e];
+  }
+}
+
+// The regularisation after a variance update, for the classes the update changed (those of
+// weight 0 keep their model).
+void regularise_variances(em_memory *m) {
+  const double x = m->params->reg_covar;
+  if (x == 0.0) return;
+  for (int k = 1; k <= m->classes; k++)
+    if (m->P_j[k] * static_cast<double>(m->share.total) != 0.0) m->kind->add_to_variances(m->class_variances, k, m->features, x);
+}
+
 }  // namespace
 
 void set_covariance_operations(em_memory *m) {
@@ -73,16 +94,23 @@ void initialize_parameters(em_memory *m) {
     subtract_from_rows(m->data, N, F, m->centre);
   }
   if (need_norm(m)) together(m->share, [m] { refuse_zero_length_rows(m); });
-  init_means(m->data, m->class_means, N, F, K, p->init_method, p->random_seed, p->samples,
-             p->means_file.empty() ? nullptr : p->means_file.c_str(), m->share);
-  if (need_norm(m)) {
-    euclidean_norm(m->data, N, F);
-    euclidean_norm(m->class_means, K, F);
-  }
-  for (int k = 1; k <= K; k++) {
-    m->P_j[k] = 1.0 / K;
-    for (int i = 1; i <= N; i++) m->P_j_x[k][i] = 1.0 / K;
-    m->kind->set_spherical(m->class_variances, k, F, find_closest(k, m));
+  if (p->init_method == FROM_MODEL) {
+    if (need_norm(m)) euclidean_norm(m->data, N, F);
+    take_start_model(m);
+    for (int k = 1; k <= K; k++)
+      for (int i = 1; i <= N; i++) m->P_j_x[k][i] = 1.0 / K;
+  } else {
+    init_means(m->data, m->class_means, N, F, K, p->init_method, p->random_seed, p->samples,
+               p->means_file.empty() ? nullptr : p->means_file.c_str(), m->share);
+    if (need_norm(m)) {
+      euclidean_norm(m->data, N, F);
+      euclidean_norm(m->class_means, K, F);
+    }
+    for (int k = 1; k <= K; k++) {
+      m->P_j[k] = 1.0 / K;
+      for (int i = 1; i <= N; i++) m->P_j_x[k][i] = 1.0 / K;
+      m->kind->set_spherical(m->class_variances, k, F, find_closest(k, m));
+    }
   }
   if (m->hooks && m->hooks->on_transformed_data)
     m->hooks->on_transformed_data(&m->data[1][1], static_cast<std::size_t>(N), static_cast<std::size_t>(F));
@@ -104,17 +132,19 @@ int em_run(em_memory *m, int start_index) {
     const double delta = m->update_P_j(m);
     m->update_means(m);
     m->update_variances(m);
+    regularise_variances(m);
     stop_if_model_broke_down(m, i);
     m->steps++;
     trace[i % TRACE_LENGTH] = delta;
     if (m->hooks && m->hooks->on_progress) {
       progress at = m->stage;
+      at.restart = m->restart;
       at.step = i;
       at.weight_change = delta;
       m->hooks->on_progress(at);
     }
     const double sum = trace[0] + trace[1] + trace[2] + trace[3];
-    if (sum < CONVERGENCE_THRESHOLD) {
+    if (sum < m->params->convergence_threshold) {
       m->converged = true;
       break;
     }

@@ -7,7 +7,6 @@
 #include "engine/covariance_kinds.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
-#include "nr/nr_scoped.h"
 #include "numeric/dmat_inverse.h"
 
 namespace mogem::detail {
@@ -18,11 +17,10 @@ constexpr int BLOCK = EM_BLOCK;
 
 // Working storage of one part of the E-step, made on the calling thread before the parts run.
 struct estep_scratch {
-  scoped_dvector coordinates, differences, terms, largest, reciprocal;  // as in estep_block
+  kernel_buffer coordinates, differences, terms, largest, reciprocal;  // as in estep_block
   estep_scratch(int F, int K)
-      : coordinates(0, static_cast<long>(F) * BLOCK - 1), differences(0, static_cast<long>(F) * BLOCK - 1),
-        terms(0, static_cast<long>(K + 1) * BLOCK - 1), largest(0, BLOCK - 1),
-        reciprocal(0, BLOCK - 1) {}
+      : coordinates(static_cast<long>(F) * BLOCK), differences(static_cast<long>(F) * BLOCK),
+        terms(static_cast<long>(K + 1) * BLOCK), largest(BLOCK), reciprocal(BLOCK) {}
   estep_block block() {
     return {coordinates.get(), differences.get(), terms.get(), largest.get(), reciprocal.get()};
   }
@@ -53,6 +51,8 @@ void find_P_j_x_threads(em_memory *m, int threads) {
   std::vector<std::unique_ptr<estep_scratch>> scratch;
   for (int part = 0; part < parts; part++) scratch.push_back(std::make_unique<estep_scratch>(F, K));
 
+  // The terms at exponent 1 are w_k N(x | k) / exp(largest), so their sum gives the density.
+  double *const log_density = m->inv_temp == 1.0 ? m->log_density : nullptr;
   em_run_parts(parts, [&](int part) {
     const int first = em_range_start(1, N, parts, part, BLOCK);
     const int end = em_range_start(1, N, parts, part + 1, BLOCK);
@@ -60,6 +60,13 @@ void find_P_j_x_threads(em_memory *m, int threads) {
     for (int i = first; i < end; i += BLOCK) {
       const int count = end - i < BLOCK ? end - i : BLOCK;
       kernels.posteriors_of_block(m, i, count, distances, block);
+      if (log_density) {
+        for (int b = 0; b < count; b++) {
+          double sum = 0.0;
+          for (int k = 1; k <= K; k++) sum += block.terms[static_cast<long>(k) * BLOCK + b];
+          log_density[i - 1 + b] = block.largest[b] + std::log(sum);
+        }
+      }
       // The working values left behind are the unnormalised terms of the last point.
       if (i + count - 1 == N)
         for (int k = 1; k <= K; k++) m->p_x_j[k] = block.terms[static_cast<long>(k) * BLOCK + count - 1];

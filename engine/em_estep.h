@@ -25,6 +25,9 @@ constexpr double EM_TWO_PI = 6.283185307179586;
 // the kernel path m->kernels (kernels/kernels.h), with results that depend on neither.
 void find_P_j_x(em_memory *m);
 
+// When m->log_density is set and the exponent is 1, the E-step also stores each point's log
+// density there (em_types.h).
+
 // find_P_j_x on at most `threads` threads.
 void find_P_j_x_threads(em_memory *m, int threads);
 

@@ -7,7 +7,6 @@
 #include "engine/em_classify.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
-#include "nr/nr_scoped.h"
 #include "normalizations/norm_data.h"
 
 namespace mogem::detail {
@@ -114,6 +113,24 @@ int parts_for(em_memory *m, double per_point) {
                       pairs < INT_MAX ? static_cast<int>(pairs) : INT_MAX);
 }
 
+// Classes whose weight sums run side by side: one sum alone waits on its own adds, eight
+// independent ones keep the adder busy.
+constexpr int WEIGHT_SUMS = 8;
+
+// sums[c] += the posteriors of class k + c over the points, added in ascending point order, for
+// c = 0..C-1.
+template <int C>
+void add_posteriors(em_memory *m, int k, double *sums) {
+  const int N = m->datapoints;
+  const double *posterior[C];
+  double sum[C];
+  for (int c = 0; c < C; c++) posterior[c] = m->P_j_x[k + c], sum[c] = sums[c];  // 0, or the sums so far
+  for (int i = 1; i <= N; i++)
+    #pragma GCC unroll 8
+    for (int c = 0; c < C; c++) sum[c] += posterior[c][i];
+  for (int c = 0; c < C; c++) sums[c] = sum[c];
+}
+
 }  // namespace
 
 double update_P_j(em_memory *m) {
@@ -131,12 +148,18 @@ double update_P_j(em_memory *m) {
         const int first = stage(s), count = stage(s + 1) - first;
         const int these = parts < count ? parts : count;
         em_run_parts(these, [&](int part) {
-          for (int k = first + em_range_start(0, count - 1, these, part, 1);
-               k < first + em_range_start(0, count - 1, these, part + 1, 1); k++) {
-            const double *posterior = m->P_j_x[k];
-            double sum = sums[k];
-            for (int i = 1; i <= N; i++) sum += posterior[i];
-            sums[k] = sum;
+          const int end = first + em_range_start(0, count - 1, these, part + 1, 1);
+          for (int k = first + em_range_start(0, count - 1, these, part, 1); k < end; k += WEIGHT_SUMS) {
+            switch (end - k < WEIGHT_SUMS ? end - k : WEIGHT_SUMS) {
+              case 1: add_posteriors<1>(m, k, &sums[k]); break;
+              case 2: add_posteriors<2>(m, k, &sums[k]); break;
+              case 3: add_posteriors<3>(m, k, &sums[k]); break;
+              case 4: add_posteriors<4>(m, k, &sums[k]); break;
+              case 5: add_posteriors<5>(m, k, &sums[k]); break;
+              case 6: add_posteriors<6>(m, k, &sums[k]); break;
+              case 7: add_posteriors<7>(m, k, &sums[k]); break;
+              default: add_posteriors<WEIGHT_SUMS>(m, k, &sums[k]); break;
+            }
           }
         });
       });
@@ -178,19 +201,19 @@ void update_variances_scalar(em_memory *m) {
   for (int k = 1; k <= K; k++)
     if (values * m->P_j[k] != 0.0) units.push_back({k, 1, F});
   std::vector<double> sums(K + 1, 0.0);
-  scoped_dmatrix squared(0, parts - 1, 0, BLOCK - 1);
-  scoped_dmatrix coordinates(0, parts - 1, 0, static_cast<long>(F) * BLOCK - 1);
+  const long per_part = static_cast<long>(F) * BLOCK;
+  kernel_buffer squared(static_cast<long>(parts) * BLOCK), coordinates(parts * per_part);
   over_units_of_all(
       m, units, parts, F,
       [&](int part, int first, int last) {  // the block's coordinates, feature by feature
-        double *x = coordinates.get()[part];
+        double *x = coordinates.get() + part * per_part;
         for (int b = 0; b < BLOCK; b++)
           for (int j = 0; j < F; j++)
             x[static_cast<long>(j) * BLOCK + b] = first + b <= last ? m->data[first + b][j + 1] : 0.0;
       },
       [&](int part, const class_features &u, int first, int last) {
-        m->kernels->add_squared_distances(m, u.k, first, last - first + 1, coordinates.get()[part],
-                                          squared.get()[part], &sums[u.k]);
+        m->kernels->add_squared_distances(m, u.k, first, last - first + 1, coordinates.get() + part * per_part,
+                                          squared.get() + part * BLOCK, &sums[u.k]);
       },
       [&](const class_features &u, std::vector<sum_span> &spans) { spans.push_back({&sums[u.k], 1}); });
   for (const class_features &u : units) {
@@ -229,21 +252,22 @@ void update_means_and_variances_diag(em_memory *m) {
 void update_variances_full(em_memory *m) {
   const double N = all_points(m);
   const int F = m->features, K = m->classes;
-  const int width = (F + 3) & ~3;
+  const int lanes = m->kernels->lanes;
+  const int width = (F + lanes - 1) / lanes * lanes;
   const int parts = parts_for(m, 0.5 * F * F);
   const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, 0.5 * F * F));
   // Private sums, one F x width matrix per class, and the working storage of each part.
-  scoped_dvector sums(0, static_cast<long>(K) * F * width - 1);
-  scoped_dmatrix differences(0, parts - 1, 0, static_cast<long>(BLOCK) * width - 1);
-  scoped_dmatrix weighted(0, parts - 1, 0, static_cast<long>(BLOCK) * F - 1);
+  kernel_buffer sums(static_cast<long>(K) * F * width);
+  // Each part's differences and weighted differences, a whole number of cache lines apart.
+  const long per_part = static_cast<long>(BLOCK) * width;
+  kernel_buffer differences(parts * per_part), weighted(parts * per_part);
   for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
-  for (int part = 0; part < parts; part++)
-    for (long e = 0; e < static_cast<long>(BLOCK) * width; e++) differences.get()[part][e] = 0.0;
+  for (long e = 0; e < parts * per_part; e++) differences.get()[e] = 0.0;
   over_units_of_all(
       m, units, parts, 0.5 * F * F, no_block,
       [&](int part, const class_features &u, int first, int last) {
         m->kernels->add_products(m, u, first, last, sums.get() + static_cast<long>(u.k - 1) * F * width, width,
-                                 differences.get()[part], weighted.get()[part]);
+                                 differences.get() + part * per_part, weighted.get() + part * per_part);
       },
       [&](const class_features &u, std::vector<sum_span> &spans) {  // the unit's rows of the class's sums
         spans.push_back({sums.get() + static_cast<long>(u.k - 1) * F * width + static_cast<long>(u.first - 1) * width,

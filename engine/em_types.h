@@ -53,6 +53,20 @@ struct em_parameters {
   std::string data_name;  // what messages call the data ("the data of in.txt")
   int fast;               // 1 once "fast" was given; no step of a run reads it
   double fast_tol;        // |value| given with "fast"; no step of a run reads it
+  double convergence_threshold;  // the EM loop stops when its last four weight changes sum below this
+  double reg_covar;              // added to every updated variance (covariance diagonal); 0: nothing
+  // Keys whose values the reader checks once the section is read (parameter_file.h), as given.
+  int num_restarts;              // fits from other seeds; 1: one fit
+  int output_summary;            // 1: write the summary
+  std::string model_file;        // write the fitted model there
+  std::string predict_with;      // label the rows with this saved model instead of fitting
+  std::string init_model;        // the saved model init_method model starts from
+  std::string select_classes;    // "A:B" as given; empty: no selection
+  std::string select_em_types;   // comma-separated kinds as given
+  std::string select_criterion;  // "bic", "aic" or "icl" as given
+  std::vector<std::string> keys_given;  // every key of the section, in order
+  // The values of the keys above that are numbers, as given, for the check after the section.
+  std::string restarts_text, threshold_text, reg_covar_text;
 };
 
 // Variances of every class, or their inverses; the view of `em_type` is the valid one.
@@ -120,6 +134,11 @@ struct em_memory {
   std::vector<double *> posterior_rows;  // P_j_x's row pointers
   std::vector<double *> data_rows;       // data's row pointers when the rows are the caller's
   bool data_borrowed;                    // data are the caller's rows, not released here
+  // When not null, each E-step at exponent 1 also writes log sum_k P_j[k] N(x_i | k), the log
+  // density of point i, into log_density[i - 1] (N values, the caller's).
+  double *log_density;
+  const model *start;                    // FROM_MODEL: the model to start from (the caller's)
+  int restart;                           // which restart this fit is, for the progress callback
 };
 
 }  // namespace mogem::detail

@@ -1,4 +1,5 @@
 // The library's fit and prediction (mogem/mogem.h) over the engine's model state.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "engine/em_classify.h"
 #include "engine/em_estep.h"
 #include "engine/kernels/parallel.h"
+#include "engine/names.h"
 #include "engine/model_state.h"
 #include "engine/processes.h"
 #include "engine/run.h"
@@ -54,9 +56,10 @@ int init_code(initialization init) {
     case initialization::random_point: return RANDOM_POINT;
     case initialization::random_range: return RANDOM_RANGE;
     case initialization::random_sample: return RANDOM_SAMPLE;
-    case initialization::means_file: break;
+    case initialization::means_file: return FROM_FILE;
+    case initialization::saved_model: break;
   }
-  return FROM_FILE;
+  return FROM_MODEL;
 }
 
 // Rows and columns the engine can index, and values to fit.
@@ -99,6 +102,9 @@ em_parameters parameters_of(const options &o, std::size_t rows, std::size_t cols
   p.em_type = kind_code(o.covariance);
   p.output_stepsize = o.snapshot_every;
   p.means_file = o.means_file;
+  p.convergence_threshold = o.convergence_threshold;
+  p.reg_covar = o.reg_covar;
+  p.num_restarts = 1;
   return p;
 }
 
@@ -129,20 +135,78 @@ model model_of(em_memory *m, const options &o) {
   return out;
 }
 
-// values: the caller's rows (this process's share when hooks.processes is set); writable when
-// the transformations may work in them.
-model fit_rows(const double *values, double *writable, std::size_t rows, std::size_t cols, const options &o,
-               const callbacks &hooks) {
-  const row_share share = share_of(hooks.processes, static_cast<long long>(rows));
-  const std::size_t all_rows = static_cast<std::size_t>(share.total);
-  check_shape(all_rows, cols, "the data");
-  if (!values && rows > 0) refuse_input("Error: no data were given");
-  const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
-  together(share, [&] { check_finite(values, rows, cols, name, static_cast<std::size_t>(share.first)); });
-  if (o.classes < 1) refuse_input("Error: the number of classes is %d; it must be at least 1", o.classes);
+// The index of the largest of K values v[k * stride] (ties to the lower class; NaN never wins).
+int most_probable(const double *v, int K, std::size_t stride) {
+  int best = 0;
+  for (int k = 1; k < K; k++)
+    if (v[k * stride] > v[best * stride]) best = k;
+  return best;
+}
 
+// The statistics of the final model from each row's log density and the final posteriors
+// (this process's rows; the two sums go on through the processes in row order).
+fit_statistics statistics_of(const std::vector<double> &log_density, const model &fitted, const row_share &share) {
+  const std::size_t n = log_density.size();
+  const std::size_t N = static_cast<std::size_t>(share.total);
+  fit_statistics s;
+  s.data_points = N;
+  sum_over_processes(
+      share, 1, [&](int) { return std::vector<sum_span>{{&s.log_likelihood, 1}, {&s.entropy, 1}}; },
+      [&](int) {
+        for (std::size_t i = 0; i < n; i++) s.log_likelihood += log_density[i];
+        for (std::size_t i = 0; i < n; i++) {
+          const double *row = fitted.posteriors.data() + i;
+          s.entropy -= std::log(row[most_probable(row, fitted.classes, n) * n]);
+        }
+      });
+  s.log_likelihood_per_point = s.log_likelihood / static_cast<double>(N);
+  s.parameters = free_parameters(fitted.covariance, fitted.classes, fitted.features);
+  const double p = static_cast<double>(s.parameters);
+  s.bic = -2.0 * s.log_likelihood + p * std::log(static_cast<double>(N));
+  s.aic = -2.0 * s.log_likelihood + 2.0 * p;
+  s.icl = s.bic + 2.0 * s.entropy;
+  return s;
+}
+
+// Settings that no fit can run with, refused before any work.
+void check_settings(const options &o) {
+  if (o.classes < 1) refuse_input("Error: the number of classes is %d; it must be at least 1", o.classes);
+  if (o.restarts < 1) refuse_input("Error: num_restarts is %d; it must be at least 1", o.restarts);
+  if (!(o.reg_covar >= 0.0) || !std::isfinite(o.reg_covar))
+    refuse_input("Error: reg_covar is %g; it must be a finite number of 0 or more", o.reg_covar);
+  if (!(o.convergence_threshold >= 0.0) || std::isnan(o.convergence_threshold))
+    refuse_input("Error: convergence_threshold is %g; it must be 0 or more", o.convergence_threshold);
+  if (o.restarts > 1 && !is_random(o.init))
+    refuse_input("Error: num_restarts is %d, but this initialization draws no random numbers, so every restart "
+                 "would give the same fit; choose random_means, random_point, random_range or random_sample, or "
+                 "num_restarts 1", o.restarts);
+  if (o.restarts > 1 && o.snapshot_every > 0)
+    refuse_input("Error: snapshots (output_stepsize %d) follow one fit; with num_restarts %d there are several. Set "
+                 "output_stepsize 0 or num_restarts 1", o.snapshot_every, o.restarts);
+  if (o.init != initialization::saved_model) return;
+  if (!o.start_model) refuse_input("Error: init_method model needs a model to start from (init_model)");
+  const model &start = *o.start_model;
+  if (o.method != algorithm::em)
+    refuse_input("Error: init_method model starts plain EM from a saved model; annealing starts from one class. "
+                 "Use algorithm em");
+  if (start.classes != o.classes)
+    refuse_input("Error: the starting model has %d classes; the fit asks for %d (num_clusters)", start.classes,
+                 o.classes);
+  if (start.covariance != o.covariance)
+    refuse_input("Error: the starting model has %s covariances; the fit asks for %s (em_type)",
+                 kind_name(start.covariance), kind_name(o.covariance));
+  if (start.unit_length != (o.distance == metric::correlation))
+    refuse_input("Error: the starting model was fitted with the %s metric; the fit asks for %s (distance_metric)",
+                 start.unit_length ? "correlation" : "euclidean",
+                 o.distance == metric::correlation ? "correlation" : "euclidean");
+}
+
+// One fit. values: the caller's rows; writable when the transformations may work in them.
+model fit_once(const double *values, double *writable, std::size_t rows, std::size_t cols, const options &o,
+               const callbacks &hooks, int restart, const row_share &share) {
+  const std::size_t all_rows = static_cast<std::size_t>(share.total);
   em_parameters p = parameters_of(o, rows, cols);
-  p.data_name = name;
+  p.data_name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
   // Every class-indexed container is sized for the classes in effect, so a class count far
   // beyond the data asks for no more memory than the data hold.
   if (static_cast<std::size_t>(p.num_classes) > all_rows) {
@@ -157,8 +221,98 @@ model fit_rows(const double *values, double *writable, std::size_t rows, std::si
   m->share = share;
   m->threads = threads_for(o.threads);
   m->hooks = &hooks;
+  m->start = o.start_model.get();
+  m->restart = restart;
+  std::vector<double> log_density(rows);
+  m->log_density = log_density.data();
   run(m.get());
-  return model_of(m.get(), o);
+  model fitted = model_of(m.get(), o);
+  fitted.statistics = statistics_of(log_density, fitted, share);
+  return fitted;
+}
+
+bool is_fit_failure(const error &failure) {
+  return failure.what_kind() == error::kind::numerical_failure || failure.what_kind() == error::kind::breakdown;
+}
+
+restart_record record_of(const model &fitted, int restart, std::int32_t seed) {
+  restart_record r;
+  r.restart = restart;
+  r.seed = seed;
+  r.log_likelihood = fitted.statistics.log_likelihood;
+  r.steps = fitted.steps;
+  r.converged = fitted.converged;
+  return r;
+}
+
+// Whether a fit of log-likelihood `challenger` replaces the best so far: higher wins, ties keep
+// the first, a NaN never wins but loses to any number.
+bool replaces(double challenger, double best) {
+  if (std::isnan(challenger)) return false;
+  return std::isnan(best) || challenger > best;
+}
+
+// Every restart, one after another on all the threads; the best kept. Restarts after the
+// first see no on_transformed_data (the data are the same) and no warning already given.
+model fit_rows(const double *values, double *writable, std::size_t rows, std::size_t cols, const options &o,
+               const callbacks &hooks) {
+  const row_share share = share_of(hooks.processes, static_cast<long long>(rows));
+  check_shape(static_cast<std::size_t>(share.total), cols, "the data");
+  if (!values && rows > 0) refuse_input("Error: no data were given");
+  const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
+  together(share, [&] { check_finite(values, rows, cols, name, static_cast<std::size_t>(share.first)); });
+  check_settings(o);
+  if (o.start_model && o.start_model->features != static_cast<int>(cols))
+    refuse_input("Error: the starting model has %d features; the data have %zu", o.start_model->features, cols);
+  if (o.restarts == 1) {
+    model fitted = fit_once(values, writable, rows, cols, o, hooks, 1, share);
+    fitted.restarts = {record_of(fitted, 1, o.random_seed)};
+    return fitted;
+  }
+  std::vector<std::string> warned;
+  callbacks quiet = hooks;
+  quiet.on_transformed_data = nullptr;
+  if (hooks.warning)
+    quiet.warning = [&](const std::string &text) {
+      if (std::find(warned.begin(), warned.end(), text) != warned.end()) return;
+      warned.push_back(text);
+      hooks.warning(text);
+    };
+  model best;
+  std::vector<restart_record> records;
+  std::unique_ptr<error> first_failure;
+  int chosen = 0;
+  for (int r = 1; r <= o.restarts; r++) {
+    options one = o;
+    one.restarts = 1;
+    one.random_seed = restart_seed(o.random_seed, r);
+    // The transformations may work in the caller's rows only in the last fit: the others need
+    // the rows as given.
+    double *in_place = r == o.restarts ? writable : nullptr;
+    callbacks each = quiet;
+    if (r == 1) each.on_transformed_data = hooks.on_transformed_data;
+    try {
+      model fitted = fit_once(values, in_place, rows, cols, one, each, r, share);
+      records.push_back(record_of(fitted, r, one.random_seed));
+      if (chosen == 0 || replaces(fitted.statistics.log_likelihood, best.statistics.log_likelihood)) {
+        best = std::move(fitted);
+        chosen = r;
+      }
+    } catch (const error &failure) {
+      if (!is_fit_failure(failure)) throw;
+      restart_record failed;
+      failed.restart = r;
+      failed.seed = one.random_seed;
+      failed.failed = true;
+      failed.failure = failure.what();
+      records.push_back(failed);
+      if (!first_failure) first_failure = std::make_unique<error>(failure);
+    }
+  }
+  if (chosen == 0) throw *first_failure;
+  best.restarts = std::move(records);
+  best.chosen_restart = chosen;
+  return best;
 }
 
 // A model state holding the model's parameters and the rows transformed as the fit's were.
@@ -198,6 +352,29 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
 
 }  // namespace
 
+bool is_random(initialization init) {
+  return init == initialization::random_means || init == initialization::random_point ||
+         init == initialization::random_range || init == initialization::random_sample;
+}
+
+long free_parameters(covariance_kind kind, int classes, int features) {
+  const long K = classes, F = features;
+  return (K - 1) + K * F + K * kind_ops(kind_code(kind)).free_parameters(features);
+}
+
+std::int32_t restart_seed(std::int32_t random_seed, int restart) {
+  if (restart <= 1) return random_seed;
+  // splitmix64 of the seed and the restart number: neighbouring seeds and restarts give
+  // unrelated streams.
+  std::uint64_t z = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(random_seed)) << 32) |
+                    static_cast<std::uint32_t>(restart);
+  z += 0x9e3779b97f4a7c15ULL;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  z ^= z >> 31;
+  return static_cast<std::int32_t>(1 + z % 2147483646ULL);
+}
+
 double model::feature_variance(int k, int j) const {
   return covariances[kind_ops(kind_code(covariance)).feature_variance_index(k, j, features)];
 }
@@ -226,6 +403,30 @@ std::vector<int> predict(const model &fitted, matrix_view rows, int threads) {
   std::vector<int> labels(static_cast<std::size_t>(m->datapoints));
   for (int i = 1; i <= m->datapoints; i++) labels[i - 1] = m->classifications[i] - 1;
   return labels;
+}
+
+prediction predict_all(const model &fitted, matrix_view rows, int threads) {
+  em_parameters p;
+  state_ptr m = state_for(fitted, p, rows, threads);
+  prediction out;
+  out.log_densities.resize(rows.rows);
+  m->log_density = out.log_densities.data();
+  if (m->inv_temp != 1.0) {  // the densities at exponent 1, then the posteriors at the model's
+    const double exponent = m->inv_temp;
+    m->inv_temp = 1.0;
+    find_P_j_x(m.get());
+    m->inv_temp = exponent;
+  }
+  find_P_j_x(m.get());
+  find_classifications(m.get());
+  out.labels.resize(rows.rows);
+  for (int i = 1; i <= m->datapoints; i++) out.labels[i - 1] = m->classifications[i] - 1;
+  out.posteriors = take_posteriors(m.get());
+  return out;
+}
+
+std::vector<double> score_samples(const model &fitted, matrix_view rows, int threads) {
+  return predict_all(fitted, rows, threads).log_densities;
 }
 
 }  // namespace mogem

@@ -43,10 +43,22 @@ void run(em_memory *m) {
   int32_t next = 0, table[RAN1_TABLE_SIZE];
   ran1_pll(&p->random_seed, &next, table);
 
+  // Only the final model's log densities are wanted: the E-steps of the fit go without them.
+  double *const log_density = m->log_density;
+  m->log_density = nullptr;
   run_clustering_algorithm(m);
+  m->log_density = log_density;
   // The labels come from the posteriors of the algorithm's last E-step; the posteriors that
   // are handed on are recomputed from the final model.
   find_classifications(m);
+  // The final E-step gives the log densities too when its exponent is 1; an annealed model
+  // whose last exponent is another needs one E-step at 1 for them first.
+  if (m->log_density && m->inv_temp != 1.0) {
+    const double exponent = m->inv_temp;
+    m->inv_temp = 1.0;
+    find_P_j_x(m);
+    m->inv_temp = exponent;
+  }
   find_P_j_x(m);
   stop_if_posteriors_broke_down(m);
 }

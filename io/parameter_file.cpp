@@ -95,7 +95,8 @@ void parse_init_method(const char *value, em_parameters *p, const warning_sink &
     const char *name;
     int code;
   } methods[] = {{"church_means", CHURCH_MEANS}, {"random_means", RANDOM_MEANS}, {"random_point", RANDOM_POINT},
-                 {"random_range", RANDOM_RANGE}, {"random_sample", RANDOM_SAMPLE}, {"file", FROM_FILE}};
+                 {"random_range", RANDOM_RANGE}, {"random_sample", RANDOM_SAMPLE}, {"file", FROM_FILE},
+      {"model", FROM_MODEL}};
   for (const auto &method : methods) {
     if (match(value, method.name)) {
       p->init_method = method.code;
@@ -126,6 +127,60 @@ void parse_init_method(const char *value, em_parameters *p, const warning_sink &
   input_error(filename, problem);
 }
 
+// A whole base-10 integer or real number, the whole token; the keys added later are read so
+// strictly, where the older keys take the numeric start of a token.
+bool whole_integer(const std::string &text, long *out) {
+  if (text.empty()) return false;
+  char *end = nullptr;
+  errno = 0;
+  *out = std::strtol(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
+bool whole_real(const std::string &text, double *out) {
+  if (text.empty()) return false;
+  char *end = nullptr;
+  *out = std::strtod(text.c_str(), &end);
+  return *end == '\0' && std::isfinite(*out);
+}
+
+[[noreturn]] void bad_value(const char *filename, const char *key, const std::string &value, const char *rule) {
+  refuse_input("Error in parameter file %s: \"%s\" is \"%s\"; it must be %s", filename, key, value.c_str(), rule);
+}
+
+// The values of the keys that choose and use models, checked once the section is read.
+void check_model_keys(const char *filename, em_parameters *p) {
+  long restarts = 1;
+  if (!p->restarts_text.empty() && (!whole_integer(p->restarts_text, &restarts) || restarts < 1 || restarts > 100000))
+    bad_value(filename, "num_restarts", p->restarts_text, "a whole number from 1 to 100000");
+  p->num_restarts = static_cast<int>(restarts);
+  if (!p->threshold_text.empty() && (!whole_real(p->threshold_text, &p->convergence_threshold) ||
+                                     p->convergence_threshold < 0.0))
+    bad_value(filename, "convergence_threshold", p->threshold_text, "a number of 0 or more (the default is 1e-6)");
+  if (!p->reg_covar_text.empty() && (!whole_real(p->reg_covar_text, &p->reg_covar) || p->reg_covar < 0.0))
+    bad_value(filename, "reg_covar", p->reg_covar_text, "a number of 0 or more, such as 1e-6");
+  if (p->init_method == FROM_MODEL && p->init_model.empty())
+    refuse_input("Error in parameter file %s: init_method model needs the key \"init_model\", the saved model to "
+                 "start from", filename);
+  if (!p->init_model.empty() && p->init_method != FROM_MODEL)
+    refuse_input("Error in parameter file %s: \"init_model\" is given, but init_method is not \"model\"; add "
+                 "init_method model to start from it", filename);
+  const bool selecting = !p->select_classes.empty();
+  if (!selecting && (!p->select_em_types.empty() || !p->select_criterion.empty()))
+    refuse_input("Error in parameter file %s: select_em_types and select_criterion need select_classes A:B, the "
+                 "class counts to choose from", filename);
+  if (!p->predict_with.empty()) {
+    for (const char *key : {"model_file", "num_restarts", "init_model", "select_classes", "reg_covar",
+                            "convergence_threshold"})
+      if (std::find(p->keys_given.begin(), p->keys_given.end(), key) != p->keys_given.end())
+        refuse_input("Error in parameter file %s: predict_with labels the rows with a saved model and fits nothing; "
+                     "\"%s\" belongs to a fit. Remove it, or fit without predict_with", filename, key);
+  }
+  if (selecting && p->init_method == FROM_MODEL)
+    refuse_input("Error in parameter file %s: a selection fits several class counts; init_method model starts "
+                 "from one model. Choose another init_method", filename);
+}
+
 // The reader cannot size the model without these; each bad one gets its own line.
 void check_counts(const char *filename, const em_parameters *p, const bool seen[3]) {
   const struct {
@@ -136,8 +191,11 @@ void check_counts(const char *filename, const em_parameters *p, const bool seen[
                 {"cols", p->num_features, "the number of features per row"},
                 {"num_clusters", p->num_classes, "the number of classes"}};
   std::string problems;
+  // A prediction, a selection and a warm start take the class count from elsewhere.
+  const bool classes_elsewhere = !p->predict_with.empty() || !p->select_classes.empty() || p->init_method == FROM_MODEL;
   for (int c = 0; c < 3; c++) {
     if (counts[c].value > 0) continue;
+    if (c == 2 && classes_elsewhere && !seen[2]) continue;
     char line[800];
     if (seen[c])
       std::snprintf(line, sizeof line, "Error in parameter file %s: \"%s\" is %d; it must be a positive integer, %s",
@@ -181,6 +239,10 @@ void set_default_parameters(em_parameters *p) {
   p->output_internal = 0;
   p->fast = 0;
   p->fast_tol = 0.0;
+  p->convergence_threshold = 1e-6;
+  p->reg_covar = 0.0;
+  p->num_restarts = 1;
+  p->output_summary = 0;
 }
 
 int parse_param_pair(const char *key, const char *value, em_parameters *p, const warning_sink &warn) {
@@ -218,6 +280,26 @@ int parse_param_pair(const char *key, const char *value, em_parameters *p, const
     p->output_stepsize = parse_int(value);
   } else if (match(key, "output_internal")) {
     p->output_internal = parse_bool(value);
+  } else if (match(key, "output_summary")) {
+    p->output_summary = parse_bool(value);
+  } else if (match(key, "num_restarts")) {
+    p->restarts_text = value;
+  } else if (match(key, "convergence_threshold")) {
+    p->threshold_text = value;
+  } else if (match(key, "reg_covar")) {
+    p->reg_covar_text = value;
+  } else if (match(key, "model_file")) {
+    p->model_file = value;
+  } else if (match(key, "predict_with")) {
+    p->predict_with = value;
+  } else if (match(key, "init_model")) {
+    p->init_model = value;
+  } else if (match(key, "select_classes")) {
+    p->select_classes = value;
+  } else if (match(key, "select_em_types")) {
+    p->select_em_types = value;
+  } else if (match(key, "select_criterion")) {
+    p->select_criterion = value;
   } else if (match(key, "fast")) {
     p->fast = 1;
     p->fast_tol = std::fabs(parse_real(value));
@@ -429,11 +511,28 @@ std::vector<double> read_matrix_share(const char *filename, const data_section &
   return data;
 }
 
+// The rows handed over a block at a time, never held whole.
+void stream_matrix(number_stream &numbers, const char *filename, const em_parameters *p,
+                   const std::function<void()> &checkpoint, const row_sink &on_rows) {
+  const std::size_t F = static_cast<std::size_t>(p->num_features);
+  std::vector<double> block;
+  block.reserve(F * ROWS_PER_BLOCK);
+  read_values(numbers, filename, p, checkpoint, [&](double value) {
+    block.push_back(value);
+    if (block.size() == F * ROWS_PER_BLOCK) {
+      on_rows(block.data(), ROWS_PER_BLOCK);
+      block.clear();
+    }
+  });
+  if (!block.empty()) on_rows(block.data(), block.size() / F);
+}
+
 // Reads the parameter section and the data from the open stream.
 void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector<double> *data,
                    const warning_sink &warn, const std::function<void(const em_parameters &)> &on_parameters,
-                   const std::function<void()> &checkpoint, int threads, const process_group *group,
-                   std::size_t *first_row) {
+                   const std::function<void()> &checkpoint,
+                   const std::function<bool(const em_parameters &)> &stream_rows, const row_sink &on_rows, int threads,
+                   const process_group *group, std::size_t *first_row) {
   // One byte more than a token may hold, so that a longer token is noticed, not cut.
   char str1[MAX_TOKEN + 2];
   char str2[MAX_TOKEN + 2];
@@ -454,21 +553,28 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector
     seen[1] |= match(str1, "cols");
     seen[2] |= match(str1, "num_clusters");
     if (parse_param_pair(str1, str2, p, warn)) break;
+    p->keys_given.push_back(str1);
   }
   check_counts(filename, p, seen);
+  check_model_keys(filename, p);
   if (on_parameters) on_parameters(*p);
 
   const unsigned long long values = matrix_values(*p);
   const data_section section = data_section_of(fp);
-  if (group && group->size > 1) {
+  const bool streaming = stream_rows && on_rows && stream_rows(*p);
+  if (group && group->size > 1 && !streaming) {
     *data = read_matrix_share(filename, section, values, p, threads, checkpoint, *group, first_row);
     return;
   }
-  if (section.regular && values <= static_cast<unsigned long long>(section.end - section.begin) / 2) {
+  if (!streaming && section.regular && values <= static_cast<unsigned long long>(section.end - section.begin) / 2) {
     *data = read_matrix_in_pieces(filename, section, values, p, threads, checkpoint);
     return;
   }
   number_stream numbers(fp);
+  if (streaming) {
+    stream_matrix(numbers, filename, p, checkpoint, on_rows);
+    return;
+  }
   *data = values <= values_the_rest_can_hold(section) ? read_matrix(numbers, values, filename, p, checkpoint)
                                                       : read_short_matrix(numbers, filename, p, checkpoint);
 }
@@ -477,12 +583,14 @@ void read_sections(const char *filename, FILE *fp, em_parameters *p, std::vector
 
 void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn,
                      const std::function<void(const em_parameters &)> &on_parameters,
-                     const std::function<void()> &checkpoint, int threads, const process_group *group,
-                     std::size_t *first_row) {
+                     const std::function<void()> &checkpoint,
+                     const std::function<bool(const em_parameters &)> &stream_rows, const row_sink &on_rows,
+                     int threads, const process_group *group, std::size_t *first_row) {
   set_default_parameters(p);
   FILE *fp = open_file(filename, "r", filename);
   try {
-    read_sections(filename, fp, p, data, warn, on_parameters, checkpoint, threads, group, first_row);
+    read_sections(filename, fp, p, data, warn, on_parameters, checkpoint, stream_rows, on_rows, threads, group,
+                  first_row);
   } catch (...) {
     std::fclose(fp);
     throw;
@@ -518,14 +626,61 @@ options options_of(const detail::em_parameters &p, const std::string &path) {
   o.init_temp = p.init_temp;
   static const initialization inits[] = {initialization::church_means, initialization::random_means,
                                          initialization::random_point, initialization::random_range,
-                                         initialization::random_sample, initialization::means_file};
+                                         initialization::random_sample, initialization::means_file,
+                                         initialization::saved_model};
   o.init = inits[p.init_method - detail::CHURCH_MEANS];
   o.random_seed = p.random_seed;
   o.samples = p.samples;
   o.means_file = p.means_file;
   o.snapshot_every = p.output_stepsize > 0 ? p.output_stepsize : 0;
   o.data_name = path;
+  o.restarts = p.num_restarts;
+  o.convergence_threshold = p.convergence_threshold;
+  o.reg_covar = p.reg_covar;
   return o;
+}
+
+// select_classes "A:B", select_em_types "kind,kind,..." and select_criterion, or a refusal
+// naming the key.
+selection_settings selection_of(const detail::em_parameters &p, const std::string &path) {
+  auto refuse = [&](const char *key, const std::string &value, const char *rule) {
+    throw error(error::kind::invalid_input, "Error in parameter file " + path + ": \"" + key + "\" is \"" + value +
+                                                "\"; it must be " + rule);
+  };
+  selection_settings s;
+  const std::string &range = p.select_classes;
+  const std::size_t colon = range.find(':');
+  char *end = nullptr;
+  long low = 0, high = 0;
+  bool ok = colon != std::string::npos && colon > 0 && colon + 1 < range.size();
+  if (ok) {
+    low = std::strtol(range.c_str(), &end, 10);
+    ok = end == range.c_str() + colon;
+  }
+  if (ok) {
+    high = std::strtol(range.c_str() + colon + 1, &end, 10);
+    ok = *end == '\0';
+  }
+  if (!ok || low < 1 || high < low || high > 10000)
+    refuse("select_classes", range, "A:B, two whole numbers with 1 <= A <= B <= 10000, such as 1:9");
+  s.min_classes = static_cast<int>(low);
+  s.max_classes = static_cast<int>(high);
+  const std::string &list = p.select_em_types;
+  for (std::size_t at = 0; !list.empty() && at <= list.size();) {
+    const std::size_t comma = std::min(list.find(',', at), list.size());
+    const std::string kind = list.substr(at, comma - at);
+    if (kind == "scalar") s.kinds.push_back(covariance_kind::scalar);
+    else if (kind == "diagonal") s.kinds.push_back(covariance_kind::diagonal);
+    else if (kind == "full") s.kinds.push_back(covariance_kind::full);
+    else refuse("select_em_types", list, "a comma-separated list of scalar, diagonal and full, such as scalar,full");
+    at = comma + 1;
+  }
+  const std::string &by = p.select_criterion;
+  if (by.empty() || by == "bic") s.by = criterion::bic;
+  else if (by == "aic") s.by = criterion::aic;
+  else if (by == "icl") s.by = criterion::icl;
+  else refuse("select_criterion", by, "bic, aic or icl");
+  return s;
 }
 
 // The settings and sizes of a read parameter section, without the data.
@@ -536,6 +691,13 @@ parameter_file header_of(const detail::em_parameters &p, const std::string &path
   file.output_internal = p.output_internal == 1;
   file.rows = static_cast<std::size_t>(p.num_data);
   file.cols = static_cast<std::size_t>(p.num_features);
+  file.output_summary = p.output_summary == 1;
+  file.model_file = p.model_file;
+  file.predict_with = p.predict_with;
+  file.init_model = p.init_model;
+  file.select = !p.select_classes.empty();
+  if (file.select) file.selection = selection_of(p, path);
+  file.keys = p.keys_given;
   return file;
 }
 
@@ -550,8 +712,11 @@ parameter_file read_file(const std::string &path, const reader_callbacks &hooks,
   std::function<void(const detail::em_parameters &)> on_parameters;
   if (hooks.on_parameters)
     on_parameters = [&](const detail::em_parameters &read) { hooks.on_parameters(header_of(read, path)); };
-  detail::read_parameters(path.c_str(), &p, &data, hooks.warning, on_parameters, hooks.checkpoint,
-                          detail::threads_for(hooks.threads), group, &first_row);
+  std::function<bool(const detail::em_parameters &)> stream_rows;
+  if (hooks.stream_rows)
+    stream_rows = [&](const detail::em_parameters &read) { return hooks.stream_rows(header_of(read, path)); };
+  detail::read_parameters(path.c_str(), &p, &data, hooks.warning, on_parameters, hooks.checkpoint, stream_rows,
+                          hooks.on_rows, detail::threads_for(hooks.threads), group, &first_row);
   parameter_file file = header_of(p, path);
   file.data = std::move(data);
   file.first_row = first_row;

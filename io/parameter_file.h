@@ -27,14 +27,19 @@ using warning_sink = std::function<void(const std::string &)>;
 // that cannot be held ends in NR_error.
 // on_parameters (when not empty) is called once the parameter section is read and checked,
 // before the data; checkpoint every few thousand rows. Either may throw to stop the reading.
-// The data of a regular file are read on up to `threads` threads (io/data_pieces.h), with the
-// same values and the same first bad row and column whatever their number. With a group of
-// several processes, data receives only this process's share, from row *first_row (0-based)
-// on (mogem::read_parameter_file).
+// When stream_rows is set and returns true for the section, *data stays empty and the rows go
+// to on_rows in blocks of at most ROWS_PER_BLOCK rows, in order. Otherwise the data of a regular
+// file are read on up to `threads` threads (io/data_pieces.h), with the same values and the
+// same first bad row and column whatever their number. With a group of several processes,
+// data receives only this process's share, from row *first_row (0-based) on
+// (mogem::read_parameter_file).
+using row_sink = std::function<void(const double *values, std::size_t rows)>;
+constexpr int ROWS_PER_BLOCK = 4096;
 void read_parameters(const char *filename, em_parameters *p, std::vector<double> *data, const warning_sink &warn = {},
                      const std::function<void(const em_parameters &)> &on_parameters = {},
-                     const std::function<void()> &checkpoint = {}, int threads = 1,
-                     const process_group *group = nullptr, std::size_t *first_row = nullptr);
+                     const std::function<void()> &checkpoint = {},
+                     const std::function<bool(const em_parameters &)> &stream_rows = {}, const row_sink &on_rows = {},
+                     int threads = 1, const process_group *group = nullptr, std::size_t *first_row = nullptr);
 
 // Stores one key/value pair in p. Returns 1 when the key is "begin" (p untouched), else 0,
 // whether the pair was used, defaulted after a warning, or skipped as unknown.

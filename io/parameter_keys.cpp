@@ -12,7 +12,8 @@ const char *const metric_names[] = {"euclidean", "correlation", "correlation_cen
 const char *const em_type_names[] = {"scalar", "diagonal", "full", nullptr};
 const char *const algorithm_names[] = {"em", "em_annealing", "em_mixture_of_t", nullptr};
 const char *const init_names[] = {"church_means", "random_means", "random_point", "random_range",
-                                  "random_sample", "file", nullptr};
+                                  "random_sample", "file", "model", nullptr};
+const char *const criterion_names[] = {"bic", "aic", "icl", nullptr};
 
 const em_key_info keys[] = {
     {"rows", KEY_INTEGER, nullptr, "required", "number of data rows after \"begin\""},
@@ -34,7 +35,8 @@ const em_key_info keys[] = {
     {"random_seed", KEY_INTEGER, nullptr, "42", "seed of the random initializations (s and -s, 0 and 1 agree)"},
     {"init_method", KEY_KEYWORD, init_names, "church_means",
      "initial means: centroid then farthest points, a random partition, random points, random points "
-     "of the bounding box, averages of random samples, or read from means_file"},
+     "of the bounding box, averages of random samples, read from means_file, or the whole model of "
+     "init_model (a warm start at full precision)"},
     {"means_file", KEY_TEXT, nullptr, "none", "file of num_clusters rows of cols numbers, for init_method file"},
     {"num_samples", KEY_INTEGER, nullptr, "0", "points averaged per mean by random_sample (at least 1)"},
     {"output_model", KEY_BOOLEAN, nullptr, "0", "also write the .means, .variances, .weights and .probs files"},
@@ -42,6 +44,26 @@ const em_key_info keys[] = {
      "write snapshots NNNNN.means, .variances, .labels every so many EM steps; 0 never"},
     {"output_internal", KEY_BOOLEAN, nullptr, "0", "also write the data as the algorithm sees them (.internal)"},
     {"fast", KEY_REAL, nullptr, "off", "accepted and ignored"},
+    {"output_summary", KEY_BOOLEAN, nullptr, "0",
+     "also write .summary.json: the log-likelihood, BIC, AIC, ICL, steps and every restart"},
+    {"num_restarts", KEY_INTEGER, nullptr, "1",
+     "random initializations only: fits from so many seeds derived from random_seed, the highest "
+     "log-likelihood kept"},
+    {"convergence_threshold", KEY_REAL, nullptr, "1e-6",
+     "EM stops when the weight changes of its last four steps sum below this"},
+    {"reg_covar", KEY_REAL, nullptr, "0",
+     "added to every variance (covariance diagonal) after each update; 1e-6 keeps singular "
+     "covariances invertible"},
+    {"model_file", KEY_TEXT, nullptr, "none", "also write the whole fitted model there as JSON"},
+    {"predict_with", KEY_TEXT, nullptr, "none",
+     "fit nothing: label the rows with this saved model (rows and cols suffice)"},
+    {"init_model", KEY_TEXT, nullptr, "none", "the saved model init_method model starts from"},
+    {"select_classes", KEY_TEXT, nullptr, "none",
+     "fit every class count from A to B (num_clusters not needed), write .selection.tsv "
+     "and keep the best", "A:B"},
+    {"select_em_types", KEY_TEXT, nullptr, "em_type",
+     "the kinds to select among", "kinds separated by commas, such as scalar,diagonal,full"},
+    {"select_criterion", KEY_KEYWORD, criterion_names, "bic", "what the selection minimises"},
 };
 
 const int key_count = sizeof keys / sizeof keys[0];

@@ -16,6 +16,7 @@ struct em_key_info {
   const char *const *keywords;  // the accepted values of a KEY_KEYWORD key, null-terminated; else null
   const char *default_value;    // as a user would write it; "required" for the three counts
   const char *effect;           // one line
+  const char *value_form = nullptr;  // how a KEY_TEXT value is written, when it is not a file name; else null
 };
 
 // The keys in the order the reader tests them, "begin" excluded; *count receives their number.

@@ -26,9 +26,6 @@ void put_table(output_file &out, const double *values, std::size_t rows, std::si
   }
 }
 
-void put_class_numbers(output_file &out, const int *labels, std::size_t rows) {
-  for (std::size_t i = 0; i < rows; i++) out.put_format("%d\n", labels[i] + 1);
-}
 
 std::size_t classes_of(const model &m) { return static_cast<std::size_t>(m.classes); }
 std::size_t features_of(const model &m) { return static_cast<std::size_t>(m.features); }
@@ -56,13 +53,20 @@ void put_weights(output_file &out, const model &fitted) {
 }
 
 void put_posteriors(output_file &out, const model &fitted) {
-  // Posteriors are held class first; the file is one line per data point.
   const std::size_t K = classes_of(fitted);
-  const std::size_t N = K ? fitted.posteriors.size() / K : 0;
-  for (std::size_t i = 0; i < N; i++) {
-    for (std::size_t k = 0; k < K; k++) {
+  put_posterior_lines(out, fitted.posteriors.data(), K ? fitted.posteriors.size() / K : 0, K);
+}
+
+void put_class_numbers(output_file &out, const int *labels, std::size_t rows) {
+  for (std::size_t i = 0; i < rows; i++) out.put_format("%d\n", labels[i] + 1);
+}
+
+void put_posterior_lines(output_file &out, const double *posteriors, std::size_t rows, std::size_t classes) {
+  // Posteriors are held class first; the file is one line per data point.
+  for (std::size_t i = 0; i < rows; i++) {
+    for (std::size_t k = 0; k < classes; k++) {
       if (k > 0) out.put('\t');
-      put_value(out, "%f", fitted.posteriors[k * N + i]);
+      put_value(out, "%f", posteriors[k * rows + i]);
     }
     out.put('\n');
   }

@@ -18,6 +18,10 @@ void put_means(output_file &out, const model &fitted);       // K lines of F val
 void put_variances(output_file &out, const model &fitted);   // per-feature variances, "%f"
 void put_weights(output_file &out, const model &fitted);     // K lines, "%f"
 void put_posteriors(output_file &out, const model &fitted);  // N lines of K values, "%f"
+// The lines of labels (0-based classes, written 1..K) and of posteriors (class first,
+// [k * rows + i]) for `rows` rows: the labels and .probs files a block of rows at a time.
+void put_class_numbers(output_file &out, const int *labels, std::size_t rows);
+void put_posterior_lines(output_file &out, const double *posteriors, std::size_t rows, std::size_t classes);
 // after_rows: the file already holds earlier rows (another process's), so a line break goes first.
 void put_transformed_data(output_file &out, const double *values, std::size_t rows, std::size_t cols,
                           bool after_rows = false);

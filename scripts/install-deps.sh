@@ -4,10 +4,13 @@
 #
 #   scripts/install-deps.sh [STEP ...]     (no step: build)
 #
-#   build      a C++17 compiler, make, CMake
+#   build      a C++17 compiler, make, CMake, nlohmann-json (saved models and summaries)
 #   test       build, plus GoogleTest, groff (the man page check) and Debian's Python 3 with
-#              matplotlib (tools/mogem-plot and its tests run on /usr/bin/python3)
+#              matplotlib (tools/mogem-plot and its tests run on /usr/bin/python3), NumPy and
+#              SciPy (the independent recomputation of the fit statistics)
 #   bench      build, plus Google Benchmark, NumPy and scikit-learn (bench/compare's peer)
+#   peers      build, plus NumPy, SciPy, matplotlib, scikit-learn and R's mclust
+#              (bench/choose_classes runs mogem and both peers)
 #   sanitize   test (the sanitizers come with the compiler)
 #   fuzz       clang with its libFuzzer runtime
 #   memcheck   valgrind
@@ -19,11 +22,13 @@ missing=()
 need_command() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
 need_file() { compgen -G "$1" >/dev/null || missing+=("$2"); }
 need_python_module() { /usr/bin/python3 -c "import $1" >/dev/null 2>&1 || missing+=("$2"); }
+need_r_package() { Rscript -e "library($1)" >/dev/null 2>&1 || missing+=("$2"); }
 
 step_build() {
   need_command g++ g++
   need_command make make
   need_command cmake cmake
+  need_file /usr/include/nlohmann/json.hpp nlohmann-json3-dev
 }
 
 step_test() {
@@ -32,6 +37,8 @@ step_test() {
   need_command groff groff-base
   need_file /usr/bin/python3 python3
   need_python_module matplotlib python3-matplotlib
+  need_python_module numpy python3-numpy
+  need_python_module scipy.special python3-scipy
 }
 
 step_bench() {
@@ -47,6 +54,16 @@ step_mpi() {
   need_command mpirun openmpi-bin
 }
 
+
+step_peers() {
+  step_build
+  need_python_module numpy python3-numpy
+  need_python_module sklearn python3-sklearn
+  need_python_module matplotlib python3-matplotlib
+  need_python_module scipy.special python3-scipy
+  need_r_package mclust r-cran-mclust
+}
+
 step_fuzz() {
   need_command clang++ clang
   need_file "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" libclang-rt-14-dev
@@ -56,13 +73,14 @@ step_fuzz() {
 for step in "$@"; do
   case "$step" in
     --bench | bench) step_bench ;;
+    peers) step_peers ;;
     build) step_build ;;
     test | sanitize) step_test ;;
     fuzz) step_fuzz ;;
     memcheck) need_command valgrind valgrind ;;
     conformance) need_command python3 python3 ;;
     mpi) step_mpi ;;
-    *) echo "install-deps: unknown step $step (build, test, bench, sanitize, fuzz, memcheck, conformance, mpi)" >&2; exit 2 ;;
+    *) echo "install-deps: unknown step $step (build, test, bench, peers, sanitize, fuzz, memcheck, conformance, mpi)" >&2; exit 2 ;;
   esac
 done
 

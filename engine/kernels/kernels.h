@@ -2,8 +2,9 @@
 // points, gathered in one record of entry points per code path.
 //
 // One kernel source (kernel_bodies.inc) is compiled for every path: once for the target's
-// baseline instruction set and, on x86-64 with a compiler that takes `#pragma GCC target`,
-// once more for AVX2 (the CMake option MOGEM_AVX2_KERNELS). The paths give the same bits: each
+// baseline instruction set (four doubles a vector) and, on x86-64 with a compiler that takes
+// `#pragma GCC target`, once more for AVX2 (four doubles, the CMake option MOGEM_AVX2_KERNELS)
+// and once for AVX-512F (eight doubles, MOGEM_AVX512_KERNELS). The paths give the same bits: each
 // lane of a vector does the scalar operation, nothing contracts a*b+c, and every accumulator
 // adds its terms in the order the point-by-point formula does. A model state holds the path
 // it uses (em_memory::kernels): allocate_em_memory stores best_kernels(), a test may store
@@ -38,7 +39,8 @@ struct class_features {
 };
 
 struct kernel_set {
-  const char *name;  // "default" or "avx2"
+  const char *name;  // "default", "avx2" or "avx512"
+  int lanes;         // doubles in one of the path's vectors: 4 or 8
 
   // The block distances of each covariance kind (the kind's record picks its own).
   block_distances_op distances_scalar;
@@ -65,8 +67,9 @@ struct kernel_set {
                                 double *sum);
   // FULL: sums[(r-1) * width + (s-1)] += (w d_r) d_s with d = class_means[u.k] - x, for rows
   // r = u.first..u.last and columns s >= r (the columns left of the diagonal, up to the
-  // 4-aligned one, get values nobody reads). width is F rounded up to a multiple of 4; d and wd
-  // are working storage of EM_BLOCK x width and EM_BLOCK x F values, d's padding columns 0.
+  // lanes-aligned one, get values nobody reads). width is F rounded up to a multiple of
+  // `lanes`; d and wd are working storage of EM_BLOCK x width and EM_BLOCK x F values, d's
+  // padding columns 0.
   void (*add_products)(em_memory *m, const class_features &u, int first, int last, double *sums, int width,
                        double *d, double *wd);
 };
@@ -82,6 +85,14 @@ const kernel_set *avx2_kernels();
 // has no AVX2 path.
 bool cpu_has_avx2();
 
+// The AVX-512 path (eight doubles a vector), or null when this build has none (as for AVX2, or
+// MOGEM_AVX512_KERNELS off). Only a CPU with AVX-512F may run it.
+const kernel_set *avx512_kernels();
+
+// Whether this CPU (and its operating system) runs AVX-512F instructions; false when the build
+// has no AVX-512 path.
+bool cpu_has_avx512();
+
 // The fastest path of this build that the CPU runs.
 const kernel_set &best_kernels();
 
@@ -90,6 +101,9 @@ namespace default_path {
 extern const kernel_set kernels;
 }
 namespace avx2_path {
+extern const kernel_set kernels;
+}
+namespace avx512_path {
 extern const kernel_set kernels;
 }
 

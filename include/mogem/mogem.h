@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -55,8 +56,15 @@ enum class algorithm { em, annealing, mixture_of_t };
 
 // How the initial means are chosen: the centroid, then the points farthest from the means so
 // far; the means of a random partition; random data points; random points of the data's
-// bounding box; averages of `samples` random points; read from `means_file`.
-enum class initialization { church_means, random_means, random_point, random_range, random_sample, means_file };
+// bounding box; averages of `samples` random points; read from `means_file`; or the whole
+// starting model (weights, means, covariances) taken from `start_model`, a warm start.
+enum class initialization { church_means, random_means, random_point, random_range, random_sample, means_file,
+                            saved_model };
+
+// Whether an initialization draws random numbers: only those give other fits from other seeds.
+bool is_random(initialization init);
+
+struct model;
 
 // Every setting that matters to a fit, with the parameter file's defaults.
 struct options {
@@ -75,6 +83,17 @@ struct options {
   int snapshot_every = 0;                                // snapshot callback at every multiple of this step; 0 never
   int threads = 0;                                       // at most this many threads; 0: every core the process may use
   std::string data_name;                                 // the data's file, for messages; may be empty
+  // Fits from this many seeds (restart_seed), the one with the highest final log-likelihood
+  // kept (ties: the first). Above 1 only with a random initialization and without snapshots.
+  int restarts = 1;
+  // The EM loop stops when the weight changes of its last four steps sum to less than this.
+  double convergence_threshold = 1e-6;
+  // Added to every variance (every covariance's diagonal) of a class after each variance
+  // update, before any inversion; 0 leaves the arithmetic as it is. Must be 0 or more.
+  double reg_covar = 0.0;
+  // init == saved_model: the model to start from; its classes, features and kind must be the
+  // fit's.
+  std::shared_ptr<const model> start_model;
 };
 
 // A view of the caller's row-major matrix of rows x cols doubles. Not owned; it must outlive
@@ -97,11 +116,15 @@ struct snapshot {
 
 // Where a fit is: called after every EM step.
 struct progress {
+  int restart;           // which of options.restarts fits (1 for the first)
   int step;              // the EM step just finished (numbered on across annealing stages)
   double weight_change;  // sum over classes of the change of the weight in that step
   bool annealing;
   double temperature;    // annealing only: the stage's temperature, its class count and the goal
   int classes, max_classes;
+  // select_model with its candidates side by side: no fit reports, and the caller's thread is
+  // told every 100 ms how many candidates are done (step and the rest are then 0).
+  int candidates_done, candidates;
 };
 
 // One fit over several processes (the mogem program built with MOGEM_MPI, run by mpirun): each
@@ -137,6 +160,32 @@ struct callbacks {
   const process_group *processes = nullptr;
 };
 
+// How well a model fits rows: the log-likelihood L = sum over the rows (in order) of
+// log sum_k w_k N(x; mean_k, covariance_k), the rows as the fit sees them (centred, at unit
+// length where that applies), at inverse temperature 1; p the free parameters; lower BIC, AIC
+// and ICL are better.
+struct fit_statistics {
+  std::size_t data_points = 0;      // N
+  double log_likelihood = 0.0;      // L
+  double log_likelihood_per_point = 0.0;  // L / N
+  long parameters = 0;              // p = (K - 1) + K F + K x (1, F or F (F + 1) / 2)
+  double bic = 0.0;                 // -2 L + p ln N
+  double aic = 0.0;                 // -2 L + 2 p
+  double entropy = 0.0;             // -sum over rows of ln(posterior of the row's most probable class)
+  double icl = 0.0;                 // BIC + 2 entropy
+};
+
+// One of the fits of options.restarts.
+struct restart_record {
+  int restart = 1;
+  std::int32_t seed = 0;     // the random_seed it ran with
+  bool failed = false;       // it ended in a numerical failure or a breakdown ...
+  std::string failure;       // ... with this message
+  double log_likelihood = 0.0;
+  int steps = 0;
+  bool converged = false;
+};
+
 // A fitted mixture.
 struct model {
   covariance_kind covariance = covariance_kind::diagonal;
@@ -158,10 +207,23 @@ struct model {
   // posteriors[k * rows + i]. predict gives the argmax of the latter.
   std::vector<int> labels;
   std::vector<double> posteriors;
+  // Training rows: how well the final model fits them.
+  fit_statistics statistics;
+  // Every fit that ran (one without restarts), and which of them this model is (1-based).
+  std::vector<restart_record> restarts;
+  int chosen_restart = 1;
 
   // The variance of feature j in class k, for any covariance kind.
   double feature_variance(int k, int j) const;
 };
+
+// The free parameters of a mixture of `classes` classes of this kind on `features` features.
+long free_parameters(covariance_kind kind, int classes, int features);
+
+// The seed of restart r (1-based): random_seed itself for r = 1, then seeds derived from it
+// (a 64-bit mix of random_seed and r, taken into 1 .. 2^31 - 1), so restart r alone can be
+// rerun with that random_seed.
+std::int32_t restart_seed(std::int32_t random_seed, int restart);
 
 // Fits a mixture to the rows of data. The caller's values are not changed: where centring or
 // unit length apply, the fit works on a copy. Throws error: invalid_input for empty data, a
@@ -188,6 +250,73 @@ std::vector<double> predict_proba(const model &fitted, matrix_view rows, int thr
 // The most probable class 0..K-1 of each new row (ties to the lower class; a NaN never wins).
 std::vector<int> predict(const model &fitted, matrix_view rows, int threads = 0);
 
+// The log density log sum_k w_k N(x; mean_k, covariance_k) of each new row under the model, at
+// inverse temperature 1, the model's transformations applied first. Throws as predict_proba.
+std::vector<double> score_samples(const model &fitted, matrix_view rows, int threads = 0);
+
+// Posteriors (as predict_proba), labels (as predict) and log densities (as score_samples) of
+// new rows at once, for the cost of one pass (two for a model whose inverse temperature is not 1).
+struct prediction {
+  std::vector<double> posteriors;    // class first: [k * rows + i]
+  std::vector<int> labels;           // 0..K-1
+  std::vector<double> log_densities;
+};
+prediction predict_all(const model &fitted, matrix_view rows, int threads = 0);
+
+// ---------------------------------------------------------------------------------------
+// Choosing the number of classes and the covariance kind.
+
+enum class criterion { bic, aic, icl };
+
+struct selection_settings {
+  int min_classes = 1, max_classes = 1;  // every class count min..max
+  std::vector<covariance_kind> kinds;    // in this order; empty: options.covariance alone
+  criterion by = criterion::bic;
+};
+
+// One candidate fit: classes x kind, with its restarts.
+struct candidate {
+  int classes = 0;
+  covariance_kind covariance = covariance_kind::diagonal;
+  bool failed = false;    // every restart failed ...
+  std::string failure;    // ... the first one's message
+  fit_statistics statistics;
+  int steps = 0;
+  bool converged = false;
+};
+
+struct selection {
+  std::vector<candidate> candidates;  // kinds in the order given, classes ascending within a kind
+  std::size_t chosen = 0;             // index of the best candidate
+  model best;                         // its fitted model
+};
+
+// Fits every candidate (settings.classes and settings.covariance replaced by the candidate's)
+// and keeps the one with the lowest criterion (ties: fewer parameters, then the earlier
+// candidate). Candidates run side by side on the threads when the data are small enough (a
+// fit each, on one thread), else one after another on every thread; the result is the same.
+// A candidate whose restarts all fail is recorded as failed; throws the first candidate's error
+// when all fail, and invalid_input for class bounds below 1 or in the wrong order. Class counts
+// above the data's rows are fitted with the rows as the count, as fit does.
+selection select_model(matrix_view data, const options &settings, const selection_settings &choice,
+                       const callbacks &hooks = {});
+
+// ---------------------------------------------------------------------------------------
+// Saved models: one JSON document (format "mogem model", version 1) with the kind, metric,
+// transformations, inverse temperature, weights, means, every covariance entry and the fit
+// statistics, numbers in round-trip precision.
+
+std::string model_to_json(const model &fitted);
+// Refuses (error(invalid_input), naming `name` and the problem) text that is not such a
+// document: not JSON, another format or version, a missing or mistyped field, sizes that do not
+// agree, a value that is not finite, weights that are negative, a covariance that is not
+// positive definite. Labels and posteriors of the training rows are not part of it.
+model model_from_json(const std::string &text, const std::string &name);
+// The file forms; the writer replaces the file whole or not at all (as the result writers),
+// refusing (error(invalid_input)) a model with a value that is not finite.
+void write_model_file(const std::string &path, const model &fitted);
+model read_model_file(const std::string &path);
+
 // ---------------------------------------------------------------------------------------
 // The parameter file and the result files of the mogem program.
 
@@ -199,6 +328,14 @@ struct parameter_file {
   std::size_t rows = 0, cols = 0;
   std::vector<double> data;      // rows x cols; a share of the rows: its rows from first_row on
   std::size_t first_row = 0;
+  bool output_summary = false;   // write "<output>.summary.json"
+  std::string model_file;        // write the fitted model there; empty: not
+  std::string predict_with;      // fit nothing: label the rows with this saved model
+  std::string init_model;        // init_method model: the saved model to start from (the
+                                 // caller reads it into settings.start_model)
+  bool select = false;           // select_classes was given: choose among candidates
+  selection_settings selection;
+  std::vector<std::string> keys; // the keys the parameter section gave, in order
 };
 
 // What a reader tells its caller as it goes. Each may be empty; an exception thrown by one
@@ -209,6 +346,12 @@ struct reader_callbacks {
   std::function<void(const parameter_file &)> on_parameters;
   std::function<void()> checkpoint;  // between blocks of rows
   int threads = 0;  // the data of a regular file are read on at most this many threads; 0: every core
+  // When set and true for the parameter section, the data are not kept (parameter_file.data
+  // stays empty): on_rows gets the rows a block at a time, in order, as they are read, so that
+  // memory does not grow with the rows. A bad value is still refused as above, after the
+  // blocks before it were handed over.
+  std::function<bool(const parameter_file &)> stream_rows;
+  std::function<void(const double *values, std::size_t rows)> on_rows;
 };
 
 // Reads a whole parameter file. Throws error(invalid_input) naming the file and the problem:
@@ -245,6 +388,16 @@ void write_weights(const std::string &path, const model &fitted);
 void write_posteriors(const std::string &path, const model &fitted);  // one line per row
 // The data as the fit saw them: "%f", tab-separated, no line break after the last row.
 void write_transformed_data(const std::string &path, const double *values, std::size_t rows, std::size_t cols);
+// The summary of a run as JSON (format "mogem summary", version 1): what ran, the fit
+// statistics and every restart of a fit; of a prediction, the rows' log-likelihood under the
+// model read from model_name; of a selection, the chosen candidate's summary and the
+// criterion. selection_table: one tab-separated line per candidate under a header line.
+void write_fit_summary(const std::string &path, const model &fitted);
+void write_prediction_summary(const std::string &path, const model &used, const std::string &model_name,
+                              std::size_t rows, double log_likelihood);
+void write_selection_summary(const std::string &path, const selection &chosen, criterion by,
+                             const std::string &table_name);
+void write_selection_table(const std::string &path, const selection &chosen);
 // A snapshot as three files: means and variances with four decimals, labels 1..K.
 void write_snapshot_means(const std::string &path, const snapshot &at);
 void write_snapshot_variances(const std::string &path, const snapshot &at);

@@ -20,11 +20,7 @@
 namespace {
 
 // The program started in dir with standard error to dir/err; standard input from /dev/null.
-struct started {
-  pid_t pid;
-};
-
-started start_mogem(const scratch_dir &dir, const std::string &input) {
+pid_t start_mogem(const scratch_dir &dir, const std::string &input) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.root().c_str()) != 0) _exit(127);
@@ -34,12 +30,14 @@ started start_mogem(const scratch_dir &dir, const std::string &input) {
     execl(MOGEM_BINARY, MOGEM_BINARY, input.c_str(), "labels.txt", static_cast<char *>(nullptr));
     _exit(127);
   }
-  return {pid};
+  return pid;
 }
 
-int wait_for(started run) {
+// Sends the signal (0: none, only waits) and returns the exit code the program ends with.
+int stop(pid_t pid, int signal) {
+  kill(pid, signal);
   int status = 0;
-  waitpid(run.pid, &status, 0);
+  waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -84,7 +82,7 @@ TEST(Interrupt, WhileReading) {
   dir.write("labels.txt", earlier_labels);
   const std::string fifo = dir.path("input.fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  started run = start_mogem(dir, "input.fifo");
+  const pid_t pid = start_mogem(dir, "input.fifo");
   FILE *pipe = std::fopen(fifo.c_str(), "w");
   ASSERT_NE(pipe, nullptr);
   std::fputs(("rows 20000 cols 2 num_clusters 2 max_em_iterations 5 output_model 1 begin data\n" + rows_of_numbers(0, 100))
@@ -92,42 +90,39 @@ TEST(Interrupt, WhileReading) {
              pipe);
   std::fflush(pipe);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  kill(run.pid, SIGINT);
+  kill(pid, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   std::fputs(rows_of_numbers(100, 19900).c_str(), pipe);  // the reader stops at its next block of rows
   std::fclose(pipe);
-  EXPECT_EQ(wait_for(run), 130);
+  EXPECT_EQ(stop(pid, 0), 130);  // the one SIGINT above
   expect_nothing_written(dir);
 }
 
-TEST(Interrupt, WhileFitting) {
-  // A snapshot at every step shows the fit under way; it stops at the next step.
-  scratch_dir dir;
-  dir.write("labels.txt", earlier_labels);
-  dir.write("input.txt", "rows 20000 cols 2 num_clusters 8 max_em_iterations 100000 output_model 1 output_stepsize 1 "
-                         "init_method random_point begin data\n" +
-                             rows_of_numbers(0, 20000));
-  started run = start_mogem(dir, "input.txt");
-  ASSERT_TRUE(appears(dir, "labels00002.labels"));
-  kill(run.pid, SIGTERM);
-  EXPECT_EQ(wait_for(run), 143);
-  expect_nothing_written(dir);
-  // The snapshots taken so far are complete: as many labels as rows.
-  const std::string snapshot = dir.read("labels00002.labels");
-  EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), 20000);
-}
-
-TEST(Interrupt, WhileWriting) {
-  // 300,000 rows of eight posteriors take a while to write; the run stops before the next file.
-  scratch_dir dir;
-  dir.write("labels.txt", earlier_labels);
-  dir.write("input.txt", "rows 300000 cols 2 num_clusters 8 max_em_iterations 2 output_model 1 "
-                         "init_method random_point begin data\n" +
-                             rows_of_numbers(0, 300000));
-  started run = start_mogem(dir, "input.txt");
-  ASSERT_TRUE(appears(dir, "labels.probs.mogem-tmp." + std::to_string(run.pid)));
-  kill(run.pid, SIGINT);
-  EXPECT_EQ(wait_for(run), 130);
-  expect_nothing_written(dir);
-  EXPECT_FALSE(dir.exists("labels.means"));
+// While fitting, a snapshot at every step shows the fit under way, and the run stops at the next
+// step; while writing 300,000 rows of eight posteriors, it stops before the next file.
+TEST(Interrupt, WhileFittingAndWhileWriting) {
+  const struct {
+    int rows, iterations, step;  // step: > 0 for a snapshot at every step
+    std::string under_way;       // the file whose appearance shows the run is where it should be
+    int signal;
+  } cases[] = {{20000, 100000, 1, "labels00002.labels", SIGTERM}, {300000, 2, 0, "labels.probs.mogem-tmp.", SIGINT}};
+  for (const auto &c : cases) {
+    scratch_dir dir;
+    dir.write("labels.txt", earlier_labels);
+    dir.write("input.txt", "rows " + std::to_string(c.rows) + " cols 2 num_clusters 8 max_em_iterations " +
+                               std::to_string(c.iterations) + " output_model 1 output_stepsize " +
+                               std::to_string(c.step) + " init_method random_point begin data\n" +
+                               rows_of_numbers(0, c.rows));
+    const pid_t pid = start_mogem(dir, "input.txt");
+    const std::string under_way = c.step ? c.under_way : c.under_way + std::to_string(pid);
+    ASSERT_TRUE(appears(dir, under_way)) << under_way;
+    EXPECT_EQ(stop(pid, c.signal), 128 + c.signal);
+    expect_nothing_written(dir);
+    EXPECT_FALSE(dir.exists("labels.means"));
+    // The snapshots taken so far are complete: as many labels as rows.
+    if (c.step) {
+      const std::string snapshot = dir.read(under_way);
+      EXPECT_EQ(std::count(snapshot.begin(), snapshot.end(), '\n'), c.rows);
+    }
+  }
 }

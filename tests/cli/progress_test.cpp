@@ -48,25 +48,20 @@ terminal_run run_on_terminal(const scratch_dir &dir, const std::vector<std::stri
   return result;
 }
 
-// What stays visible: the bytes played onto lines, a carriage return going back to column 0.
-std::vector<std::string> final_screen(const std::string &bytes) {
+// Whether nothing stays visible once the bytes are played onto lines, a carriage return going
+// back to column 0.
+bool leaves_screen_blank(const std::string &bytes) {
   std::vector<std::string> lines(1);
   std::size_t column = 0;
   for (char c : bytes) {
-    if (c == '\r') {
-      column = 0;
-    } else if (c == '\n') {
-      lines.emplace_back();
+    if (c == '\r' || c == '\n') {
+      if (c == '\n') lines.emplace_back();
       column = 0;
     } else {
       if (lines.back().size() <= column) lines.back().resize(column + 1, ' ');
       lines.back()[column++] = c;
     }
   }
-  return lines;
-}
-
-bool blank(const std::vector<std::string> &lines) {
   for (const auto &line : lines)
     if (line.find_first_not_of(' ') != std::string::npos) return false;
   return true;
@@ -87,7 +82,7 @@ TEST(Progress, ShownOnATerminalAndErasedAtTheEnd) {
                                                      : "\rannealing: temperature 10, 1 of 3 classes, EM step 0, "
                                                        "weight change 0.667";
     EXPECT_EQ(r.screen_bytes.rfind(expected_start, 0), 0u) << r.screen_bytes;
-    EXPECT_TRUE(blank(final_screen(r.screen_bytes))) << r.screen_bytes;
+    EXPECT_TRUE(leaves_screen_blank(r.screen_bytes)) << r.screen_bytes;
 
     // The files are those of a run that shows no line.
     run_result p = run_mogem(plain, {"iris.txt", "iris.labels"});

@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "mogem/mogem.h"
+#include "support/capture.h"
+#include "support/same_model.h"
 #include "support/run_binary.h"
 
 namespace {
 
 const std::vector<double> six_points = {0.0, 0.0, 0.5, 0.2, 0.1, 0.6, 5.0, 5.0, 5.4, 4.8, 4.9, 5.5};
-
-std::string nr_error(const std::string &text) {
-  return "Numerical Recipes run-time error...\n" + text + "\n...now exiting to system...\n";
-}
 
 // Three groups in four features, 300 rows.
 std::vector<double> three_groups() {
@@ -28,19 +26,6 @@ std::vector<double> three_groups() {
   for (int i = 0; i < 300; i++)
     for (int j = 0; j < 4; j++) values.push_back(normal(rng) + 4.0 * (i % 3) + (j == i % 4 ? 1.0 : 0.0));
   return values;
-}
-
-mogem::matrix_view view(const std::vector<double> &values, std::size_t cols) {
-  return {values.data(), values.size() / cols, cols};
-}
-
-bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
-bool same_model(const mogem::model &a, const mogem::model &b) {
-  return same_bits(a.weights, b.weights) && same_bits(a.means, b.means) && same_bits(a.covariances, b.covariances) &&
-         same_bits(a.posteriors, b.posteriors) && a.labels == b.labels && a.steps == b.steps;
 }
 
 mogem::options settings(mogem::covariance_kind kind, mogem::initialization init, int seed) {
@@ -53,13 +38,12 @@ mogem::options settings(mogem::covariance_kind kind, mogem::initialization init,
   return o;
 }
 
-// The message of the error a call throws, and its kind.
+// The message of the error a call throws.
 template <typename Call>
-std::string refusal(Call call, mogem::error::kind *kind = nullptr) {
+std::string refusal(Call call) {
   try {
     call();
   } catch (const mogem::error &e) {
-    if (kind) *kind = e.what_kind();
     return e.what();
   }
   return "(no error)";
@@ -103,14 +87,8 @@ TEST(Fit, CopyInPlaceAndPredictionAgreeBitForBit) {
       EXPECT_TRUE(same_model(copied, in_place)) << variant;
       EXPECT_EQ(buffer != data, o.center || o.distance == mogem::metric::correlation) << variant;
       EXPECT_EQ(copied.centre.size(), o.center ? 4u : 0u);
+      // (That predict labels each row by its largest posterior the installed consumer checks.)
       EXPECT_TRUE(same_bits(mogem::predict_proba(copied, view(data, 4), 3), copied.posteriors)) << variant;
-      const std::vector<int> labels = mogem::predict(copied, view(data, 4));
-      for (std::size_t i = 0; i < 300; i++) {
-        int best = 0;
-        for (int k = 1; k < 3; k++)
-          if (copied.posteriors[k * 300 + i] > copied.posteriors[best * 300 + i]) best = k;
-        ASSERT_EQ(labels[i], best) << "row " << i;
-      }
     }
   }
 }
@@ -137,15 +115,22 @@ TEST(Fit, NoticesAndSnapshotsReachTheCallbacks) {
   EXPECT_THROW(mogem::fit(view(data, 1), o, hooks), std::runtime_error);
 }
 
+// Every refusal of a fit, with its message and its kind. Fits that break down are refused, not
+// reported as a success with every row in class 1.
 TEST(Fit, RefusesWhatCannotBeFitted) {
   scratch_dir dir;
   dir.write("short.means", "0 0\n5\n");
   const std::string annealing_text =
       " would never cool to 1; schedule_scalar must lie strictly between 0 and 1 when init_temp is above 1, and "
       "init_temp must be a finite number";
+  const std::string breakdown = "Error: the fit broke down at EM step 0: the mixture weights became not-a-number; "
+                                "choose other initial means (another init_method or random_seed), fewer classes, or "
+                                "data on a scale whose squared distances stay finite";
+  using kind = mogem::error::kind;
   const struct {
     std::function<void(mogem::options &, std::vector<double> &)> change;
     std::string message;
+    kind what = kind::invalid_input;
   } cases[] = {
       // The check comes before any kind, metric or algorithm plays a part.
       {[](mogem::options &, std::vector<double> &d) { d[5] = NAN; },
@@ -179,6 +164,34 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
          o.init_temp = HUGE_VAL;
        },
        "Error: annealing from init_temp inf with schedule_scalar 0.9" + annealing_text},
+      // The correlation metric scales every row to unit length; centred first, the row that
+      // equals the column means is the one without length.
+      {[](mogem::options &o, std::vector<double> &d) {
+         o.distance = mogem::metric::correlation;
+         d[0] = 1, d[2] = d[3] = 0;  // row 1 gets a length, row 2 loses its own
+       },
+       "Error: row 2 of the data of points.txt has length zero; the correlation metric scales every row to unit "
+       "length and cannot scale this one: remove the row or choose distance_metric euclidean"},
+      {[](mogem::options &o, std::vector<double> &d) {
+         o.distance = mogem::metric::correlation;
+         o.center = true;
+         d = {1, 1, 2, 2, 3, 3};
+       },
+       "@row 2 of the data of points.txt has length zero once centred"},
+      // Every point alike: both initial means coincide, their variance is 0. Without a step the
+      // final posteriors are the first to break down.
+      {[](mogem::options &, std::vector<double> &d) { d.assign(6, 2.0); }, breakdown, kind::breakdown},
+      {[](mogem::options &o, std::vector<double> &d) {
+         o.max_iterations = 0;
+         d.assign(6, 2.0);
+       },
+       "@in the final E-step", kind::breakdown},
+      // A full covariance of duplicate points cannot be factorised.
+      {[](mogem::options &o, std::vector<double> &d) {
+         o.covariance = mogem::covariance_kind::full;
+         d.assign(20, 1.0);
+       },
+       "Singular matrix in routine NR_dludcmp", kind::numerical_failure},
   };
   for (const auto &c : cases) {
     mogem::options o;
@@ -191,22 +204,19 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
       mogem::fit({data.data(), data.size() / 2, 2}, o);
       ADD_FAILURE() << "fitted despite: " << c.message;
     } catch (const mogem::error &e) {
-      EXPECT_EQ(e.what_kind(), mogem::error::kind::invalid_input);
-      EXPECT_EQ(std::string(e.what()), c.message);
+      EXPECT_EQ(e.what_kind(), c.what) << c.message;
+      // "@text": the message holds text; otherwise it is the message.
+      if (c.message[0] == '@') {
+        EXPECT_NE(std::string(e.what()).find(c.message.substr(1)), std::string::npos) << e.what();
+      } else {
+        EXPECT_EQ(std::string(e.what()), c.message);
+      }
     }
   }
 }
 
-TEST(Fit, NumericalFailuresAndPredictionRefusals) {
+TEST(Fit, PredictionRefusals) {
   const std::vector<double> data = three_groups();
-  mogem::error::kind kind = mogem::error::kind::write_failure;
-  // Duplicate points leave a full covariance that cannot be factorised: a numerical failure.
-  const std::vector<double> same(20, 1.0);
-  mogem::options full = settings(mogem::covariance_kind::full, mogem::initialization::church_means, 1);
-  full.classes = 2;
-  EXPECT_EQ(refusal([&] { mogem::fit(view(same, 2), full); }, &kind), "Singular matrix in routine NR_dludcmp");
-  EXPECT_EQ(kind, mogem::error::kind::numerical_failure);
-
   const mogem::model fitted = mogem::fit(view(data, 4), settings(mogem::covariance_kind::scalar,
                                                                   mogem::initialization::church_means, 1));
   EXPECT_EQ(refusal([&] { mogem::predict(fitted, view(data, 2)); }),
@@ -215,45 +225,6 @@ TEST(Fit, NumericalFailuresAndPredictionRefusals) {
   holed[5] = std::nan("");
   EXPECT_EQ(refusal([&] { mogem::predict(fitted, view(holed, 4)); }),
             "Error: the rows to predict hold a NaN at row 2, column 2; every value must be a finite number");
-}
-
-// Fits that break down are refused, not reported as a success with every row in class 1.
-TEST(Breakdown, ZeroLengthRowsUnderTheCorrelationMetric) {
-  mogem::options o;
-  o.classes = 2;
-  o.max_iterations = 5;
-  o.distance = mogem::metric::correlation;
-  o.data_name = "in.txt";
-  mogem::error::kind kind = mogem::error::kind::write_failure;
-  const std::vector<double> zero_row = {1, 2, 0, 0, 3, 1}, on_the_means = {1, 1, 2, 2, 3, 3};
-  EXPECT_EQ(refusal([&] { mogem::fit(view(zero_row, 2), o); }, &kind),
-            "Error: row 2 of the data of in.txt has length zero; the correlation metric scales every row to unit "
-            "length and cannot scale this one: remove the row or choose distance_metric euclidean");
-  EXPECT_EQ(kind, mogem::error::kind::invalid_input);
-  // Centred first, the row that equals the column means is the one.
-  o.center = true;
-  EXPECT_NE(refusal([&] { mogem::fit(view(on_the_means, 2), o); }, &kind)
-                .find("row 2 of the data of in.txt has length zero once centred"),
-            std::string::npos);
-  EXPECT_EQ(kind, mogem::error::kind::invalid_input);
-}
-
-TEST(Breakdown, AModelThatBecomesNotANumberNamesTheStep) {
-  mogem::options o;
-  o.classes = 2;
-  o.max_iterations = 3;
-  mogem::error::kind kind = mogem::error::kind::write_failure;
-  // Every point alike: both initial means coincide, their variance is 0.
-  const std::vector<double> alike(6, 2.0);
-  EXPECT_EQ(refusal([&] { mogem::fit(view(alike, 2), o); }, &kind),
-            "Error: the fit broke down at EM step 0: the mixture weights became not-a-number; choose other initial "
-            "means (another init_method or random_seed), fewer classes, or data on a scale whose squared distances "
-            "stay finite");
-  EXPECT_EQ(kind, mogem::error::kind::breakdown);
-  // Without a step, the final posteriors are the first to break down.
-  o.max_iterations = 0;
-  EXPECT_NE(refusal([&] { mogem::fit(view(alike, 2), o); }, &kind).find("in the final E-step"), std::string::npos);
-  EXPECT_EQ(kind, mogem::error::kind::breakdown);
 }
 
 // Data no model of a kind can fit: each ends with its labels and model, or with the failure of
@@ -298,7 +269,7 @@ TEST(FitThroughTheProgram, DegenerateData) {
         EXPECT_EQ(r.err.rfind("Error: the fit broke down at EM step 0: the mixture weights became not-a-number", 0), 0u)
             << r.err;
       else
-        EXPECT_EQ(r.err, fails ? nr_error(c.full_failure) : "") << kind << " " << c.shape_and_data;
+        EXPECT_EQ(r.err, fails ? nr_error_text(c.full_failure) : "") << kind << " " << c.shape_and_data;
       if (fails || breaks) {
         EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
         continue;

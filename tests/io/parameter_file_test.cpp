@@ -230,3 +230,42 @@ TEST(ParameterFile, SharesOfTheDataAreTheRowsOfTheWholeFile) {
     }
   }
 }
+
+// The keys that choose and use models take only whole, sensible values; each refusal names the
+// key, the value and what it must be.
+TEST(DataReader, ModelChoiceKeysAreCheckedWhole) {
+  scratch_dir dir;
+  const std::string file = dir.path("input.txt");
+  const std::string tail = " begin data 1 2 3 4 5 6";
+  const struct {
+    std::string keys, message;
+  } cases[] = {
+      {"num_restarts 0", "\"num_restarts\" is \"0\"; it must be a whole number from 1 to 100000"},
+      {"num_restarts 3x", "\"num_restarts\" is \"3x\""},
+      {"reg_covar -1", "\"reg_covar\" is \"-1\"; it must be a number of 0 or more"},
+      {"convergence_threshold nan", "\"convergence_threshold\" is \"nan\""},
+      {"select_classes 4:2", "\"select_classes\" is \"4:2\"; it must be A:B"},
+      {"select_classes 1:3 select_em_types full,round", "\"select_em_types\" is \"full,round\""},
+      {"select_classes 1:3 select_criterion bcd", "\"select_criterion\" is \"bcd\"; it must be bic, aic or icl"},
+      {"select_criterion aic", "select_em_types and select_criterion need select_classes"},
+      {"init_method model", "init_method model needs the key \"init_model\""},
+      {"predict_with m.json num_restarts 2",
+       "predict_with labels the rows with a saved model and fits nothing; \"num_restarts\" belongs to a fit"},
+  };
+  for (const auto &c : cases) {
+    read_outcome r = read_file(dir, "rows 3 cols 2 num_clusters 2 " + c.keys + tail);
+    EXPECT_EQ(r.call.exit_code, -1) << c.keys;
+    EXPECT_NE(r.call.err.find("Error in parameter file " + file + ": " + c.message), std::string::npos)
+        << c.keys << " gave " << r.call.err;
+  }
+  // Without num_clusters, a selection reads as it is; the values land in the record.
+  read_outcome r = read_file(dir, "rows 3 cols 2 select_classes 1:3 select_em_types scalar,full num_restarts 4"
+                                  " reg_covar 1e-6 convergence_threshold 0" + tail);
+  ASSERT_EQ(r.call.exit_code, call_outcome::no_exit) << r.call.err;
+  EXPECT_TRUE(r.file.select);
+  EXPECT_EQ(r.file.selection.max_classes, 3);
+  EXPECT_EQ(r.file.selection.kinds.size(), 2u);
+  EXPECT_EQ(r.file.settings.restarts, 4);
+  EXPECT_EQ(r.file.settings.reg_covar, 1e-6);
+  EXPECT_EQ(r.file.settings.convergence_threshold, 0.0);
+}

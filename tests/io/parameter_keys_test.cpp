@@ -17,7 +17,7 @@ using namespace mogem::detail;
 TEST(KeyTable, EveryKeyAndKeywordIsAcceptedByTheReader) {
   int count = 0;
   const em_key_info *keys = em_parameter_keys(&count);
-  ASSERT_EQ(count, 18);
+  ASSERT_EQ(count, 28);
   for (int k = 0; k < count; k++) {
     std::vector<const char *> values;
     if (keys[k].kind == KEY_KEYWORD)

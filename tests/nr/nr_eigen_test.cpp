@@ -39,10 +39,6 @@ TEST(Jacobi, DiagonalMatricesNeedNoRotation) {
   EXPECT_EQ(r.values, (std::vector<double>{3, -1, 2}));  // unsorted: in diagonal order
   EXPECT_EQ(r.rotations, 0);
   EXPECT_EQ(r.vectors, (rows_t{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}));
-  one_based_matrix single(rows_t{{4.5}});
-  decomposition s = decompose(single, 1);
-  EXPECT_EQ(s.values, (std::vector<double>{4.5}));
-  EXPECT_EQ(s.vectors, (rows_t{{1}}));
 }
 
 TEST(Jacobi, OneRotationForATwoByTwo) {
@@ -94,7 +90,5 @@ TEST(Jacobi, NaNOffTheDiagonalNeverConverges) {
   one_based_matrix a({{1, std::nan("")}, {0, 1}});
   call_outcome out = capture([&] { decompose(a, 2); });
   EXPECT_EQ(out.exit_code, 1);
-  EXPECT_EQ(out.err,
-            "Numerical Recipes run-time error...\nToo many iterations in routine NR_djacobi\n"
-            "...now exiting to system...\n");
+  EXPECT_EQ(out.err, nr_error_text("Too many iterations in routine NR_djacobi"));
 }

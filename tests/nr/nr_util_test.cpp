@@ -18,10 +18,6 @@ std::string nr_failure(const std::function<void()> &call) {
   return outcome.err;
 }
 
-std::string nr_error_text(const std::string &line) {
-  return "Numerical Recipes run-time error...\n" + line + "\n...now exiting to system...\n";
-}
-
 // Writes 10 * row + column to every element, then reads each back through the one row-major
 // run that starts at m[rl][cl].
 template <typename T>
@@ -75,13 +71,12 @@ TEST(FurtherContainers, EveryKindIsIndexedWithItsBoundsAndViewsShareTheElements)
   for (int i = -2; i <= 2; i++) v[i] = i * 0.5f;
   EXPECT_EQ(v[-2] + v[2], 0.0f);
   NR_free_vector(v, -2, 2);
+  // Written to their last element, which an address-sanitized build checks.
   unsigned char *c = NR_cvector(1, 256);
-  for (int i = 1; i <= 256; i++) c[i] = static_cast<unsigned char>(i);
-  EXPECT_EQ(c[256], 0);
+  c[256] = 1;
   NR_free_cvector(c, 1, 256);
   uint32_t *l = NR_lvector(1, 3);
   l[3] = 0xFFFFFFFFu;
-  EXPECT_EQ(l[3] + 1u, 0u);  // 32 bits wide
   NR_free_lvector(l, 1, 3);
   int **im = NR_imatrix(0, 2, 5, 7);
   expect_row_major(im, 0, 2, 5, 7);

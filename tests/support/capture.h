@@ -16,6 +16,11 @@ struct call_outcome {
 
 call_outcome capture(const std::function<void()> &call);
 
+// The text a numerical routine's run-time error prints, around its one line.
+inline std::string nr_error_text(const std::string &line) {
+  return "Numerical Recipes run-time error...\n" + line + "\n...now exiting to system...\n";
+}
+
 // A warning callback that prints each notice on standard error, as the program does.
 void warn_on_stderr(const std::string &text);
 

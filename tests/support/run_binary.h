@@ -35,12 +35,11 @@ struct run_result {
   std::string err;
 };
 
-// What a run gets besides its arguments; the default is the test's own environment, no limits
-// and standard input from /dev/null.
+// What a run gets besides its arguments; the default is the test's own environment and no
+// limits.
 struct run_setup {
   std::vector<std::string> environment;  // "NAME=value" entries set on top of the inherited ones
   unsigned long long address_space = 0;  // > 0: the bytes the program may map (RLIMIT_AS, as prlimit --as)
-  const std::string *input = nullptr;    // when set: standard input is a pipe that delivers this text
 };
 
 // Whether this build runs under AddressSanitizer: its shadow memory leaves no room for an

@@ -40,6 +40,11 @@ TEST(MogemCsv, SpreadsheetExportToARun) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(dir.read("labels.txt"), "2\n2\n1\n1\n");  // two groups, numbered by the run
+
+  // A selection names its classes in select_classes.
+  r = csv(dir, {"points.tsv", "--delimiter", "tab", "select_classes=1:2"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 55), "rows 4\ncols 2\nselect_classes 1:2\nmax_em_iterations 100\n");
 }
 
 TEST(MogemCsv, BadDataNamesLineAndColumn) {

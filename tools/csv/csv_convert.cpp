@@ -60,10 +60,12 @@ bool check_settings(const csv_options &options, std::string *error) {
                                             : " (one word)");
       return false;
     }
-    clusters |= key == "num_clusters";
+    // A selection and a prediction take their classes from select_classes and the model.
+    clusters |= key == "num_clusters" || key == "select_classes" || key == "predict_with";
   }
   if (!clusters) {
-    *error = "num_clusters=K is required (the number of classes to fit)";
+    *error = "num_clusters=K is required (the number of classes to fit), unless select_classes=A:B or "
+             "predict_with=MODEL";
     return false;
   }
   return true;

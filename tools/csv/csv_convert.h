@@ -23,7 +23,8 @@ constexpr const char *DEFAULT_EM_ITERATIONS = "100";
 // data" and the chosen columns of every record, separated by blanks, as written in the CSV.
 // Returns CSV_OK with *params filled, or else *error says what is wrong:
 // CSV_BAD_REQUEST for a setting that is unknown, duplicated, "rows"/"cols", or has a bad
-// value, for "num_clusters" missing and for a column list that names no column of the file;
+// value, for "num_clusters" missing (without "select_classes" or "predict_with") and for a
+// column list that names no column of the file;
 // CSV_BAD_DATA (the message starts with `source` and gives the line, and the column where
 // one is meant) for a malformed quote, a record with another field count than the first, a
 // field that is empty or not a finite number, or no data records.

@@ -1,7 +1,8 @@
-// Every kernel path gives, for every covariance kind, the bits of the point-by-point formulas:
+// Every kernel path (default, AVX2, AVX-512 where the build and the CPU have them) gives, for
+// every covariance kind, the bits of the point-by-point formulas:
 // the E-step through the kind's own mahalanobis_* and the M-step sums as plain loops in
-// ascending point order. Features 1..17 reach every remainder of the 16-, 8- and 4-wide loops
-// and of the covariance tiles; N is below one block or not a whole number of blocks, and is
+// ascending point order. Features 1..17 reach every remainder of the 32-, 16-, 8- and 4-wide
+// loops and of the quadratic-form and covariance tiles (runs of rows ending mid-tile too); N is below one block or not a whole number of blocks, and is
 // large enough that 2 and 3 threads really cut the work (with K = 2 and 3 threads the M-step
 // also cuts each class's features).
 #include "engine/kernels/kernels.h"
@@ -185,9 +186,10 @@ class KernelPath : public testing::TestWithParam<std::string> {
       kernels_ = &default_kernels();
       return;
     }
-    kernels_ = avx2_kernels();
-    if (!kernels_) GTEST_SKIP() << "this build has no AVX2 path (MOGEM_AVX2_KERNELS off, or not GCC on x86-64)";
-    if (!cpu_has_avx2()) GTEST_SKIP() << "this CPU does not run AVX2";
+    const bool avx2 = GetParam() == "avx2";
+    kernels_ = avx2 ? avx2_kernels() : avx512_kernels();
+    if (!kernels_) GTEST_SKIP() << "this build has no " << GetParam() << " path (its CMake option off, or not GCC on x86-64)";
+    if (!(avx2 ? cpu_has_avx2() : cpu_has_avx512())) GTEST_SKIP() << "this CPU does not run " << GetParam();
   }
 
   std::string where(int kind, const problem &p, int threads) const {
@@ -235,7 +237,7 @@ TEST_P(KernelPath, MStepSumsArePlainLoopsInPointOrder) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, KernelPath, testing::Values("default", "avx2"),
+INSTANTIATE_TEST_SUITE_P(Paths, KernelPath, testing::Values("default", "avx2", "avx512"),
                          [](const testing::TestParamInfo<std::string> &info) { return info.param; });
 
 }  // namespace
@@ -243,9 +245,16 @@ INSTANTIATE_TEST_SUITE_P(Paths, KernelPath, testing::Values("default", "avx2"),
 TEST(KernelChoice, AModelStateStartsOnTheFastestPathTheCpuRuns) {
   test_model t({{0.0}}, 1, SCALAR);
   EXPECT_EQ(t->kernels, &best_kernels());
-  EXPECT_EQ(&best_kernels(), avx2_kernels() && cpu_has_avx2() ? avx2_kernels() : &default_kernels());
+  const kernel_set *fastest = avx512_kernels() && cpu_has_avx512() ? avx512_kernels()
+                              : avx2_kernels() && cpu_has_avx2()     ? avx2_kernels()
+                                                                     : &default_kernels();
+  EXPECT_EQ(&best_kernels(), fastest);
   EXPECT_STREQ(default_kernels().name, "default");
   if (avx2_kernels()) {
     EXPECT_STREQ(avx2_kernels()->name, "avx2");
+  }
+  if (avx512_kernels()) {
+    EXPECT_STREQ(avx512_kernels()->name, "avx512");
+    EXPECT_EQ(avx512_kernels()->lanes, 8);
   }
 }

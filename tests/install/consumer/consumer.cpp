@@ -19,6 +19,19 @@ int main(int argc, char **argv) {
     mogem::write_weights(mogem::result_file_name(out, ".weights"), fitted);
     mogem::write_posteriors(mogem::result_file_name(out, ".probs"), fitted);
     mogem::write_labels(out, fitted);
+    mogem::write_fit_summary(mogem::result_file_name(out, ".summary.json"), fitted);
+
+    // A saved model reads back and predicts as the fitted one; a selection picks a candidate.
+    mogem::write_model_file(mogem::result_file_name(out, ".model.json"), fitted);
+    const mogem::model saved = mogem::read_model_file(mogem::result_file_name(out, ".model.json"));
+    if (mogem::predict_proba(saved, rows) != fitted.posteriors) {
+      std::printf("the saved model predicts other posteriors\n");
+      return 1;
+    }
+    mogem::selection_settings choice;
+    choice.max_classes = 3;
+    const mogem::selection chosen = mogem::select_model(rows, file.settings, choice);
+    std::printf("selected %d classes by BIC %.6g\n", chosen.best.classes, chosen.best.statistics.bic);
 
     // predict gives the argmax of the final posteriors, class first in the model.
     const std::vector<int> predicted = mogem::predict(fitted, rows);

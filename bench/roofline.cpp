@@ -1,0 +1,416 @@
+// How near the EM steps run to this machine's limits. Measures, on the machine it runs on, the
+// peak rate of independent adds and multiplies on one core for each code path the CPU runs
+// (default, AVX2, AVX-512: 2, 4 and 8 doubles a vector), the cost of one exp, and the memory
+// bandwidth; counts the operations of one EM step of each size and kind of bench/compare from
+// the formulas as the engine computes them; then runs the steps on the same mixtures and
+// prints, per size, kind and thread count, the floor in ms per step, the measured ms per step
+// and their ratio.
+//
+//   build/mogem_roofline [--threads 1,2] [--steps S] [--only REGEX]
+//
+// The count, per point and class pair (F features): the E-step's differences and distance
+// (scalar 2F adds and F + 1 multiplies, diagonal 2F and 2F, full F^2 + 2F and F^2 + F: the
+// quadratic form takes every entry of the inverse, as it must to keep each sum's order), then
+// 5 adds (the log-density's add, the largest's comparison, the exponent's two adds, the sum of
+// the terms), 3 multiplies and one exp; one division per point, counted as a multiply. The
+// M-step: the weight sums (1 add for every pair) and, for each pair whose posterior is not
+// exactly 0 (counted in the step itself), the sums of the means (F adds and F multiplies;
+// diagonal 2F and 3F with the squares) and of the covariance (scalar: 2F adds and F multiplies
+// for every pair, the block distances being taken for all, then 1 and 1; full: F adds and F
+// multiplies for the differences and weighted differences, F(F + 1)/2 adds and as many
+// multiplies for the upper triangle). The per-class work (inverses, determinants) is left out:
+// it does not grow with the rows.
+//
+// The floor of a step on T threads is the larger of its arithmetic (the adds and multiplies at
+// the engine's path's rate, the larger of adds alone, multiplies alone and the two together,
+// plus the exps) shared over T cores and its memory traffic at the bandwidth of T threads
+// (the data read once by the E-step and once per part in each M-step pass, the posteriors
+// written once and read once per pass).
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/mixture.h"
+#include "engine/covariance_kinds.h"
+#include "engine/em.h"
+#include "engine/em_classify.h"
+#include "engine/em_estep.h"
+#include "engine/kernels/kernels.h"
+#include "engine/kernels/parallel.h"
+#include "engine/model_state.h"
+#include "io/parameter_file.h"
+
+using namespace mogem::detail;
+
+namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Seconds of processor time this thread (or the whole process) has had: the measure of work
+// on one core that other processes on a shared machine do not inflate.
+double cpu_seconds(clockid_t clock) {
+  timespec now;
+  clock_gettime(clock, &now);
+  return now.tv_sec + 1e-9 * now.tv_nsec;
+}
+
+// The least time of `repeats` calls of f(), in seconds: of this thread's processor time when
+// on_cpu (f runs on this thread alone), else of the wall clock.
+template <typename Call>
+double least_time(int repeats, Call f, bool on_cpu = true) {
+  double best = 1e30;
+  for (int r = 0; r < repeats; r++) {
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu_start = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
+    f();
+    best = std::min(best, on_cpu ? cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - cpu_start : seconds_since(start));
+  }
+  return best;
+}
+
+// ---- peak rates ----
+
+// mode 0: adds only, 1: multiplies only, 2: both in equal numbers. Twelve independent chains
+// of one vector each (six and six for both), enough to cover the latency of either unit and
+// few enough for sixteen registers; returns the operations done (doubles).
+#define RATE_KERNEL(NAME, TARGET, WIDTH)                                                             \
+  typedef double NAME##_vector __attribute__((vector_size(8 * (WIDTH))));                            \
+  TARGET double NAME(int mode, long reps, double step, double factor, double *sink) {                 \
+    NAME##_vector v[12], a, f;                                                                       \
+    for (int l = 0; l < (WIDTH); l++) a[l] = step, f[l] = factor;                                    \
+    for (int c = 0; c < 12; c++)                                                                     \
+      for (int l = 0; l < (WIDTH); l++) v[c][l] = 1.0 + c + l;                                       \
+    if (mode == 0) {                                                                                 \
+      for (long r = 0; r < reps; r++) {                                                              \
+        _Pragma("GCC unroll 12") for (int c = 0; c < 12; c++) v[c] += a;                             \
+      }                                                                                              \
+    } else if (mode == 1) {                                                                          \
+      for (long r = 0; r < reps; r++) {                                                              \
+        _Pragma("GCC unroll 12") for (int c = 0; c < 12; c++) v[c] *= f;                             \
+      }                                                                                              \
+    } else {                                                                                         \
+      for (long r = 0; r < reps; r++) {                                                              \
+        _Pragma("GCC unroll 6") for (int c = 0; c < 6; c++) v[c] += a, v[c + 6] *= f;               \
+      }                                                                                              \
+    }                                                                                                \
+    NAME##_vector s = v[0];                                                                          \
+    for (int c = 1; c < 12; c++) s += v[c];                                                          \
+    for (int l = 0; l < (WIDTH); l++) *sink += s[l];                                                 \
+    return 12.0 * (WIDTH) * reps;                                                                    \
+  }
+
+RATE_KERNEL(rate_default, , 2)
+RATE_KERNEL(rate_avx2, __attribute__((target("avx2"))), 4)
+RATE_KERNEL(rate_avx512, __attribute__((target("avx512f"))), 8)
+
+typedef double (*rate_kernel)(int, long, double, double, double *);
+
+struct path_rates {
+  const char *name;
+  int width;
+  bool runs;      // the CPU runs it
+  bool built;     // the engine has kernels for it
+  double add, mul, both;  // operations (doubles) per second on one core
+};
+
+double measure_rate(rate_kernel kernel, int mode) {
+  volatile double step = 1e-300, factor = 1.0;  // unknown to the compiler, values stay put
+  double sink = 0.0, done = 0.0;
+  const long reps = 4 << 20;
+  const double time = least_time(5, [&] { done = kernel(mode, reps, step, factor, &sink); });
+  if (sink == 0.125) std::printf(" ");
+  return done / time;
+}
+
+std::vector<path_rates> measure_paths() {
+  __builtin_cpu_init();
+  struct candidate {
+    const char *name;
+    int width;
+    bool runs, built;
+    rate_kernel kernel;
+  };
+  const candidate candidates[] = {
+      {"default", 2, true, true, rate_default},
+      {"avx2", 4, __builtin_cpu_supports("avx2") != 0, avx2_kernels() != nullptr, rate_avx2},
+      {"avx512", 8, __builtin_cpu_supports("avx512f") != 0, avx512_kernels() != nullptr, rate_avx512},
+  };
+  std::vector<path_rates> paths;
+  for (const candidate &c : candidates) {
+    path_rates p{c.name, c.width, c.runs, c.built, 0.0, 0.0, 0.0};
+    if (c.runs) p.add = measure_rate(c.kernel, 0), p.mul = measure_rate(c.kernel, 1), p.both = measure_rate(c.kernel, 2);
+    paths.push_back(p);
+  }
+  return paths;
+}
+
+// Seconds per exp call on arguments spread over [-30, 0], as the E-step's exponents are.
+double measure_exp() {
+  std::vector<double> in(4096), out(4096);
+  for (size_t i = 0; i < in.size(); i++) in[i] = -30.0 * ((i * 2654435761u) % 4096) / 4096.0;
+  const int reps = 200;
+  double sink = 0.0;
+  const double time = least_time(5, [&] {
+    for (int r = 0; r < reps; r++) {
+      for (size_t i = 0; i < in.size(); i++) out[i] = std::exp(in[i]);
+      sink += out[r];
+    }
+  });
+  if (sink == 0.125) std::printf(" ");
+  return time / (static_cast<double>(reps) * in.size());
+}
+
+// Bytes per second read (and written) by `threads` threads streaming over 512 MiB.
+struct bandwidth {
+  double read, write;
+};
+
+bandwidth measure_bandwidth(int threads) {
+  const size_t count = size_t{64} << 20;
+  std::vector<double> values(count, 1.0);
+  std::vector<double> sums(threads);
+  auto over_threads = [&](auto body) {
+    std::vector<std::thread> running;
+    for (int t = 1; t < threads; t++) running.emplace_back(body, t);
+    body(0);
+    for (std::thread &t : running) t.join();
+  };
+  auto slice = [&](int t, size_t *from, size_t *to) {
+    *from = count / threads * t;
+    *to = t + 1 == threads ? count : count / threads * (t + 1);
+  };
+  const double read = least_time(5, [&] {
+    over_threads([&](int t) {
+      size_t from, to;
+      slice(t, &from, &to);
+      double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+      for (size_t i = from; i + 3 < to; i += 4) s0 += values[i], s1 += values[i + 1], s2 += values[i + 2], s3 += values[i + 3];
+      sums[t] = s0 + s1 + s2 + s3;
+    });
+  }, false);
+  const double write = least_time(5, [&] {
+    over_threads([&](int t) {
+      size_t from, to;
+      slice(t, &from, &to);
+      std::fill(values.data() + from, values.data() + to, 2.0 + t);
+    });
+  }, false);
+  if (sums[0] == 0.125) std::printf(" ");
+  return {count * sizeof(double) / read, count * sizeof(double) / write};
+}
+
+// ---- the count ----
+
+struct step_count {
+  double adds = 0, muls = 0, exps = 0, bytes_read = 0, bytes_written = 0;
+};
+
+// One EM step on N x F points, K classes, `nonzero` pairs of point and class with a posterior
+// other than 0, the M-step cut into `parts` parts.
+step_count count_step(int kind, double N, double F, double K, double nonzero, int parts) {
+  const double pairs = N * K;
+  step_count c;
+  // E-step: distances, then the log-sum-exp and the posteriors.
+  const double distance_adds[] = {2 * F, 2 * F, F * F + 2 * F};
+  const double distance_muls[] = {F + 1, 2 * F, F * F + F};
+  c.adds += pairs * (distance_adds[kind] + 5);
+  c.muls += pairs * (distance_muls[kind] + 3) + N;
+  c.exps += pairs;
+  // M-step.
+  c.adds += pairs;  // the weights
+  if (kind == DIAG) {
+    c.adds += nonzero * 2 * F, c.muls += nonzero * 3 * F;
+  } else {
+    c.adds += nonzero * F, c.muls += nonzero * F;
+  }
+  if (kind == SCALAR) c.adds += pairs * 2 * F + nonzero, c.muls += pairs * F + nonzero;
+  if (kind == FULL) {
+    const double triangle = F * (F + 1) / 2;
+    c.adds += nonzero * (F + triangle), c.muls += nonzero * (F + triangle);
+  }
+  const double data = N * F * 8, posteriors = N * K * 8;
+  const int passes = kind == DIAG ? 1 : 2;
+  c.bytes_read = data + posteriors + passes * (parts * data + posteriors);
+  c.bytes_written = posteriors;
+  return c;
+}
+
+// ---- the steps ----
+
+struct size_case {
+  int N, F, K;
+  std::vector<int> kinds;
+};
+
+// bench/compare's sizes.
+const size_case SIZES[] = {
+    {100000, 16, 8, {SCALAR, DIAG, FULL}},
+    {1000000, 16, 16, {SCALAR, DIAG, FULL}},
+    {100000, 64, 8, {FULL}},
+};
+const char *KIND_NAMES[] = {"scalar", "diagonal", "full"};
+
+// bench/compare's data: the mixture of its seed, rounded to the six decimals of its text.
+std::vector<double> mixture_rows(const size_case &s) {
+  mixture source(s.F, s.K, 20261207);
+  std::vector<double> rows(static_cast<size_t>(s.N) * s.F);
+  char text[64];
+  for (long i = 0; i < s.N; i++) {
+    double *row = rows.data() + i * s.F;
+    source.row(i, row);
+    for (int j = 0; j < s.F; j++) {
+      std::snprintf(text, sizeof text, "%.6f", row[j]);
+      row[j] = std::strtod(text, nullptr);
+    }
+  }
+  return rows;
+}
+
+struct step_times {
+  double least, median;  // seconds per step
+  double cpu;             // the least processor time of a step, over all its threads
+  double estep, nonzero;  // of the least step: the E-step's seconds, the pairs with a posterior
+};
+
+// Starts as bench/compare does (the first K rows as means, equal weights, each class's
+// variance the squared distance to the nearest other mean), runs two steps, then times
+// `steps` steps one by one.
+step_times time_steps(const size_case &s, int kind, int threads, int steps, std::vector<double> &rows) {
+  em_parameters p;
+  set_default_parameters(&p);
+  p.num_data = s.N, p.num_features = s.F, p.num_classes = s.K, p.em_type = kind;
+  em_memory *m = allocate_em_memory(&p, rows.data());
+  m->threads = threads;
+  for (int k = 1; k <= s.K; k++) {
+    m->P_j[k] = 1.0 / s.K;
+    for (int j = 1; j <= s.F; j++) m->class_means[k][j] = m->data[k][j];
+  }
+  for (int k = 1; k <= s.K; k++) m->kind->set_spherical(m->class_variances, k, s.F, find_closest(k, m));
+  set_covariance_operations(m);
+  std::vector<double> times, esteps, nonzero, cpu;
+  for (int step = 0; step < 2 + steps; step++) {
+    auto start = std::chrono::steady_clock::now();
+    double cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+    m->find_P_j_x(m);
+    double cpu_step = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
+    const double estep = seconds_since(start);
+    double count = 0;
+    for (int k = 1; k <= s.K; k++)
+      for (int i = 1; i <= s.N; i++) count += m->P_j_x[k][i] != 0.0;
+    start = std::chrono::steady_clock::now();
+    cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+    m->update_P_j(m);
+    m->update_means(m);
+    m->update_variances(m);
+    cpu_step += cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
+    if (step >= 2) cpu.push_back(cpu_step);
+    if (step >= 2) times.push_back(estep + seconds_since(start)), esteps.push_back(estep), nonzero.push_back(count);
+  }
+  release_em_memory(m);
+  const size_t least = std::min_element(times.begin(), times.end()) - times.begin();
+  std::vector<double> sorted = times;
+  std::sort(sorted.begin(), sorted.end());
+  return {times[least], sorted[sorted.size() / 2], *std::min_element(cpu.begin(), cpu.end()), esteps[least],
+          nonzero[least]};
+}
+
+std::vector<int> thread_list(const char *text) {
+  std::vector<int> list;
+  for (const char *p = text; *p;) {
+    char *end;
+    const long t = std::strtol(p, &end, 10);
+    if (end == p || t < 1) return {};
+    list.push_back(static_cast<int>(t));
+    p = *end == ',' ? end + 1 : end;
+    if (*end && *end != ',') return {};
+  }
+  return list;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::vector<int> threads = {1, available_cores()};
+  if (threads[1] == 1) threads.pop_back();
+  int steps = 5;
+  std::string only;
+  for (int a = 1; a < argc; a++) {
+    const std::string arg = argv[a];
+    if (arg == "--threads" && a + 1 < argc) {
+      threads = thread_list(argv[++a]);
+    } else if (arg == "--steps" && a + 1 < argc) {
+      steps = std::atoi(argv[++a]);
+    } else if (arg == "--only" && a + 1 < argc) {
+      only = argv[++a];
+    } else {
+      threads.clear();
+    }
+    if (threads.empty() || steps < 1) {
+      std::fprintf(stderr, "usage: %s [--threads 1,2] [--steps S] [--only REGEX]\n", argv[0]);
+      return 2;
+    }
+  }
+
+  const std::vector<path_rates> paths = measure_paths();
+  const char *engine_path = best_kernels().name;
+  std::printf("peak rates on one core, Gop/s (independent adds and multiplies of doubles, no contraction)\n");
+  std::printf("%-8s %5s %8s %8s %8s  %s\n", "path", "width", "adds", "muls", "both", "");
+  const path_rates *used = &paths[0];
+  for (const path_rates &p : paths) {
+    if (!p.runs) {
+      std::printf("%-8s %5d %8s %8s %8s  not run by this CPU\n", p.name, p.width, "-", "-", "-");
+      continue;
+    }
+    std::printf("%-8s %5d %8.1f %8.1f %8.1f  %s%s\n", p.name, p.width, p.add / 1e9, p.mul / 1e9, p.both / 1e9,
+                p.built ? "built" : "not built", std::strcmp(p.name, engine_path) == 0 ? ", the engine's" : "");
+    if (std::strcmp(p.name, engine_path) == 0) used = &p;
+  }
+  const double exp_cost = measure_exp();
+  std::printf("exp: %.2f ns a call\n", exp_cost * 1e9);
+  std::vector<bandwidth> bandwidths;
+  for (int t : threads) {
+    bandwidths.push_back(measure_bandwidth(t));
+    std::printf("memory, %d thread%s: read %.1f GB/s, write %.1f GB/s\n", t, t == 1 ? "" : "s",
+                bandwidths.back().read / 1e9, bandwidths.back().write / 1e9);
+  }
+
+  std::printf("\n%-12s %-8s %3s | %9s %9s %8s | %8s %8s %8s %6s | %7s %7s %7s %8s\n", "size", "kind", "thr", "Gop/step",
+              "Mexp/step", "MB/step", "floor ms", "min ms", "med ms", "ratio", "E ms", "M ms", "nonzero", "cpu ms");
+  for (const size_case &s : SIZES) {
+    std::vector<double> rows;
+    for (int kind : s.kinds) {
+      char label[64];
+      std::snprintf(label, sizeof label, "%dx%d/%d %s", s.N, s.F, s.K, KIND_NAMES[kind]);
+      if (!only.empty() && !std::regex_search(label, std::regex(only))) continue;
+      if (rows.empty()) rows = mixture_rows(s);
+      for (size_t t = 0; t < threads.size(); t++) {
+        const step_times measured = time_steps(s, kind, threads[t], steps, rows);
+        const step_count c = count_step(kind, s.N, s.F, s.K, measured.nonzero, threads[t]);
+        const double arithmetic =
+            std::max({c.adds / used->add, c.muls / used->mul, (c.adds + c.muls) / used->both}) + c.exps * exp_cost;
+        const double memory = c.bytes_read / bandwidths[t].read + c.bytes_written / bandwidths[t].write;
+        const double floor = std::max(arithmetic / threads[t], memory);
+        char size[32];
+        std::snprintf(size, sizeof size, s.N >= 1000000 ? "%dMx%d/%d" : "%dkx%d/%d",
+                      s.N >= 1000000 ? s.N / 1000000 : s.N / 1000, s.F, s.K);
+        std::printf("%-12s %-8s %3d | %9.2f %9.1f %8.0f | %8.1f %8.1f %8.1f %6.2f | %7.1f %7.1f %6.1f%% %8.1f\n", size,
+                    KIND_NAMES[kind], threads[t], (c.adds + c.muls) / 1e9, c.exps / 1e6,
+                    (c.bytes_read + c.bytes_written) / 1e6, floor * 1e3, measured.least * 1e3, measured.median * 1e3,
+                    measured.least / floor, measured.estep * 1e3, (measured.least - measured.estep) * 1e3,
+                    100.0 * measured.nonzero / (static_cast<double>(s.N) * s.K), measured.cpu * 1e3);
+        std::fflush(stdout);
+      }
+    }
+  }
+  return 0;
+}

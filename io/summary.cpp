@@ -1,0 +1,164 @@
+#include "io/summary.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "engine/names.h"
+#include "io/result_files.h"
+
+namespace mogem {
+
+namespace detail {
+
+namespace {
+
+constexpr const char *SUMMARY_FORMAT = "mogem summary";
+constexpr int SUMMARY_VERSION = 1;
+
+// JSON has no NaN or infinity: such a value (the log-likelihood of a point no class reaches)
+// is written as null.
+nlohmann::ordered_json number(double value) { return std::isfinite(value) ? nlohmann::ordered_json(value) : nlohmann::ordered_json(nullptr); }
+
+const char *stop_name(bool converged) { return converged ? "converged" : "budget"; }
+
+nlohmann::ordered_json header(const char *run) {
+  nlohmann::ordered_json doc;
+  doc["format"] = SUMMARY_FORMAT;
+  doc["version"] = SUMMARY_VERSION;
+  doc["run"] = run;
+  return doc;
+}
+
+void put_json(output_file &out, const nlohmann::ordered_json &doc) {
+  const std::string text = doc.dump(2) + "\n";
+  out.put(text.data(), text.size());
+}
+
+// %.17g: every double read back as itself.
+void put_number(output_file &out, double value) {
+  if (std::isnan(value)) out.put("NaN", 3);
+  else out.put_format("%.17g", value);
+}
+
+}  // namespace
+
+nlohmann::ordered_json statistics_json(const model &fitted) {
+  const fit_statistics &s = fitted.statistics;
+  nlohmann::ordered_json out;
+  out["data_points"] = s.data_points;
+  out["em_steps"] = fitted.steps;
+  out["stop"] = stop_name(fitted.converged);
+  out["log_likelihood"] = number(s.log_likelihood);
+  out["log_likelihood_per_point"] = number(s.log_likelihood_per_point);
+  out["parameters"] = s.parameters;
+  out["bic"] = number(s.bic);
+  out["aic"] = number(s.aic);
+  out["icl"] = number(s.icl);
+  out["entropy"] = number(s.entropy);
+  return out;
+}
+
+nlohmann::ordered_json fit_summary(const model &fitted) {
+  nlohmann::ordered_json doc = header("fit");
+  doc["algorithm"] = algorithm_name(fitted.method);
+  doc["covariance"] = kind_name(fitted.covariance);
+  doc["metric"] = metric_name(fitted.distance);
+  doc["classes"] = fitted.classes;
+  doc["features"] = fitted.features;
+  doc.update(statistics_json(fitted));
+  nlohmann::ordered_json restarts = nlohmann::ordered_json::array();
+  for (const restart_record &r : fitted.restarts) {
+    nlohmann::ordered_json one;
+    one["restart"] = r.restart;
+    one["seed"] = r.seed;
+    one["status"] = r.failed ? "failed" : "ok";
+    if (r.failed) {
+      one["error"] = r.failure;
+    } else {
+      one["log_likelihood"] = number(r.log_likelihood);
+      one["em_steps"] = r.steps;
+      one["stop"] = stop_name(r.converged);
+    }
+    restarts.push_back(one);
+  }
+  doc["restarts"] = restarts;
+  doc["chosen_restart"] = fitted.chosen_restart;
+  return doc;
+}
+
+void put_fit_summary(output_file &out, const model &fitted) { put_json(out, fit_summary(fitted)); }
+
+void put_prediction_summary(output_file &out, const model &used, const std::string &model_name, std::size_t rows,
+                            double log_likelihood) {
+  nlohmann::ordered_json doc = header("prediction");
+  doc["model_file"] = model_name;
+  doc["covariance"] = kind_name(used.covariance);
+  doc["metric"] = metric_name(used.distance);
+  doc["classes"] = used.classes;
+  doc["features"] = used.features;
+  doc["data_points"] = rows;
+  doc["log_likelihood"] = number(log_likelihood);
+  doc["log_likelihood_per_point"] = number(log_likelihood / static_cast<double>(rows));
+  put_json(out, doc);
+}
+
+void put_selection_summary(output_file &out, const selection &chosen, criterion by, const std::string &table_name) {
+  nlohmann::ordered_json doc = fit_summary(chosen.best);
+  doc["run"] = "selection";
+  const candidate &best = chosen.candidates[chosen.chosen];
+  doc["selection"] = {{"criterion", criterion_name(by)},
+                      {"table", table_name},
+                      {"candidates", chosen.candidates.size()},
+                      {"chosen", {{"classes", best.classes}, {"covariance", kind_name(best.covariance)}}}};
+  put_json(out, doc);
+}
+
+void put_selection_table(output_file &out, const selection &chosen) {
+    static const char header_line[] =
+        "classes\tcovariance\tparameters\tlog_likelihood\tbic\taic\ticl\tem_steps\tconverged\tstatus\n";
+    out.put(header_line, sizeof header_line - 1);
+    for (const candidate &c : chosen.candidates) {
+      out.put_format("%d\t%s\t%ld\t", c.classes, kind_name(c.covariance), c.statistics.parameters);
+      if (c.failed) {
+        out.put_format("NA\tNA\tNA\tNA\tNA\tNA\t");
+      } else {
+        for (double v : {c.statistics.log_likelihood, c.statistics.bic, c.statistics.aic, c.statistics.icl}) {
+          put_number(out, v);
+          out.put('\t');
+        }
+        out.put_format("%d\t%d\t", c.steps, c.converged ? 1 : 0);
+      }
+      // The message without its "Error: ", on one line.
+      const bool prefixed = c.failure.rfind("Error: ", 0) == 0;
+      std::string status = c.failed ? "failed: " + c.failure.substr(prefixed ? 7 : 0) : "ok";
+      for (char &ch : status)
+        if (ch == '\n' || ch == '\t') ch = ' ';
+      out.put(status.data(), status.size());
+      out.put('\n');
+    }
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+void write_fit_summary(const std::string &path, const model &fitted) {
+  write_whole(path, [&](output_file &out) { put_fit_summary(out, fitted); });
+}
+
+void write_prediction_summary(const std::string &path, const model &used, const std::string &model_name,
+                              std::size_t rows, double log_likelihood) {
+  write_whole(path, [&](output_file &out) { put_prediction_summary(out, used, model_name, rows, log_likelihood); });
+}
+
+void write_selection_summary(const std::string &path, const selection &chosen, criterion by,
+                             const std::string &table_name) {
+  write_whole(path, [&](output_file &out) { put_selection_summary(out, chosen, by, table_name); });
+}
+
+void write_selection_table(const std::string &path, const selection &chosen) {
+  write_whole(path, [&](output_file &out) { put_selection_table(out, chosen); });
+}
+
+}  // namespace mogem

@@ -1,0 +1,94 @@
+// Saved models: what is written reads back as the same bits, and what is not a usable model is
+// refused with the file and the problem named.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mogem/mogem.h"
+#include "support/same_model.h"
+
+namespace {
+
+mogem::model fitted(mogem::covariance_kind kind, bool centred) {
+  std::vector<double> data;
+  for (int i = 0; i < 40; i++) data.insert(data.end(), {0.1 * i + (i % 2) * 3.0, 1.0 / (1 + i), (i % 5) * 0.7});
+  mogem::options o;
+  o.classes = 2;
+  o.covariance = kind;
+  o.center = centred;
+  o.max_iterations = 15;
+  return mogem::fit(mogem::matrix_view{data.data(), 40, 3}, o);
+}
+
+std::string refusal(const std::string &text) {
+  try {
+    mogem::model_from_json(text, "m.json");
+  } catch (const mogem::error &e) {
+    EXPECT_EQ(e.what_kind(), mogem::error::kind::invalid_input);
+    return e.what();
+  }
+  return "(accepted)";
+}
+
+// The text with the first `from` replaced by `to`.
+std::string with(std::string text, const std::string &from, const std::string &to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+TEST(ModelFile, ReadsBackTheSameBitsForEveryKind) {
+  for (mogem::covariance_kind kind :
+       {mogem::covariance_kind::scalar, mogem::covariance_kind::diagonal, mogem::covariance_kind::full}) {
+    const mogem::model m = fitted(kind, kind == mogem::covariance_kind::full);
+    const mogem::model back = mogem::model_from_json(mogem::model_to_json(m), "m.json");
+    EXPECT_EQ(back.covariance, kind);
+    EXPECT_EQ(back.classes, 2);
+    EXPECT_EQ(back.features, 3);
+    EXPECT_TRUE(same_bits(back.weights, m.weights));
+    EXPECT_TRUE(same_bits(back.means, m.means));
+    EXPECT_TRUE(same_bits(back.covariances, m.covariances));
+    EXPECT_TRUE(same_bits(back.centre, m.centre));
+    EXPECT_EQ(back.statistics.log_likelihood, m.statistics.log_likelihood);
+    EXPECT_EQ(back.statistics.parameters, m.statistics.parameters);
+  }
+}
+
+TEST(ModelFile, RefusesWhatIsNotAUsableModel) {
+  const std::string good = mogem::model_to_json(fitted(mogem::covariance_kind::full, false));
+  const struct {
+    std::string text, problem;
+  } cases[] = {
+      {"", "it is not valid JSON"},
+      {good.substr(0, good.size() / 2), "it is not valid JSON"},
+      {"[1, 2]", "it is not a JSON object"},
+      {with(good, "\"mogem model\"", "\"other\""), "it is not a saved model"},
+      {with(good, "\"version\": 1", "\"version\": 2"), "it is of version 2; this program reads version 1"},
+      {with(good, "\"classes\": 2", "\"classes\": 3"), "\"weights\" is not a list of 3 numbers"},
+      {with(good, "\"features\": 3", "\"features\": 2"), "\"means\" is not a list of 2 numbers"},
+      {with(good, "\"covariance\": \"full\"", "\"covariance\": \"round\""), "\"covariance\" is \"round\""},
+      {with(good, "\"unit_length\": false", "\"unit_length\": true"), "\"unit_length\" must be true exactly when"},
+      {with(good, "\"weights\"", "\"heights\""), "the field \"weights\" is missing"},
+  };
+  for (const auto &c : cases) {
+    const std::string message = refusal(c.text);
+    EXPECT_EQ(message.rfind("Error: the model file m.json cannot be used: ", 0), 0u) << message;
+    EXPECT_NE(message.find(c.problem), std::string::npos) << message;
+  }
+  // A covariance that is not positive definite: its first diagonal entry made negative.
+  mogem::model m = fitted(mogem::covariance_kind::full, false);
+  m.covariances[0] = -m.covariances[0];
+  EXPECT_NE(refusal(mogem::model_to_json(m)).find("the covariance of class 1 is not symmetric and positive definite"),
+            std::string::npos);
+  try {
+    mogem::read_model_file("/nonexistent/m.json");
+    ADD_FAILURE();
+  } catch (const mogem::error &e) {
+    EXPECT_STREQ(e.what(), "Error: the model file /nonexistent/m.json cannot be used: it cannot be opened (No such "
+                           "file or directory)");
+  }
+}

@@ -1,0 +1,27 @@
+// Comparisons of fits to the last bit, and a view of a vector of rows, for tests of the
+// library's results.
+#ifndef MOGEM_TESTS_SUPPORT_SAME_MODEL_H
+#define MOGEM_TESTS_SUPPORT_SAME_MODEL_H
+
+#include <cstring>
+#include <vector>
+
+#include "mogem/mogem.h"
+
+// The row-major values as rows of `cols`.
+inline mogem::matrix_view view(const std::vector<double> &values, std::size_t cols) {
+  return {values.data(), values.size() / cols, cols};
+}
+
+inline bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
+  // memcmp is not given the null data() of an empty vector.
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+// Weights, means, covariances, posteriors and labels to the last bit, and the steps run.
+inline bool same_model(const mogem::model &a, const mogem::model &b) {
+  return same_bits(a.weights, b.weights) && same_bits(a.means, b.means) && same_bits(a.covariances, b.covariances) &&
+         same_bits(a.posteriors, b.posteriors) && a.labels == b.labels && a.steps == b.steps;
+}
+
+#endif
