@@ -43,7 +43,7 @@ void fit_and_stage(parameter_file &file, std::size_t rows, const std::string &ou
   selection chosen;  // a plain fit is kept as its best
   try {
     if (file.select)
-      chosen = select_model(matrix_view{file.data.data(), file.rows, file.cols}, file.settings, file.selection, hooks);
+      chosen = select_model(matrix_view{file.data.data(), rows, file.cols}, file.settings, file.selection, hooks);
     else
       chosen.best = fit_in_place(file.data.data(), rows, file.cols, file.settings, hooks);
   } catch (...) {
@@ -97,9 +97,9 @@ int run(const char *input, const char *output, const process_group *group) {
   reading.checkpoint = stop_if_interrupted;
   reading.threads = threads;
   reading.on_parameters = [&](const parameter_file &header) {
-    if (group && (header.select || !header.predict_with.empty()))
-      refuse_input("Error in parameter file %s: %s runs as one process only for now; start it without mpirun",
-                   input, header.select ? "a selection (select_classes, select_em_types)" : "predict_with");
+    if (group && !header.predict_with.empty())
+      refuse_input("Error in parameter file %s: predict_with runs as one process only for now; start it without "
+                   "mpirun", input);
     const std::vector<std::string> others = further_results(header, output);
     refuse_outputs_over_input(input, output, header.output_model, header.output_internal, others);
     refuse_unwritable_outputs(output, header.output_model, header.output_internal, header.settings.snapshot_every > 0,

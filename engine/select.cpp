@@ -73,6 +73,17 @@ selection select_model(matrix_view data, const options &settings, const selectio
   std::vector<covariance_kind> kinds = choice.kinds;
   if (kinds.empty()) kinds.push_back(settings.covariance);
 
+  // Over several processes `data` is this process's share: the class counts are bounded by
+  // all the rows, and the candidates run one after another, each over every process.
+  const process_group *group = hooks.processes && hooks.processes->size > 1 ? hooks.processes : nullptr;
+  std::size_t all_rows = data.rows;
+  if (group) {
+    std::vector<double> counts(static_cast<std::size_t>(group->size));
+    const double mine = static_cast<double>(data.rows);
+    group->gather(&mine, 1, counts.data());
+    all_rows = 0;
+    for (double n : counts) all_rows += static_cast<std::size_t>(n);
+  }
   std::vector<options> plans;
   std::vector<outcome> outcomes;
   for (covariance_kind kind : kinds) {
@@ -82,7 +93,7 @@ selection select_model(matrix_view data, const options &settings, const selectio
       one.classes = K;
       plans.push_back(one);
       outcome o;
-      o.record.classes = std::min<std::size_t>(K, data.rows);
+      o.record.classes = static_cast<int>(std::min<std::size_t>(K, all_rows));
       o.record.covariance = kind;
       o.record.statistics.parameters = free_parameters(kind, o.record.classes, static_cast<int>(data.cols));
       outcomes.push_back(std::move(o));
@@ -90,10 +101,10 @@ selection select_model(matrix_view data, const options &settings, const selectio
   }
   const int count = static_cast<int>(plans.size());
   const int threads = threads_for(settings.threads);
-  const int largest = std::min<std::size_t>(choice.max_classes, data.rows);
+  const int largest = static_cast<int>(std::min<std::size_t>(choice.max_classes, all_rows));
   const int workers = std::min(threads, count);
-  const bool side_by_side =
-      workers > 1 && 2.0 * workers * static_cast<double>(data.rows) * largest <= SIDE_BY_SIDE_POSTERIORS;
+  const bool side_by_side = !group && workers > 1 &&
+                            2.0 * workers * static_cast<double>(data.rows) * largest <= SIDE_BY_SIDE_POSTERIORS;
 
   std::atomic<bool> stop{false};
   auto fit_candidate = [&](int c, const callbacks &each) {

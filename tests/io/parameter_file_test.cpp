@@ -221,7 +221,9 @@ TEST(ParameterFile, SharesOfTheDataAreTheRowsOfTheWholeFile) {
       std::vector<double> joined;
       for (int r = 0; r < size; r++) {
         EXPECT_EQ(failures[r], whole_failure) << size << " processes, text " << &text - texts;
-        if (whole_failure.empty()) EXPECT_EQ(shares[r].first_row * whole.cols, joined.size()) << "process " << r;
+        if (whole_failure.empty()) {
+          EXPECT_EQ(shares[r].first_row * whole.cols, joined.size()) << "process " << r;
+        }
         joined.insert(joined.end(), shares[r].data.begin(), shares[r].data.end());
       }
       if (!whole_failure.empty()) continue;
