@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mogem/mogem.h"
+#include "support/same_model.h"
 #include "support/thread_processes.h"
 
 namespace {
@@ -39,10 +40,6 @@ std::vector<outcome> fit_over(const std::vector<double> &values, std::size_t col
     }
   });
   return out;
-}
-
-bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // Four overlapping groups in five features, 400 rows.
@@ -126,4 +123,33 @@ TEST(Processes, AFailureOnOneProcessIsEveryProcesssFailure) {
   }
   ASSERT_NE(alone.find("row 301, column 3"), std::string::npos) << alone;
   for (const outcome &process : fit_over(values, 5, {0, 100, 250}, o)) EXPECT_EQ(process.failure, alone);
+}
+
+// A selection over processes runs its candidates one after another over all of them: the
+// table and the chosen model are those of one process, whose candidates ran side by side.
+TEST(Processes, ASelectionChoosesAsOneProcessDoes) {
+  const std::vector<double> values = four_groups();
+  const std::size_t cols = 5, rows = values.size() / cols;
+  mogem::options o;
+  o.max_iterations = 10;
+  o.threads = 2;
+  mogem::selection_settings choice;
+  choice.max_classes = 3;
+  choice.kinds = {mogem::covariance_kind::scalar, mogem::covariance_kind::full};
+  const mogem::selection alone = mogem::select_model({values.data(), rows, cols}, o, choice);
+  const std::vector<std::size_t> starts = {0, 7, 200};
+  std::vector<mogem::selection> shared(starts.size());
+  run_as_processes(3, [&](const mogem::process_group &group) {
+    const std::size_t first = starts[group.rank], last = group.rank + 1 < 3 ? starts[group.rank + 1] : rows;
+    mogem::callbacks hooks;
+    hooks.processes = &group;
+    shared[group.rank] = mogem::select_model({values.data() + first * cols, last - first, cols}, o, choice, hooks);
+  });
+  for (const mogem::selection &s : shared) {
+    ASSERT_EQ(s.candidates.size(), alone.candidates.size());
+    for (std::size_t c = 0; c < s.candidates.size(); c++)
+      EXPECT_EQ(std::memcmp(&s.candidates[c].statistics.bic, &alone.candidates[c].statistics.bic, sizeof(double)), 0);
+    EXPECT_EQ(s.chosen, alone.chosen);
+    EXPECT_TRUE(same_bits(s.best.means, alone.best.means) && same_bits(s.best.covariances, alone.best.covariances));
+  }
 }
