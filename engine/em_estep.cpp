@@ -32,6 +32,16 @@ void find_P_j_x(em_memory *m) {
   find_P_j_x_threads(m, m->threads);
 }
 
+void find_P_j_x_and_densities(em_memory *m) {
+  if (m->log_density && m->inv_temp != 1.0) {
+    const double exponent = m->inv_temp;
+    m->inv_temp = 1.0;
+    find_P_j_x(m);
+    m->inv_temp = exponent;
+  }
+  find_P_j_x(m);
+}
+
 void find_P_j_x_threads(em_memory *m, int threads) {
   const int K = m->classes, N = m->datapoints, F = m->features;
   const double d_log_2pi = std::log(EM_TWO_PI) * F;

@@ -28,6 +28,10 @@ void find_P_j_x(em_memory *m);
 // When m->log_density is set and the exponent is 1, the E-step also stores each point's log
 // density there (em_types.h).
 
+// find_P_j_x, with the log densities (when m->log_density is set) at exponent 1 whatever the
+// model's: a model whose exponent is another first runs one E-step at 1 for them.
+void find_P_j_x_and_densities(em_memory *m);
+
 // find_P_j_x on at most `threads` threads.
 void find_P_j_x_threads(em_memory *m, int threads);
 

@@ -411,13 +411,7 @@ prediction predict_all(const model &fitted, matrix_view rows, int threads) {
   prediction out;
   out.log_densities.resize(rows.rows);
   m->log_density = out.log_densities.data();
-  if (m->inv_temp != 1.0) {  // the densities at exponent 1, then the posteriors at the model's
-    const double exponent = m->inv_temp;
-    m->inv_temp = 1.0;
-    find_P_j_x(m.get());
-    m->inv_temp = exponent;
-  }
-  find_P_j_x(m.get());
+  find_P_j_x_and_densities(m.get());
   find_classifications(m.get());
   out.labels.resize(rows.rows);
   for (int i = 1; i <= m->datapoints; i++) out.labels[i - 1] = m->classifications[i] - 1;

@@ -51,15 +51,7 @@ void run(em_memory *m) {
   // The labels come from the posteriors of the algorithm's last E-step; the posteriors that
   // are handed on are recomputed from the final model.
   find_classifications(m);
-  // The final E-step gives the log densities too when its exponent is 1; an annealed model
-  // whose last exponent is another needs one E-step at 1 for them first.
-  if (m->log_density && m->inv_temp != 1.0) {
-    const double exponent = m->inv_temp;
-    m->inv_temp = 1.0;
-    find_P_j_x(m);
-    m->inv_temp = exponent;
-  }
-  find_P_j_x(m);
+  find_P_j_x_and_densities(m);
   stop_if_posteriors_broke_down(m);
 }
 

@@ -23,6 +23,7 @@
 #include "engine/processes.h"
 #include "io/data_pieces.h"
 #include "io/number_stream.h"
+#include "io/parameter_keys.h"
 #include "mogem/mogem.h"
 #include "nr/nr_util.h"
 
@@ -127,21 +128,10 @@ void parse_init_method(const char *value, em_parameters *p, const warning_sink &
   input_error(filename, problem);
 }
 
-// A whole base-10 integer or real number, the whole token; the keys added later are read so
-// strictly, where the older keys take the numeric start of a token.
-bool whole_integer(const std::string &text, long *out) {
-  if (text.empty()) return false;
-  char *end = nullptr;
-  errno = 0;
-  *out = std::strtol(text.c_str(), &end, 10);
-  return errno == 0 && *end == '\0';
-}
-
-bool whole_real(const std::string &text, double *out) {
-  if (text.empty()) return false;
-  char *end = nullptr;
-  *out = std::strtod(text.c_str(), &end);
-  return *end == '\0' && std::isfinite(*out);
+// The keys added later take only a whole number as their token (io/parameter_keys.h), where the
+// older keys take the numeric start of a token; a real must also be finite.
+bool finite_real(const std::string &text, double *out) {
+  return whole_real(text.c_str(), out) && std::isfinite(*out);
 }
 
 [[noreturn]] void bad_value(const char *filename, const char *key, const std::string &value, const char *rule) {
@@ -151,13 +141,13 @@ bool whole_real(const std::string &text, double *out) {
 // The values of the keys that choose and use models, checked once the section is read.
 void check_model_keys(const char *filename, em_parameters *p) {
   long restarts = 1;
-  if (!p->restarts_text.empty() && (!whole_integer(p->restarts_text, &restarts) || restarts < 1 || restarts > 100000))
+  if (!p->restarts_text.empty() && (!whole_integer(p->restarts_text.c_str(), &restarts) || restarts < 1 || restarts > 100000))
     bad_value(filename, "num_restarts", p->restarts_text, "a whole number from 1 to 100000");
   p->num_restarts = static_cast<int>(restarts);
-  if (!p->threshold_text.empty() && (!whole_real(p->threshold_text, &p->convergence_threshold) ||
+  if (!p->threshold_text.empty() && (!finite_real(p->threshold_text, &p->convergence_threshold) ||
                                      p->convergence_threshold < 0.0))
     bad_value(filename, "convergence_threshold", p->threshold_text, "a number of 0 or more (the default is 1e-6)");
-  if (!p->reg_covar_text.empty() && (!whole_real(p->reg_covar_text, &p->reg_covar) || p->reg_covar < 0.0))
+  if (!p->reg_covar_text.empty() && (!finite_real(p->reg_covar_text, &p->reg_covar) || p->reg_covar < 0.0))
     bad_value(filename, "reg_covar", p->reg_covar_text, "a number of 0 or more, such as 1e-6");
   if (p->init_method == FROM_MODEL && p->init_model.empty())
     refuse_input("Error in parameter file %s: init_method model needs the key \"init_model\", the saved model to "

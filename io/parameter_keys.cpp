@@ -68,20 +68,22 @@ const em_key_info keys[] = {
 
 const int key_count = sizeof keys / sizeof keys[0];
 
-bool whole_integer(const char *value) {
+}  // namespace
+
+bool whole_integer(const char *value, long *out) {
   char *end = nullptr;
   errno = 0;
-  std::strtol(value, &end, 10);
+  const long v = std::strtol(value, &end, 10);
+  if (out) *out = v;
   return end != value && *end == '\0' && errno == 0;
 }
 
-bool whole_real(const char *value) {
+bool whole_real(const char *value, double *out) {
   char *end = nullptr;
-  std::strtod(value, &end);
+  const double v = std::strtod(value, &end);
+  if (out) *out = v;
   return end != value && *end == '\0';
 }
-
-}  // namespace
 
 const em_key_info *em_parameter_keys(int *count) {
   *count = key_count;

@@ -26,6 +26,11 @@ const em_key_info *em_parameter_keys(int *count);
 // The entry for key, or null when the reader does not know it.
 const em_key_info *find_em_key(const char *key);
 
+// Whether the whole of value is a base-10 integer (in range) or a real number as strtol and
+// strtod read them; the number goes to *out when out is not null.
+bool whole_integer(const char *value, long *out = nullptr);
+bool whole_real(const char *value, double *out = nullptr);
+
 // Whether value is acceptable for the key: one of the keywords of a KEY_KEYWORD key, a whole
 // base-10 integer for KEY_INTEGER, a whole real number for KEY_REAL, any token otherwise; a
 // value with white space or longer than 511 characters is never acceptable.
