@@ -100,8 +100,12 @@ void initialize_parameters(em_memory *m) {
     for (int k = 1; k <= K; k++)
       for (int i = 1; i <= N; i++) m->P_j_x[k][i] = 1.0 / K;
   } else {
-    init_means(m->data, m->class_means, N, F, K, p->init_method, p->random_seed, p->samples,
-               p->means_file.empty() ? nullptr : p->means_file.c_str(), m->share);
+    if (p->init_method == GIVEN_MEANS)
+      for (int k = 1; k <= K; k++)
+        for (int j = 1; j <= F; j++) m->class_means[k][j] = p->given_means[static_cast<long>(k - 1) * F + (j - 1)];
+    else
+      init_means(m->data, m->class_means, N, F, K, p->init_method, p->random_seed, p->samples,
+                 p->means_file.empty() ? nullptr : p->means_file.c_str(), m->share);
     if (need_norm(m)) {
       euclidean_norm(m->data, N, F);
       euclidean_norm(m->class_means, K, F);

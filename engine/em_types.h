@@ -50,6 +50,7 @@ struct em_parameters {
   int output_internal;    // 1: write the data as the engine sees it
   int output_stepsize;    // period of the numbered snapshots; 0 or less: none
   std::string means_file; // means file of the file initialization; empty when none was named
+  const double *given_means;  // GIVEN_MEANS: K x F means, row-major (the caller's options)
   std::string data_name;  // what messages call the data ("the data of in.txt")
   int fast;               // 1 once "fast" was given; no step of a run reads it
   double fast_tol;        // |value| given with "fast"; no step of a run reads it

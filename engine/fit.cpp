@@ -57,6 +57,7 @@ int init_code(initialization init) {
     case initialization::random_range: return RANDOM_RANGE;
     case initialization::random_sample: return RANDOM_SAMPLE;
     case initialization::means_file: return FROM_FILE;
+    case initialization::given_means: return GIVEN_MEANS;
     case initialization::saved_model: break;
   }
   return FROM_MODEL;
@@ -102,6 +103,7 @@ em_parameters parameters_of(const options &o, std::size_t rows, std::size_t cols
   p.em_type = kind_code(o.covariance);
   p.output_stepsize = o.snapshot_every;
   p.means_file = o.means_file;
+  p.given_means = o.initial_means.data();
   p.convergence_threshold = o.convergence_threshold;
   p.reg_covar = o.reg_covar;
   p.num_restarts = 1;
@@ -201,6 +203,18 @@ void check_settings(const options &o) {
                  o.distance == metric::correlation ? "correlation" : "euclidean");
 }
 
+// The means of initialization::given_means: one row of finite values per class.
+void check_given_means(const options &o, std::size_t cols) {
+  const std::size_t needed = static_cast<std::size_t>(o.classes) * cols;
+  if (o.initial_means.size() != needed)
+    refuse_input("Error: the initial means hold %zu values; %zu are needed (%d classes x %zu features)",
+                 o.initial_means.size(), needed, o.classes, cols);
+  for (std::size_t e = 0; e < needed; e++)
+    if (!std::isfinite(o.initial_means[e]))
+      refuse_input("Error: the initial mean of class %zu, feature %zu is not a finite number", e / cols + 1,
+                   e % cols + 1);
+}
+
 // One fit. values: the caller's rows; writable when the transformations may work in them.
 model fit_once(const double *values, double *writable, std::size_t rows, std::size_t cols, const options &o,
                const callbacks &hooks, int restart, const row_share &share) {
@@ -264,6 +278,7 @@ model fit_rows(const double *values, double *writable, std::size_t rows, std::si
   check_settings(o);
   if (o.start_model && o.start_model->features != static_cast<int>(cols))
     refuse_input("Error: the starting model has %d features; the data have %zu", o.start_model->features, cols);
+  if (o.init == initialization::given_means) check_given_means(o, cols);
   if (o.restarts == 1) {
     model fitted = fit_once(values, writable, rows, cols, o, hooks, 1, share);
     fitted.restarts = {record_of(fitted, 1, o.random_seed)};

@@ -70,6 +70,9 @@ selection select_model(matrix_view data, const options &settings, const selectio
   if (settings.snapshot_every > 0)
     refuse_input("Error: snapshots (output_stepsize %d) follow one fit; a selection runs several. Set "
                  "output_stepsize 0", settings.snapshot_every);
+  if (settings.init == initialization::given_means || settings.init == initialization::saved_model)
+    refuse_input("Error: a selection fits every class count from %d to %d; starting means or a starting model "
+                 "hold one count. Choose another initialization", choice.min_classes, choice.max_classes);
   std::vector<covariance_kind> kinds = choice.kinds;
   if (kinds.empty()) kinds.push_back(settings.covariance);
 

@@ -12,7 +12,8 @@ enum init_method_code {
   RANDOM_RANGE = 4,   // uniform within the data's bounding box
   RANDOM_SAMPLE = 5,  // averages of random windows of `num_samples` points
   FROM_FILE = 6,      // read from `means_file`
-  FROM_MODEL = 7      // the whole starting model from a saved one (init_method model)
+  FROM_MODEL = 7,     // the whole starting model from a saved one (init_method model)
+  GIVEN_MEANS = 8     // the caller's means at full precision (the library's initial_means)
 };
 
 }  // namespace mogem::detail

@@ -57,9 +57,10 @@ enum class algorithm { em, annealing, mixture_of_t };
 // How the initial means are chosen: the centroid, then the points farthest from the means so
 // far; the means of a random partition; random data points; random points of the data's
 // bounding box; averages of `samples` random points; read from `means_file`; or the whole
-// starting model (weights, means, covariances) taken from `start_model`, a warm start.
+// starting model (weights, means, covariances) taken from `start_model`, a warm start; or the
+// means in `initial_means`, at full precision (the rest of the start as for a means file).
 enum class initialization { church_means, random_means, random_point, random_range, random_sample, means_file,
-                            saved_model };
+                            saved_model, given_means };
 
 // Whether an initialization draws random numbers: only those give other fits from other seeds.
 bool is_random(initialization init);
@@ -94,6 +95,9 @@ struct options {
   // init == saved_model: the model to start from; its classes, features and kind must be the
   // fit's.
   std::shared_ptr<const model> start_model;
+  // init == given_means: `classes` rows of F starting means, row-major (the first rows when
+  // the classes are lowered to the rows).
+  std::vector<double> initial_means;
 };
 
 // A view of the caller's row-major matrix of rows x cols doubles. Not owned; it must outlive

@@ -115,6 +115,22 @@ TEST(Fit, NoticesAndSnapshotsReachTheCallbacks) {
   EXPECT_THROW(mogem::fit(view(data, 1), o, hooks), std::runtime_error);
 }
 
+// Means given at full precision start the fit as a means file holding the same values does.
+TEST(Fit, GivenMeansStartAsTheMeansFile) {
+  scratch_dir dir;
+  dir.write("start.means", "0.5 0.25\n5.125 4.75\n");
+  const std::vector<double> data = six_points;
+  for (auto kind : {mogem::covariance_kind::scalar, mogem::covariance_kind::diagonal, mogem::covariance_kind::full}) {
+    mogem::options from_file = settings(kind, mogem::initialization::means_file, 1);
+    from_file.classes = 2;
+    from_file.means_file = dir.path("start.means");
+    mogem::options given = from_file;
+    given.init = mogem::initialization::given_means;
+    given.initial_means = {0.5, 0.25, 5.125, 4.75};
+    EXPECT_TRUE(same_model(mogem::fit(view(data, 2), from_file), mogem::fit(view(data, 2), given)));
+  }
+}
+
 // Every refusal of a fit, with its message and its kind. Fits that break down are refused, not
 // reported as a success with every row in class 1.
 TEST(Fit, RefusesWhatCannotBeFitted) {
@@ -153,6 +169,16 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
        },
        "Error: the means file " + dir.path("short.means") +
            " holds 3 readable numbers; 4 are needed (2 classes x 2 features)"},
+      {[](mogem::options &o, std::vector<double> &) {
+         o.init = mogem::initialization::given_means;
+         o.initial_means = {0, 0, 5};
+       },
+       "Error: the initial means hold 3 values; 4 are needed (2 classes x 2 features)"},
+      {[](mogem::options &o, std::vector<double> &) {
+         o.init = mogem::initialization::given_means;
+         o.initial_means = {0, 0, 5, NAN};
+       },
+       "Error: the initial mean of class 2, feature 2 is not a finite number"},
       {[](mogem::options &o, std::vector<double> &) {
          o.method = mogem::algorithm::annealing;
          o.init_temp = 3;
