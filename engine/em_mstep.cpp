@@ -207,9 +207,13 @@ void update_variances_scalar(em_memory *m) {
       m, units, parts, F,
       [&](int part, int first, int last) {  // the block's coordinates, feature by feature
         double *x = coordinates.get() + part * per_part;
-        for (int b = 0; b < BLOCK; b++)
-          for (int j = 0; j < F; j++)
-            x[static_cast<long>(j) * BLOCK + b] = first + b <= last ? m->data[first + b][j + 1] : 0.0;
+        const int count = last - first + 1;
+        for (int b = 0; b < count; b++) {
+          const double *row = m->data[first + b];
+          for (int j = 0; j < F; j++) x[static_cast<long>(j) * BLOCK + b] = row[j + 1];
+        }
+        for (int j = 0; j < F; j++)
+          for (int b = count; b < BLOCK; b++) x[static_cast<long>(j) * BLOCK + b] = 0.0;
       },
       [&](int part, const class_features &u, int first, int last) {
         m->kernels->add_squared_distances(m, u.k, first, last - first + 1, coordinates.get() + part * per_part,
