@@ -40,11 +40,11 @@ std::vector<class_features> weighted_units(em_memory *m, int parts) {
   return units;
 }
 
-// Shares the units among at most `parts` parts and runs, in each part, over the points in
+// Shares the units (class_features, or any other record of a share of the sums) among at most `parts` parts and runs, in each part, over the points in
 // blocks: block(part, first, last) once per block, then add(part, u, first, last) for each
 // of the part's units, so that every unit sees the blocks in ascending order.
-template <typename Block, typename Add>
-void over_units(em_memory *m, const std::vector<class_features> &units, int parts, Block block, Add add) {
+template <typename Unit, typename Block, typename Add>
+void over_units(em_memory *m, const std::vector<Unit> &units, int parts, Block block, Add add) {
   const int N = m->datapoints;
   const int count = static_cast<int>(units.size());
   if (count == 0) return;
@@ -74,8 +74,8 @@ int units_wanted(em_memory *m, int parts, double per_point) {
 // are cut into stages that follow one another through the processes; accumulators(u) names
 // the values unit u adds into. Alone this is over_units on all the units.
 // per_point: the arithmetic per point and class, as parts_for counts it.
-template <typename Block, typename Add, typename Accumulators>
-void over_units_of_all(em_memory *m, const std::vector<class_features> &units, int parts, double per_point,
+template <typename Unit, typename Block, typename Add, typename Accumulators>
+void over_units_of_all(em_memory *m, const std::vector<Unit> &units, int parts, double per_point,
                        Block block, Add add, Accumulators accumulators) {
   const int count = static_cast<int>(units.size());
   // Every stage keeps work for each of the parts.
@@ -89,7 +89,7 @@ void over_units_of_all(em_memory *m, const std::vector<class_features> &units, i
         return spans;
       },
       [&](int s) {
-        const std::vector<class_features> these(units.begin() + stage(s, 0), units.begin() + stage(s, 1));
+        const std::vector<Unit> these(units.begin() + stage(s, 0), units.begin() + stage(s, 1));
         over_units(m, these, parts, block, add);
       });
 }
@@ -192,17 +192,34 @@ void update_means(em_memory *m) {
   rescale_means_if_needed(m);
 }
 
+// Classes k .. k + classes - 1 whose sums of squared distances are taken side by side.
+struct class_run {
+  int k, classes;
+};
+
 void update_variances_scalar(em_memory *m) {
   const int N = m->datapoints, F = m->features, K = m->classes;
   // The count of summed squares, exact as a double; an int product would wrap past 2^31.
   const double values = static_cast<double>(m->share.total * F);
   const int parts = em_parts_for(static_cast<double>(N) * K * F, m->threads, K);
-  std::vector<class_features> units;  // whole classes: each has a single sum
-  for (int k = 1; k <= K; k++)
-    if (values * m->P_j[k] != 0.0) units.push_back({k, 1, F});
+  auto weighted = [&](int k) { return values * m->P_j[k] != 0.0; };
+  int classes_weighted = 0;
+  for (int k = 1; k <= K; k++) classes_weighted += weighted(k);
+  // Runs of weighted classes, as long as leaves every part a run.
+  int longest = classes_weighted / parts;
+  if (longest > SQUARED_DISTANCE_CLASSES) longest = SQUARED_DISTANCE_CLASSES;
+  if (longest < 1) longest = 1;
+  std::vector<class_run> units;
+  for (int k = 1; k <= K; k++) {
+    if (!weighted(k)) continue;
+    if (!units.empty() && units.back().k + units.back().classes == k && units.back().classes < longest)
+      units.back().classes++;
+    else
+      units.push_back({k, 1});
+  }
   std::vector<double> sums(K + 1, 0.0);
   const long per_part = static_cast<long>(F) * BLOCK;
-  kernel_buffer squared(static_cast<long>(parts) * BLOCK), coordinates(parts * per_part);
+  kernel_buffer squared(static_cast<long>(parts) * SQUARED_DISTANCE_CLASSES * BLOCK), coordinates(parts * per_part);
   over_units_of_all(
       m, units, parts, F,
       [&](int part, int first, int last) {  // the block's coordinates, feature by feature
@@ -215,16 +232,21 @@ void update_variances_scalar(em_memory *m) {
         for (int j = 0; j < F; j++)
           for (int b = count; b < BLOCK; b++) x[static_cast<long>(j) * BLOCK + b] = 0.0;
       },
-      [&](int part, const class_features &u, int first, int last) {
-        m->kernels->add_squared_distances(m, u.k, first, last - first + 1, coordinates.get() + part * per_part,
-                                          squared.get() + part * BLOCK, &sums[u.k]);
+      [&](int part, const class_run &u, int first, int last) {
+        m->kernels->add_squared_distances(m, u.k, u.classes, first, last - first + 1,
+                                          coordinates.get() + part * per_part,
+                                          squared.get() + static_cast<long>(part) * SQUARED_DISTANCE_CLASSES * BLOCK,
+                                          &sums[u.k]);
       },
-      [&](const class_features &u, std::vector<sum_span> &spans) { spans.push_back({&sums[u.k], 1}); });
-  for (const class_features &u : units) {
-    double variance = sums[u.k] / (values * m->P_j[u.k]);
-    if (variance < VARIANCE_FLOOR) variance = VARIANCE_FLOOR;
-    m->class_variances.scalar[u.k] = variance;
-  }
+      [&](const class_run &u, std::vector<sum_span> &spans) {
+        spans.push_back({&sums[u.k], static_cast<std::size_t>(u.classes)});
+      });
+  for (const class_run &u : units)
+    for (int k = u.k; k < u.k + u.classes; k++) {
+      double variance = sums[k] / (values * m->P_j[k]);
+      if (variance < VARIANCE_FLOOR) variance = VARIANCE_FLOOR;
+      m->class_variances.scalar[k] = variance;
+    }
 }
 
 void update_means_and_variances_diag(em_memory *m) {

@@ -33,6 +33,10 @@ struct estep_block {
 // same order, point by point.
 typedef void (*block_distances_op)(em_memory *m, int k, const estep_block &s, double *out);
 
+// Classes whose sums of squared distances one call of add_squared_distances takes side by
+// side: a single sum waits on its own adds, several independent ones keep the adder busy.
+constexpr int SQUARED_DISTANCE_CLASSES = 4;
+
 // One share of an M-step sum: class k, features (or covariance rows) first..last.
 struct class_features {
   int k, first, last;
@@ -60,11 +64,12 @@ struct kernel_set {
   void (*add_means)(em_memory *m, const class_features &u, int first, int last);
   // The same, and class_variances.diagonal[u.k][j] += x (w x).
   void (*add_means_and_squares)(em_memory *m, const class_features &u, int first, int last);
-  // *sum += w x (squared distance of the point from class_means[k]), for the `count` points
-  // from `first` laid out feature by feature in x (F x EM_BLOCK, zero padded); squared holds
-  // EM_BLOCK working values.
-  void (*add_squared_distances)(em_memory *m, int k, int first, int count, const double *x, double *squared,
-                                double *sum);
+  // For the classes k .. k + classes - 1 (1 <= classes <= SQUARED_DISTANCE_CLASSES): sums[c] +=
+  // w x (squared distance of the point from class_means[k + c]), w the point's posterior of
+  // that class, for the `count` points from `first` laid out feature by feature in x (F x
+  // EM_BLOCK, zero padded). squared holds classes x EM_BLOCK working values.
+  void (*add_squared_distances)(em_memory *m, int k, int classes, int first, int count, const double *x,
+                                double *squared, double *sums);
   // FULL: sums[(r-1) * width + (s-1)] += (w d_r) d_s with d = class_means[u.k] - x, for rows
   // r = u.first..u.last and columns s >= r (the columns left of the diagonal, up to the
   // lanes-aligned one, get values nobody reads). width is F rounded up to a multiple of
