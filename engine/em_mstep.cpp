@@ -172,6 +172,13 @@ double update_P_j(em_memory *m) {
   return delta;
 }
 
+// A share of the means: the features u.first..u.last of class u.k and, when second is not 0,
+// of class `second` too, both added in one pass over the points.
+struct mean_pair {
+  class_features u;
+  int second;
+};
+
 void update_means(em_memory *m) {
   const double N = all_points(m);
   const int F = m->features;
@@ -179,10 +186,27 @@ void update_means(em_memory *m) {
   const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, F));
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
+  // Whole classes two by two where that still leaves every part a pair; the rest one by one.
+  std::vector<mean_pair> shares;
+  const bool whole_classes = !units.empty() && units.front().first == 1 && units.front().last == F;
+  if (whole_classes && static_cast<int>(units.size()) / 2 >= units_wanted(m, parts, F)) {
+    for (std::size_t u = 0; u < units.size(); u += 2)
+      shares.push_back({units[u], u + 1 < units.size() ? units[u + 1].k : 0});
+  } else {
+    for (const class_features &u : units) shares.push_back({u, 0});
+  }
   over_units_of_all(
-      m, units, parts, F, no_block,
-      [m](int, const class_features &u, int first, int last) { m->kernels->add_means(m, u, first, last); },
-      [m](const class_features &u, std::vector<sum_span> &spans) { mean_sums(m, u, spans); });
+      m, shares, parts, F, no_block,
+      [m](int, const mean_pair &p, int first, int last) {
+        if (p.second)
+          m->kernels->add_means_of_two(m, p.u, p.second, first, last);
+        else
+          m->kernels->add_means(m, p.u, first, last);
+      },
+      [m](const mean_pair &p, std::vector<sum_span> &spans) {
+        mean_sums(m, p.u, spans);
+        if (p.second) mean_sums(m, {p.second, p.u.first, p.u.last}, spans);
+      });
   for (int k = 1; k <= m->classes; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;

@@ -62,7 +62,10 @@ struct kernel_set {
   // whose posterior P_j_x[u.k][i] is exactly 0 is left out.
   // class_means[u.k][j] += w x, for j = u.first..u.last.
   void (*add_means)(em_memory *m, const class_features &u, int first, int last);
-  // The same, and class_variances.diagonal[u.k][j] += x (w x).
+  // add_means for u and for class k2 over u's features, both in one pass over the points:
+  // the coordinates loaded serve the two classes' sums.
+  void (*add_means_of_two)(em_memory *m, const class_features &u, int k2, int first, int last);
+  // The same as add_means, and class_variances.diagonal[u.k][j] += x (w x).
   void (*add_means_and_squares)(em_memory *m, const class_features &u, int first, int last);
   // For the classes k .. k + classes - 1 (1 <= classes <= SQUARED_DISTANCE_CLASSES): sums[c] +=
   // w x (squared distance of the point from class_means[k + c]), w the point's posterior of
