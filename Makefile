@@ -7,7 +7,7 @@ CONFORMANCE ?= ../shared/conformance/run
 MPI_BUILD ?= build-mpi
 MPIRUN ?= mpirun --oversubscribe --allow-run-as-root --quiet
 
-.PHONY: all deps build example plot test conformance mpi conformance-mpi sanitize fuzz memcheck clean
+.PHONY: all deps build example plot test python conformance mpi conformance-mpi sanitize fuzz memcheck clean
 
 all: build
 
@@ -31,9 +31,20 @@ plot: example
 	@tools/mogem-plot --features 3,4 examples/iris.txt $(BUILD)/example/iris.labels -o $(BUILD)/example/iris.png
 
 test:
-	@scripts/install-deps.sh test
-	@$(MAKE) --no-print-directory build
+	@scripts/install-deps.sh test python
+	@$(MAKE) --no-print-directory build python
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@MOGEM_BINARY=$(abspath $(BUILD))/mogem $(VENV)/bin/python -m pytest -q tests/python
+
+# The Python package (python/) installed into a virtual environment, $(VENV), that sees Debian's
+# NumPy, scikit-learn and pandas; no package index is needed (--no-build-isolation). Run Python
+# with it as $(VENV)/bin/python.
+VENV ?= $(BUILD)/venv
+python:
+	@scripts/install-deps.sh python
+	@test -x $(VENV)/bin/python || /usr/bin/python3 -m venv --system-site-packages $(VENV)
+	@CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps \
+	  ./python >$(BUILD)/python.log 2>&1 || { cat $(BUILD)/python.log; exit 1; }
 
 # The expected-output cases kept beside the repository.
 conformance: build

@@ -16,6 +16,8 @@
 #   memcheck   valgrind
 #   conformance  Python 3, which runs the expected-output cases
 #   mpi        build, plus Open MPI (the MOGEM_MPI build and mpirun)
+#   python     build, plus pybind11, Python's headers, venv, pip, setuptools and wheel (the
+#              package in python/), NumPy, and pytest, scikit-learn and pandas for its tests
 set -euo pipefail
 
 missing=()
@@ -54,6 +56,20 @@ step_mpi() {
   need_command mpirun openmpi-bin
 }
 
+step_python() {
+  step_build
+  need_file /usr/lib/cmake/pybind11/pybind11Config.cmake pybind11-dev
+  need_python_module pybind11 python3-pybind11
+  need_file "/usr/include/python3*/Python.h" python3-dev
+  need_python_module ensurepip python3-venv
+  need_python_module pip python3-pip
+  need_python_module setuptools python3-setuptools
+  need_python_module wheel python3-wheel
+  need_python_module numpy python3-numpy
+  need_python_module pytest python3-pytest
+  need_python_module sklearn python3-sklearn
+  need_python_module pandas python3-pandas
+}
 
 step_peers() {
   step_build
@@ -80,7 +96,8 @@ for step in "$@"; do
     memcheck) need_command valgrind valgrind ;;
     conformance) need_command python3 python3 ;;
     mpi) step_mpi ;;
-    *) echo "install-deps: unknown step $step (build, test, bench, peers, sanitize, fuzz, memcheck, conformance, mpi)" >&2; exit 2 ;;
+    python) step_python ;;
+    *) echo "install-deps: unknown step $step (build, test, bench, peers, sanitize, fuzz, memcheck, conformance, mpi, python)" >&2; exit 2 ;;
   esac
 done
 

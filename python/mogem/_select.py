@@ -1,0 +1,71 @@
+"""mogem.select: every component count and covariance type fitted, the best by a criterion kept."""
+
+from . import _mogem
+from ._base import validate_rows
+from ._estimator import GaussianMixture, _KIND_NAMES, run_engine
+from ._settings import COVARIANCE_TYPES, CRITERIA, one_of, options_of
+
+
+def _class_bounds(n_components):
+    counts = list(n_components) if not isinstance(n_components, int) else [n_components]
+    if not counts or any(isinstance(c, bool) or not isinstance(c, int) or c < 1 for c in counts):
+        raise ValueError(f"n_components must be a positive integer or a range of them; got {n_components!r}")
+    low, high = min(counts), max(counts)
+    if sorted(counts) != list(range(low, high + 1)):
+        raise ValueError(f"n_components must be consecutive counts such as range({low}, {high + 1}); got {counts}")
+    return low, high
+
+
+def _table(candidates, chosen):
+    rows = []
+    for index, c in enumerate(candidates):
+        s = c["statistics"]
+        rows.append({
+            "n_components": c["classes"],
+            "covariance_type": _KIND_NAMES[c["covariance"]],
+            "bic": s["bic"],
+            "aic": s["aic"],
+            "icl": s["icl"],
+            "log_likelihood": s["log_likelihood"],
+            "n_parameters": s["parameters"],
+            "n_iter": c["steps"],
+            "converged": c["converged"],
+            "failed": c["failed"],
+            "failure": c["failure"],
+            "chosen": index == chosen,
+        })
+    try:
+        import pandas
+    except ImportError:
+        return rows
+    return pandas.DataFrame(rows)
+
+
+def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", "full"), criterion="bic", **params):
+    """Fits every count of ``n_components`` (consecutive integers) for every covariance type, and
+    keeps the candidate with the lowest ``criterion`` ('bic', 'aic' or 'icl'; ties go to fewer
+    parameters, then to the earlier candidate). ``params`` are further GaussianMixture
+    parameters (n_init, init, random_state, reg_covar, ...). Returns (table, estimator): one
+    record per candidate, types in the order given and counts ascending (a pandas DataFrame when
+    pandas is importable, else a list of dicts), and the chosen candidate fitted."""
+    low, high = _class_bounds(n_components)
+    if isinstance(covariance_types, str):
+        covariance_types = (covariance_types,)
+    kinds = [one_of("covariance_types", t, COVARIANCE_TYPES) for t in covariance_types]
+    if not kinds:
+        raise ValueError("covariance_types must name at least one of 'spherical', 'diag', 'full'")
+    by = one_of("criterion", criterion, CRITERIA)
+    if "init" in params and not isinstance(params["init"], str):
+        raise ValueError("init as an array of means holds one component count; a selection fits several: "
+                         "choose a named init")
+    estimator = GaussianMixture(n_components=high, covariance_type=covariance_types[0], **params)
+    X = validate_rows(estimator, X, reset=True)
+    if X.shape[0] < high:
+        raise ValueError(f"Expected n_samples >= n_components but got n_components = {high}, "
+                         f"n_samples = {X.shape[0]}")
+    settings = options_of(estimator, X.shape[1])
+    candidates, chosen, fitted = run_engine(_mogem.select, X, settings, low, high, kinds, by)
+    estimator.set_params(n_components=candidates[chosen]["classes"],
+                         covariance_type=_KIND_NAMES[candidates[chosen]["covariance"]])
+    estimator._take_model(fitted)
+    return _table(candidates, chosen), estimator

@@ -1,0 +1,317 @@
+// mogem._mogem: the library (mogem/mogem.h) for Python. Thin on purpose: the settings record,
+// the fitted model with its arrays as NumPy views, and the fit, prediction, selection and
+// saved-model calls. The estimator and its checks of parameters live in the pure-Python layer
+// (python/mogem/).
+//
+// The engine runs without the GIL; between EM steps it takes the GIL back for a moment to
+// notice Ctrl-C, which ends the fit with KeyboardInterrupt. The library's errors become
+// ValueError (invalid input), mogem.FitError (a numerical failure or a breakdown, with
+// `kind`) and OSError (a file that could not be written).
+#include <pybind11/functional.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "arrays.h"
+#include "mogem/mogem.h"
+
+namespace py = pybind11;
+using namespace mogem_python;
+
+namespace {
+
+using model_ptr = std::shared_ptr<mogem::model>;
+
+// Thrown out of the engine once Python has a pending exception (Ctrl-C): the engine unwinds,
+// and the caller raises that exception once the GIL is back.
+struct python_error_pending {};
+
+// Callbacks that gather the fit's warnings and, after every step, let Python handle signals.
+struct fit_hooks {
+  std::vector<std::string> warnings;
+  mogem::callbacks hooks;
+  fit_hooks() {
+    hooks.warning = [this](const std::string &w) { warnings.push_back(w); };
+    hooks.on_progress = [](const mogem::progress &) {
+      py::gil_scoped_acquire gil;
+      if (PyErr_CheckSignals() != 0) throw python_error_pending();
+    };
+  }
+};
+
+// Runs `work` without the GIL; a pending Python exception set during it is raised.
+template <typename Work>
+auto without_gil(Work work) {
+  try {
+    py::gil_scoped_release nogil;
+    return work();
+  } catch (const python_error_pending &) {
+    throw py::error_already_set();
+  }
+}
+
+const char *kind_name(mogem::error::kind k) {
+  switch (k) {
+    case mogem::error::kind::invalid_input: return "invalid_input";
+    case mogem::error::kind::numerical_failure: return "numerical_failure";
+    case mogem::error::kind::breakdown: return "breakdown";
+    case mogem::error::kind::write_failure: break;
+  }
+  return "write_failure";
+}
+
+py::dict statistics_dict(const mogem::fit_statistics &s) {
+  py::dict d;
+  d["data_points"] = s.data_points;
+  d["log_likelihood"] = s.log_likelihood;
+  d["log_likelihood_per_point"] = s.log_likelihood_per_point;
+  d["parameters"] = s.parameters;
+  d["bic"] = s.bic;
+  d["aic"] = s.aic;
+  d["entropy"] = s.entropy;
+  d["icl"] = s.icl;
+  return d;
+}
+
+py::dict restart_dict(const mogem::restart_record &r) {
+  py::dict d;
+  d["restart"] = r.restart;
+  d["seed"] = r.seed;
+  d["failed"] = r.failed;
+  d["failure"] = r.failure;
+  d["log_likelihood"] = r.log_likelihood;
+  d["steps"] = r.steps;
+  d["converged"] = r.converged;
+  return d;
+}
+
+void bind_enums(py::module_ &m) {
+  py::enum_<mogem::covariance_kind>(m, "CovarianceKind")
+      .value("scalar", mogem::covariance_kind::scalar)
+      .value("diagonal", mogem::covariance_kind::diagonal)
+      .value("full", mogem::covariance_kind::full);
+  py::enum_<mogem::metric>(m, "Metric")
+      .value("euclidean", mogem::metric::euclidean)
+      .value("correlation", mogem::metric::correlation);
+  py::enum_<mogem::algorithm>(m, "Algorithm")
+      .value("em", mogem::algorithm::em)
+      .value("annealing", mogem::algorithm::annealing);
+  py::enum_<mogem::initialization>(m, "Initialization")
+      .value("church_means", mogem::initialization::church_means)
+      .value("random_means", mogem::initialization::random_means)
+      .value("random_point", mogem::initialization::random_point)
+      .value("random_range", mogem::initialization::random_range)
+      .value("random_sample", mogem::initialization::random_sample)
+      .value("means_file", mogem::initialization::means_file)
+      .value("saved_model", mogem::initialization::saved_model)
+      .value("given_means", mogem::initialization::given_means);
+  py::enum_<mogem::criterion>(m, "Criterion")
+      .value("bic", mogem::criterion::bic)
+      .value("aic", mogem::criterion::aic)
+      .value("icl", mogem::criterion::icl);
+}
+
+void bind_options(py::module_ &m) {
+  py::class_<mogem::options>(m, "Options", "Every setting of a fit, with the library's defaults.")
+      .def(py::init<>())
+      .def_readwrite("classes", &mogem::options::classes)
+      .def_readwrite("covariance", &mogem::options::covariance)
+      .def_readwrite("distance", &mogem::options::distance)
+      .def_readwrite("center", &mogem::options::center)
+      .def_readwrite("method", &mogem::options::method)
+      .def_readwrite("max_iterations", &mogem::options::max_iterations)
+      .def_readwrite("schedule_scalar", &mogem::options::schedule_scalar)
+      .def_readwrite("init_temp", &mogem::options::init_temp)
+      .def_readwrite("init", &mogem::options::init)
+      .def_readwrite("random_seed", &mogem::options::random_seed)
+      .def_readwrite("samples", &mogem::options::samples)
+      .def_readwrite("means_file", &mogem::options::means_file)
+      .def_readwrite("threads", &mogem::options::threads)
+      .def_readwrite("data_name", &mogem::options::data_name)
+      .def_readwrite("restarts", &mogem::options::restarts)
+      .def_readwrite("convergence_threshold", &mogem::options::convergence_threshold)
+      .def_readwrite("reg_covar", &mogem::options::reg_covar)
+      .def_readwrite("initial_means", &mogem::options::initial_means)
+      .def_property(
+          "start_model", [](const mogem::options &o) { return std::const_pointer_cast<mogem::model>(o.start_model); },
+          [](mogem::options &o, model_ptr start) { o.start_model = std::move(start); });
+}
+
+void bind_model(py::module_ &m) {
+  py::class_<mogem::model, model_ptr>(m, "Model", "A fitted mixture; its arrays are read-only views.")
+      .def_property_readonly("covariance", [](const mogem::model &f) { return f.covariance; })
+      .def_property_readonly("distance", [](const mogem::model &f) { return f.distance; })
+      .def_property_readonly("method", [](const mogem::model &f) { return f.method; })
+      .def_readonly("classes", &mogem::model::classes)
+      .def_readonly("features", &mogem::model::features)
+      .def_readonly("unit_length", &mogem::model::unit_length)
+      .def_readonly("inverse_temperature", &mogem::model::inverse_temperature)
+      .def_readonly("steps", &mogem::model::steps)
+      .def_readonly("converged", &mogem::model::converged)
+      .def_readonly("chosen_restart", &mogem::model::chosen_restart)
+      .def_property_readonly("weights",
+                             [](py::object self) {
+                               const auto &f = self.cast<const mogem::model &>();
+                               return view(f.weights, {f.classes}, self);
+                             })
+      .def_property_readonly("means",
+                             [](py::object self) {
+                               const auto &f = self.cast<const mogem::model &>();
+                               return view(f.means, {f.classes, f.features}, self);
+                             })
+      .def_property_readonly("covariances",
+                             [](py::object self) {
+                               const auto &f = self.cast<const mogem::model &>();
+                               return view(f.covariances, covariance_shape(f), self);
+                             })
+      .def_property_readonly("centre",
+                             [](py::object self) {
+                               const auto &f = self.cast<const mogem::model &>();
+                               return view(f.centre, {static_cast<py::ssize_t>(f.centre.size())}, self);
+                             })
+      .def_property_readonly("labels",
+                             [](py::object self) {
+                               const auto &f = self.cast<const mogem::model &>();
+                               return view(f.labels, {static_cast<py::ssize_t>(f.labels.size())}, self);
+                             })
+      .def_property_readonly("posteriors",
+                             [](py::object self) {
+                               const auto &f = self.cast<const mogem::model &>();
+                               const py::ssize_t K = f.classes;
+                               return view(f.posteriors, {K, K ? static_cast<py::ssize_t>(f.posteriors.size()) / K : 0},
+                                           self);
+                             })
+      .def_property_readonly("statistics", [](const mogem::model &f) { return statistics_dict(f.statistics); })
+      .def_property_readonly("restarts",
+                             [](const mogem::model &f) {
+                               py::list records;
+                               for (const auto &r : f.restarts) records.append(restart_dict(r));
+                               return records;
+                             })
+      // Pickled as the saved model's JSON: everything but the training rows' labels and
+      // posteriors.
+      .def(py::pickle([](const mogem::model &f) { return mogem::model_to_json(f); },
+                      [](const std::string &text) { return std::make_shared<mogem::model>(mogem::model_from_json(text, "a pickled model")); }));
+}
+
+py::tuple prediction_tuple(mogem::prediction &&p, int classes) {
+  const py::ssize_t n = static_cast<py::ssize_t>(p.labels.size());
+  return py::make_tuple(owned(std::move(p.posteriors), {classes, n}), owned(std::move(p.labels), {n}),
+                        owned(std::move(p.log_densities), {n}));
+}
+
+void bind_calls(py::module_ &m) {
+  m.def(
+      "fit",
+      [](const rows_array &X, const mogem::options &settings) {
+        const mogem::matrix_view data = rows_of(X);
+        fit_hooks hooks;
+        model_ptr fitted = without_gil([&] { return std::make_shared<mogem::model>(mogem::fit(data, settings, hooks.hooks)); });
+        return py::make_tuple(fitted, hooks.warnings);
+      },
+      py::arg("X"), py::arg("options"),
+      "Fits a mixture to the rows of X; returns (model, warnings). X is used where it lies when it "
+      "is C-contiguous float64.");
+  m.def(
+      "predict_all",
+      [](const model_ptr &fitted, const rows_array &X, int threads) {
+        const mogem::matrix_view rows = rows_of(X);
+        return prediction_tuple(without_gil([&] { return mogem::predict_all(*fitted, rows, threads); }),
+                                fitted->classes);
+      },
+      py::arg("model"), py::arg("X"), py::arg("threads") = 0,
+      "(posteriors of shape (K, n), labels, log densities) of the rows of X under the model.");
+  m.def(
+      "score_samples",
+      [](const model_ptr &fitted, const rows_array &X, int threads) {
+        const mogem::matrix_view rows = rows_of(X);
+        std::vector<double> scores = without_gil([&] { return mogem::score_samples(*fitted, rows, threads); });
+        const py::ssize_t n = static_cast<py::ssize_t>(scores.size());
+        return owned(std::move(scores), {n});
+      },
+      py::arg("model"), py::arg("X"), py::arg("threads") = 0, "The log density of each row of X under the model.");
+  m.def(
+      "ordered_sum",
+      [](const py::array_t<double, py::array::c_style | py::array::forcecast> &values) {
+        double sum = 0.0;
+        const double *v = values.data();
+        for (py::ssize_t i = 0; i < values.size(); i++) sum += v[i];
+        return sum;
+      },
+      py::arg("values"), "The sum of the values in index order, as the library adds log densities.");
+  m.def(
+      "select",
+      [](const rows_array &X, const mogem::options &settings, int min_classes, int max_classes,
+         const std::vector<mogem::covariance_kind> &kinds, mogem::criterion by) {
+        const mogem::matrix_view data = rows_of(X);
+        mogem::selection_settings choice;
+        choice.min_classes = min_classes;
+        choice.max_classes = max_classes;
+        choice.kinds = kinds;
+        choice.by = by;
+        fit_hooks hooks;
+        mogem::selection chosen = without_gil([&] { return mogem::select_model(data, settings, choice, hooks.hooks); });
+        py::list table;
+        for (const auto &c : chosen.candidates) {
+          py::dict row;
+          row["classes"] = c.classes;
+          row["covariance"] = c.covariance;
+          row["failed"] = c.failed;
+          row["failure"] = c.failure;
+          row["statistics"] = statistics_dict(c.statistics);
+          row["steps"] = c.steps;
+          row["converged"] = c.converged;
+          table.append(row);
+        }
+        return py::make_tuple(table, chosen.chosen, std::make_shared<mogem::model>(std::move(chosen.best)),
+                              hooks.warnings);
+      },
+      py::arg("X"), py::arg("options"), py::arg("min_classes"), py::arg("max_classes"), py::arg("kinds"),
+      py::arg("criterion"), "Fits every candidate; returns (candidates, chosen index, chosen model, warnings).");
+  m.def("free_parameters", &mogem::free_parameters, py::arg("kind"), py::arg("classes"), py::arg("features"));
+  m.def(
+      "model_to_json", [](const model_ptr &fitted) { return mogem::model_to_json(*fitted); }, py::arg("model"));
+  m.def(
+      "model_from_json",
+      [](const std::string &text, const std::string &name) {
+        return std::make_shared<mogem::model>(mogem::model_from_json(text, name));
+      },
+      py::arg("text"), py::arg("name") = "the model text");
+  m.def(
+      "write_model_file", [](const std::string &path, const model_ptr &fitted) { mogem::write_model_file(path, *fitted); },
+      py::arg("path"), py::arg("model"));
+  m.def(
+      "read_model_file", [](const std::string &path) { return std::make_shared<mogem::model>(mogem::read_model_file(path)); },
+      py::arg("path"));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_mogem, m) {
+  m.doc() = "The mogem library: Gaussian mixtures fitted by EM or annealing EM, bit for bit reproducible.";
+  // mogem.FitError: the fit failed numerically (a covariance that cannot be factorised, a model
+  // that became not-a-number); `kind` says which, the message says what to change.
+  static py::exception<mogem::error> fit_error(m, "FitError", PyExc_RuntimeError);
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const mogem::error &e) {
+      switch (e.what_kind()) {
+        case mogem::error::kind::invalid_input: PyErr_SetString(PyExc_ValueError, e.what()); return;
+        case mogem::error::kind::write_failure: PyErr_SetString(PyExc_OSError, e.what()); return;
+        default: break;
+      }
+      py::object raised = py::reinterpret_borrow<py::object>(fit_error.ptr())(e.what());
+      raised.attr("kind") = kind_name(e.what_kind());
+      PyErr_SetObject(fit_error.ptr(), raised.ptr());
+    }
+  });
+  bind_enums(m);
+  bind_options(m);
+  bind_model(m);
+  bind_calls(m);
+}
