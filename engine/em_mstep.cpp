@@ -40,9 +40,10 @@ std::vector<class_features> weighted_units(em_memory *m, int parts) {
   return units;
 }
 
-// Shares the units (class_features, or any other record of a share of the sums) among at most `parts` parts and runs, in each part, over the points in
-// blocks: block(part, first, last) once per block, then add(part, u, first, last) for each
-// of the part's units, so that every unit sees the blocks in ascending order.
+// Shares the units (class_features, or any other record of a share of the sums) among at
+// most `parts` parts and runs, in each part, over the points in blocks: block(part, first,
+// last) once per block, then add(part, u, first, last) for each of the part's units, so that
+// every unit sees the blocks in ascending order.
 template <typename Unit, typename Block, typename Add>
 void over_units(em_memory *m, const std::vector<Unit> &units, int parts, Block block, Add add) {
   const int N = m->datapoints;
@@ -229,7 +230,7 @@ void update_variances_scalar(em_memory *m) {
   auto weighted = [&](int k) { return values * m->P_j[k] != 0.0; };
   int classes_weighted = 0;
   for (int k = 1; k <= K; k++) classes_weighted += weighted(k);
-  // Runs of weighted classes, as long as leaves every part a run.
+  // Runs of consecutive weighted classes, no longer than still leaves every part a run.
   int longest = classes_weighted / parts;
   if (longest > SQUARED_DISTANCE_CLASSES) longest = SQUARED_DISTANCE_CLASSES;
   if (longest < 1) longest = 1;
