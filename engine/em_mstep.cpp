@@ -184,13 +184,14 @@ void update_means(em_memory *m) {
   const double N = all_points(m);
   const int F = m->features;
   const int parts = parts_for(m, F);
-  const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, F));
+  const int wanted = units_wanted(m, parts, F);
+  const std::vector<class_features> units = weighted_units(m, wanted);
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
   // Whole classes two by two where that still leaves every part a pair; the rest one by one.
   std::vector<mean_pair> shares;
   const bool whole_classes = !units.empty() && units.front().first == 1 && units.front().last == F;
-  if (whole_classes && static_cast<int>(units.size()) / 2 >= units_wanted(m, parts, F)) {
+  if (whole_classes && static_cast<int>(units.size()) / 2 >= wanted) {
     for (std::size_t u = 0; u < units.size(); u += 2)
       shares.push_back({units[u], u + 1 < units.size() ? units[u + 1].k : 0});
   } else {

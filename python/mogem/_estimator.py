@@ -142,12 +142,18 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         # The fit's final posteriors are those predict computes; ties go to the lower component.
         return np.argmax(self._model.posteriors, axis=0)
 
-    def _fit(self, X):
+    def _rows_and_settings(self, X):
+        """The training rows checked (validate_rows) and the library's settings for them; as
+        scikit-learn, fewer rows than components is refused."""
         X = validate_rows(self, X, reset=True)
         settings = options_of(self, X.shape[1])
         if X.shape[0] < settings.classes:
             raise ValueError(f"Expected n_samples >= n_components but got n_components = {settings.classes}, "
                              f"n_samples = {X.shape[0]}")
+        return X, settings
+
+    def _fit(self, X):
+        X, settings = self._rows_and_settings(X)
         (fitted,) = run_engine(_mogem.fit, X, settings)
         self._take_model(fitted)
         if not fitted.converged:

@@ -1,9 +1,8 @@
 """mogem.select: every component count and covariance type fitted, the best by a criterion kept."""
 
 from . import _mogem
-from ._base import validate_rows
 from ._estimator import GaussianMixture, _KIND_NAMES, run_engine
-from ._settings import COVARIANCE_TYPES, CRITERIA, one_of, options_of
+from ._settings import COVARIANCE_TYPES, CRITERIA, one_of
 
 
 def _class_bounds(n_components):
@@ -58,12 +57,9 @@ def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", 
     if "init" in params and not isinstance(params["init"], str):
         raise ValueError("init as an array of means holds one component count; a selection fits several: "
                          "choose a named init")
+    # The largest count bounds the rows needed; the engine sets each candidate's own count.
     estimator = GaussianMixture(n_components=high, covariance_type=covariance_types[0], **params)
-    X = validate_rows(estimator, X, reset=True)
-    if X.shape[0] < high:
-        raise ValueError(f"Expected n_samples >= n_components but got n_components = {high}, "
-                         f"n_samples = {X.shape[0]}")
-    settings = options_of(estimator, X.shape[1])
+    X, settings = estimator._rows_and_settings(X)
     candidates, chosen, fitted = run_engine(_mogem.select, X, settings, low, high, kinds, by)
     estimator.set_params(n_components=candidates[chosen]["classes"],
                          covariance_type=_KIND_NAMES[candidates[chosen]["covariance"]])
