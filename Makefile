@@ -19,9 +19,11 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) >$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; exit 1; }
 
-# Clusters the shipped example; the labels and the model land in $(BUILD)/example/. Like any
-# successful run it prints nothing.
-example: build
+# Clusters the shipped example; the labels and the model land in $(BUILD)/example/. Builds the
+# program alone, its progress shown; like any successful run the program prints nothing.
+example: deps
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target mogem
 	@mkdir -p $(BUILD)/example
 	@$(BUILD)/mogem examples/iris.txt $(BUILD)/example/iris.labels
 
