@@ -47,7 +47,7 @@ void refuse_zero_length_rows(em_memory *m) {
 void stop_if_model_broke_down(em_memory *m, int step) {
   const int K = m->classes, F = m->features;
   const std::string when = "at EM step " + std::to_string(step);
-  if (any_nan(m->P_j + 1, K)) broke_down(when, "the mixture weights");
+  if (any_nan(&m->P_j[1], K)) broke_down(when, "the mixture weights");
   const covariance_kind_ops &ops = *m->kind;
   const long per_class = ops.values_per_class(F);
   for (int k = 1; k <= K; k++) {

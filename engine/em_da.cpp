@@ -21,7 +21,7 @@ const int MAX_FINAL_PUSHES = 1000;
 
 // The temperature must fall to 1.0 or below for the driver to return.
 void check_schedule(em_memory *m) {
-  const double start = m->init_temp, alpha = m->schedule_scalar;
+  const double start = m->params->init_temp, alpha = m->params->schedule_scalar;
   if (start <= FINAL_TEMPERATURE) return;
   if (!std::isnan(start) && !std::isinf(start) && alpha > 0.0 && alpha < 1.0) return;
   refuse_input(
@@ -67,8 +67,8 @@ void em_da(em_memory *m) {
   const int K_max = m->classes;
   scoped_dmatrix saved_means(1, 2, 1, m->features);
   int K = 1;
-  double temperature = m->init_temp;
-  const double alpha = m->schedule_scalar;
+  double temperature = m->params->init_temp;
+  const double alpha = m->params->schedule_scalar;
   m->inv_temp = 0.0;
   int current_step = 0;
   int final_pushes = 0;  // pushes in a row at or below the final temperature

@@ -11,7 +11,7 @@ void compute_pc(int i, int j, em_memory *m, double **eigenvectors) {
   scoped_dvector eigenvalues(1, F), mean(1, F), probs(1, N);
   for (int x = 1; x <= N; x++) probs.get()[x] = m->P_j_x[j][x] + m->P_j_x[i][x];
   for (int k = 1; k <= F; k++) mean.get()[k] = (m->class_means[j][k] + m->class_means[i][k]) * 0.5;
-  est_weighted_covar(cov.get(), m->data, mean.get(), probs.get(), N, F, m->share);
+  est_weighted_covar(cov.get(), m->data.get(), mean.get(), probs.get(), N, F, m->share);
   int nrot;
   NR_djacobi(cov.get(), F, eigenvalues.get(), eigenvectors, &nrot);
 
