@@ -34,7 +34,9 @@ inline long long times(long long count, long long factor, const char *failure_te
 // values as `count` + 1 elements of T, zero, or NR_error(failure_text).
 template <typename T>
 void make(std::vector<T> &values, long long count, const char *failure_text) {
-  refuse_beyond_memory(static_cast<unsigned long long>(times(count + 1, sizeof(T), failure_text)), failure_text);
+  long long with_spare;
+  if (__builtin_add_overflow(count, 1, &with_spare)) NR_error(failure_text);
+  refuse_beyond_memory(static_cast<unsigned long long>(times(with_spare, sizeof(T), failure_text)), failure_text);
   try {
     values.assign(static_cast<std::size_t>(count) + 1, T{});
   } catch (const std::bad_alloc &) {
@@ -123,8 +125,10 @@ class one_based_tensor {
     const long long plane_rows = one_based_detail::times(planes, rows, failure[1]);
     one_based_detail::make(rows_, plane_rows, failure[1]);
     one_based_detail::make(values_, one_based_detail::times(plane_rows, cols, failure[2]), failure[2]);
-    for (long long r = 1; r <= plane_rows; r++) rows_[r] = values_.data() + (r - 1) * cols;
-    for (long p = 1; p <= planes; p++) planes_[p] = rows_.data() + (p - 1) * rows;
+    double *row = values_.data();
+    for (long long r = 1; r <= plane_rows; r++, row += cols) rows_[r] = row;
+    double **plane = rows_.data();
+    for (long p = 1; p <= planes; p++, plane += rows) planes_[p] = plane;
   }
   one_based_tensor(one_based_tensor &&) = default;
   one_based_tensor &operator=(one_based_tensor &&) = default;
