@@ -11,7 +11,7 @@ long one(int) { return 1; }
 long per_feature(int F) { return F; }
 long per_pair(int F) { return static_cast<long>(F) * F; }
 
-void make_scalar(em_variances &v, int K, int) { v.scalar = one_based_vector<double>(K, "allocation failure in dvector()"); }
+void make_scalar(em_variances &v, int K, int) { v.scalar = one_based_vector<double>(K); }
 void make_diag(em_variances &v, int K, int F) { v.diagonal = one_based_matrix(K, F); }
 void make_full(em_variances &v, int K, int F) { v.full = one_based_tensor(K, F, F); }
 

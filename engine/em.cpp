@@ -9,7 +9,7 @@
 #include "initializations/init_means.h"
 #include "initializations/init_methods.h"
 #include "normalizations/norm_data.h"
-#include "nr/nr_scoped.h"
+#include "nr/one_based.h"
 
 namespace mogem::detail {
 
@@ -39,7 +39,7 @@ const int TRACE_LENGTH = 4;
 // current posteriors (the classifications are the only model state this changes).
 void take_snapshot(em_memory *m, int step) {
   const int K = m->classes, F = m->features, N = m->datapoints;
-  scoped_dmatrix variances(1, K, 1, F);
+  one_based_matrix variances(K, F);
   class_variances(m, variances.get());
   find_classifications(m);
   std::vector<int> labels(N);

@@ -5,7 +5,7 @@
 #include "distances/dist_metrics.h"
 #include "engine/covariance_kinds.h"
 #include "engine/em_estep.h"
-#include "nr/nr_scoped.h"
+#include "nr/one_based.h"
 
 namespace mogem::detail {
 
@@ -44,7 +44,7 @@ int need_norm(em_memory *m) { return metric_need_norm(m->params->distance_metric
 double find_log_likelihood(em_memory *m) {
   const int K = m->classes;
   const double log_two_pi_d = std::log(EM_TWO_PI) * m->features;
-  scoped_dvector log_dets(1, K);
+  one_based_vector<double> log_dets(K);
   const covariance_kind_ops &kind = *m->kind;
   for (int k = 1; k <= K; k++) log_dets.get()[k] = kind.log_determinant(m, k);
   double likelihood = 0.0;

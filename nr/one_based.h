@@ -16,6 +16,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "nr/nr_util.h"
@@ -48,13 +49,17 @@ void make(std::vector<T> &values, long long count, const char *failure_text) {
 
 }  // namespace one_based_detail
 
-// Values 1..n of T.
+// Values 1..n of T, double or int.
 template <typename T>
 class one_based_vector {
+  static_assert(std::is_same_v<T, double> || std::is_same_v<T, int>, "a vector of double or int");
+
  public:
   one_based_vector() = default;
-  // failure_text: the allocator's text for T ("allocation failure in dvector()", ...).
-  one_based_vector(long n, const char *failure_text) { one_based_detail::make(values_, n, failure_text); }
+  explicit one_based_vector(long n) {
+    one_based_detail::make(values_, n, std::is_same_v<T, int> ? "allocation failure in ivector()"
+                                                              : "allocation failure in dvector()");
+  }
   T &operator[](long i) { return values_.data()[i]; }
   const T &operator[](long i) const { return values_.data()[i]; }
   T *get() { return values_.data(); }

@@ -123,7 +123,7 @@ TEST(OwningContainers, KeepTheLayoutBorrowInPlaceAndFailWithTheAllocatorsText) {
   one_based_tensor t(2, 3, 4);
   EXPECT_EQ(&t[2][3][4], &t[1][1][1] + 23);
   EXPECT_EQ(t.get()[2], t[2]);
-  one_based_vector<int> v(3, "allocation failure in ivector()");
+  one_based_vector<int> v(3);
   EXPECT_EQ(v.size(), 3);
   EXPECT_EQ(v[3], 0);
 
@@ -131,7 +131,7 @@ TEST(OwningContainers, KeepTheLayoutBorrowInPlaceAndFailWithTheAllocatorsText) {
     std::function<void()> call;
     const char *text;
   } cases[] = {
-      {[] { one_based_vector<double>(LONG_MAX, "allocation failure in dvector()"); }, "allocation failure in dvector()"},
+      {[] { one_based_vector<double>(LONG_MAX); }, "allocation failure in dvector()"},
       {[] { one_based_matrix(LONG_MAX / 4, 2); }, "allocation failure 1 in matrix()"},
       {[] { one_based_matrix(3, LONG_MAX / 2); }, "allocation failure 2 in matrix()"},
       {[] { one_based_tensor(LONG_MAX / 4, 1, 1); }, "allocation failure 1 in NR_d3tensor()"},
