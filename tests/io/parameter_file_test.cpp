@@ -13,14 +13,6 @@ using namespace mogem::detail;
 
 namespace {
 
-// Parses one pair into a default record and returns it.
-em_parameters with(const char *key, const char *value) {
-  em_parameters p;
-  set_default_parameters(&p);
-  parse_param_pair(key, value, &p);
-  return p;
-}
-
 struct read_outcome {
   call_outcome call;
   mogem::parameter_file file;
@@ -37,23 +29,6 @@ read_outcome read_file(const scratch_dir &dir, const std::string &content) {
 const char *const small = "rows 3 cols 2 num_clusters 2 begin data 1 2 3 4 5 6";
 
 }  // namespace
-
-// Integers as strtol reads them in base 10, clamped to 32 bits; reals as strtod reads them.
-TEST(ParameterValues, NumbersAreReadAsTheCLibraryReadsThem) {
-  EXPECT_EQ(with("output_stepsize", "0x10").output_stepsize, 0);
-  EXPECT_EQ(with("init_temp", "2.5e1x").init_temp, 25.0);
-  EXPECT_EQ(with("schedule_scalar", "abc").schedule_scalar, 0.0);
-  EXPECT_EQ(with("schedule_scalar", "0x1p-3").schedule_scalar, 0.125);
-  em_parameters fast = with("fast", "-0.01");
-  EXPECT_EQ(fast.fast, 1);
-  EXPECT_EQ(fast.fast_tol, 0.01);
-}
-
-TEST(ParameterValues, BooleansAcceptFourSpellings) {
-  for (const char *yes : {"1", "yes", "true", "y"}) EXPECT_EQ(parse_bool(yes), 1) << yes;
-  for (const char *no : {"0", "no", "false", "Y", "YES", ""}) EXPECT_EQ(parse_bool(no), 0) << no;
-  EXPECT_EQ(parse_bool(nullptr), 0);
-}
 
 TEST(DataReader, CarriageReturnsAndTabsSeparateLikeSpaces) {
   scratch_dir dir;
@@ -246,6 +221,7 @@ TEST(DataReader, ModelChoiceKeysAreCheckedWhole) {
       {"num_restarts 3x", "\"num_restarts\" is \"3x\""},
       {"reg_covar -1", "\"reg_covar\" is \"-1\"; it must be a number of 0 or more"},
       {"convergence_threshold nan", "\"convergence_threshold\" is \"nan\""},
+      {"variance_floor -0.5", "\"variance_floor\" is \"-0.5\"; it must be a number of 0 or more"},
       {"select_classes 4:2", "\"select_classes\" is \"4:2\"; it must be A:B"},
       {"select_classes 1:3 select_em_types full,round", "\"select_em_types\" is \"full,round\""},
       {"select_classes 1:3 select_criterion bcd", "\"select_criterion\" is \"bcd\"; it must be bic, aic or icl"},
@@ -262,7 +238,7 @@ TEST(DataReader, ModelChoiceKeysAreCheckedWhole) {
   }
   // Without num_clusters, a selection reads as it is; the values land in the record.
   read_outcome r = read_file(dir, "rows 3 cols 2 select_classes 1:3 select_em_types scalar,full num_restarts 4"
-                                  " reg_covar 1e-6 convergence_threshold 0" + tail);
+                                  " reg_covar 1e-6 convergence_threshold 0 variance_floor 0" + tail);
   ASSERT_EQ(r.call.exit_code, call_outcome::no_exit) << r.call.err;
   EXPECT_TRUE(r.file.select);
   EXPECT_EQ(r.file.selection.max_classes, 3);
@@ -270,4 +246,5 @@ TEST(DataReader, ModelChoiceKeysAreCheckedWhole) {
   EXPECT_EQ(r.file.settings.restarts, 4);
   EXPECT_EQ(r.file.settings.reg_covar, 1e-6);
   EXPECT_EQ(r.file.settings.convergence_threshold, 0.0);
+  EXPECT_EQ(r.file.settings.variance_floor, 0.0);
 }
