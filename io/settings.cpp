@@ -32,7 +32,7 @@ options &opt(section_settings &s) { return s.file.settings; }
 constexpr unsigned FITS = FIT_RUN | SELECT_RUN;  // the runs that fit
 const double NO_LIMIT = HUGE_VAL;
 
-std::vector<setting> make_table() {
+std::vector<setting> sizes_and_algorithm_rows() {
   using v = value_kind;
   return {
       {"rows", v::integer, {}, "required", "rows (program)", EVERY_RUN, "number of data rows after \"begin\"", nullptr,
@@ -80,6 +80,12 @@ std::vector<setting> make_table() {
       {"random_seed", v::integer, {}, "42", "options.random_seed", EVERY_RUN,
        "seed of the random initializations (s and -s, 0 and 1 agree)", nullptr,
        [](section_settings &s, const char *x) { opt(s).random_seed = integer(x); }},
+  };
+}
+
+std::vector<setting> start_and_output_rows() {
+  using v = value_kind;
+  return {
       {"init_method", v::keyword,
        {"church_means", "random_means", "random_point", "random_range", "random_sample", "file", "model"},
        "church_means", "options.init", EVERY_RUN,
@@ -118,6 +124,12 @@ std::vector<setting> make_table() {
       {"output_summary", v::boolean, {}, "0", "output_summary (program)", EVERY_RUN,
        "also write .summary.json: the log-likelihood, BIC, AIC, ICL, steps and every restart", nullptr,
        [](section_settings &s, const char *x) { s.file.output_summary = boolean(x); }},
+  };
+}
+
+std::vector<setting> model_rows() {
+  using v = value_kind;
+  return {
       {"model_file", v::file_name, {}, "none", "model_file (program)", FITS,
        "also write the whole fitted model there as JSON", nullptr,
        [](section_settings &s, const char *x) { s.file.model_file = x; }},
@@ -156,6 +168,16 @@ std::vector<setting> make_table() {
        nullptr, [](section_settings &s, const char *x) { opt(s).variance_floor = real(x); }, nullptr, nullptr,
        "a number of 0 or more (the default is 0.001; 0 turns the floor off)", 0.0, NO_LIMIT},
   };
+}
+
+// The rows in the order of the help text.
+std::vector<setting> make_table() {
+  std::vector<setting> table = sizes_and_algorithm_rows();
+  for (auto part : {start_and_output_rows, model_rows}) {
+    std::vector<setting> rows = part();
+    table.insert(table.end(), rows.begin(), rows.end());
+  }
+  return table;
 }
 
 }  // namespace
