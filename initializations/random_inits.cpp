@@ -9,6 +9,7 @@
 #include "common/rand48.h"
 #include "initializations/init_means.h"
 #include "nr/nr_util.h"
+#include "nr/one_based.h"
 
 namespace mogem::detail {
 
@@ -153,9 +154,8 @@ void random_range(double **data, double **means, int datapoints, int features, i
                   const row_share &share) {
   range_data d{data, means, datapoints, features, classes};
   rand48_stream random(seed);
-  double *min = NR_dvector(1, features);
-  double *range = NR_dvector(1, features);
-  if (datapoints > 0) find_min_max(&d, min, range);
+  one_based_vector<double> min(features), range(features);
+  if (datapoints > 0) find_min_max(&d, min.get(), range.get());
   if (!share.alone()) {
     // Each process's extremes in rank order, with the scan's own comparisons: the first
     // process with rows starts them, a later one replaces only a strictly larger maximum or
@@ -178,8 +178,6 @@ void random_range(double **data, double **means, int datapoints, int features, i
   for (int j = 1; j <= features; j++) range[j] -= min[j];
   for (int k = 1; k <= classes; k++)
     for (int j = 1; j <= features; j++) means[k][j] = random.next_unit() * range[j] + min[j];
-  NR_free_dvector(range, 1, features);
-  NR_free_dvector(min, 1, features);
 }
 
 namespace {
