@@ -117,7 +117,7 @@ TEST(SavedModels, PredictionInBlocksAndItsRefusals) {
   const run_result wide = run_mogem(late, {"four.txt", "four.labels"});
   EXPECT_EQ(wide.exit_code, 255);
   EXPECT_EQ(wide.err, "Error in parameter file four.txt: \"cols\" is 4, but the model in m.json has 3 features; "
-                      "remove the key (the model gives it) or use another model\n");
+                      "give rows of 3 values with \"cols 3\", or use a model fitted on 4 features\n");
 }
 
 // A fit started from a saved model with no EM step keeps that model to the last bit: its
