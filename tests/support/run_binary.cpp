@@ -1,5 +1,7 @@
 #include "support/run_binary.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -57,8 +59,22 @@ std::vector<std::string> scratch_dir::files() const {
   return names;
 }
 
+std::map<std::string, std::string> scratch_dir::contents() const {
+  std::map<std::string, std::string> by_name;
+  for (const std::string &name : files()) by_name[name] = read(name);
+  return by_name;
+}
+
 run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &args, const run_setup &setup) {
   return run_executable(dir, MOGEM_BINARY, args, setup);
+}
+
+bool runs_cleanly(const scratch_dir &dir, const std::string &name, const std::string &input) {
+  dir.write(name + ".txt", input);
+  const run_result r = run_mogem(dir, {name + ".txt", name + ".labels"});
+  EXPECT_EQ(r.exit_code, 0) << name << ": " << r.err;
+  EXPECT_EQ(r.err, "") << name;
+  return r.exit_code == 0 && r.err.empty();
 }
 
 run_result run_input(const scratch_dir &dir, const std::string &input) {

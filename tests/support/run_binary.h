@@ -2,6 +2,7 @@
 #ifndef MOGEM_TESTS_SUPPORT_RUN_BINARY_H
 #define MOGEM_TESTS_SUPPORT_RUN_BINARY_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ class scratch_dir {
   void make_dir(const std::string &name) const;
   // Names of the regular files below the directory, relative to it, sorted.
   std::vector<std::string> files() const;
+  // Those files' contents by name.
+  std::map<std::string, std::string> contents() const;
 
  private:
   std::string root_;
@@ -61,6 +64,10 @@ run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &arg
 
 // Writes input as input.txt in dir, then runs mogem input.txt labels.txt there.
 run_result run_input(const scratch_dir &dir, const std::string &input);
+
+// Writes input as <name>.txt in dir and runs mogem <name>.txt <name>.labels there; a failure of
+// the test unless the run succeeds with nothing on standard error. Whether it did.
+bool runs_cleanly(const scratch_dir &dir, const std::string &name, const std::string &input);
 
 // The same for any executable file: program is its path, also passed as argv[0].
 run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args,
