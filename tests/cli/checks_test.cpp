@@ -14,12 +14,6 @@
 
 namespace {
 
-std::map<std::string, std::string> contents(const scratch_dir &dir) {
-  std::map<std::string, std::string> files;
-  for (const std::string &name : dir.files()) files[name] = dir.read(name);
-  return files;
-}
-
 std::string clash(const std::string &result, const std::string &input) {
   return "Error: the " + result + " is the input file " + input +
          "; choose another output name so that the input is not overwritten\n";
@@ -65,12 +59,12 @@ TEST(Checks, RefusedBeforeTheDataAndNothingChanges) {
     dir.write("bad.txt", input.substr(0, input.size() - 1) + "word");
     ASSERT_EQ(link(dir.path("data.txt").c_str(), dir.path("hard.txt").c_str()), 0);
     if (*c.directory) dir.make_dir(c.directory);
-    const std::map<std::string, std::string> before = contents(dir);
+    const std::map<std::string, std::string> before = dir.contents();
     const run_result r = run_mogem(dir, c.args);
     const std::string where = c.args.back() + " " + c.directory;
     EXPECT_EQ(r.exit_code, c.exit_code) << where;
     EXPECT_EQ(r.err, c.err) << where;
     EXPECT_EQ(r.out, "") << where;
-    EXPECT_EQ(contents(dir), before) << where;
+    EXPECT_EQ(dir.contents(), before) << where;
   }
 }

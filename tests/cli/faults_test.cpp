@@ -67,12 +67,6 @@ void set_up(const scratch_dir &dir, const sweep &run) {
   for (const auto &[name, content] : run.older) dir.write(name, content);
 }
 
-std::map<std::string, std::string> contents(const scratch_dir &dir) {
-  std::map<std::string, std::string> files;
-  for (const std::string &name : dir.files()) files[name] = dir.read(name);
-  return files;
-}
-
 std::string base_name(const std::string &path) { return fs::path(path).filename().string(); }
 
 bool is_temporary(const std::string &name) { return name.find(".mogem-tmp.") != std::string::npos; }
@@ -185,7 +179,7 @@ void sweep_faults(const sweep &run, const launch &how) {
   ASSERT_EQ(clean.exit_code, 0) << clean.err;
   const std::vector<call> calls = read_record(notes.path("clean"));
   ASSERT_GE(calls.size(), 3u) << "the program does not write its results through write(2)";
-  const std::map<std::string, std::string> clean_files = contents(reference);
+  const std::map<std::string, std::string> clean_files = reference.contents();
   for (const auto &[name, content] : run.older)
     ASSERT_NE(clean_files.at(name), content) << name << " was not rewritten";
   for (const auto &[name, content] : clean_files) ASSERT_FALSE(is_temporary(name)) << name;
@@ -207,7 +201,7 @@ void sweep_faults(const sweep &run, const launch &how) {
     ASSERT_GE(seen.size(), n) << where << ": the run did not reach the call";
     EXPECT_TRUE(seen[n - 1].fault && seen[n - 1].name == target.name) << where << ": other calls than the clean run";
     if (r.exit_code == 0) {
-      EXPECT_EQ(contents(dir), clean_files) << where;
+      EXPECT_EQ(dir.contents(), clean_files) << where;
       EXPECT_EQ(r.err, clean.err) << where;
       continue;
     }
@@ -223,7 +217,7 @@ void sweep_faults(const sweep &run, const launch &how) {
     std::vector<std::string> replaced;
     for (std::size_t c = 0; c + 1 < n; c++)
       if (seen[c].name == "rename") replaced.push_back(base_name(seen[c].target));
-    const std::map<std::string, std::string> left = contents(dir);
+    const std::map<std::string, std::string> left = dir.contents();
     EXPECT_EQ(left, allowed(run, left, clean_files, replaced)) << where;
   }
 }
@@ -258,7 +252,7 @@ TEST(WriteFaults, AFullDiskFailsTheRunAndKeepsTheOlderResults) {
   scratch_dir reference;
   set_up(reference, fit);
   ASSERT_EQ(run_mogem(reference, args).exit_code, 0);
-  const std::map<std::string, std::string> clean_files = contents(reference);
+  const std::map<std::string, std::string> clean_files = reference.contents();
 
   const std::string script =
       "mount -t tmpfs -o size=256k tmpfs disk || exit 77\n"
@@ -277,7 +271,7 @@ TEST(WriteFaults, AFullDiskFailsTheRunAndKeepsTheOlderResults) {
     if (r.exit_code == 77) GTEST_SKIP() << "no tmpfs can be mounted here: " << r.err;
     ASSERT_NE(r.exit_code, 78) << "the disk could not be set up: " << r.err;
     std::map<std::string, std::string> left;
-    for (const auto &[name, content] : contents(dir))
+    for (const auto &[name, content] : dir.contents())
       if (name.rfind("after/", 0) == 0) left[name.substr(6)] = content;
     const std::string where = std::to_string(pages) + " pages free";
     if ((succeeded = r.exit_code == 0)) {
@@ -320,7 +314,7 @@ TEST(MemoryCap, WhatDoesNotFitEndsTheRunBeforeAnyFileIsTouched) {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err.rfind("Numerical Recipes run-time error...\nallocation failure " + c.failure, 0), 0u) << r.err;
     EXPECT_EQ(r.err.substr(r.err.find("\n...now") + 1), "...now exiting to system...\n") << r.err;
-    std::map<std::string, std::string> left = contents(dir);
+    std::map<std::string, std::string> left = dir.contents();
     left.erase("input.txt");
     EXPECT_EQ(left, fit.older);
   }

@@ -20,12 +20,6 @@ bool is_link(const scratch_dir &dir, const std::string &name) {
   return lstat(dir.path(name).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-std::map<std::string, std::string> contents(const scratch_dir &dir) {
-  std::map<std::string, std::string> files;
-  for (const std::string &name : dir.files()) files[name] = dir.read(name);
-  return files;
-}
-
 }  // namespace
 
 // A link to the process's standard output (through /proc or /dev/fd) or to a pipe is written
@@ -93,7 +87,7 @@ TEST(SharedNames, TheLabelsFileWinsThenTheLaterResult) {
       const run_result r = run_mogem(dir, {"input.txt", plain ? c.plain : c.output});
       ASSERT_EQ(r.exit_code, 0) << c.output << "\n" << r.err;
       EXPECT_EQ(r.err, "") << c.output;
-      std::map<std::string, std::string> left = contents(dir);
+      std::map<std::string, std::string> left = dir.contents();
       left.erase("input.txt");  // the settings differ where the saved model goes
       if (plain) {
         expected = left;
