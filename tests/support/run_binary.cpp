@@ -73,8 +73,8 @@ bool runs_cleanly(const scratch_dir &dir, const std::string &name, const std::st
   dir.write(name + ".txt", input);
   const run_result r = run_mogem(dir, {name + ".txt", name + ".labels"});
   EXPECT_EQ(r.exit_code, 0) << name << ": " << r.err;
-  EXPECT_EQ(r.err, "") << name;
-  return r.exit_code == 0 && r.err.empty();
+  EXPECT_EQ(r.out + r.err, "") << name;
+  return r.exit_code == 0 && r.out.empty() && r.err.empty();
 }
 
 run_result run_input(const scratch_dir &dir, const std::string &input) {

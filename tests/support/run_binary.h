@@ -66,7 +66,7 @@ run_result run_mogem(const scratch_dir &dir, const std::vector<std::string> &arg
 run_result run_input(const scratch_dir &dir, const std::string &input);
 
 // Writes input as <name>.txt in dir and runs mogem <name>.txt <name>.labels there; a failure of
-// the test unless the run succeeds with nothing on standard error. Whether it did.
+// the test unless the run succeeds and prints nothing. Whether it did.
 bool runs_cleanly(const scratch_dir &dir, const std::string &name, const std::string &input);
 
 // The same for any executable file: program is its path, also passed as argv[0].
