@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <sstream>
 #include <string>
@@ -37,16 +36,11 @@ std::vector<double> numbers(const std::string &text) {
 
 TEST(VarianceFloor, TheDefaultHoldsSmallVariancesAndZeroLetsThemBe) {
   scratch_dir held, free;
-  held.write("in.txt", iris_in_metres(""));
-  free.write("in.txt", iris_in_metres("variance_floor 0\n"));
-  for (const scratch_dir *dir : {&held, &free}) {
-    const run_result r = run_mogem(*dir, {"in.txt", "out.txt"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-  }
+  ASSERT_TRUE(runs_cleanly(held, "out", iris_in_metres("")));
+  ASSERT_TRUE(runs_cleanly(free, "out", iris_in_metres("variance_floor 0\n")));
   // The default floor 0.001 holds every variance and the classes collapse into one.
   for (double v : numbers(held.read("out.variances"))) EXPECT_EQ(v, 0.001);
-  const std::vector<double> held_labels = numbers(held.read("out.txt"));
+  const std::vector<double> held_labels = numbers(held.read("out.labels"));
   EXPECT_EQ(std::set<double>(held_labels.begin(), held_labels.end()).size(), 1u);
   // Without it the variances are those of the data and the three species separate.
   const std::vector<double> variances = numbers(free.read("out.variances"));
@@ -55,6 +49,6 @@ TEST(VarianceFloor, TheDefaultHoldsSmallVariancesAndZeroLetsThemBe) {
     EXPECT_GT(v, 0.0);
     EXPECT_LT(v, 0.001);
   }
-  const std::vector<double> labels = numbers(free.read("out.txt"));
+  const std::vector<double> labels = numbers(free.read("out.labels"));
   EXPECT_EQ(std::set<double>(labels.begin(), labels.end()).size(), 3u);
 }
