@@ -7,7 +7,6 @@
 
 #include "support/run_binary.h"
 
-
 namespace {
 
 std::vector<int> numbers(const std::string &text) {
@@ -21,10 +20,7 @@ std::vector<int> numbers(const std::string &text) {
 
 TEST(Example, IrisIsClusteredIntoItsSpecies) {
   scratch_dir dir;
-  dir.write("iris.txt", source_file("examples/iris.txt"));
-  run_result r = run_mogem(dir, {"iris.txt", "iris.labels"});
-  ASSERT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out + r.err, "");
+  ASSERT_TRUE(runs_cleanly(dir, "iris", source_file("examples/iris.txt")));
   const std::vector<int> labels = numbers(dir.read("iris.labels"));
   const std::vector<int> species = numbers(source_file("examples/iris.classes"));
   ASSERT_EQ(labels.size(), 150u);
@@ -55,9 +51,7 @@ TEST(Example, WineFullCovariancesFitWithRegularisation) {
   run_result bare = run_mogem(dir, {"wine.txt", "wine.labels"});
   EXPECT_EQ(bare.exit_code, 1);
   EXPECT_EQ(bare.err, "Numerical Recipes run-time error...\nNR_dcholdc failed\n...now exiting to system...\n");
-  dir.write("wine_reg.txt", keys + "reg_covar 1e-6\noutput_summary 1\n" + data);
-  run_result regularised = run_mogem(dir, {"wine_reg.txt", "wine_reg.labels"});
-  ASSERT_EQ(regularised.exit_code, 0) << regularised.err;
+  ASSERT_TRUE(runs_cleanly(dir, "wine_reg", keys + "reg_covar 1e-6\noutput_summary 1\n" + data));
   EXPECT_NE(dir.read("wine_reg.summary.json").find("\"stop\": \"converged\""), std::string::npos);
   EXPECT_EQ(numbers(dir.read("wine_reg.labels")).size(), 178u);
 }
