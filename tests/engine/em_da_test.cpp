@@ -11,10 +11,10 @@ using namespace mogem::detail;
 
 TEST(AnnealingSteps, CoincidenceVarianceChoiceAndPush) {
   test_model t({{0.0, 0.0}, {2.0, 0.0}, {0.0, 1.0}, {2.0, 1.0}}, 3, DIAG);
-  for (int k = 1; k <= 3; k++) t.set_mean(k, {1.0, 0.5});
-  t.set_spherical(1, 1.0);
-  t.set_spherical(2, 1.0);
-  t.set_spherical(3, 1.0);
+  for (int k = 1; k <= 3; k++) {
+    t.set_mean(k, {1.0, 0.5});
+    t.set_spherical(k, 1.0);
+  }
   EXPECT_EQ(the_same(1, t.get()), 2);
   EXPECT_EQ(the_same(3, t.get()), 1);
   t->class_variances.diagonal[2][2] = 0.0;  // a zero variance never coincides
