@@ -62,18 +62,19 @@ def arrays(draw):
     return draw(values)
 
 
-@pytest.fixture(scope="module", autouse=True)
-def no_hang():
-    # A fit that never returns ends the run with the stacks of every thread instead of holding it.
-    faulthandler.dump_traceback_later(120, exit=True)
-    yield
-    faulthandler.cancel_dump_traceback_later()
-
-
 @settings(max_examples=150, deadline=None, suppress_health_check=list(HealthCheck))
 @given(X=arrays(), parameters=PARAMETERS)
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")  # casts to the drawn dtype that overflow
 def test_any_input_gives_a_model_or_names_the_problem(X, parameters):
+    # A fit that never returns ends the run with the stacks of every thread instead of holding it.
+    faulthandler.dump_traceback_later(60, exit=True)
+    try:
+        answer(X, parameters)
+    finally:
+        faulthandler.cancel_dump_traceback_later()
+
+
+def answer(X, parameters):
     estimator = mogem.GaussianMixture(**parameters)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
