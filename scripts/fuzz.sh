@@ -10,9 +10,9 @@
 # ran and how fast.
 #
 # The inputs a target finds new coverage with are kept in $build/corpus-<target> and are the
-# starting point of the next run in the same build directory. FUZZ_SAVE=1 then merges them with
-# the committed corpus into its smallest covering set and writes that back into tests/fuzz, to be
-# committed: every later run, CI's included, starts from it.
+# starting point of the next run in the same build directory. FUZZ_SAVE=1 then adds to the
+# committed corpus those that reach edges it does not (its files stay, reproducers included),
+# to be committed: every later run, CI's included, starts from it.
 # Long runs: nice -n 19 env FUZZ_TARGETS=reader FUZZ_SECONDS=3600 FUZZ_RUNS=10000000 scripts/fuzz.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -78,9 +78,9 @@ for target in "$@"; do
   echo "fuzz: $target: $runs inputs in ${took:-?} s ($(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")/s)"
   if [ "${FUZZ_SAVE:-0}" = 1 ]; then
     merged="$PWD/$build/merged-$target"
-    rm -rf "$merged" && mkdir -p "$merged"
-    (cd "$findings" && "$OLDPWD/$build/mogem_fuzz_$target" -merge=1 -timeout=20 -artifact_prefix="$findings/" \
-      "$merged" "$OLDPWD/$seeds" "$corpus") >"$build/merge-$target.log" 2>&1
+    rm -rf "$merged" && cp -r "$seeds" "$merged"
+    (cd "$findings" && "$OLDPWD/$build/mogem_fuzz_$target" -merge=1 -use_counters=0 -close_fd_mask=2 -timeout=20 \
+      -artifact_prefix="$findings/" "$merged" "$corpus") >"$build/merge-$target.log" 2>&1
     rm -rf "$seeds" && mv "$merged" "$seeds"
     echo "fuzz: $target: $seeds now holds $(ls "$seeds" | wc -l) inputs ($(du -sk "$seeds" | cut -f1) kB)"
   fi
