@@ -64,13 +64,13 @@ model model_of(em_memory *m, const options &o) {
   out.method = o.method;
   out.classes = K;
   out.features = F;
-  out.weights.assign(m->P_j + 1, m->P_j + 1 + K);
+  out.weights.assign(&m->P_j[1], &m->P_j[1] + K);
   out.means.assign(&m->class_means[1][1], &m->class_means[1][1] + static_cast<long>(K) * F);
   const long per_class = ops.values_per_class(F);
   out.covariances.resize(static_cast<std::size_t>(K * per_class));
   for (int k = 1; k <= K; k++)
     for (long e = 0; e < per_class; e++) out.covariances[(k - 1) * per_class + e] = ops.value(m->class_variances, k, F, e);
-  if (m->centre) out.centre.assign(m->centre + 1, m->centre + 1 + F);
+  if (!m->centre.empty()) out.centre.assign(&m->centre[1], &m->centre[1] + F);
   out.unit_length = need_norm(m) != 0;
   out.inverse_temperature = m->inv_temp;
   out.steps = m->steps;
@@ -293,8 +293,8 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
   const int N = m->datapoints, F = m->features, K = m->classes;
   if (transforms) {
     std::memcpy(&m->data[1][1], rows.values, rows.rows * rows.cols * sizeof(double));
-    if (!fitted.centre.empty()) subtract_from_rows(m->data, N, F, fitted.centre.data() - 1);
-    if (fitted.unit_length) euclidean_norm(m->data, N, F);
+    if (!fitted.centre.empty()) subtract_from_rows(m->data.get(), N, F, fitted.centre.data() - 1);
+    if (fitted.unit_length) euclidean_norm(m->data.get(), N, F);
   }
   const covariance_kind_ops &ops = *m->kind;
   const long per_class = ops.values_per_class(F);
@@ -305,7 +305,6 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
   }
   m->inv_temp = fitted.inverse_temperature;
   m->threads = threads_for(threads);
-  set_covariance_operations(m.get());
   return m;
 }
 
