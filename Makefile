@@ -58,13 +58,15 @@ conformance: build
 mpi:
 	@scripts/install-deps.sh mpi
 	@cmake -S . -B $(MPI_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMOGEM_MPI=ON >/dev/null
-	@cmake --build $(MPI_BUILD) -j $(JOBS) --target mogem >$(MPI_BUILD)/build.log 2>&1 || { cat $(MPI_BUILD)/build.log; exit 1; }
+	@cmake --build $(MPI_BUILD) -j $(JOBS) --target mogem mogem_rank_fault_shim >$(MPI_BUILD)/build.log 2>&1 || { cat $(MPI_BUILD)/build.log; exit 1; }
 
-# The expected-output cases as one fit over 2 and over 3 processes, one thread each.
+# The expected-output cases as one fit over 2 and over 3 processes, one thread each; then a
+# failure, an interrupt and a death on one of 3 processes, each of which must end the whole run.
 conformance-mpi: mpi
 	@scripts/install-deps.sh conformance
 	@for p in 2 3; do echo "conformance over $$p processes"; \
 	  MOGEM_THREADS=1 CONFORMANCE=$(CONFORMANCE) scripts/conformance.sh "$(MPIRUN) -x MOGEM_THREADS -np $$p $(MPI_BUILD)/mogem" || exit 1; done
+	@python3 tests/cli/processes_test.py $(MPI_BUILD)
 
 # Write faults in a fit over two processes: every write, fsync, close and rename of the results
 # made to fail in turn on one process (the fault shim), the MOGEM_MPI build under mpirun.

@@ -13,6 +13,8 @@ volatile std::sig_atomic_t arrived = 0;
 
 void note_signal(int signal_number) { arrived = signal_number; }
 
+void (*relay_to)(int) = nullptr;
+
 sigset_t watched_signals() {
   sigset_t set;
   sigemptyset(&set);
@@ -39,8 +41,17 @@ void watch_for_interrupts() {
 }
 
 void stop_if_interrupted() {
-  if (arrived) throw interrupted{arrived};
+  const int signal_number = arrived;
+  if (!signal_number) return;
+  if (relay_to) relay_to(signal_number);
+  throw interrupted{signal_number};
 }
+
+int interrupt_arrived() { return arrived; }
+
+void note_interrupt(int signal_number) { arrived = signal_number; }
+
+void relay_interrupts(void (*relay)(int signal_number)) { relay_to = relay; }
 
 interrupts_held::interrupts_held() {
   const sigset_t set = watched_signals();

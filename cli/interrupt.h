@@ -15,8 +15,19 @@ struct interrupted {
 // Installs the handlers (once per process) and forgets any signal an earlier run noted.
 void watch_for_interrupts();
 
-// Throws interrupted when a signal has arrived since watch_for_interrupts.
+// Throws interrupted when a signal has arrived since watch_for_interrupts (or was noted by
+// note_interrupt), after handing it to the relay when one is set.
 void stop_if_interrupted();
+
+// The signal that has arrived since watch_for_interrupts, 0 for none.
+int interrupt_arrived();
+
+// Notes a signal that arrived elsewhere (at another process of the run), as if it arrived here.
+void note_interrupt(int signal_number);
+
+// Over several processes: called once with the signal before this process stops for it at a
+// safe point, so that the others stop too. Null: none.
+void relay_interrupts(void (*relay)(int signal_number));
 
 // Holds SIGINT and SIGTERM back while it lives; they are delivered (and noted) afterwards.
 class interrupts_held {

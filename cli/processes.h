@@ -17,9 +17,21 @@ const process_group *start_processes(int *argc, char ***argv);
 // Ends MPI when start_processes started it.
 void end_processes();
 
+// The message a run that stops for `signal_number` ends with ("Interrupted (SIGINT); no result was
+// written"), or empty when another process of the group says it. Over several processes the
+// lowest-ranked process alive speaks, and names the processes on this machine that are gone:
+// mpirun stops the others (with SIGTERM) when one of them is killed or crashes.
+std::string interrupt_message(const process_group *group, int signal_number);
+
 // Ends every process of the group at once with exit code `code` (MPI_Abort); for a failure
 // one process met while the others may be waiting for it. Does not return under MPI.
 void abort_processes(int code);
+
+// Over several processes every process reads its own share of the input file: one that is not
+// a regular file (a pipe, a terminal, a device, a descriptor such as /dev/fd/N) cannot be shared
+// and is refused (error(invalid_input)) before anything opens it. A path that does not exist is
+// left to the reader.
+void refuse_unshareable_input(const char *input);
 
 // What byte identity across processes rests on: the C library (whose exp and log pick their
 // code by CPU) and the CPU features that choose those code paths and the kernels.

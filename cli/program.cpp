@@ -80,7 +80,10 @@ int run(const char *input, const char *output, const process_group *group) {
     if (!mismatch.empty()) notice(mismatch);
   }
   result_plan plan = plan_labels(input, output);
-  together(all, [&] { refuse_results_over_input(plan); });
+  together(all, [&] {
+    if (group) refuse_unshareable_input(input);
+    refuse_results_over_input(plan);
+  });
   staged_results results(plan, all);
   std::unique_ptr<prediction_run> predicting;
   std::shared_ptr<const model> start;
@@ -175,7 +178,8 @@ int run_program(int argc, char **argv, const process_group *group) {
     if (group) abort_processes(exit_code_of(failure));
     return exit_code_of(failure);
   } catch (const interrupted &stop) {
-    std::fprintf(stderr, "Interrupted (%s); no result was written\n", stop.signal_number == SIGINT ? "SIGINT" : "SIGTERM");
+    const std::string message = interrupt_message(group, stop.signal_number);
+    if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
     return 128 + stop.signal_number;
   }
 }

@@ -1,6 +1,8 @@
 #include "engine/processes.h"
 
 #include <cmath>
+#include <memory>
+#include <new>
 #include <string>
 
 namespace mogem::detail {
@@ -13,8 +15,12 @@ row_share share_of(const process_group *group, long long rows) {
     share.starts = {0, rows};
     return share;
   }
-  const double mine = static_cast<double>(rows);  // exact: rows are far below 2^53
-  const std::vector<double> counts = gather_from_all(share, &mine, 1);
+  // As a shared step, so that a failure another process meets meanwhile ends it.
+  std::vector<double> counts;
+  together(share, [&] {
+    const double mine = static_cast<double>(rows);  // exact: rows are far below 2^53
+    counts = gather_from_all(share, &mine, 1);
+  });
   share.starts.assign(counts.size() + 1, 0);
   for (std::size_t r = 0; r < counts.size(); r++)
     share.starts[r + 1] = share.starts[r] + static_cast<long long>(counts[r]);
@@ -93,29 +99,49 @@ void share_row(const row_share &share, long long row, double *const *data, int F
   share.group->broadcast(out + 1, static_cast<std::size_t>(F), owner);
 }
 
-void together(const row_share &share, const std::function<void()> &body) {
-  if (share.alone()) {
-    body();
-    return;
-  }
-  double failed = 0.0;
-  error::kind kind = error::kind::invalid_input;
-  std::string message;
-  try {
-    body();
-  } catch (const error &e) {
-    failed = 1.0;
-    kind = e.what_kind();
-    message = e.what();
-  }
+namespace {
+
+// A working allocation refused inside a step: the same failure alone and over several processes.
+error out_of_memory() {
+  return error(error::kind::numerical_failure,
+               "allocation failure: not enough memory for the fit's working values; use fewer rows, features or "
+               "classes");
+}
+
+// The end of a step through gather and broadcast_text, for groups without agree.
+std::shared_ptr<const error> agreed_by_gather(const row_share &share, const error *failure) {
+  const double failed = failure ? 1.0 : 0.0;
   const std::vector<double> all = gather_from_all(share, &failed, 1);
   for (int r = 0; r < share.group->size; r++) {
     if (all[r] == 0.0) continue;
-    double code = static_cast<double>(static_cast<int>(kind));
+    double code = failure ? static_cast<double>(static_cast<int>(failure->what_kind())) : 0.0;
+    std::string message = failure ? failure->what() : "";
     share.group->broadcast(&code, 1, r);
     share.group->broadcast_text(message, r);
-    throw shared_failure(static_cast<error::kind>(static_cast<int>(code)), message);
+    return std::make_shared<error>(static_cast<error::kind>(static_cast<int>(code)), message);
   }
+  return nullptr;
+}
+
+}  // namespace
+
+void together(const row_share &share, const std::function<void()> &body) {
+  std::shared_ptr<const error> failure;
+  try {
+    body();
+  } catch (const shared_failure &) {
+    throw;
+  } catch (const error &e) {
+    if (share.alone()) throw;
+    failure = std::make_shared<error>(e);
+  } catch (const std::bad_alloc &) {
+    if (share.alone()) throw out_of_memory();
+    failure = std::make_shared<error>(out_of_memory());
+  }
+  if (share.alone()) return;
+  const process_group &g = *share.group;
+  const std::shared_ptr<const error> first = g.agree ? g.agree(failure.get()) : agreed_by_gather(share, failure.get());
+  if (first) throw shared_failure(first->what_kind(), first->what());
 }
 
 }  // namespace mogem::detail

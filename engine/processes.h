@@ -63,9 +63,12 @@ class shared_failure : public error {
   using error::error;
 };
 
-// Runs body on every process; when it throws mogem::error on any, every process throws the
-// error of the lowest-ranked process that failed (its kind and message) as a shared_failure.
-// Alone, body runs and what it throws passes unchanged. Collective.
+// Runs body on every process; when it throws mogem::error (or std::bad_alloc, taken as a
+// numerical_failure) on any, every process throws the error of the lowest-ranked process that
+// failed (its kind and message) as a shared_failure; a shared_failure from within passes
+// unchanged, as it is every process's already. Through the group's agree when it has one, so
+// that a process that fails while others wait for it ends their wait. Alone, body runs, what
+// it throws passes unchanged and std::bad_alloc becomes that numerical_failure. Collective.
 void together(const row_share &share, const std::function<void()> &body);
 
 }  // namespace mogem::detail

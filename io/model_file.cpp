@@ -260,7 +260,7 @@ model model_from_json(const std::string &text, const std::string &name) {
   json doc;
   try {
     doc = json::parse(text);
-  } catch (const json::parse_error &e) {
+  } catch (const json::exception &e) {  // a syntax error, or a number beyond a double's range
     refuse_model(name, std::string("it is not valid JSON (") + e.what() + ")");
   }
   return model_reader(doc, name).read();

@@ -17,7 +17,8 @@
 #   conformance  Python 3, which runs the expected-output cases
 #   mpi        build, plus Open MPI (the MOGEM_MPI build and mpirun)
 #   python     build, plus pybind11, Python's headers, venv, pip, setuptools and wheel (the
-#              package in python/), NumPy, and pytest, scikit-learn and pandas for its tests
+#              package in python/), NumPy, and pytest, scikit-learn, pandas and Hypothesis for
+#              its tests
 set -euo pipefail
 
 missing=()
@@ -69,6 +70,7 @@ step_python() {
   need_python_module pytest python3-pytest
   need_python_module sklearn python3-sklearn
   need_python_module pandas python3-pandas
+  need_python_module hypothesis python3-hypothesis
 }
 
 step_peers() {

@@ -152,6 +152,13 @@ struct process_group {
   // all[r * n .. r * n + n - 1] receives process r's `n` values, on every process.
   std::function<void(const double *mine, std::size_t n, double *all)> gather;
   std::function<void(std::string &text, int root)> broadcast_text;
+  // Optional: the end of a step every process takes together. `failure` is the error this
+  // process met in the step, or null; returns the error of the lowest-ranked process that met
+  // one, or null when none did. A process that failed tells the others at once, and an operation
+  // above that one of them waits in then throws that error instead of waiting for ever (the
+  // step's end still follows). Empty: the step ends through gather and broadcast_text, and a
+  // failure one process meets while the others wait for it leaves them waiting.
+  std::function<std::shared_ptr<const error>(const error *failure)> agree;
 };
 
 // What a fit tells its caller while it runs. Each may be empty. They are called on the

@@ -65,6 +65,7 @@ TEST(ModelFile, RefusesWhatIsNotAUsableModel) {
   } cases[] = {
       {"", "it is not valid JSON"},
       {good.substr(0, good.size() / 2), "it is not valid JSON"},
+      {"{\"weights\": [1e400]}", "it is not valid JSON"},  // beyond a double's range
       {"[1, 2]", "it is not a JSON object"},
       {with(good, "\"mogem model\"", "\"other\""), "it is not a saved model"},
       {with(good, "\"version\": 1", "\"version\": 2"), "it is of version 2; this program reads version 1"},
