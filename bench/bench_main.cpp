@@ -16,7 +16,7 @@
 #include "engine/model_state.h"
 #include "io/number_stream.h"
 #include "io/parameter_file.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 using namespace mogem::detail;
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 #include "io/output_file.h"
 #include "nr/nr_util.h"
 
@@ -18,8 +18,8 @@ namespace {
 
 void refuse_if_input(const char *what, const std::string &name, const std::string &input) {
   if (!same_file(name, input)) return;
-  refuse_input(
-      "Error: the %s %s is the input file %s; choose another output name so that the input is not overwritten", what,
+  refuse(
+      "the %s %s is the input file %s; choose another output name so that the input is not overwritten", what,
       name.c_str(), input.c_str());
 }
 

@@ -14,7 +14,7 @@ namespace mogem::detail {
 bool same_file(const std::string &a, const std::string &b);
 
 // Before anything is read: when the labels file is the input file, refuses the run with
-// "Error: the output file <output> is the input file <input>; ..." (mogem::error, invalid_input).
+// "the output file <output> is the input file <input>; ..." (mogem::error, invalid_input).
 void refuse_output_over_input(const std::string &input, const std::string &output);
 
 // After the parameters are read: the same for the model files (when output_model is set) and
@@ -28,7 +28,7 @@ void refuse_outputs_over_input(const std::string &input, const std::string &outp
 // the output exists and is a writable directory; the labels file, the model files (when
 // output_model is set), the data dump (output_internal) and any existing file named like a
 // snapshot (snapshots) is not a directory and, where it exists, is writable. Otherwise
-// refuses the run with "Error: could not write the file <path>: <the system's reason>"
+// refuses the run with "could not write the file <path>: <the system's reason>"
 // (mogem::error, write_failure), before any work is done.
 void refuse_unwritable_outputs(const std::string &output, bool output_model, bool output_internal, bool snapshots,
                                const std::vector<std::string> &others = {});

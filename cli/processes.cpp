@@ -28,7 +28,7 @@ process_group group;
 constexpr std::size_t MESSAGE_VALUES = std::size_t(1) << 26;
 
 void check(int code, const char *what) {
-  if (code != MPI_SUCCESS) throw error(error::kind::numerical_failure, std::string("Error: MPI failed to ") + what);
+  if (code != MPI_SUCCESS) throw error(error::kind::numerical_failure, std::string("MPI failed to ") + what);
 }
 
 void send(const double *values, std::size_t n, int to) {

@@ -51,9 +51,9 @@ void fit_and_stage(parameter_file &file, std::size_t rows, const std::string &ou
     throw;
   }
   progress_finish(line);
-  const model &fitted = chosen.best;
+  const fit_result &fitted = chosen.best;
   if (file.output_model) results.model_files(fitted);
-  if (!file.model_file.empty()) results.file(file.model_file, [&](output_file &out) { put_model(out, fitted); });
+  if (!file.model_file.empty()) results.file(file.model_file, [&](output_file &out) { put_model(out, fitted.model); });
   const std::string summary = result_file_name(output, ".summary.json");
   if (file.select) {
     const std::string table = result_file_name(output, ".selection.tsv");
@@ -147,11 +147,14 @@ int run(const char *input, const char *output, const process_group *group) {
 
 int exit_code_of(const error &failure) { return failure.what_kind() == error::kind::invalid_input ? -1 : 1; }
 
+// The library's message in the parameter file's words, under the program's "Error: " unless it
+// carries a heading of its own.
 void print_failure(std::FILE *out, const error &failure) {
+  const std::string text = (failure.has_own_heading() ? "" : "Error: ") + failure.in_file_terms();
   if (failure.what_kind() == error::kind::numerical_failure)
-    std::fprintf(out, "Numerical Recipes run-time error...\n%s\n...now exiting to system...\n", failure.what());
+    std::fprintf(out, "Numerical Recipes run-time error...\n%s\n...now exiting to system...\n", text.c_str());
   else
-    std::fprintf(out, "%s\n", failure.what());
+    std::fprintf(out, "%s\n", text.c_str());
 }
 
 int threads_from_environment() {

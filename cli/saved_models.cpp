@@ -19,7 +19,8 @@ bool given(const parameter_file &header, const char *key) {
   throw error(error::kind::invalid_input, "Error in parameter file " + header.settings.data_name + ": \"" + key +
                                               "\" is " + value + ", but the model in " + header.predict_with +
                                               " has " + model_value +
-                                              "; remove the key (the model gives it) or use another model");
+                                              "; remove the key (the model gives it) or use another model")
+      .with_own_heading();
 }
 
 }  // namespace
@@ -31,8 +32,8 @@ std::shared_ptr<const model> load_model_for_prediction(const parameter_file &hea
     contradiction(header, "cols", std::to_string(header.cols), std::to_string(used->features) + " features");
   if (given(header, "num_clusters") && o.classes != used->classes)
     contradiction(header, "num_clusters", std::to_string(o.classes), std::to_string(used->classes) + " classes");
-  if (given(header, "em_type") && o.covariance != used->covariance)
-    contradiction(header, "em_type", kind_name(o.covariance), std::string(kind_name(used->covariance)) + " covariances");
+  if (given(header, "em_type") && o.covariance != used->kind)
+    contradiction(header, "em_type", kind_name(o.covariance), std::string(kind_name(used->kind)) + " covariances");
   if (given(header, "distance_metric") && o.distance != used->distance)
     contradiction(header, "distance_metric", metric_name(o.distance),
                   std::string("the ") + metric_name(used->distance) + " metric");
@@ -45,9 +46,9 @@ std::shared_ptr<const model> load_starting_model(const parameter_file &header) {
 
 void take_start_model(parameter_file &file, const std::shared_ptr<const model> &start) {
   options &o = file.settings;
-  o.start_model = start;
+  o.start = start;
   if (!given(file, "num_clusters")) o.classes = start->classes;
-  if (!given(file, "em_type")) o.covariance = start->covariance;
+  if (!given(file, "em_type")) o.covariance = start->kind;
   if (!given(file, "distance_metric")) o.distance = start->distance;
 }
 

@@ -50,14 +50,15 @@ void staged_results::transformed_data(const double *values, std::size_t rows, st
                  [&](output_file &out) { put_transformed_data(out, values, rows, cols, share_.first > 0); });
 }
 
-void staged_results::model_files(const model &fitted) {
-  stage_first(result_file_name(output_, ".means"), [&](output_file &out) { put_means(out, fitted); });
-  stage_first(result_file_name(output_, ".variances"), [&](output_file &out) { put_variances(out, fitted); });
-  stage_first(result_file_name(output_, ".weights"), [&](output_file &out) { put_weights(out, fitted); });
+void staged_results::model_files(const fit_result &fitted) {
+  const model &m = fitted.model;
+  stage_first(result_file_name(output_, ".means"), [&](output_file &out) { put_means(out, m); });
+  stage_first(result_file_name(output_, ".variances"), [&](output_file &out) { put_variances(out, m); });
+  stage_first(result_file_name(output_, ".weights"), [&](output_file &out) { put_weights(out, m); });
   stage_in_order(result_file_name(output_, ".probs"), [&](output_file &out) { put_posteriors(out, fitted); });
 }
 
-void staged_results::labels(const model &fitted) {
+void staged_results::labels(const fit_result &fitted) {
   stage_in_order(output_, [&](output_file &out) { put_labels(out, fitted); }, labels_open_failure(output_));
 }
 
@@ -174,7 +175,7 @@ void staged_results::stage(const std::string &path, const std::function<void(out
 
 void staged_results::refuse_input_file(const std::string &path) const {
   if (same_file(path, input_))
-    throw error(error::kind::write_failure, "Error: the file " + path + " is the input file; it is not overwritten");
+    throw error(error::kind::write_failure, "the file " + path + " is the input file; it is not overwritten");
 }
 
 }  // namespace mogem::detail

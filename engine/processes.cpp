@@ -100,21 +100,30 @@ void together(const row_share &share, const std::function<void()> &body) {
   }
   double failed = 0.0;
   error::kind kind = error::kind::invalid_input;
-  std::string message;
+  std::string message, setting, in_file;
+  bool own_heading = false;
   try {
     body();
   } catch (const error &e) {
     failed = 1.0;
     kind = e.what_kind();
     message = e.what();
+    setting = e.setting();
+    in_file = e.in_file_terms();
+    own_heading = e.has_own_heading();
   }
   const std::vector<double> all = gather_from_all(share, &failed, 1);
   for (int r = 0; r < share.group->size; r++) {
     if (all[r] == 0.0) continue;
-    double code = static_cast<double>(static_cast<int>(kind));
+    // The kind, and whether the message has its own heading, travel as one number.
+    double code = static_cast<double>(static_cast<int>(kind) * 2 + (own_heading ? 1 : 0));
     share.group->broadcast(&code, 1, r);
-    share.group->broadcast_text(message, r);
-    throw shared_failure(static_cast<error::kind>(static_cast<int>(code)), message);
+    for (std::string *text : {&message, &setting, &in_file}) share.group->broadcast_text(*text, r);
+    const int received = static_cast<int>(code);
+    shared_failure failure(static_cast<error::kind>(received / 2), message);
+    failure.about(setting, in_file);
+    if (received % 2) failure.with_own_heading();
+    throw failure;
   }
 }
 

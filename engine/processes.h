@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mogem/mogem.h"
+#include "mogem/processes.h"
 
 namespace mogem::detail {
 

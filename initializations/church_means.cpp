@@ -99,7 +99,7 @@ void church_means(double **data, double **means, int datapoints, int features, i
     int farthest = farthest_of_all(&d, chosen, k - 1, share);
     if (farthest == -1) {
       std::free(chosen);
-      refuse_input("Error: church means found no data point with a numeric distance to the means for class %d "
+      refuse("church means found no data point with a numeric distance to the means for class %d "
                    "(does the data hold not-a-number values?)\n",
                    k);
     }

@@ -24,7 +24,7 @@
 #include "io/data_pieces.h"
 #include "io/number_stream.h"
 #include "io/parameter_keys.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 #include "nr/nr_util.h"
 
 namespace mogem::detail {
@@ -196,7 +196,7 @@ void check_counts(const char *filename, const em_parameters *p, const bool seen[
     if (!problems.empty()) problems += '\n';
     problems += line;
   }
-  if (!problems.empty()) throw error(error::kind::invalid_input, problems);
+  if (!problems.empty()) throw error(error::kind::invalid_input, problems).with_own_heading();
 }
 
 }  // namespace
@@ -352,7 +352,7 @@ unsigned long long values_the_rest_can_hold(const data_section &section) {
                 "must hold %d rows of %d numbers after \"begin\" and its value)\n",
                 filename, row, column, status == NUMBER_MISSING ? "missing" : "not a number", p->num_data,
                 p->num_features);
-  refuse_input("Error: %s", message);
+  refuse("%s", message);
 }
 
 // Reads the rows x cols values row by row, handing each to store, or refuses the input with the
@@ -621,7 +621,7 @@ options options_of(const detail::em_parameters &p, const std::string &path) {
   o.init = inits[p.init_method - detail::CHURCH_MEANS];
   o.random_seed = p.random_seed;
   o.samples = p.samples;
-  o.means_file = p.means_file;
+  if (o.init == initialization::means_file) o.start = means_file_start{p.means_file};
   o.snapshot_every = p.output_stepsize > 0 ? p.output_stepsize : 0;
   o.data_name = path;
   o.restarts = p.num_restarts;
@@ -635,7 +635,8 @@ options options_of(const detail::em_parameters &p, const std::string &path) {
 selection_settings selection_of(const detail::em_parameters &p, const std::string &path) {
   auto refuse = [&](const char *key, const std::string &value, const char *rule) {
     throw error(error::kind::invalid_input, "Error in parameter file " + path + ": \"" + key + "\" is \"" + value +
-                                                "\"; it must be " + rule);
+                                                "\"; it must be " + rule)
+        .with_own_heading();
   };
   selection_settings s;
   const std::string &range = p.select_classes;
