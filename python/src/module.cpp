@@ -229,6 +229,39 @@ py::tuple prediction_tuple(mogem::prediction &&p, int classes) {
                         owned(std::move(p.log_densities), {n}));
 }
 
+// The selection: its table as a list of dicts, one per candidate.
+void bind_select(py::module_ &m) {
+  m.def(
+      "select",
+      [](const rows_array &X, const mogem::options &settings, int min_classes, int max_classes,
+         const std::vector<mogem::covariance_kind> &kinds, mogem::criterion by) {
+        const mogem::matrix_view data = rows_of(X);
+        mogem::selection_settings choice;
+        choice.min_classes = min_classes;
+        choice.max_classes = max_classes;
+        choice.kinds = kinds;
+        choice.by = by;
+        fit_hooks hooks;
+        mogem::selection chosen = without_gil([&] { return mogem::select_model(data, settings, choice, hooks.hooks); });
+        py::list table;
+        for (const auto &c : chosen.candidates) {
+          py::dict row;
+          row["classes"] = c.classes;
+          row["covariance"] = c.covariance;
+          row["failed"] = c.failed;
+          row["failure"] = c.failure;
+          row["statistics"] = statistics_dict(c.statistics);
+          row["steps"] = c.steps;
+          row["converged"] = c.converged;
+          table.append(row);
+        }
+        return py::make_tuple(table, chosen.chosen, std::make_shared<mogem::fit_result>(std::move(chosen.best)),
+                              hooks.warnings);
+      },
+      py::arg("X"), py::arg("options"), py::arg("min_classes"), py::arg("max_classes"), py::arg("kinds"),
+      py::arg("criterion"), "Fits every candidate; returns (candidates, chosen index, chosen fit, warnings).");
+}
+
 void bind_calls(py::module_ &m) {
   m.def(
       "fit",
@@ -269,35 +302,6 @@ void bind_calls(py::module_ &m) {
         return sum;
       },
       py::arg("values"), "The sum of the values in index order, as the library adds log densities.");
-  m.def(
-      "select",
-      [](const rows_array &X, const mogem::options &settings, int min_classes, int max_classes,
-         const std::vector<mogem::covariance_kind> &kinds, mogem::criterion by) {
-        const mogem::matrix_view data = rows_of(X);
-        mogem::selection_settings choice;
-        choice.min_classes = min_classes;
-        choice.max_classes = max_classes;
-        choice.kinds = kinds;
-        choice.by = by;
-        fit_hooks hooks;
-        mogem::selection chosen = without_gil([&] { return mogem::select_model(data, settings, choice, hooks.hooks); });
-        py::list table;
-        for (const auto &c : chosen.candidates) {
-          py::dict row;
-          row["classes"] = c.classes;
-          row["covariance"] = c.covariance;
-          row["failed"] = c.failed;
-          row["failure"] = c.failure;
-          row["statistics"] = statistics_dict(c.statistics);
-          row["steps"] = c.steps;
-          row["converged"] = c.converged;
-          table.append(row);
-        }
-        return py::make_tuple(table, chosen.chosen, std::make_shared<mogem::fit_result>(std::move(chosen.best)),
-                              hooks.warnings);
-      },
-      py::arg("X"), py::arg("options"), py::arg("min_classes"), py::arg("max_classes"), py::arg("kinds"),
-      py::arg("criterion"), "Fits every candidate; returns (candidates, chosen index, chosen fit, warnings).");
   m.def("free_parameters", &mogem::free_parameters, py::arg("kind"), py::arg("classes"), py::arg("features"));
   m.def(
       "model_to_json", [](const model_ptr &fitted) { return mogem::model_to_json(*fitted); }, py::arg("model"));
@@ -341,4 +345,5 @@ PYBIND11_MODULE(_mogem, m) {
   bind_model(m);
   bind_result(m);
   bind_calls(m);
+  bind_select(m);
 }
