@@ -130,24 +130,27 @@ void fit_candidate(matrix_view data, const options &plan, const callbacks &hooks
 }
 
 // Every candidate on one thread each, side by side. Warnings reach the caller afterwards, in
-// candidate order; the caller's progress callback hears of each candidate that finishes, and an
-// exception from it stops them all.
+// candidate order; the caller's progress callback hears, after every EM step of any candidate,
+// how many candidates are done, and an exception from it stops them all.
 void fit_side_by_side(matrix_view data, std::vector<options> &plans, std::vector<candidate> &records,
                       best_of_fits &best, int workers, const callbacks &hooks) {
   const int count = static_cast<int>(plans.size());
   std::vector<std::vector<std::string>> warnings(plans.size());
   std::atomic<bool> stop{false};
-  auto job = [&](int c) {
+  auto job = [&](int c, const std::function<void()> &progressed) {
     callbacks each;
     each.warning = [&warnings, c](const std::string &text) { warnings[c].push_back(text); };
-    each.on_progress = [&stop](const progress &) {
+    // Every EM step wakes the caller's thread, so that its callback can stop the run at once.
+    const bool heard = static_cast<bool>(hooks.on_progress);
+    each.on_progress = [&stop, &progressed, heard](const progress &) {
       if (stop) throw pool_stopped{};
+      if (heard) progressed();
     };
     plans[c].threads = 1;
     fit_candidate(data, plans[c], each, c, records[c], best);
   };
   bool caller_stopped = false;
-  auto finished = [&](int done) {
+  auto news = [&](int done) {
     if (!hooks.on_progress) return;
     progress at{};
     at.candidates_done = done;
@@ -165,7 +168,7 @@ void fit_side_by_side(matrix_view data, std::vector<options> &plans, std::vector
         for (const std::string &text : texts) hooks.warning(text);
   };
   try {
-    run_side_by_side(count, workers, job, finished, stop);
+    run_side_by_side(count, workers, job, news, stop);
   } catch (...) {
     // A candidate's own failure comes after the warnings of all; the caller's stop at once.
     if (!caller_stopped) give_warnings();

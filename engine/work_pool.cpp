@@ -15,10 +15,16 @@ struct pool {
   std::mutex lock;
   std::condition_variable wake;
   int next = 0, done = 0, running = 0;
+  long ticks = 0;  // progress reported by the jobs
   std::vector<std::exception_ptr> failures;
 };
 
-void work(pool &p, int count, const std::function<void(int)> &job, std::atomic<bool> &stop) {
+void work(pool &p, int count, const pool_job &job, std::atomic<bool> &stop) {
+  const std::function<void()> progressed = [&p] {
+    std::lock_guard<std::mutex> hold(p.lock);
+    p.ticks++;
+    p.wake.notify_all();
+  };
   for (;;) {
     int c;
     {
@@ -28,7 +34,7 @@ void work(pool &p, int count, const std::function<void(int)> &job, std::atomic<b
     }
     std::exception_ptr failure;
     try {
-      job(c);
+      job(c, progressed);
     } catch (const pool_stopped &) {
     } catch (...) {
       failure = std::current_exception();
@@ -46,8 +52,8 @@ void work(pool &p, int count, const std::function<void(int)> &job, std::atomic<b
 
 }  // namespace
 
-void run_side_by_side(int count, int workers, const std::function<void(int)> &job,
-                      const std::function<void(int done)> &on_finished, std::atomic<bool> &stop) {
+void run_side_by_side(int count, int workers, const pool_job &job, const std::function<void(int done)> &on_news,
+                      std::atomic<bool> &stop) {
   pool p;
   p.failures.resize(static_cast<std::size_t>(count));
   std::vector<std::thread> threads;
@@ -66,15 +72,17 @@ void run_side_by_side(int count, int workers, const std::function<void(int)> &jo
     work(p, count, job, stop);
   }
   int reported = 0;
+  long seen = 0;
   std::unique_lock<std::mutex> lock(p.lock);
   for (;;) {
-    p.wake.wait(lock, [&] { return p.done != reported || p.running == 0; });
-    if (p.done == reported) break;
+    p.wake.wait(lock, [&] { return p.done != reported || p.ticks != seen || p.running == 0; });
+    if (p.done == reported && p.ticks == seen) break;
     reported = p.done;
+    seen = p.ticks;
     if (caller_failure) continue;
     lock.unlock();
     try {
-      on_finished(reported);
+      on_news(reported);
     } catch (...) {
       caller_failure = std::current_exception();
       stop = true;

@@ -44,7 +44,7 @@ struct parameter_file {
   std::string model_file;        // write the fitted model there; empty: not
   std::string predict_with;      // fit nothing: label the rows with this saved model
   std::string init_model;        // init_method model: the saved model to start from (the
-                                 // caller reads it into settings.start_model)
+                                 // caller reads it into settings.start)
   bool select = false;           // select_classes was given: choose among candidates
   selection_settings selection;
   std::vector<std::string> keys; // the keys the parameter section gave, in order

@@ -158,8 +158,9 @@ struct progress {
   bool annealing;
   double temperature;    // annealing only: the stage's temperature, its class count and the goal
   int classes, max_classes;
-  // select_model with its candidates side by side: no fit reports; the caller's thread is told
-  // each time a candidate finishes how many are done (step and the rest are then 0).
+  // select_model with its candidates side by side: no fit reports; the caller's thread is told,
+  // after each EM step of any candidate and when one finishes, how many are done (step and the
+  // rest are then 0).
   int candidates_done, candidates;
 };
 

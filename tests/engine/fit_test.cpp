@@ -150,12 +150,15 @@ TEST(Fit, CovarianceReadsEveryKindAsAMatrix) {
     for (int k = 0; k < m.classes; k++)
       for (int r = 0; r < 4; r++)
         for (int c = 0; c < 4; c++) {
+          const double expected = r == c ? m.feature_variance(k, r)
+                                  : kind == mogem::covariance_kind::full ? m.covariances[(k * 4 + r) * 4 + c]
+                                                                         : 0.0;
+          EXPECT_EQ(m.covariance(k, r, c), expected);
           EXPECT_EQ(m.covariance(k, r, c), m.covariance(k, c, r));
-          if (r == c) EXPECT_EQ(m.covariance(k, r, r), m.feature_variance(k, r));
-          else if (kind == mogem::covariance_kind::full) EXPECT_EQ(m.covariance(k, r, c), m.covariances[(k * 4 + r) * 4 + c]);
-          else EXPECT_EQ(m.covariance(k, r, c), 0.0);
         }
-    if (kind == mogem::covariance_kind::scalar) EXPECT_EQ(m.covariance(2, 3, 3), m.covariances[2]);
+    if (kind == mogem::covariance_kind::scalar) {
+      EXPECT_EQ(m.covariance(2, 3, 3), m.covariances[2]);
+    }
   }
 }
 
@@ -286,7 +289,9 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
         EXPECT_EQ(std::string(e.what()), c.message);
       }
       EXPECT_EQ(e.in_file_terms(), c.in_file.empty() ? std::string(e.what()) : c.in_file);
-      if (!c.in_file.empty()) EXPECT_NE(e.setting(), "") << c.message;
+      if (!c.in_file.empty()) {
+        EXPECT_NE(e.setting(), "") << c.message;
+      }
       EXPECT_EQ(e.has_own_heading(), c.what == kind::numerical_failure) << c.message;
     }
   }
