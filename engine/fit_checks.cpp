@@ -26,6 +26,9 @@ void check_runs(const options &o) {
                    format_text("num_restarts is %d; it must be at least 1", o.restarts));
   if (!(o.reg_covar >= 0.0) || !std::isfinite(o.reg_covar))
     refuse_setting("reg_covar", format_text("reg_covar is %g; it must be a finite number of 0 or more", o.reg_covar));
+  if (!(o.variance_floor >= 0.0) || !std::isfinite(o.variance_floor))
+    refuse_setting("variance_floor",
+                   format_text("variance_floor is %g; it must be a finite number of 0 or more", o.variance_floor));
   if (!(o.convergence_threshold >= 0.0) || std::isnan(o.convergence_threshold))
     refuse_setting("convergence_threshold",
                    format_text("convergence_threshold is %g; it must be 0 or more", o.convergence_threshold));
@@ -116,8 +119,6 @@ void check_settings(const options &o, std::size_t cols) {
   check_runs(o);
   if (o.init == initialization::saved_model) check_start_model(o, cols);
   if (o.init == initialization::given_means) check_given_means(o, cols);
-  if (o.init == initialization::means_file && !std::holds_alternative<means_file_start>(o.start))
-    refuse_setting("start", "init means_file needs the file to read the means from (start)");
 }
 
 }  // namespace mogem::detail
