@@ -141,27 +141,6 @@ TEST(Fit, StartsFromMeansFileOrModel) {
   }
 }
 
-// covariance(k, r, c) reads every kind as a full matrix: symmetric, its diagonal the feature
-// variances, nothing off the diagonal but for the full kind.
-TEST(Fit, CovarianceReadsEveryKindAsAMatrix) {
-  const std::vector<double> data = three_groups();
-  for (mogem::covariance_kind kind : every_kind) {
-    const mogem::model m = mogem::fit(view(data, 4), settings(kind, mogem::initialization::church_means, 1)).model;
-    for (int k = 0; k < m.classes; k++)
-      for (int r = 0; r < 4; r++)
-        for (int c = 0; c < 4; c++) {
-          const double expected = r == c ? m.feature_variance(k, r)
-                                  : kind == mogem::covariance_kind::full ? m.covariances[(k * 4 + r) * 4 + c]
-                                                                         : 0.0;
-          EXPECT_EQ(m.covariance(k, r, c), expected);
-          EXPECT_EQ(m.covariance(k, r, c), m.covariance(k, c, r));
-        }
-    if (kind == mogem::covariance_kind::scalar) {
-      EXPECT_EQ(m.covariance(2, 3, 3), m.covariances[2]);
-    }
-  }
-}
-
 // Every refusal of a fit, with its message and its kind. Fits that break down are refused, not
 // reported as a success with every row in class 1. A message about a setting names the options
 // field; the program's words (in_file) name its key, and the program adds its "Error: " itself.

@@ -45,7 +45,8 @@ double log_normal(const double *x, const double *mean, std::vector<double> cov, 
   return -0.5 * (quad + log_det + F * std::log(2.0 * M_PI));
 }
 
-// The covariance of class k as a full matrix, whatever the kind.
+// The covariance of class k as a full matrix, whatever the kind, read through covariance(k, r, c):
+// the densities below hold it to the fit's own for every kind.
 std::vector<double> full_covariance(const mogem::model &m, int k) {
   const int F = m.features;
   std::vector<double> cov(F * F);
