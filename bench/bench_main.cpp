@@ -91,7 +91,6 @@ struct bench_model {
       for (int j = 1; j <= F; j++) m->class_means[k][j] = m->data[k][j];
       m->kind->set_spherical(m->class_variances, k, F, 1.0);
     }
-    set_covariance_operations(m);
     find_P_j_x(m);
   }
   ~bench_model() { release_em_memory(m); }
@@ -117,9 +116,9 @@ void BM_MStep(benchmark::State &state) {
   bench_model b(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)),
                 static_cast<int>(state.range(3)));
   for (auto _ : state) {
-    b.m->update_P_j(b.m);
-    b.m->update_means(b.m);
-    b.m->update_variances(b.m);
+    update_P_j(b.m);
+    b.m->kind->update_means(b.m);
+    b.m->kind->update_variances(b.m);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }

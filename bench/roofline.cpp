@@ -45,6 +45,7 @@
 #include "engine/em.h"
 #include "engine/em_classify.h"
 #include "engine/em_estep.h"
+#include "engine/em_mstep.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
 #include "engine/model_state.h"
@@ -323,12 +324,11 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
     for (int j = 1; j <= s.F; j++) m->class_means[k][j] = m->data[k][j];
   }
   for (int k = 1; k <= s.K; k++) m->kind->set_spherical(m->class_variances, k, s.F, find_closest(k, m));
-  set_covariance_operations(m);
   std::vector<double> times, esteps, nonzero, cpu;
   for (int step = 0; step < 2 + steps; step++) {
     auto start = std::chrono::steady_clock::now();
     double cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    m->find_P_j_x(m);
+    find_P_j_x(m);
     double cpu_step = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
     const double estep = seconds_since(start);
     double count = 0;
@@ -336,9 +336,9 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
       for (int i = 1; i <= s.N; i++) count += m->P_j_x[k][i] != 0.0;
     start = std::chrono::steady_clock::now();
     cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    m->update_P_j(m);
-    m->update_means(m);
-    m->update_variances(m);
+    update_P_j(m);
+    m->kind->update_means(m);
+    m->kind->update_variances(m);
     cpu_step += cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
     if (step >= 2) cpu.push_back(cpu_step);
     if (step >= 2) times.push_back(estep + seconds_since(start)), esteps.push_back(estep), nonzero.push_back(count);

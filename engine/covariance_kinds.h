@@ -13,26 +13,26 @@ struct covariance_kind_ops {
   em_kind kind;
   // Values one class's covariance holds: 1, F or F x F.
   long (*values_per_class)(int F);
-  // Makes (or releases) the container of K classes in *v; allocation failures end the run
-  // through NR_error, leaving *v empty.
-  void (*allocate)(em_variances *v, int K, int F);
-  void (*release)(em_variances *v, int K, int F);
+  // Makes the kind's member of v for K classes; memory that cannot be had ends the run through
+  // NR_error.
+  void (*make)(em_variances &v, int K, int F);
   // The spherical covariance `variance` x identity for class k.
-  void (*set_spherical)(em_variances v, int k, int F, double variance);
+  void (*set_spherical)(em_variances &v, int k, int F, double variance);
   // x added to every variance of class k (the diagonal of a full covariance).
-  void (*add_to_variances)(em_variances v, int k, int F, double x);
+  void (*add_to_variances)(em_variances &v, int k, int F, double x);
   // The free parameters of one class's covariance: 1, F or F (F + 1) / 2.
   long (*free_parameters)(int F);
   // Class `to` gets class `from`'s covariance.
-  void (*copy_class)(em_variances v, int from, int to, int F);
+  void (*copy_class)(em_variances &v, int from, int to, int F);
   // out[1..F] = the variance of each feature of class k (the diagonal for FULL).
-  void (*feature_variances)(em_variances v, int k, int F, double *out);
+  void (*feature_variances)(const em_variances &v, int k, int F, double *out);
   // Value e (0-based, in the order of values_per_class) of class k, to read or write it.
-  double &(*value)(em_variances v, int k, int F, long e);
+  double &(*value)(em_variances &v, int k, int F, long e);
   // Where the variance of feature j of class k (both 0-based) stands among the values of all
   // classes laid out class after class (mogem::model::covariances).
   long (*feature_variance_index)(int k, int j, int F);
-  // The EM operations of the kind.
+  // The EM operations of the kind, reached through m->kind: the M-step's mean and variance
+  // updates (em_mstep.h), and the E-step's log-determinant, distance and inverse (em_estep.h).
   em_step_op update_means;
   em_step_op update_variances;
   em_class_value_op log_determinant;

@@ -9,7 +9,7 @@
 #include "initializations/init_means.h"
 #include "initializations/init_methods.h"
 #include "normalizations/norm_data.h"
-#include "nr/nr_scoped.h"
+#include "nr/one_based.h"
 
 namespace mogem::detail {
 
@@ -39,7 +39,7 @@ const int TRACE_LENGTH = 4;
 // current posteriors (the classifications are the only model state this changes).
 void take_snapshot(em_memory *m, int step) {
   const int K = m->classes, F = m->features, N = m->datapoints;
-  scoped_dmatrix variances(1, K, 1, F);
+  one_based_matrix variances(K, F);
   class_variances(m, variances.get());
   find_classifications(m);
   std::vector<int> labels(N);
@@ -75,27 +75,16 @@ void regularise_variances(em_memory *m) {
 
 }  // namespace
 
-void set_covariance_operations(em_memory *m) {
-  const covariance_kind_ops &ops = *m->kind;
-  m->update_variances = ops.update_variances;
-  m->update_means = ops.update_means;
-  m->update_P_j = update_P_j;
-  m->find_P_j_x = find_P_j_x;
-  m->log_determinant = ops.log_determinant;
-  m->mahalanobis_distance = ops.mahalanobis_distance;
-  m->build_inv_covariance = ops.build_inv_covariance;
-}
-
 void initialize_parameters(em_memory *m) {
   em_parameters *p = m->params;
   const int N = m->datapoints, F = m->features, K = m->classes;
   if (p->center_data) {
-    column_means_of_all(m, m->centre);
-    subtract_from_rows(m->data, N, F, m->centre);
+    column_means_of_all(m, m->centre.get());
+    subtract_from_rows(m->data.get(), N, F, m->centre.get());
   }
   if (need_norm(m)) together(m->share, [m] { refuse_zero_length_rows(m); });
   if (p->init_method == FROM_MODEL) {
-    if (need_norm(m)) euclidean_norm(m->data, N, F);
+    if (need_norm(m)) euclidean_norm(m->data.get(), N, F);
     take_start_model(m);
     for (int k = 1; k <= K; k++)
       for (int i = 1; i <= N; i++) m->P_j_x[k][i] = 1.0 / K;
@@ -104,11 +93,11 @@ void initialize_parameters(em_memory *m) {
       for (int k = 1; k <= K; k++)
         for (int j = 1; j <= F; j++) m->class_means[k][j] = p->given_means[static_cast<long>(k - 1) * F + (j - 1)];
     else
-      init_means(m->data, m->class_means, N, F, K, p->init_method, p->random_seed, p->samples,
+      init_means(m->data.get(), m->class_means.get(), N, F, K, p->init_method, m->generator_state, p->samples,
                  p->means_file.empty() ? nullptr : p->means_file.c_str(), m->share);
     if (need_norm(m)) {
-      euclidean_norm(m->data, N, F);
-      euclidean_norm(m->class_means, K, F);
+      euclidean_norm(m->data.get(), N, F);
+      euclidean_norm(m->class_means.get(), K, F);
     }
     for (int k = 1; k <= K; k++) {
       m->P_j[k] = 1.0 / K;
@@ -126,16 +115,16 @@ int em_run(em_memory *m, int start_index) {
   double trace[TRACE_LENGTH] = {0.0, 10.0, 20.0, 30.0};
   const int iterations = m->params->max_em_iterations;
   const int step = wants_snapshots(m) ? m->params->output_stepsize : 0;
-  set_covariance_operations(m);
+  const covariance_kind_ops &kind = *m->kind;
 
   m->converged = false;
   int i = start_index;
   while (i < start_index + iterations) {
     if (step > 0 && i % step == 0) take_snapshot(m, i);
-    m->find_P_j_x(m);
-    const double delta = m->update_P_j(m);
-    m->update_means(m);
-    m->update_variances(m);
+    find_P_j_x(m);
+    const double delta = update_P_j(m);
+    kind.update_means(m);
+    kind.update_variances(m);
     regularise_variances(m);
     stop_if_model_broke_down(m, i);
     m->steps++;

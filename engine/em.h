@@ -20,9 +20,9 @@ void em(em_memory *m);
 // callback when there is one.
 void initialize_parameters(em_memory *m);
 
-// Stores the seven covariance-kind operations of m->kind in m, then iterates from step
-// start_index: snapshot (to the snapshot callback, when there is one, output_stepsize > 0 and
-// the step is a multiple of it), E-step, weights, means, variances, the progress callback;
+// Iterates from step start_index: snapshot (to the snapshot callback, when there is one,
+// output_stepsize > 0 and the step is a multiple of it), E-step, weights, the kind's means and
+// variances (m->kind), the progress callback;
 // it stops when the sum of the last four weight changes falls below 1e-6 (a NaN change never
 // does; m->converged tells which), or after max_em_iterations steps, counting each step in
 // m->steps. A final snapshot is taken under the returned step when that is a multiple of
@@ -30,9 +30,6 @@ void initialize_parameters(em_memory *m);
 // of the converging iteration, or start_index + max_em_iterations when the budget ran out
 // (start_index itself for a budget of 0 or less).
 int em_run(em_memory *m, int start_index);
-
-// Stores the EM operations of m->kind (covariance_kinds.h) in m.
-void set_covariance_operations(em_memory *m);
 
 }  // namespace mogem::detail
 

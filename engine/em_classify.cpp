@@ -3,8 +3,9 @@
 #include <cmath>
 
 #include "distances/dist_metrics.h"
+#include "engine/covariance_kinds.h"
 #include "engine/em_estep.h"
-#include "nr/nr_scoped.h"
+#include "nr/one_based.h"
 
 namespace mogem::detail {
 
@@ -38,18 +39,19 @@ double find_closest(int k, em_memory *m) {
 
 int metric_need_norm(int metric) { return metric == CORRELATION ? 1 : 0; }
 
-int need_norm(em_memory *m) { return metric_need_norm(m->distance_metric); }
+int need_norm(em_memory *m) { return metric_need_norm(m->params->distance_metric); }
 
 double find_log_likelihood(em_memory *m) {
   const int K = m->classes;
   const double log_two_pi_d = std::log(EM_TWO_PI) * m->features;
-  scoped_dvector log_dets(1, K);
-  for (int k = 1; k <= K; k++) log_dets.get()[k] = m->log_determinant(m, k);
+  one_based_vector<double> log_dets(K);
+  const covariance_kind_ops &kind = *m->kind;
+  for (int k = 1; k <= K; k++) log_dets.get()[k] = kind.log_determinant(m, k);
   double likelihood = 0.0;
   for (int i = 1; i <= m->datapoints; i++) {
     double point_likelihood = 0.0;
     for (int k = 1; k <= K; k++)
-      point_likelihood += std::exp(-0.5 * (m->mahalanobis_distance(m, i, k) + log_dets.get()[k])) * m->P_j[k];
+      point_likelihood += std::exp(-0.5 * (kind.mahalanobis_distance(m, i, k) + log_dets.get()[k])) * m->P_j[k];
     likelihood += std::log(point_likelihood) - 0.5 * log_two_pi_d;
   }
   return likelihood;

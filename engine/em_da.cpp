@@ -6,7 +6,7 @@
 #include "engine/covariance_kinds.h"
 #include "engine/em.h"
 #include "engine/em_da_pc.h"
-#include "nr/nr_scoped.h"
+#include "nr/one_based.h"
 #include "nr/nr_util.h"
 
 namespace mogem::detail {
@@ -21,7 +21,7 @@ const int MAX_FINAL_PUSHES = 1000;
 
 // The temperature must fall to 1.0 or below for the driver to return.
 void check_schedule(em_memory *m) {
-  const double start = m->init_temp, alpha = m->schedule_scalar;
+  const double start = m->params->init_temp, alpha = m->params->schedule_scalar;
   if (start <= FINAL_TEMPERATURE) return;
   if (!std::isnan(start) && !std::isinf(start) && alpha > 0.0 && alpha < 1.0) return;
   refuse(
@@ -65,10 +65,10 @@ void em_da(em_memory *m) {
   initialize_parameters(m);
 
   const int K_max = m->classes;
-  scoped_dmatrix saved_means(1, 2, 1, m->features);
+  one_based_matrix saved_means(2, m->features);
   int K = 1;
-  double temperature = m->init_temp;
-  const double alpha = m->schedule_scalar;
+  double temperature = m->params->init_temp;
+  const double alpha = m->params->schedule_scalar;
   m->inv_temp = 0.0;
   int current_step = 0;
   int final_pushes = 0;  // pushes in a row at or below the final temperature
@@ -115,7 +115,7 @@ void em_da(em_memory *m) {
 
 int the_same(int i, em_memory *m) {
   const int K = m->classes, F = m->features;
-  scoped_dmatrix variances(1, K, 1, F);
+  one_based_matrix variances(K, F);
   class_variances(m, variances.get());
   double *const *var = variances.get();
   const double *mean_i = m->class_means[i];
@@ -137,7 +137,7 @@ int the_same(int i, em_memory *m) {
 
 int find_max_variance_cluster(em_memory *m) {
   const int K = m->classes, F = m->features;
-  scoped_dmatrix variances(1, K, 1, F);
+  one_based_matrix variances(K, F);
   class_variances(m, variances.get());
   double max_trace = 0.0;
   int clust_num = 1;
@@ -154,7 +154,7 @@ int find_max_variance_cluster(em_memory *m) {
 
 void perturbe(int i, int j, em_memory *m) {
   const int K = m->classes, F = m->features;
-  scoped_dmatrix eigenvectors(1, F, 1, F);
+  one_based_matrix eigenvectors(F, F);
   compute_pc(i, j, m, eigenvectors.get());
   double **u = eigenvectors.get();  // the direction is column 1
   double norm = 0.0;
@@ -162,7 +162,7 @@ void perturbe(int i, int j, em_memory *m) {
   norm = std::sqrt(norm);
   for (int k = 1; k <= F; k++) u[k][1] = u[k][1] / norm;
 
-  scoped_dmatrix variances(1, K, 1, F);
+  one_based_matrix variances(K, F);
   class_variances(m, variances.get());
   double maxvar = variances.get()[i][1];
   for (int k = 2; k <= F; k++)

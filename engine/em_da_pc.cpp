@@ -1,17 +1,17 @@
 #include "engine/em_da_pc.h"
 
 #include "nr/nr_eigen.h"
-#include "nr/nr_scoped.h"
+#include "nr/one_based.h"
 
 namespace mogem::detail {
 
 void compute_pc(int i, int j, em_memory *m, double **eigenvectors) {
   const int N = m->datapoints, F = m->features;
-  scoped_dmatrix cov(1, F, 1, F);
-  scoped_dvector eigenvalues(1, F), mean(1, F), probs(1, N);
+  one_based_matrix cov(F, F);
+  one_based_vector<double> eigenvalues(F), mean(F), probs(N);
   for (int x = 1; x <= N; x++) probs.get()[x] = m->P_j_x[j][x] + m->P_j_x[i][x];
   for (int k = 1; k <= F; k++) mean.get()[k] = (m->class_means[j][k] + m->class_means[i][k]) * 0.5;
-  est_weighted_covar(cov.get(), m->data, mean.get(), probs.get(), N, F, m->share);
+  est_weighted_covar(cov.get(), m->data.get(), mean.get(), probs.get(), N, F, m->share);
   int nrot;
   NR_djacobi(cov.get(), F, eigenvalues.get(), eigenvectors, &nrot);
 

@@ -47,17 +47,18 @@ void find_P_j_x_threads(em_memory *m, int threads) {
   const double d_log_2pi = std::log(EM_TWO_PI) * F;
   // Per-class work stays on the calling thread: a covariance that cannot be factorised ends
   // the run from here, with its message written exactly once.
+  const covariance_kind_ops &kind = *m->kind;
   for (int k = 1; k <= K; k++) {
-    m->log_det[k] = m->log_determinant(m, k) + d_log_2pi;
+    m->log_det[k] = kind.log_determinant(m, k) + d_log_2pi;
     m->log_p_j[k] = std::log(m->P_j[k]);
-    m->build_inv_covariance(m, k);
+    kind.build_inv_covariance(m, k);
   }
   if (N < 1 || K < 1) return;
 
   const kernel_set &kernels = *m->kernels;
-  const block_distances_op distances = kernels.*(m->kind->block_distances);
+  const block_distances_op distances = kernels.*(kind.block_distances);
   const int blocks = static_cast<int>((static_cast<long long>(N) + BLOCK - 1) / BLOCK);
-  const int parts = em_parts_for(static_cast<double>(N) * K * m->kind->distance_cost(F), threads, blocks);
+  const int parts = em_parts_for(static_cast<double>(N) * K * kind.distance_cost(F), threads, blocks);
   std::vector<std::unique_ptr<estep_scratch>> scratch;
   for (int part = 0; part < parts; part++) scratch.push_back(std::make_unique<estep_scratch>(F, K));
 
@@ -77,9 +78,6 @@ void find_P_j_x_threads(em_memory *m, int threads) {
           log_density[i - 1 + b] = block.largest[b] + std::log(sum);
         }
       }
-      // The working values left behind are the unnormalised terms of the last point.
-      if (i + count - 1 == N)
-        for (int k = 1; k <= K; k++) m->p_x_j[k] = block.terms[static_cast<long>(k) * BLOCK + count - 1];
     }
   });
 }

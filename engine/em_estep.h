@@ -1,8 +1,7 @@
 // E-step: component densities and posteriors, in the log domain.
 //
 // With N = datapoints, F = features, K = classes of the model state. The covariance-kind
-// operations are reached through m->log_determinant, m->mahalanobis_distance and
-// m->build_inv_covariance, which the EM loop stores (em.h); no E-step may run before that.
+// operations are reached through the kind's record m->kind (covariance_kinds.h).
 #ifndef MOGEM_ENGINE_EM_ESTEP_H
 #define MOGEM_ENGINE_EM_ESTEP_H
 
@@ -14,12 +13,11 @@ namespace mogem::detail {
 constexpr double EM_TWO_PI = 6.283185307179586;
 
 // For every class k (in order): log_det[k] = log_determinant(m, k) + F ln(2 pi), log_p_j[k] =
-// ln P_j[k], and the inverse covariance of k rebuilt. Then for every point i: the log-density
-// of each class, minus the largest of them, plus the log weight, times the exponent inv_temp
-// (1 for plain EM, the inverse temperature under annealing), exponentiated and normalised into
-// P_j_x[k][i]. p_x_j is left with the unnormalised terms of point N. Nothing guards the
-// logarithms or the normaliser: a zero variance or weight gives -inf, and a point whose terms
-// all underflow gets NaN posteriors. A covariance that cannot be factorised (FULL) ends the
+// ln P_j[k], and the inverse covariance of k rebuilt, through m->kind. Then for every point
+// i: the log-density of each class, minus the largest of them, plus the log weight, times the
+// exponent inv_temp (1 for plain EM, the inverse temperature under annealing), exponentiated
+// and normalised into P_j_x[k][i]. Nothing guards the logarithms or the normaliser: a zero
+// variance or weight gives -inf, and a point whose terms all underflow gets NaN posteriors. A covariance that cannot be factorised (FULL) ends the
 // run through NR_error. The per-class constants are computed on the calling thread; the points
 // are shared among at most m->threads threads (kernels/parallel.h) and run in blocks through
 // the kernel path m->kernels (kernels/kernels.h), with results that depend on neither.

@@ -18,7 +18,7 @@ namespace {
 constexpr int BLOCK = EM_BLOCK;
 
 void rescale_means_if_needed(em_memory *m) {
-  if (need_norm(m)) euclidean_norm(m->class_means, m->classes, m->features);
+  if (need_norm(m)) euclidean_norm(m->class_means.get(), m->classes, m->features);
 }
 
 // The points of every process: the count the weights and sums are taken over.

@@ -2,7 +2,7 @@
 // step of the engine works on.
 //
 // Index letters: data point i = 1..N (`datapoints`), feature j = 1..F (`features`), class
-// k = 1..K (`classes`). Every container is one-based (nr/nr_util.h) and sized from the
+// k = 1..K (`classes`). Every container is one-based (nr/one_based.h) and sized from the
 // parameter record's counts; `classes` in the model state may later be lower than the
 // configured class count, and the rows above it then stay unused.
 #ifndef MOGEM_ENGINE_EM_TYPES_H
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/processes.h"
+#include "nr/one_based.h"
 #include "mogem/mogem.h"
 
 namespace mogem::detail {
@@ -36,7 +37,7 @@ extern const char *const algorithm_names[4];
 struct em_parameters {
   int num_data;           // N, rows of the data matrix
   int num_features;       // F, columns
-  int32_t random_seed;    // configured seed; after seeding, the uniform generator's state word
+  int32_t random_seed;    // configured seed
   int max_em_iterations;  // iterations of one call of the EM loop
   int algorithm;          // algorithm_code
   int distance_metric;    // metric_code (EUCLIDEAN or CORRELATION)
@@ -57,19 +58,18 @@ struct em_parameters {
   double variance_floor;         // every updated variance (covariance diagonal) is held at or above this
 };
 
-// Variances of every class, or their inverses; the view of `em_type` is the valid one.
-union em_variances {
-  double *scalar;     // dvector 1..K
-  double **diagonal;  // dmatrix 1..K x 1..F
-  double ***full;     // d3tensor 1..K x 1..F x 1..F
+// Variances of every class, or their inverses; only the member of the run's kind (`em_type`)
+// is made, the others stay empty.
+struct em_variances {
+  one_based_vector<double> scalar;  // SCALAR: 1..K
+  one_based_matrix diagonal;        // DIAG: 1..K x 1..F
+  one_based_tensor full;            // FULL: 1..K x 1..F x 1..F
 };
 
 struct em_memory;
 
-// The covariance-kind operations, chosen once per EM run so that the loop never branches on
-// the kind.
+// The signatures of the covariance kind's EM operations (covariance_kinds.h).
 typedef void (*em_step_op)(em_memory *m);
-typedef double (*em_weight_op)(em_memory *m);
 typedef double (*em_class_value_op)(em_memory *m, int k);
 typedef double (*em_distance_op)(em_memory *m, int i, int k);
 typedef void (*em_class_op)(em_memory *m, int k);
@@ -77,56 +77,39 @@ typedef void (*em_class_op)(em_memory *m, int k);
 struct covariance_kind_ops;
 struct kernel_set;
 
+// The model state. It owns every container; the parameter record, the caller's rows when the
+// data are borrowed, the callbacks and the starting model are the caller's.
 struct em_memory {
-  em_parameters *params;  // the run's parameters (not owned)
-  int features;           // F
-  int datapoints;         // N, the rows this process holds (all of them unless share says otherwise)
-  int classes;            // classes in effect: K, or N when K > N; moved by annealing
-  int distance_metric;
-  double t;               // no step of a run sets or reads it
-  int *classifications;   // ivector 1..N: hard label of each point
-  double **data;          // dmatrix 1..N x 1..F
-  double schedule_scalar;
-  double init_temp;
-  double inv_temp;        // exponent of the E-step: 1 for plain EM, the inverse temperature under annealing
-  double *P_j;            // dvector 1..K: mixture weights
-  double **class_means;   // dmatrix 1..K x 1..F
+  em_parameters *params = nullptr;  // the run's parameters (not owned)
+  const covariance_kind_ops *kind = nullptr;  // everything that differs per covariance kind (covariance_kinds.h)
+  const kernel_set *kernels = nullptr;        // the code path of the block kernels (engine/kernels/kernels.h)
+  int features = 0;       // F
+  int datapoints = 0;     // N, the rows this process holds (all of them unless share says otherwise)
+  int classes = 0;        // classes in effect: K, or N when K > N; moved by annealing
+  one_based_vector<int> classifications;  // 1..N: hard label of each point
+  one_based_matrix data;                  // 1..N x 1..F: its own, or the caller's rows in place
+  double inv_temp = 1.0;  // exponent of the E-step: 1 for plain EM, the inverse temperature under annealing
+  one_based_vector<double> P_j;           // 1..K: mixture weights
+  one_based_matrix class_means;           // 1..K x 1..F
   em_variances class_variances;
-  double **u;             // unused by a run
-  double *p_x_j;          // dvector 1..K: per-point working values of the E-step
-  double **P_j_x;         // dmatrix 1..K x 1..N: posterior of class k for point i, class first
+  one_based_matrix P_j_x;                 // 1..K x 1..N: posterior of class k for point i, class first
   em_variances inv_covariance;
-  double *log_det;        // dvector 1..K
-  double *log_p_j;        // dvector 1..K
-  double *grad_P_j;       // unused by a run
-  double **grad_class_means;      // unused by a run
-  double **grad_class_variances;  // unused by a run
-  em_step_op update_variances;
-  em_step_op update_means;
-  em_weight_op update_P_j;
-  em_step_op find_P_j_x;
-  em_class_value_op log_determinant;
-  em_distance_op mahalanobis_distance;
-  em_class_op build_inv_covariance;
-  const covariance_kind_ops *kind;  // what differs per covariance kind (covariance_kinds.h)
-  const kernel_set *kernels;        // the code path of the block kernels (engine/kernels/kernels.h)
-  int threads;                      // at most this many threads for a step
-  int steps;                        // EM steps run so far, over all annealing stages
-  bool converged;                   // the last EM loop stopped by the rule, not the budget
-  const callbacks *hooks;           // the caller's callbacks (not owned); null for none
-  progress stage;                   // annealing: the stage the progress callback reports
-  double *centre;                   // dvector 1..F: the column means subtracted (center_data), else null
-  row_share share;                  // this process's rows among all; alone, rows 1..N are all
-  // Storage behind the containers that the model state hands on without a copy (model_state.h).
-  std::vector<double> posterior_values;  // P_j_x's values, one spare in front
-  std::vector<double *> posterior_rows;  // P_j_x's row pointers
-  std::vector<double *> data_rows;       // data's row pointers when the rows are the caller's
-  bool data_borrowed;                    // data are the caller's rows, not released here
+  one_based_vector<double> log_det;       // 1..K
+  one_based_vector<double> log_p_j;       // 1..K
+  one_based_vector<double> centre;        // 1..F: the column means subtracted (center_data), else empty
+  int32_t generator_state = 0;  // the uniform generator's state word once seeded (run.h): the seed
+                                // the initializations receive
+  int threads = 1;              // at most this many threads for a step
+  int steps = 0;                // EM steps run so far, over all annealing stages
+  bool converged = false;       // the last EM loop stopped by the rule, not the budget
+  const callbacks *hooks = nullptr;  // the caller's callbacks (not owned); null for none
+  progress stage{};                  // annealing: the stage the progress callback reports
+  row_share share;                   // this process's rows among all; alone, rows 1..N are all
   // When not null, each E-step at exponent 1 also writes log sum_k P_j[k] N(x_i | k), the log
   // density of point i, into log_density[i - 1] (N values, the caller's).
-  double *log_density;
-  const model *start;                    // FROM_MODEL: the model to start from (the caller's)
-  int restart;                           // which restart this fit is, for the progress callback
+  double *log_density = nullptr;
+  const model *start = nullptr;  // FROM_MODEL: the model to start from (the caller's)
+  int restart = 0;               // which restart this fit is, for the progress callback
 };
 
 }  // namespace mogem::detail

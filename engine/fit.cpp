@@ -46,14 +46,14 @@ fit_result result_of(em_memory *m, const options &o) {
   fitted.method = o.method;
   fitted.classes = K;
   fitted.features = F;
-  fitted.weights.assign(m->P_j + 1, m->P_j + 1 + K);
+  fitted.weights.assign(&m->P_j[1], &m->P_j[1] + K);
   fitted.means.assign(&m->class_means[1][1], &m->class_means[1][1] + static_cast<long>(K) * F);
   const long per_class = ops.values_per_class(F);
   fitted.covariances.resize(static_cast<std::size_t>(K * per_class));
   for (int k = 1; k <= K; k++)
     for (long e = 0; e < per_class; e++)
       fitted.covariances[(k - 1) * per_class + e] = ops.value(m->class_variances, k, F, e);
-  if (m->centre) fitted.centre.assign(m->centre + 1, m->centre + 1 + F);
+  if (!m->centre.empty()) fitted.centre.assign(&m->centre[1], &m->centre[1] + F);
   fitted.unit_length = need_norm(m) != 0;
   fitted.inverse_temperature = m->inv_temp;
   fitted.steps = m->steps;
@@ -237,8 +237,8 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
   const int N = m->datapoints, F = m->features, K = m->classes;
   if (transforms) {
     std::memcpy(&m->data[1][1], rows.values, rows.rows * rows.cols * sizeof(double));
-    if (!fitted.centre.empty()) subtract_from_rows(m->data, N, F, fitted.centre.data() - 1);
-    if (fitted.unit_length) euclidean_norm(m->data, N, F);
+    if (!fitted.centre.empty()) subtract_from_rows(m->data.get(), N, F, fitted.centre.data() - 1);
+    if (fitted.unit_length) euclidean_norm(m->data.get(), N, F);
   }
   const covariance_kind_ops &ops = *m->kind;
   const long per_class = ops.values_per_class(F);
@@ -249,7 +249,6 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
   }
   m->inv_temp = fitted.inverse_temperature;
   m->threads = threads_for(threads);
-  set_covariance_operations(m.get());
   return m;
 }
 

@@ -36,12 +36,12 @@ FILE *open_file(const char *filename, const char *permissions, const char *) {
 }
 
 void run(em_memory *m) {
-  em_parameters *p = m->params;
   // ran1 seeds on a non-positive state, so s and -s give the same run; the state word it
   // leaves behind is the seed the initializations receive. The stream is this fit's own.
-  if (p->random_seed > 0) p->random_seed = -p->random_seed;
+  const int32_t seed = m->params->random_seed;
+  m->generator_state = seed > 0 ? -seed : seed;
   int32_t next = 0, table[RAN1_TABLE_SIZE];
-  ran1_pll(&p->random_seed, &next, table);
+  ran1_pll(&m->generator_state, &next, table);
 
   // Only the final model's log densities are wanted: the E-steps of the fit go without them.
   double *const log_density = m->log_density;

@@ -9,7 +9,8 @@
 namespace mogem::detail {
 
 // Seeds a uniform generator of the fit's own from the configured seed (the state word it
-// leaves in `random_seed` is the seed the initializations receive), runs the algorithm, labels
+// leaves in m->generator_state is the seed the initializations receive; the configured
+// `random_seed` stays as it is), runs the algorithm, labels
 // every point from the posteriors the algorithm left and then recomputes the posteriors from
 // the final model. The class count must already be at most the point count.
 void run(em_memory *m);

@@ -23,14 +23,15 @@ void print_em_memory(em_memory *m) {
   std::fprintf(stderr, "  m->features        = %d\n", m->features);
   std::fprintf(stderr, "  m->datapoints      = %d\n", m->datapoints);
   std::fprintf(stderr, "  m->classes         = %d\n", m->classes);
-  std::fprintf(stderr, "  m->t               = %6.2f\n", m->t);
-  std::fprintf(stderr, "  m->schedule_scalar = %6.2f\n", m->schedule_scalar);
-  std::fprintf(stderr, "  m->init_temp       = %6.2f\n", m->init_temp);
+  std::fprintf(stderr, "  p->t               = %6.2f\n", m->params->t);
+  std::fprintf(stderr, "  p->schedule_scalar = %6.2f\n", m->params->schedule_scalar);
+  std::fprintf(stderr, "  p->init_temp       = %6.2f\n", m->params->init_temp);
   std::fprintf(stderr, "  m->inv_temp        = %6.2f\n", m->inv_temp);
   const int algorithm = m->params->algorithm;
   std::fprintf(stderr, "  m->algorithm       = [%s] (%d)\n",
                algorithm >= 0 && algorithm <= 3 ? algorithm_names[algorithm] : "Unknown", algorithm);
-  std::fprintf(stderr, "  m->distance_metric = [%s] (%d)\n", metric_name(m->distance_metric), m->distance_metric);
+  const int metric = m->params->distance_metric;
+  std::fprintf(stderr, "  p->distance_metric = [%s] (%d)\n", metric_name(metric), metric);
   std::fprintf(stderr, "\n");
 }
 

@@ -1,7 +1,7 @@
 #include <cmath>
 
 #include "nr/nr_eigen.h"
-#include "nr/nr_scoped.h"
+#include "nr/one_based.h"
 #include "nr/nr_util.h"
 
 namespace mogem::detail {
@@ -20,7 +20,7 @@ inline void rotate(double &x, double &y, double s, double tau) {
 }  // namespace
 
 void NR_djacobi(double **a, int n, double *d, double **v, int *nrot) {
-  scoped_dvector sweep_start(1, n), sweep_change(1, n);
+  one_based_vector<double> sweep_start(n), sweep_change(n);
   double *b = sweep_start.get();  // the diagonal as of the start of the sweep
   double *z = sweep_change.get(); // the diagonal changes accumulated during the sweep
   for (int ip = 1; ip <= n; ip++) {

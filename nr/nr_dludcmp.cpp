@@ -1,7 +1,7 @@
 #include <cmath>
 
 #include "nr/nr_factor.h"
-#include "nr/nr_scoped.h"
+#include "nr/one_based.h"
 #include "nr/nr_util.h"
 
 namespace mogem::detail {
@@ -11,7 +11,7 @@ const double TINY_PIVOT = 1.0e-20;
 }
 
 void NR_dludcmp(double **a, int n, int *indx, double *d) {
-  scoped_dvector scale_holder(1, n);
+  one_based_vector<double> scale_holder(n);
   double *vv = scale_holder.get();  // 1 / largest magnitude of each row: the implicit scaling
   *d = 1.0;
   for (int i = 1; i <= n; i++) {

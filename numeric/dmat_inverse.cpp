@@ -1,7 +1,7 @@
 #include "numeric/dmat_inverse.h"
 
 #include "nr/nr_factor.h"
-#include "nr/nr_scoped.h"
+#include "nr/one_based.h"
 #include "numeric/dvec_ops.h"
 
 namespace mogem::detail {
@@ -11,7 +11,7 @@ int invert_alloc_sym_dmat(double **mat, int n, double **inv) {
     inv[1][1] = 1.0 / mat[1][1];
     return 0;
   }
-  scoped_dvector col(1, n), p(1, n), b(1, n);
+  one_based_vector<double> col(n), p(n), b(n);
   NR_dcholdc(mat, n, p.get());
   for (int i = 1; i <= n; i++) {
     fast_zero_dvec(b.get(), n);
@@ -23,13 +23,13 @@ int invert_alloc_sym_dmat(double **mat, int n, double **inv) {
 }
 
 int invert_copy_alloc_sym_dmat(double **mat, int n, double **inv) {
-  scoped_dmatrix mat_copy(1, n, 1, n);
+  one_based_matrix mat_copy(n, n);
   copy_dmat(mat, mat_copy.get(), n, n);
   return invert_alloc_sym_dmat(mat_copy.get(), n, inv);
 }
 
 double det_alloc_dmat(double **mat, int n) {
-  scoped_ivector index(1, n);
+  one_based_vector<int> index(n);
   double d;
   NR_dludcmp(mat, n, index.get(), &d);
   for (int j = 1; j <= n; j++) d = d * mat[j][j];
@@ -37,7 +37,7 @@ double det_alloc_dmat(double **mat, int n) {
 }
 
 double det_copy_alloc_dmat(double **mat, int n) {
-  scoped_dmatrix mat_copy(1, n, 1, n);
+  one_based_matrix mat_copy(n, n);
   copy_dmat(mat, mat_copy.get(), n, n);
   return det_alloc_dmat(mat_copy.get(), n);
 }

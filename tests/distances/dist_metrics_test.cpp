@@ -12,7 +12,7 @@ using namespace mogem::detail;
 namespace {
 
 double dist(std::vector<double> a, std::vector<double> b, int type) {
-  one_based_vector x(a), y(b);
+  literal_vector x(a), y(b);
   return distance(x.get(), y.get(), static_cast<int>(a.size()), type);
 }
 
@@ -41,8 +41,8 @@ TEST(Metrics, HandWorkedDistances) {
 }
 
 TEST(Metrics, OneToManyFormsMeasureEveryRowAndUnknownCodesGiveZero) {
-  one_based_vector origin({0, 0}), x({1, 0});
-  one_based_matrix rows({{3, 4}, {6, 8}, {0, 1}});
+  literal_vector origin({0, 0}), x({1, 0});
+  literal_matrix rows({{3, 4}, {6, 8}, {0, 1}});
   double out[4] = {0, 0, 0, 0};
   distance2(origin.get(), rows.get(), 2, 3, out, EUCLIDEAN);
   EXPECT_EQ(std::vector<double>(out + 1, out + 4), (std::vector<double>{5, 10, 1}));

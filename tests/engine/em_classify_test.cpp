@@ -16,7 +16,7 @@ TEST(Classification, TiesAndNaNGoToTheLowestClass) {
   t.set_posteriors(3, {0.4, 0.1, 0.3});
   find_classifications(t.get());
   // A NaN best is never replaced; a NaN rival never wins.
-  EXPECT_EQ((std::vector<int>(t->classifications + 1, t->classifications + 4)), (std::vector<int>{3, 1, 3}));
+  EXPECT_EQ((std::vector<int>(&t->classifications[1], &t->classifications[1] + 3)), (std::vector<int>{3, 1, 3}));
   t.set_posteriors(3, {0.3, 0.1, 0.2});
   find_classifications(t.get());
   EXPECT_EQ(t->classifications[1], 1);

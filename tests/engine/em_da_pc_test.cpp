@@ -23,14 +23,14 @@ TEST(PrincipalComponent, WeightedCovarianceWorkedByHand) {
       {line, {1, 1}, {1, 1}, {{2, 2}, {2, 2}}},            // off-diagonal terms, mirrored
   };
   for (const auto &c : cases) {
-    one_based_matrix rows(c.rows), cov(2, 2, -7.0);
-    one_based_vector mean(c.mean), weights(c.weights);
+    literal_matrix rows(c.rows), cov(2, 2, -7.0);
+    literal_vector mean(c.mean), weights(c.weights);
     est_weighted_covar(cov.get(), rows.get(), mean.get(), weights.get(), static_cast<int>(c.rows.size()), 2);
     EXPECT_EQ(cov.row(1), c.expected[0]);
     EXPECT_EQ(cov.row(2), c.expected[1]);
   }
-  one_based_matrix rows(three);
-  one_based_vector column_means({-7, -7});
+  literal_matrix rows(three);
+  literal_vector column_means({-7, -7});
   DA_mean_dmat(rows.get(), column_means.get(), 3, 2);
   EXPECT_EQ(column_means.get()[1], 1.0);
   EXPECT_EQ(column_means.get()[2], 5.0 / 3.0);
@@ -58,7 +58,7 @@ TEST(PrincipalComponent, FollowsTheAxisOfTheWeightedCloud) {
   t.set_posteriors(3, other);
   t.set_mean(1, {1.2, 1.1});
   t.set_mean(2, {0.8, 0.9});  // midpoint (1, 1)
-  one_based_matrix v(2, 2, -7.0);
+  literal_matrix v(2, 2, -7.0);
   compute_pc(1, 2, t.get(), v.get());
   const double sign = v[1][1] > 0 ? 1.0 : -1.0;
   EXPECT_NEAR(sign * v[1][1], 1 / std::sqrt(5.0), 2e-3);

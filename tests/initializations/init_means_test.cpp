@@ -19,7 +19,7 @@ constexpr int32_t default_run_seed = 806666144;
 
 // Means of one feature per class, as init_means leaves them.
 std::vector<double> means_of(const std::vector<std::vector<double>> &rows, int classes, int method, int samples = 0) {
-  one_based_matrix data(rows), means(classes, 1, unset);
+  literal_matrix data(rows), means(classes, 1, unset);
   init_means(data.get(), means.get(), static_cast<int>(rows.size()), 1, classes, method, default_run_seed, samples,
              nullptr);
   std::vector<double> out;
@@ -51,8 +51,8 @@ TEST(RandomInits, EdgesOfTheClassSizesAndWindows) {
 
 TEST(ChurchMeans, TiesGoToTheLowerIndexAndDuplicatesMayBeChosen) {
   // The centroid is the origin; points 2 to 5 all lie 5 from it; 4 and 5 repeat 2 and 3.
-  one_based_matrix data({{0, 0}, {-5, 0}, {5, 0}, {-5, 0}, {5, 0}});
-  one_based_matrix means(4, 2, unset);
+  literal_matrix data({{0, 0}, {-5, 0}, {5, 0}, {-5, 0}, {5, 0}});
+  literal_matrix means(4, 2, unset);
   church_means(data.get(), means.get(), 5, 2, 4);
   EXPECT_EQ(means.row(1), (std::vector<double>{0, 0}));
   EXPECT_EQ(means.row(2), (std::vector<double>{-5, 0}));  // point 2, lowest of four ties
@@ -63,8 +63,8 @@ TEST(ChurchMeans, TiesGoToTheLowerIndexAndDuplicatesMayBeChosen) {
 }
 
 TEST(ChurchMeans, NoNumericScoreEndsTheRun) {
-  one_based_matrix data({{NAN, 1}, {2, NAN}, {NAN, NAN}});
-  one_based_matrix means(2, 2, unset);
+  literal_matrix data({{NAN, 1}, {2, NAN}, {NAN, NAN}});
+  literal_matrix means(2, 2, unset);
   call_outcome out = capture([&] { church_means(data.get(), means.get(), 3, 2, 2); });
   EXPECT_EQ(out.exit_code, -1);
   EXPECT_NE(out.err.find("church means"), std::string::npos) << out.err;
@@ -75,7 +75,7 @@ TEST(ChurchMeans, NoNumericScoreEndsTheRun) {
 TEST(FromFile, ReadsClassByClassInSinglePrecision) {
   scratch_dir dir;
   dir.write("start.txt", "1.1 2.2\n\n3.5\n-4 99 98\n");  // line breaks carry no meaning
-  one_based_matrix means(2, 2, unset);
+  literal_matrix means(2, 2, unset);
   std::string name = dir.path("start.txt");
   call_outcome out = capture([&] { init_means(nullptr, means.get(), 0, 2, 2, FROM_FILE, 0, 0, name.c_str()); });
   EXPECT_EQ(out.err, "");

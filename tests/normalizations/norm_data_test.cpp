@@ -14,7 +14,7 @@ namespace {
 using rows_t = std::vector<std::vector<double>>;
 
 // Normalizes the rows in place; returns what norm_data wrote on standard error.
-std::string normalize(one_based_matrix &m, const rows_t &rows, int type, double parm = 0.0) {
+std::string normalize(literal_matrix &m, const rows_t &rows, int type, double parm = 0.0) {
   const int n = static_cast<int>(rows.size()), f = static_cast<int>(rows[0].size());
   return capture([&] { norm_data(m.get(), n, f, type, parm); }).err;
 }
@@ -44,19 +44,19 @@ TEST(Normalization, EachKindOnHandWorkedRows) {
       {0, 0, {{1.5, -2}}, {{1.5, -2}}, "Unknown normalization method: 0\n"},
   };
   for (const auto &c : cases) {
-    one_based_matrix m(c.rows);
+    literal_matrix m(c.rows);
     EXPECT_EQ(normalize(m, c.rows, c.type, c.parm), c.err) << c.type;
     for (std::size_t i = 0; i < c.rows.size(); i++) EXPECT_EQ(m.row(i + 1), c.expected[i]) << c.type << " row " << i;
   }
 }
 
 TEST(Normalization, RoundedResults) {
-  one_based_matrix unit({{0.6, 0.8}, {0, 0}});
+  literal_matrix unit({{0.6, 0.8}, {0, 0}});
   EXPECT_EQ(normalize(unit, {{0.6, 0.8}, {0, 0}}, EUCLIDEAN_NORM), "");
   EXPECT_NEAR(unit[1][1], 0.6, 1e-16);
   EXPECT_NEAR(unit[1][2], 0.8, 1e-16);
   EXPECT_TRUE(std::isnan(unit[2][1]) && std::isnan(unit[2][2]));  // a zero row has no length
-  one_based_matrix logs({{100, 1000}});
+  literal_matrix logs({{100, 1000}});
   normalize(logs, {{100, 1000}}, LOG_TRANSFORM, 10.0);
   EXPECT_NEAR(logs[1][1], 2.0, 1e-15);
   EXPECT_NEAR(logs[1][2], 3.0, 1e-15);

@@ -20,9 +20,9 @@ struct decomposition {
   int rotations;
 };
 
-decomposition decompose(one_based_matrix &a, int n) {
-  one_based_matrix v(n, n, -7.0);
-  one_based_vector d(std::vector<double>(n, -7.0));
+decomposition decompose(literal_matrix &a, int n) {
+  literal_matrix v(n, n, -7.0);
+  literal_vector d(std::vector<double>(n, -7.0));
   int nrot = -1;
   NR_djacobi(a.get(), n, d.get(), v.get(), &nrot);
   decomposition out{std::vector<double>(d.get() + 1, d.get() + 1 + n), rows_t(n), nrot};
@@ -34,7 +34,7 @@ decomposition decompose(one_based_matrix &a, int n) {
 }  // namespace
 
 TEST(Jacobi, DiagonalMatricesNeedNoRotation) {
-  one_based_matrix a({{3, 0, 0}, {0, -1, 0}, {0, 0, 2}});
+  literal_matrix a({{3, 0, 0}, {0, -1, 0}, {0, 0, 2}});
   decomposition r = decompose(a, 3);
   EXPECT_EQ(r.values, (std::vector<double>{3, -1, 2}));  // unsorted: in diagonal order
   EXPECT_EQ(r.rotations, 0);
@@ -43,7 +43,7 @@ TEST(Jacobi, DiagonalMatricesNeedNoRotation) {
 
 TEST(Jacobi, OneRotationForATwoByTwo) {
   // [[2, 1], [1, 2]]: eigenvalue 1 along (1, -1)/sqrt 2, eigenvalue 3 along (1, 1)/sqrt 2.
-  one_based_matrix a({{2, 1}, {1, 2}});
+  literal_matrix a({{2, 1}, {1, 2}});
   decomposition r = decompose(a, 2);
   EXPECT_EQ(r.rotations, 1);
   const double h = 1.0 / std::sqrt(2.0);
@@ -57,7 +57,7 @@ TEST(Jacobi, OneRotationForATwoByTwo) {
   EXPECT_EQ(a[1][2], 0.0);  // the upper one is used up
 
   // A lower triangle that disagrees is never read.
-  one_based_matrix skew({{2, 1}, {-50, 2}});
+  literal_matrix skew({{2, 1}, {-50, 2}});
   decomposition same = decompose(skew, 2);
   EXPECT_EQ(same.values, r.values);
   EXPECT_EQ(same.vectors, r.vectors);
@@ -66,7 +66,7 @@ TEST(Jacobi, OneRotationForATwoByTwo) {
 TEST(Jacobi, RepeatedEigenvalueKeepsAnOrthonormalBasis) {
   // Eigenvalues 2, 2 (e1 and (0, 1, -1)/sqrt 2) and 4 ((0, 1, 1)/sqrt 2).
   const rows_t A = {{2, 0, 0}, {0, 3, 1}, {0, 1, 3}};
-  one_based_matrix a(A);
+  literal_matrix a(A);
   decomposition r = decompose(a, 3);
   std::vector<double> sorted = r.values;
   std::sort(sorted.begin(), sorted.end());
@@ -87,7 +87,7 @@ TEST(Jacobi, RepeatedEigenvalueKeepsAnOrthonormalBasis) {
 }
 
 TEST(Jacobi, NaNOffTheDiagonalNeverConverges) {
-  one_based_matrix a({{1, std::nan("")}, {0, 1}});
+  literal_matrix a({{1, std::nan("")}, {0, 1}});
   call_outcome out = capture([&] { decompose(a, 2); });
   EXPECT_EQ(out.exit_code, 1);
   EXPECT_EQ(out.err, nr_error_text("Too many iterations in routine NR_djacobi"));

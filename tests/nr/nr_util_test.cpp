@@ -1,4 +1,5 @@
-// The containers of nr_util.h and nr_kinds.h, and the run-time error they end a run with.
+// The containers of nr_util.h, nr_kinds.h and one_based.h, and the run-time error they end a
+// run with.
 #include "nr/nr_util.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <climits>
 
 #include "nr/nr_kinds.h"
+#include "nr/one_based.h"
 #include "support/capture.h"
 
 using namespace mogem::detail;
@@ -101,4 +103,40 @@ TEST(FurtherContainers, EveryKindIsIndexedWithItsBoundsAndViewsShareTheElements)
   float **m = NR_convert_matrix(flat, 0, 2, 0, 1);  // 3 rows of 2
   EXPECT_EQ(&m[2][1], &flat[5]);
   NR_free_convert_matrix(m, 0, 2, 0, 1);
+}
+
+// The owning containers of the model state: the numeric library's layout, the caller's values
+// borrowed in place, handles that survive a move, the allocators' texts for impossible sizes.
+TEST(OwningContainers, KeepTheLayoutBorrowInPlaceAndFailWithTheAllocatorsText) {
+  one_based_matrix own(3, 4);
+  EXPECT_EQ(own.get()[1], own[1]);
+  expect_row_major(own.get(), 1, 3, 1, 4);
+  const one_based_matrix moved = std::move(own);
+  EXPECT_EQ(moved[3][4], 34.0);
+  std::vector<double> values = {1, 2, 3, 4, 5, 6};
+  one_based_matrix borrowed = one_based_matrix::borrow(values.data(), 3, 2);
+  borrowed[3][1] = -5;
+  EXPECT_EQ(values[4], -5.0);
+  EXPECT_TRUE(borrowed.take_values().empty());
+  const std::vector<double> taken = one_based_matrix(2, 2).take_values();
+  EXPECT_EQ(taken.size(), 5u);  // the spare value in front, then the four
+  one_based_tensor t(2, 3, 4);
+  EXPECT_EQ(&t[2][3][4], &t[1][1][1] + 23);
+  EXPECT_EQ(t.get()[2], t[2]);
+  one_based_vector<int> v(3);
+  EXPECT_EQ(v.size(), 3);
+  EXPECT_EQ(v[3], 0);
+
+  const struct {
+    std::function<void()> call;
+    const char *text;
+  } cases[] = {
+      {[] { one_based_vector<double>(LONG_MAX); }, "allocation failure in dvector()"},
+      {[] { one_based_matrix(LONG_MAX / 4, 2); }, "allocation failure 1 in matrix()"},
+      {[] { one_based_matrix(3, LONG_MAX / 2); }, "allocation failure 2 in matrix()"},
+      {[] { one_based_tensor(LONG_MAX / 4, 1, 1); }, "allocation failure 1 in NR_d3tensor()"},
+      {[] { one_based_tensor(2, LONG_MAX / 2, 2); }, "allocation failure 2 in NR_d3tensor()"},
+      {[] { one_based_tensor(1, 1, LONG_MAX / 4); }, "allocation failure 3 in NR_d3tensor()"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(nr_failure(c.call), nr_error_text(c.text));
 }

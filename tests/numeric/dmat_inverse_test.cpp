@@ -20,7 +20,7 @@ TEST(SymmetricInverse, InvertsKnownMatricesAndLeavesTheInputAlone) {
   };
   for (const auto &c : cases) {
     const int n = static_cast<int>(c.a.size());
-    one_based_matrix a(c.a), inv(n, n, -7.0);
+    literal_matrix a(c.a), inv(n, n, -7.0);
     EXPECT_EQ(invert_copy_alloc_sym_dmat(a.get(), n, inv.get()), 0);
     for (int r = 1; r <= n; r++) {
       EXPECT_EQ(a.row(r), c.a[r - 1]);
@@ -31,7 +31,7 @@ TEST(SymmetricInverse, InvertsKnownMatricesAndLeavesTheInputAlone) {
 
 TEST(SymmetricInverse, NotPositiveDefiniteEndsTheRun) {
   for (const rows_t &rows : {rows_t{{1, 2}, {2, 1}}, rows_t{{1, 1}, {1, 1}}, rows_t{{0, 0}, {0, 0}}}) {
-    one_based_matrix a(rows), inv(2, 2, 0.0);
+    literal_matrix a(rows), inv(2, 2, 0.0);
     call_outcome out = capture([&] { invert_copy_alloc_sym_dmat(a.get(), 2, inv.get()); });
     EXPECT_EQ(out.exit_code, 1);
     EXPECT_EQ(out.err, nr_error_text("NR_dcholdc failed"));
@@ -52,7 +52,7 @@ TEST(Determinant, PivotsAndSignsAsWorkedByHand) {
       {{{1, 2, 3}, {4, 5, 6}, {7, 8, 10}}, -3.0},  // one exchange
   };
   for (const auto &c : cases) {
-    one_based_matrix a(c.a);
+    literal_matrix a(c.a);
     const int n = static_cast<int>(c.a.size());
     if (n == 3)
       EXPECT_NEAR(det_copy_alloc_dmat(a.get(), n), c.det, 1e-13);
@@ -60,7 +60,7 @@ TEST(Determinant, PivotsAndSignsAsWorkedByHand) {
       EXPECT_EQ(det_copy_alloc_dmat(a.get(), n), c.det);
     EXPECT_EQ(a.row(1), c.a[0]);
   }
-  one_based_matrix zero_row({{1, 2}, {0, 0}});
+  literal_matrix zero_row({{1, 2}, {0, 0}});
   call_outcome out = capture([&] { det_copy_alloc_dmat(zero_row.get(), 2); });
   EXPECT_EQ(out.exit_code, 1);
   EXPECT_EQ(out.err, nr_error_text("Singular matrix in routine NR_dludcmp"));

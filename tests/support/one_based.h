@@ -1,4 +1,4 @@
-// One-based matrices and vectors filled from literals, released when they go out of scope.
+// One-based matrices and vectors of the numeric library filled from literals, released when they go out of scope.
 #ifndef MOGEM_TESTS_SUPPORT_ONE_BASED_H
 #define MOGEM_TESTS_SUPPORT_ONE_BASED_H
 
@@ -8,9 +8,9 @@
 
 using namespace mogem::detail;  // the tests reach into the engine
 
-class one_based_matrix {
+class literal_matrix {
  public:
-  explicit one_based_matrix(const std::vector<std::vector<double>> &rows)
+  explicit literal_matrix(const std::vector<std::vector<double>> &rows)
       : rows_(static_cast<long>(rows.size())), cols_(rows.empty() ? 0 : static_cast<long>(rows[0].size())) {
     m_ = NR_dmatrix(1, rows_, 1, cols_);
     for (long i = 1; i <= rows_; i++)
@@ -18,14 +18,14 @@ class one_based_matrix {
   }
   // rows x cols copies of fill; tests of routines that write a matrix pass a value that no
   // routine produces, so that an element left unwritten shows.
-  one_based_matrix(long rows, long cols, double fill) : rows_(rows), cols_(cols) {
+  literal_matrix(long rows, long cols, double fill) : rows_(rows), cols_(cols) {
     m_ = NR_dmatrix(1, rows_, 1, cols_);
     for (long i = 1; i <= rows_; i++)
       for (long j = 1; j <= cols_; j++) m_[i][j] = fill;
   }
-  ~one_based_matrix() { NR_free_dmatrix(m_, 1, rows_, 1, cols_); }
-  one_based_matrix(const one_based_matrix &) = delete;
-  one_based_matrix &operator=(const one_based_matrix &) = delete;
+  ~literal_matrix() { NR_free_dmatrix(m_, 1, rows_, 1, cols_); }
+  literal_matrix(const literal_matrix &) = delete;
+  literal_matrix &operator=(const literal_matrix &) = delete;
 
   double **get() const { return m_; }
   double *operator[](long i) const { return m_[i]; }
@@ -37,9 +37,9 @@ class one_based_matrix {
 };
 
 // A one-based view of a literal vector: element 1 is values[0]. Element 0 is a sentinel.
-class one_based_vector {
+class literal_vector {
  public:
-  explicit one_based_vector(std::vector<double> values) : storage_(std::move(values)) {
+  explicit literal_vector(std::vector<double> values) : storage_(std::move(values)) {
     storage_.insert(storage_.begin(), -99999.0);
   }
   double *get() { return storage_.data(); }

@@ -1,9 +1,9 @@
 // A model state for engine tests: parameters with their defaults, the given counts and
-// covariance kind, data from literals, the kind's operations stored as the EM loop stores
-// them; released when it goes out of scope.
+// covariance kind, data from literals; released when it goes out of scope.
 #ifndef MOGEM_TESTS_SUPPORT_TEST_MODEL_H
 #define MOGEM_TESTS_SUPPORT_TEST_MODEL_H
 
+#include <memory>
 #include <vector>
 
 #include "engine/covariance_kinds.h"
@@ -19,19 +19,16 @@ class test_model {
     p_ = parameters_of(mogem::options{}, rows.size(), rows[0].size());
     p_.num_classes = K;
     p_.em_type = em_type;
-    m_ = allocate_em_memory(&p_);
-    m_->threads = 1;
+    m_.reset(allocate_em_memory(&p_));
     for (int i = 1; i <= m_->datapoints; i++)
       for (int j = 1; j <= m_->features; j++) m_->data[i][j] = rows[i - 1][j - 1];
-    set_covariance_operations(m_);
   }
-  ~test_model() { release_em_memory(m_); }
+
+  em_memory *operator->() const { return m_.get(); }
+  em_memory *get() const { return m_.get(); }
+  em_parameters &params() { return p_; }
   test_model(const test_model &) = delete;
   test_model &operator=(const test_model &) = delete;
-
-  em_memory *operator->() const { return m_; }
-  em_memory *get() const { return m_; }
-  em_parameters &params() { return p_; }
 
   void set_mean(int k, const std::vector<double> &mean) const {
     for (int j = 1; j <= m_->features; j++) m_->class_means[k][j] = mean[j - 1];
@@ -45,8 +42,8 @@ class test_model {
   }
 
  private:
-  em_parameters p_;
-  em_memory *m_;
+  em_parameters p_;  // the model state points at it: the holder neither copies nor moves
+  std::unique_ptr<em_memory> m_;
 };
 
 #endif
