@@ -16,7 +16,7 @@
 #include "engine/model_state.h"
 #include "io/number_stream.h"
 #include "engine/parameters.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 using namespace mogem::detail;
 

@@ -17,8 +17,8 @@ namespace {
 
 void refuse_if_input(const char *role, const std::string &path, const std::string &input) {
   if (!same_file(path, input)) return;
-  refuse_input(
-      "Error: the %s %s is the input file %s; choose another output name so that the input is not overwritten", role,
+  refuse(
+      "the %s %s is the input file %s; choose another output name so that the input is not overwritten", role,
       path.c_str(), input.c_str());
 }
 

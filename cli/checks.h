@@ -16,7 +16,7 @@ namespace mogem::detail {
 bool same_file(const std::string &a, const std::string &b);
 
 // The one guard of the input: when a planned result, or an existing file named like a snapshot
-// of the run (plan.snapshots), is the input file, refuses the run with "Error: the <role>
+// of the run (plan.snapshots), is the input file, refuses the run with "the <role>
 // <path> is the input file <input>; choose another output name so that the input is not
 // overwritten" (mogem::error, invalid_input). Run on the labels file alone before anything is
 // read (plan_labels), and on the whole plan after the parameter section.
@@ -27,7 +27,7 @@ void refuse_results_over_input(const result_plan &plan);
 // exists, a writable file that is not a directory; a device, pipe or terminal written in place
 // must be writable; a descriptor (/dev/stdout) must be open for writing; an existing file
 // named like a snapshot must be writable and not a directory. Otherwise refuses the run with
-// "Error: could not write the file <path>: <the system's reason>" (mogem::error,
+// "could not write the file <path>: <the system's reason>" (mogem::error,
 // write_failure), the labels file first, before any work is done.
 void refuse_unwritable_results(const result_plan &plan);
 

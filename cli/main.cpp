@@ -4,7 +4,7 @@
 #include "cli/help.h"
 #include "cli/processes.h"
 #include "cli/program.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 int main(int argc, char **argv) {
   using namespace mogem::detail;

@@ -43,7 +43,7 @@ constexpr std::size_t MESSAGE_VALUES = std::size_t(1) << 26;
 // The messages that end a run early travel on a communicator of their own, so that they never
 // mix with the fit's, and a process can take them while it waits for the fit's.
 MPI_Comm control = MPI_COMM_NULL;
-constexpr int FAILED_TAG = 1;   // a failure: its kind (one byte), then its message
+constexpr int FAILED_TAG = 1;   // a failure, packed (engine/processes.h)
 constexpr int STOPPED_TAG = 2;  // an interrupt: the signal's number
 // An operation left unfinished because the run is ending: MPI may then not be finished cleanly.
 bool abandoned = false;
@@ -58,7 +58,7 @@ std::vector<member> members;
 std::vector<bool> announced;
 
 void check(int code, const char *what) {
-  if (code != MPI_SUCCESS) throw error(error::kind::numerical_failure, std::string("Error: MPI failed to ") + what);
+  if (code != MPI_SUCCESS) throw error(error::kind::numerical_failure, std::string("MPI failed to ") + what);
 }
 
 // Sends `bytes` to every other process without waiting; the buffers live to the end.
@@ -123,7 +123,7 @@ void heed_others(bool failures, long round) {
   }
   if (failures && take(FAILED_TAG, &bytes) && !bytes.empty()) {
     abandoned = true;
-    throw error(static_cast<error::kind>(bytes[0]), bytes.substr(1));
+    throw unpacked(bytes);
   }
 }
 
@@ -197,7 +197,7 @@ void broadcast_text(std::string &text, int root) { broadcast_text_on(MPI_COMM_WO
 // The end of a shared step, on the control communicator: a failure is told to the others at
 // once, then every process learns which processes failed, and the first one's error.
 std::shared_ptr<const error> agree(const error *failure) {
-  if (failure) tell_others(FAILED_TAG, static_cast<char>(failure->what_kind()) + std::string(failure->what()));
+  if (failure) tell_others(FAILED_TAG, packed(*failure));
   double mine = failure ? 1.0 : 0.0;
   std::vector<double> all(static_cast<std::size_t>(group.size));
   MPI_Request request;
@@ -206,9 +206,9 @@ std::shared_ptr<const error> agree(const error *failure) {
   for (int r = 0; r < group.size; r++) {
     if (all[r] == 0.0) continue;
     abandoned = true;  // the run ends: a process may have left an operation open
-    std::string bytes = failure ? static_cast<char>(failure->what_kind()) + std::string(failure->what()) : "";
+    std::string bytes = failure ? packed(*failure) : "";
     broadcast_text_on(control, bytes, r, false);
-    return std::make_shared<error>(static_cast<error::kind>(bytes.empty() ? 0 : bytes[0]), bytes.substr(1));
+    return std::make_shared<error>(unpacked(bytes));
   }
   return nullptr;
 }
@@ -290,7 +290,7 @@ void refuse_unshareable_input(const char *input) {
   if (stat(input, &st) != 0 && !descriptor) return;
   if (!descriptor && S_ISREG(st.st_mode)) return;
   throw error(error::kind::invalid_input,
-              std::string("Error: the input file ") + input +
+              std::string("the input file ") + input +
                   " is not a regular file (a pipe, a terminal, a device or a descriptor); the processes mpirun "
                   "starts each read their share of the input from one regular file: save the input to a file, or "
                   "run one process without mpirun");

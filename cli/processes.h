@@ -6,6 +6,7 @@
 #include <string>
 
 #include "mogem/mogem.h"
+#include "mogem/processes.h"
 
 namespace mogem::detail {
 

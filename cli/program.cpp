@@ -52,9 +52,10 @@ void fit_and_stage(parameter_file &file, std::size_t rows, const result_plan &pl
     throw;
   }
   progress_finish(line);
-  const model &fitted = chosen.best;
+  const fit_result &fitted = chosen.best;
   if (file.output_model) results.model_files(fitted);
-  if (!file.model_file.empty()) results.file(result::saved_model, [&](output_file &out) { put_model(out, fitted); });
+  if (!file.model_file.empty())
+    results.file(result::saved_model, [&](output_file &out) { put_model(out, fitted.model); });
   if (file.select) {
     results.file(result::selection_table, [&](output_file &out) { put_selection_table(out, chosen); });
     if (file.output_summary)
@@ -140,11 +141,14 @@ int run(const char *input, const char *output, const process_group *group) {
 
 int exit_code_of(const error &failure) { return failure.what_kind() == error::kind::invalid_input ? -1 : 1; }
 
+// The library's message in the parameter file's words, under the program's "Error: " unless it
+// carries a heading of its own.
 void print_failure(std::FILE *out, const error &failure) {
+  const std::string text = (failure.has_own_heading() ? "" : "Error: ") + failure.in_file_terms();
   if (failure.what_kind() == error::kind::numerical_failure)
-    std::fprintf(out, "Numerical Recipes run-time error...\n%s\n...now exiting to system...\n", failure.what());
+    std::fprintf(out, "Numerical Recipes run-time error...\n%s\n...now exiting to system...\n", text.c_str());
   else
-    std::fprintf(out, "%s\n", failure.what());
+    std::fprintf(out, "%s\n", text.c_str());
 }
 
 int threads_from_environment() {

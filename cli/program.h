@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "mogem/mogem.h"
+#include "mogem/processes.h"
 
 namespace mogem::detail {
 

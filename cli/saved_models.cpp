@@ -18,7 +18,8 @@ bool given(const parameter_file &header, const char *key) {
                          const std::string &model_value, const std::string &remedy) {
   throw error(error::kind::invalid_input, "Error in parameter file " + header.settings.data_name + ": \"" + key +
                                               "\" is " + value + ", but the model in " + header.predict_with +
-                                              " has " + model_value + "; " + remedy);
+                                              " has " + model_value + "; " + remedy)
+      .with_own_heading();
 }
 
 // A key the model also gives: the file need not give it.
@@ -40,8 +41,8 @@ std::shared_ptr<const model> load_model_for_prediction(const parameter_file &hea
                " features");
   if (given(header, "num_clusters") && o.classes != used->classes)
     contradiction(header, "num_clusters", std::to_string(o.classes), std::to_string(used->classes) + " classes");
-  if (given(header, "em_type") && o.covariance != used->covariance)
-    contradiction(header, "em_type", kind_name(o.covariance), std::string(kind_name(used->covariance)) + " covariances");
+  if (given(header, "em_type") && o.covariance != used->kind)
+    contradiction(header, "em_type", kind_name(o.covariance), std::string(kind_name(used->kind)) + " covariances");
   if (given(header, "distance_metric") && o.distance != used->distance)
     contradiction(header, "distance_metric", metric_name(o.distance),
                   std::string("the ") + metric_name(used->distance) + " metric");
@@ -54,9 +55,9 @@ std::shared_ptr<const model> load_starting_model(const parameter_file &header) {
 
 void take_start_model(parameter_file &file, const std::shared_ptr<const model> &start) {
   options &o = file.settings;
-  o.start_model = start;
+  o.start = start;
   if (!given(file, "num_clusters")) o.classes = start->classes;
-  if (!given(file, "em_type")) o.covariance = start->covariance;
+  if (!given(file, "em_type")) o.covariance = start->kind;
   if (!given(file, "distance_metric")) o.distance = start->distance;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/staged_results.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace mogem::detail {
 

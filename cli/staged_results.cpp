@@ -51,15 +51,16 @@ void staged_results::transformed_data(const double *values, std::size_t rows, st
                  [&](output_file &out) { put_transformed_data(out, values, rows, cols, share_.first > 0); });
 }
 
-void staged_results::model_files(const model &fitted) {
-  stage_first(result::means, [&](output_file &out) { put_means(out, fitted); });
-  stage_first(result::variances, [&](output_file &out) { put_variances(out, fitted); });
-  stage_first(result::weights, [&](output_file &out) { put_weights(out, fitted); });
+void staged_results::model_files(const fit_result &fitted) {
+  const model &m = fitted.model;
+  stage_first(result::means, [&](output_file &out) { put_means(out, m); });
+  stage_first(result::variances, [&](output_file &out) { put_variances(out, m); });
+  stage_first(result::weights, [&](output_file &out) { put_weights(out, m); });
   stage_in_order(result::posteriors, plan_.path(result::posteriors),
                  [&](output_file &out) { put_posteriors(out, fitted); });
 }
 
-void staged_results::labels(const model &fitted) {
+void staged_results::labels(const fit_result &fitted) {
   stage_in_order(result::labels, plan_.output, [&](output_file &out) { put_labels(out, fitted); });
 }
 

@@ -22,7 +22,7 @@
 #include "cli/result_plan.h"
 #include "engine/processes.h"
 #include "io/output_file.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace mogem::detail {
 
@@ -40,8 +40,8 @@ class staged_results {
   void share_rows(const row_share &share) { share_ = share; }
   void snapshot(const mogem::snapshot &at);
   void transformed_data(const double *values, std::size_t rows, std::size_t cols);
-  void model_files(const model &fitted);  // .means, .variances, .weights, .probs
-  void labels(const model &fitted);
+  void model_files(const fit_result &fitted);  // .means, .variances, .weights, .probs
+  void labels(const fit_result &fitted);
   // Any other planned result of the model, whole (process 0 alone): put fills it.
   void file(result what, const std::function<void(output_file &)> &put);
   // A result written piece by piece: the file stays open (and staged) until finish_streams.

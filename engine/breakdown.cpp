@@ -17,7 +17,7 @@ const char *const REMEDY =
 
 [[noreturn]] void broke_down(const std::string &when, const std::string &what) {
   throw error(error::kind::breakdown,
-              "Error: the fit broke down " + when + ": " + what + " became not-a-number; " + REMEDY);
+              "the fit broke down " + when + ": " + what + " became not-a-number; " + REMEDY);
 }
 
 bool any_nan(const double *values, long count) {
@@ -35,8 +35,8 @@ void refuse_zero_length_rows(em_memory *m) {
   for (int i = 1; i <= m->datapoints && !zero_row; i++)
     if (euclidean(origin.get(), m->data[i], F) == 0.0) zero_row = m->share.first + i;
   if (zero_row)
-    refuse_input(
-        "Error: row %lld of %s has length zero%s; the correlation metric scales every row to unit length and cannot "
+    refuse(
+        "row %lld of %s has length zero%s; the correlation metric scales every row to unit length and cannot "
         "scale this one: remove the row or choose distance_metric euclidean",
         zero_row, m->params->data_name.empty() ? "the data" : m->params->data_name.c_str(),
         m->params->center_data ? " once centred" : "");

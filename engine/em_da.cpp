@@ -24,8 +24,8 @@ void check_schedule(em_memory *m) {
   const double start = m->params->init_temp, alpha = m->params->schedule_scalar;
   if (start <= FINAL_TEMPERATURE) return;
   if (!std::isnan(start) && !std::isinf(start) && alpha > 0.0 && alpha < 1.0) return;
-  refuse_input(
-      "Error: annealing from init_temp %g with schedule_scalar %g would never cool to %g; "
+  refuse(
+      "annealing from init_temp %g with schedule_scalar %g would never cool to %g; "
       "schedule_scalar must lie strictly between 0 and 1 when init_temp is above %g, and "
       "init_temp must be a finite number",
       start, alpha, FINAL_TEMPERATURE, FINAL_TEMPERATURE);

@@ -58,8 +58,8 @@ em_parameters parameters_of(const options &o, std::size_t rows, std::size_t cols
   p.init_method = init_code(o.init);
   p.em_type = kind_code(o.covariance);
   p.output_stepsize = o.snapshot_every;
-  p.means_file = o.means_file;
-  p.given_means = o.initial_means.data();
+  if (const auto *file = std::get_if<means_file_start>(&o.start)) p.means_file = file->path;
+  if (const auto *means = std::get_if<std::vector<double>>(&o.start)) p.given_means = means->data();
   p.data_name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
   p.convergence_threshold = o.convergence_threshold;
   p.reg_covar = o.reg_covar;

@@ -1,5 +1,6 @@
 #include "engine/processes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -99,13 +100,31 @@ void share_row(const row_share &share, long long row, double *const *data, int F
   share.group->broadcast(out + 1, static_cast<std::size_t>(F), owner);
 }
 
+std::string packed(const error &failure) {
+  const int code = static_cast<int>(failure.what_kind()) * 2 + (failure.has_own_heading() ? 1 : 0);
+  return std::string(1, static_cast<char>(code)) + failure.what() + '\0' + failure.setting() + '\0' +
+         (failure.in_file_terms() == failure.what() ? std::string() : failure.in_file_terms());
+}
+
+error unpacked(const std::string &bytes) {
+  const int code = bytes.empty() ? 0 : static_cast<unsigned char>(bytes[0]);
+  const std::size_t message_end = std::min(bytes.find('\0', 1), bytes.size());
+  const std::size_t setting_end = std::min(bytes.find('\0', message_end + 1), bytes.size());
+  error failure(static_cast<error::kind>(code / 2), bytes.substr(1 < bytes.size() ? 1 : bytes.size(), message_end - 1));
+  if (setting_end < bytes.size())
+    failure.about(bytes.substr(message_end + 1, setting_end - message_end - 1), bytes.substr(setting_end + 1));
+  if (code % 2) failure.with_own_heading();
+  return failure;
+}
+
 namespace {
 
 // A working allocation refused inside a step: the same failure alone and over several processes.
 error out_of_memory() {
   return error(error::kind::numerical_failure,
                "allocation failure: not enough memory for the fit's working values; use fewer rows, features or "
-               "classes");
+               "classes")
+      .with_own_heading();
 }
 
 // The end of a step through gather and broadcast_text, for groups without agree.
@@ -114,11 +133,9 @@ std::shared_ptr<const error> agreed_by_gather(const row_share &share, const erro
   const std::vector<double> all = gather_from_all(share, &failed, 1);
   for (int r = 0; r < share.group->size; r++) {
     if (all[r] == 0.0) continue;
-    double code = failure ? static_cast<double>(static_cast<int>(failure->what_kind())) : 0.0;
-    std::string message = failure ? failure->what() : "";
-    share.group->broadcast(&code, 1, r);
-    share.group->broadcast_text(message, r);
-    return std::make_shared<error>(static_cast<error::kind>(static_cast<int>(code)), message);
+    std::string bytes = failure ? packed(*failure) : "";
+    share.group->broadcast_text(bytes, r);
+    return std::make_shared<error>(unpacked(bytes));
   }
   return nullptr;
 }
@@ -141,7 +158,7 @@ void together(const row_share &share, const std::function<void()> &body) {
   if (share.alone()) return;
   const process_group &g = *share.group;
   const std::shared_ptr<const error> first = g.agree ? g.agree(failure.get()) : agreed_by_gather(share, failure.get());
-  if (first) throw shared_failure(first->what_kind(), first->what());
+  if (first) throw shared_failure(*first);
 }
 
 }  // namespace mogem::detail

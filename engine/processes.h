@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mogem/mogem.h"
+#include "mogem/processes.h"
 
 namespace mogem::detail {
 
@@ -61,7 +62,13 @@ void share_row(const row_share &share, long long row, double *const *data, int F
 class shared_failure : public error {
  public:
   using error::error;
+  explicit shared_failure(const error &failure) : error(failure) {}
 };
+
+// An error as bytes to hand to other processes, and back: its kind, whether it has its own
+// heading, its message, the setting it concerns and its parameter-file wording.
+std::string packed(const error &failure);
+error unpacked(const std::string &bytes);
 
 // Runs body on every process; when it throws mogem::error (or std::bad_alloc, taken as a
 // numerical_failure) on any, every process throws the error of the lowest-ranked process that

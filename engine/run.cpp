@@ -22,7 +22,7 @@ void(assert)(int expr, const char *errormessage) {
   char message[512];
   std::snprintf(message, sizeof message, "assertion FAILURE: %s", errormessage);
   debuglog(message);
-  refuse_input("Error: %s", errormessage);
+  refuse("%s", errormessage);
 }
 
 FILE *open_file(const char *filename, const char *permissions, const char *) {
@@ -67,8 +67,8 @@ void run_clustering_algorithm(em_memory *m) {
       break;
     case ALGORITHM_EM_MOT:
       debuglog("Running EM (MoT) algorithm...");
-      refuse_input(
-          "Error: the algorithm em_mixture_of_t (EM for a mixture of t distributions) is not available; choose em or "
+      refuse(
+          "the algorithm em_mixture_of_t (EM for a mixture of t distributions) is not available; choose em or "
           "em_annealing");
     default:
       refuse_input("Unrecognized algorithm.");

@@ -24,7 +24,7 @@ void debuglog(const char *message);
 
 // The program's own check, always active. Returns when expr is non-zero; otherwise hands
 // "assertion FAILURE: <errormessage>" (cut to 511 characters) to debuglog and refuses the
-// input with "Error: <errormessage>" (refuse_input, nr/nr_util.h).
+// input with its message (refuse, nr/nr_util.h).
 // The name is parenthesised in declarations and calls so that the C library's assert macro,
 // wherever a header brings it in, is never expanded in its place.
 void(assert)(int expr, const char *errormessage);

@@ -98,7 +98,7 @@ void church_means(double **data, double **means, int datapoints, int features, i
   for (int k = 2; k <= classes; k++) {
     int farthest = farthest_of_all(&d, chosen.get(), k - 1, share);
     if (farthest == -1) {
-      refuse_input("Error: church means found no data point with a numeric distance to the means for class %d "
+      refuse("church means found no data point with a numeric distance to the means for class %d "
                    "(does the data hold not-a-number values?)\n",
                    k);
     }

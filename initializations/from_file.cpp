@@ -22,8 +22,8 @@ void from_file(double **means, int features, int classes, const char *file) {
       float value;
       if (std::fscanf(fp, "%f", &value) != 1) {
         std::fclose(fp);
-        refuse_input(
-            "Error: the means file %s holds %lld readable numbers; %lld are needed (%d classes x %d "
+        refuse(
+            "the means file %s holds %lld readable numbers; %lld are needed (%d classes x %d "
             "features)",
             file, found, needed, classes, features);
       }

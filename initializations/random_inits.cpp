@@ -210,8 +210,8 @@ void random_sample(double **data, double **class_means, int datapoints, int feat
   const int N = share.alone() ? datapoints : static_cast<int>(share.total), F = features, K = classes;
   if (samples < 1) {
     // No point would go into any mean: every mean would be 0/0 or -0.0.
-    refuse_input(
-        "Error: the random_sample initialization needs num_samples of at least 1 (it is %d); set "
+    refuse(
+        "the random_sample initialization needs num_samples of at least 1 (it is %d); set "
         "num_samples in the parameter file",
         samples);
   }

@@ -65,7 +65,7 @@ span_reading read_numbers(const data_reading &r, std::size_t values, const numbe
 
 void refuse_value(const data_reading &r, unsigned long long index, number_status status) {
   const unsigned long long cols = r.cols;
-  refuse_input("Error: Could not read data from the parameter file %s: row %llu, column %llu is %s (the file "
+  refuse("Could not read data from the parameter file %s: row %llu, column %llu is %s (the file "
                "must hold %zu rows of %zu numbers after \"begin\" and its value)\n",
                r.filename, index / cols + 1, index % cols + 1, status == NUMBER_MISSING ? "missing" : "not a number",
                r.rows, r.cols);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "io/data_rows.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace mogem::detail {
 

@@ -15,7 +15,7 @@
 #include "io/model_file.h"
 #include "io/summary.h"
 #include "io/result_files.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace mogem {
 
@@ -30,7 +30,7 @@ constexpr int MODEL_VERSION = 1;
 // The covariance values of one class as nested arrays: a number, F numbers, or F rows of F.
 json class_covariance(const model &fitted, int k) {
   const int F = fitted.features;
-  switch (fitted.covariance) {
+  switch (fitted.kind) {
     case covariance_kind::scalar: return fitted.covariances[k];
     case covariance_kind::diagonal:
       return std::vector<double>(fitted.covariances.begin() + static_cast<long>(k) * F,
@@ -52,7 +52,7 @@ bool all_finite(const std::vector<double> &values) {
 }
 
 [[noreturn]] void refuse_model(const std::string &name, const std::string &problem) {
-  throw error(error::kind::invalid_input, "Error: the model file " + name + " cannot be used: " + problem);
+  throw error(error::kind::invalid_input, "the model file " + name + " cannot be used: " + problem);
 }
 
 // The reading of one document, each problem refused with the field it concerns.
@@ -69,7 +69,7 @@ class model_reader {
       fail("it is of version " + version.dump() + "; this program reads version " + std::to_string(MODEL_VERSION));
     model m;
     m.method = algorithm_named(keyword("algorithm"));
-    m.covariance = kind_named(keyword("covariance"));
+    m.kind = kind_named(keyword("covariance"));
     m.distance = metric_named(keyword("metric"));
     m.classes = count("classes");
     m.features = count("features");
@@ -142,7 +142,7 @@ class model_reader {
   void read_covariances(model &m) const {
     const int K = m.classes, F = m.features;
     const json &value = field("covariances");
-    switch (m.covariance) {
+    switch (m.kind) {
       case covariance_kind::scalar: m.covariances = numbers(value, K, "covariances"); break;
       case covariance_kind::diagonal: m.covariances = matrix(value, K, F, "covariances"); break;
       case covariance_kind::full:
@@ -155,14 +155,14 @@ class model_reader {
     for (int k = 0; k < K; k++)
       if (!positive_definite(m, k))
         fail("the covariance of class " + std::to_string(k + 1) + " is not " +
-             (m.covariance == covariance_kind::full ? "symmetric and positive definite" : "positive"));
+             (m.kind == covariance_kind::full ? "symmetric and positive definite" : "positive"));
   }
 
   // A Cholesky factorisation succeeds (full), or every variance is above 0.
   static bool positive_definite(const model &m, int k) {
     const int F = m.features;
-    if (m.covariance != covariance_kind::full) {
-      const int per_class = m.covariance == covariance_kind::scalar ? 1 : F;
+    if (m.kind != covariance_kind::full) {
+      const int per_class = m.kind == covariance_kind::scalar ? 1 : F;
       for (int e = 0; e < per_class; e++)
         if (!(m.covariances[static_cast<std::size_t>(k) * per_class + e] > 0.0)) return false;
       return true;
@@ -236,7 +236,7 @@ std::string model_to_json(const model &fitted) {
   doc["format"] = MODEL_FORMAT;
   doc["version"] = MODEL_VERSION;
   doc["algorithm"] = algorithm_name(fitted.method);
-  doc["covariance"] = kind_name(fitted.covariance);
+  doc["covariance"] = kind_name(fitted.kind);
   doc["metric"] = metric_name(fitted.distance);
   doc["classes"] = fitted.classes;
   doc["features"] = fitted.features;
@@ -269,7 +269,7 @@ model model_from_json(const std::string &text, const std::string &name) {
 void detail::put_model(output_file &out, const model &fitted) {
   if (!all_finite(fitted.weights) || !all_finite(fitted.means) || !all_finite(fitted.covariances) ||
       !all_finite(fitted.centre))
-    throw error(error::kind::invalid_input, "Error: the model holds a value that is not finite; no model file is written");
+    throw error(error::kind::invalid_input, "the model holds a value that is not finite; no model file is written");
   const std::string text = model_to_json(fitted);
   out.put(text.data(), text.size());
 }

@@ -4,7 +4,7 @@
 #define MOGEM_IO_MODEL_FILE_H
 
 #include "io/output_file.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace mogem::detail {
 

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace mogem::detail {
 
@@ -81,7 +81,7 @@ write_plan plan_write(const std::string &path) {
 
 void write_failed(const std::string &final_name, int error_number) {
   throw error(error::kind::write_failure,
-              "Error: could not write the file " + final_name + ": " + std::strerror(error_number));
+              "could not write the file " + final_name + ": " + std::strerror(error_number));
 }
 
 output_file::output_file(const std::string &path, const std::string &final_name, const std::string &open_failure,

@@ -3,7 +3,7 @@
 // only when it is complete. The one routine for that is open_result / place_result.
 //
 // Every failure throws mogem::error of kind write_failure with the text
-// "Error: could not write the file <final name>: <the system's reason>", naming the file the
+// "could not write the file <final name>: <the system's reason>", naming the file the
 // user asked for, never the temporary.
 #ifndef MOGEM_IO_OUTPUT_FILE_H
 #define MOGEM_IO_OUTPUT_FILE_H

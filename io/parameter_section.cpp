@@ -63,7 +63,7 @@ void check_counts(const char *filename, const section_settings &s) {
                     counts[c].key, counts[c].meaning);
     problems += (problems.empty() ? "" : "\n") + std::string(line);
   }
-  if (!problems.empty()) throw error(error::kind::invalid_input, problems);
+  if (!problems.empty()) throw error(error::kind::invalid_input, problems).with_own_heading();
 }
 
 [[noreturn]] void bad_value(const char *filename, const char *key, const std::string &value, const char *rule) {

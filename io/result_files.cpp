@@ -32,7 +32,7 @@ std::size_t features_of(const model &m) { return static_cast<std::size_t>(m.feat
 
 }  // namespace
 
-void put_labels(output_file &out, const model &fitted) {
+void put_labels(output_file &out, const fit_result &fitted) {
   put_class_numbers(out, fitted.labels.data(), fitted.labels.size());
 }
 
@@ -52,8 +52,8 @@ void put_weights(output_file &out, const model &fitted) {
   put_table(out, fitted.weights.data(), classes_of(fitted), 1, "%f");
 }
 
-void put_posteriors(output_file &out, const model &fitted) {
-  const std::size_t K = classes_of(fitted);
+void put_posteriors(output_file &out, const fit_result &fitted) {
+  const std::size_t K = classes_of(fitted.model);
   put_posterior_lines(out, fitted.posteriors.data(), K ? fitted.posteriors.size() / K : 0, K);
 }
 
@@ -95,7 +95,7 @@ void put_snapshot_variances(output_file &out, const snapshot &at) {
 void put_snapshot_labels(output_file &out, const snapshot &at) { put_class_numbers(out, at.labels, at.rows); }
 
 std::string labels_open_failure(const std::string &path) {
-  return "Error: Could not open results filename [" + path + "] for writing.\nAborting...";
+  return "Could not open results filename [" + path + "] for writing.\nAborting...";
 }
 
 void write_whole(const std::string &path, const std::function<void(output_file &)> &put,
@@ -130,7 +130,7 @@ std::string result_file_name(const std::string &output, const std::string &exten
   return output.substr(0, keep) + extension;
 }
 
-void write_labels(const std::string &path, const model &fitted) {
+void write_labels(const std::string &path, const fit_result &fitted) {
   write_whole(path, [&](output_file &out) { detail::put_labels(out, fitted); }, detail::labels_open_failure(path));
 }
 
@@ -146,7 +146,7 @@ void write_weights(const std::string &path, const model &fitted) {
   write_whole(path, [&](output_file &out) { detail::put_weights(out, fitted); });
 }
 
-void write_posteriors(const std::string &path, const model &fitted) {
+void write_posteriors(const std::string &path, const fit_result &fitted) {
   write_whole(path, [&](output_file &out) { detail::put_posteriors(out, fitted); });
 }
 

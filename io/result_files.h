@@ -9,15 +9,15 @@
 #include <string>
 
 #include "io/output_file.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace mogem::detail {
 
-void put_labels(output_file &out, const model &fitted);      // "%d\n", 1..K
+void put_labels(output_file &out, const fit_result &fitted);  // "%d\n", 1..K
 void put_means(output_file &out, const model &fitted);       // K lines of F values, "%f"
 void put_variances(output_file &out, const model &fitted);   // per-feature variances, "%f"
 void put_weights(output_file &out, const model &fitted);     // K lines, "%f"
-void put_posteriors(output_file &out, const model &fitted);  // N lines of K values, "%f"
+void put_posteriors(output_file &out, const fit_result &fitted);  // N lines of K values, "%f"
 // The lines of labels (0-based classes, written 1..K) and of posteriors (class first,
 // [k * rows + i]) for `rows` rows: the labels and .probs files a block of rows at a time.
 void put_class_numbers(output_file &out, const int *labels, std::size_t rows);
@@ -29,7 +29,7 @@ void put_snapshot_means(output_file &out, const snapshot &at);      // "%4.4f"
 void put_snapshot_variances(output_file &out, const snapshot &at);  // "%4.4f"
 void put_snapshot_labels(output_file &out, const snapshot &at);     // "%d\n", 1..K
 
-// The text of the labels file's open failure: "Error: Could not open results filename [...]".
+// The text of the labels file's open failure: "Could not open results filename [...]".
 std::string labels_open_failure(const std::string &path);
 
 // Writes `path` whole: `put` fills its temporary, which is then put on the disk and renamed

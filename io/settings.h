@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace mogem::detail {
 

@@ -59,22 +59,23 @@ nlohmann::ordered_json statistics_json(const model &fitted) {
   return out;
 }
 
-nlohmann::ordered_json fit_summary(const model &fitted) {
+nlohmann::ordered_json fit_summary(const fit_result &result) {
+  const model &fitted = result.model;
   nlohmann::ordered_json doc = header("fit");
   doc["algorithm"] = algorithm_name(fitted.method);
-  doc["covariance"] = kind_name(fitted.covariance);
+  doc["covariance"] = kind_name(fitted.kind);
   doc["metric"] = metric_name(fitted.distance);
   doc["classes"] = fitted.classes;
   doc["features"] = fitted.features;
   doc.update(statistics_json(fitted));
   nlohmann::ordered_json restarts = nlohmann::ordered_json::array();
-  for (const restart_record &r : fitted.restarts) {
+  for (const restart_record &r : result.restarts) {
     nlohmann::ordered_json one;
     one["restart"] = r.restart;
     one["seed"] = r.seed;
     one["status"] = r.failed ? "failed" : "ok";
     if (r.failed) {
-      one["error"] = r.failure;
+      one["error"] = (r.failure_has_own_heading ? "" : "Error: ") + r.failure;  // as the program prints it
     } else {
       one["log_likelihood"] = number(r.log_likelihood);
       one["em_steps"] = r.steps;
@@ -83,17 +84,17 @@ nlohmann::ordered_json fit_summary(const model &fitted) {
     restarts.push_back(one);
   }
   doc["restarts"] = restarts;
-  doc["chosen_restart"] = fitted.chosen_restart;
+  doc["chosen_restart"] = result.chosen_restart;
   return doc;
 }
 
-void put_fit_summary(output_file &out, const model &fitted) { put_json(out, fit_summary(fitted)); }
+void put_fit_summary(output_file &out, const fit_result &fitted) { put_json(out, fit_summary(fitted)); }
 
 void put_prediction_summary(output_file &out, const model &used, const std::string &model_name, std::size_t rows,
                             double log_likelihood) {
   nlohmann::ordered_json doc = header("prediction");
   doc["model_file"] = model_name;
-  doc["covariance"] = kind_name(used.covariance);
+  doc["covariance"] = kind_name(used.kind);
   doc["metric"] = metric_name(used.distance);
   doc["classes"] = used.classes;
   doc["features"] = used.features;
@@ -129,9 +130,8 @@ void put_selection_table(output_file &out, const selection &chosen) {
         }
         out.put_format("%d\t%d\t", c.steps, c.converged ? 1 : 0);
       }
-      // The message without its "Error: ", on one line.
-      const bool prefixed = c.failure.rfind("Error: ", 0) == 0;
-      std::string status = c.failed ? "failed: " + c.failure.substr(prefixed ? 7 : 0) : "ok";
+      // The message on one line.
+      std::string status = c.failed ? "failed: " + c.failure : "ok";
       for (char &ch : status)
         if (ch == '\n' || ch == '\t') ch = ' ';
       out.put(status.data(), status.size());
@@ -143,7 +143,7 @@ void put_selection_table(output_file &out, const selection &chosen) {
 
 using namespace detail;
 
-void write_fit_summary(const std::string &path, const model &fitted) {
+void write_fit_summary(const std::string &path, const fit_result &fitted) {
   write_whole(path, [&](output_file &out) { put_fit_summary(out, fitted); });
 }
 

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "io/output_file.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace mogem::detail {
 
@@ -16,10 +16,10 @@ nlohmann::ordered_json statistics_json(const model &fitted);
 
 // The summary of a fit: format, version, "run": "fit", the settings, the sizes, the statistics
 // and every restart.
-nlohmann::ordered_json fit_summary(const model &fitted);
+nlohmann::ordered_json fit_summary(const fit_result &fitted);
 
 // The documents and the table of the public writers, into an open file.
-void put_fit_summary(output_file &out, const model &fitted);
+void put_fit_summary(output_file &out, const fit_result &fitted);
 void put_prediction_summary(output_file &out, const model &used, const std::string &model_name, std::size_t rows,
                             double log_likelihood);
 void put_selection_summary(output_file &out, const selection &chosen, criterion by, const std::string &table_name);

@@ -13,7 +13,9 @@ namespace mogem::detail {
 
 using namespace nr_blocks;
 
-void NR_error(const char *error_text) { throw error(error::kind::numerical_failure, error_text); }
+void NR_error(const char *error_text) {
+  throw error(error::kind::numerical_failure, error_text).with_own_heading();
+}
 
 void refuse_beyond_memory(unsigned long long bytes, const char *failure_text) {
   struct sysinfo machine;
@@ -24,16 +26,42 @@ void refuse_beyond_memory(unsigned long long bytes, const char *failure_text) {
   if (bytes > all) NR_error(failure_text);
 }
 
-void refuse_input(const char *format, ...) {
-  va_list args, again;
-  va_start(args, format);
+namespace {
+
+std::string vformat(const char *format, va_list args) {
+  va_list again;
   va_copy(again, args);
   const int length = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
   std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
   if (length > 0) std::vsnprintf(&text[0], text.size() + 1, format, again);
   va_end(again);
   if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::string format_text(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = vformat(format, args);
+  va_end(args);
+  return text;
+}
+
+void refuse_input(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = vformat(format, args);
+  va_end(args);
+  throw error(error::kind::invalid_input, text).with_own_heading();
+}
+
+void refuse(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = vformat(format, args);
+  va_end(args);
   throw error(error::kind::invalid_input, text);
 }
 

@@ -19,6 +19,8 @@
 #ifndef MOGEM_NR_NR_UTIL_H
 #define MOGEM_NR_NR_UTIL_H
 
+#include <string>
+
 namespace mogem::detail {
 
 // The fatal numeric condition: throws mogem::error of kind numerical_failure whose message is
@@ -34,7 +36,12 @@ void refuse_beyond_memory(unsigned long long bytes, const char *failure_text);
 
 // Input the run cannot use: throws mogem::error of kind invalid_input with the printf-style
 // message (one final line break dropped); the program prints it and ends with exit code -1.
+// refuse: a sentence, which the program heads with "Error: "; refuse_input: a message that
+// carries its own heading ("Error in parameter file ...") and is printed as it is.
+[[noreturn]] void refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void refuse_input(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The printf-style text (one final line break dropped).
+std::string format_text(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 double *NR_dvector(long nl, long nh);
 void NR_free_dvector(double *v, long nl, long nh);

@@ -1,10 +1,11 @@
 // mogem: mixtures of Gaussians fitted to the rows of a numeric matrix by EM or annealing EM.
 //
-// The whole public interface of the library. A fit takes a view of the caller's row-major
-// doubles and an options record and returns a model: weights, means and covariances of the
-// chosen kind, the transformations applied to the data, each row's label and the steps run.
-// The model labels new rows (predict, predict_proba). The parameter-file reader and the
-// result-file writers of the mogem program are here too, for programs that keep its files.
+// Fits, predictions and the choice of a model. A fit takes a view of the caller's row-major
+// doubles and an options record and returns a fit_result: the model (weights, means and
+// covariances of the chosen kind, the transformations applied to the data, the steps run and
+// the fit statistics) and what only the training rows have (each row's label and posteriors,
+// the restarts). The model labels new rows (predict, predict_proba). The program's files are
+// in mogem/files.h, fits over several processes in mogem/processes.h.
 //
 // Conventions: rows i = 0..N-1, features j = 0..F-1, classes k = 0..K-1; matrices are
 // row-major. Results are exact and reproducible: the same data and options give the same
@@ -20,13 +21,14 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace mogem {
 
 // The one exception type of the library. what() is the message, one or more lines without a
-// final line break, naming the file, key, row or value concerned and the remedy where there
-// is one.
+// final line break and without a heading such as "Error: " (the caller adds its own), naming
+// the file, options field, row or value concerned and the remedy where there is one.
 class error : public std::runtime_error {
  public:
   enum class kind {
@@ -37,9 +39,30 @@ class error : public std::runtime_error {
   };
   error(kind what_kind, const std::string &message) : std::runtime_error(message), kind_(what_kind) {}
   kind what_kind() const noexcept { return kind_; }
+  // The options field the message concerns ("restarts", "start"), empty when it concerns none.
+  const std::string &setting() const noexcept { return setting_; }
+  // The message in the words of the mogem program's parameter file: its keys where what()
+  // names options fields ("num_restarts" for "restarts"). what() when the two agree.
+  std::string in_file_terms() const { return file_text_.empty() ? std::string(what()) : file_text_; }
+  // Whether the message carries a heading of its own (the parameter file's "Error in parameter
+  // file ...", the numerical routines' texts): the program prints such a message as it is and
+  // heads every other with "Error: ".
+  bool has_own_heading() const noexcept { return own_heading_; }
+
+  error &about(std::string setting, std::string in_file_terms) {
+    setting_ = std::move(setting);
+    file_text_ = std::move(in_file_terms);
+    return *this;
+  }
+  error &with_own_heading() {
+    own_heading_ = true;
+    return *this;
+  }
 
  private:
   kind kind_;
+  std::string setting_, file_text_;
+  bool own_heading_ = false;
 };
 
 // Covariance per class: one variance, one variance per feature, or a full matrix.
@@ -56,9 +79,9 @@ enum class algorithm { em, annealing, mixture_of_t };
 
 // How the initial means are chosen: the centroid, then the points farthest from the means so
 // far; the means of a random partition; random data points; random points of the data's
-// bounding box; averages of `samples` random points; read from `means_file`; or the whole
-// starting model (weights, means, covariances) taken from `start_model`, a warm start; or the
-// means in `initial_means`, at full precision (the rest of the start as for a means file).
+// bounding box; averages of `samples` random points; or the start given in options::start:
+// means read from a file, a whole model (weights, means, covariances: a warm start), or means
+// at full precision (the rest of the start as for a means file).
 enum class initialization { church_means, random_means, random_point, random_range, random_sample, means_file,
                             saved_model, given_means };
 
@@ -66,6 +89,20 @@ enum class initialization { church_means, random_means, random_point, random_ran
 bool is_random(initialization init);
 
 struct model;
+struct process_group;  // mogem/processes.h
+
+// A file of `classes` rows of F numbers: starting means read in single precision, as the
+// program's means files are written.
+struct means_file_start {
+  std::string path;
+};
+
+// The one channel for a start the caller gives: nothing (the initialization draws it); means at
+// full precision (`classes` rows of F, row-major; the first rows when the classes are lowered
+// to the rows), for initialization::given_means; means from a file, for means_file; or a whole
+// model (its classes, features and kind must be the fit's), for saved_model.
+using start_point =
+    std::variant<std::monostate, std::vector<double>, means_file_start, std::shared_ptr<const model>>;
 
 // Every setting that matters to a fit, with the parameter file's defaults.
 struct options {
@@ -80,7 +117,6 @@ struct options {
   initialization init = initialization::church_means;
   std::int32_t random_seed = 42;                         // s and -s give the same fit, so do 0 and 1
   int samples = 0;                                       // random_sample: points averaged per mean
-  std::string means_file;                                // means_file: K rows of F numbers, single precision
   int snapshot_every = 0;                                // snapshot callback at every multiple of this step; 0 never
   int threads = 0;                                       // at most this many threads; 0: every core the process may use
   std::string data_name;                                 // the data's file, for messages; may be empty
@@ -96,12 +132,8 @@ struct options {
   // update, before reg_covar is added; 0 turns the floor off (a variance that rounding makes
   // negative is still held at 0). Must be 0 or more.
   double variance_floor = 0.001;
-  // init == saved_model: the model to start from; its classes, features and kind must be the
-  // fit's.
-  std::shared_ptr<const model> start_model;
-  // init == given_means: `classes` rows of F starting means, row-major (the first rows when
-  // the classes are lowered to the rows).
-  std::vector<double> initial_means;
+  // The start of init means_file, saved_model or given_means (see start_point).
+  start_point start;
 };
 
 // A view of the caller's row-major matrix of rows x cols doubles. Not owned; it must outlive
@@ -130,35 +162,10 @@ struct progress {
   bool annealing;
   double temperature;    // annealing only: the stage's temperature, its class count and the goal
   int classes, max_classes;
-  // select_model with its candidates side by side: no fit reports, and the caller's thread is
-  // told every 100 ms how many candidates are done (step and the rest are then 0).
+  // select_model with its candidates side by side: no fit reports; the caller's thread is told,
+  // after each EM step of any candidate and when one finishes, how many are done (step and the
+  // rest are then 0).
   int candidates_done, candidates;
-};
-
-// One fit over several processes (the mogem program built with MOGEM_MPI, run by mpirun): each
-// process holds a contiguous share of the rows, the shares in rank order, and calls fit with the
-// same options and its own rows; every process gets the model one process gets on all the rows,
-// bit for bit, with the labels and posteriors of its own rows. Sums over rows run through the
-// processes in rank order (process r continues the accumulators process r - 1 hands it), so
-// each keeps the order of one process; choices over rows (the farthest row, random rows) pick
-// the same row. The operations are the caller's messages; each blocks until it is done, and a
-// process with no rows still takes part in every one. A failure that one process meets (a bad
-// value in its share, a refused allocation) is handed to all, which then throw the same error.
-struct process_group {
-  int rank = 0, size = 1;
-  std::function<void(const double *values, std::size_t n, int to)> send;
-  std::function<void(double *values, std::size_t n, int from)> receive;
-  std::function<void(double *values, std::size_t n, int root)> broadcast;
-  // all[r * n .. r * n + n - 1] receives process r's `n` values, on every process.
-  std::function<void(const double *mine, std::size_t n, double *all)> gather;
-  std::function<void(std::string &text, int root)> broadcast_text;
-  // Optional: the end of a step every process takes together. `failure` is the error this
-  // process met in the step, or null; returns the error of the lowest-ranked process that met
-  // one, or null when none did. A process that failed tells the others at once, and an operation
-  // above that one of them waits in then throws that error instead of waiting for ever (the
-  // step's end still follows). Empty: the step ends through gather and broadcast_text, and a
-  // failure one process meets while the others wait for it leaves them waiting.
-  std::function<std::shared_ptr<const error>(const error *failure)> agree;
 };
 
 // What a fit tells its caller while it runs. Each may be empty. They are called on the
@@ -195,7 +202,8 @@ struct restart_record {
   int restart = 1;
   std::int32_t seed = 0;     // the random_seed it ran with
   bool failed = false;       // it ended in a numerical failure or a breakdown ...
-  std::string failure;       // ... with this message
+  std::string failure;       // ... with this message (error::what())
+  bool failure_has_own_heading = false;  // as error::has_own_heading()
   double log_likelihood = 0.0;
   int steps = 0;
   bool converged = false;
@@ -203,7 +211,7 @@ struct restart_record {
 
 // A fitted mixture.
 struct model {
-  covariance_kind covariance = covariance_kind::diagonal;
+  covariance_kind kind = covariance_kind::diagonal;
   metric distance = metric::euclidean;
   algorithm method = algorithm::em;
   int classes = 0;   // K in effect (options.classes, or N when that was larger)
@@ -217,19 +225,28 @@ struct model {
   double inverse_temperature = 1.0; // the exponent of the last E-step: 1 for plain EM
   int steps = 0;                    // EM steps run, over all annealing stages
   bool converged = false;           // the stop rule was met (else the budget ran out)
-  // Training rows only: each row's class 0..K-1 from the posteriors of the E-step before the last
-  // update (the program's labels file), and the posteriors of the final model, class first:
-  // posteriors[k * rows + i]. predict gives the argmax of the latter.
+  // How the final model fits the training rows (kept with a saved model).
+  fit_statistics statistics;
+
+  // Entry (r, c) of class k's covariance matrix, for any covariance kind (0 off the diagonal
+  // of the scalar and diagonal kinds).
+  double covariance(int k, int r, int c) const;
+  // The variance of feature j in class k: covariance(k, j, j).
+  double feature_variance(int k, int j) const;
+};
+
+// A fit: the model, and what only the training rows have.
+struct fit_result {
+  mogem::model model;
+  // Each training row's class 0..K-1 from the posteriors of the E-step before the last update
+  // (the program's labels file), and the posteriors of the final model, class first:
+  // posteriors[k * rows + i]. predict gives the argmax of the latter. Over several processes,
+  // this process's rows.
   std::vector<int> labels;
   std::vector<double> posteriors;
-  // Training rows: how well the final model fits them.
-  fit_statistics statistics;
-  // Every fit that ran (one without restarts), and which of them this model is (1-based).
+  // Every fit that ran (one without restarts), and which of them the model is (1-based).
   std::vector<restart_record> restarts;
   int chosen_restart = 1;
-
-  // The variance of feature j in class k, for any covariance kind.
-  double feature_variance(int k, int j) const;
 };
 
 // The free parameters of a mixture of `classes` classes of this kind on `features` features.
@@ -248,12 +265,12 @@ std::int32_t restart_seed(std::int32_t random_seed, int restart);
 // covariance cannot be factorised; breakdown when the weights, means, variances or final
 // posteriors become not-a-number (coinciding initial means, values so large or small that
 // squared distances overflow), naming the EM step.
-model fit(matrix_view data, const options &settings, const callbacks &hooks = {});
+fit_result fit(matrix_view data, const options &settings, const callbacks &hooks = {});
 
 // As fit, but the transformations work in the caller's buffer, which afterwards holds the
 // data as the fit saw them; saves the copy for large data.
-model fit_in_place(double *values, std::size_t rows, std::size_t cols, const options &settings,
-                   const callbacks &hooks = {});
+fit_result fit_in_place(double *values, std::size_t rows, std::size_t cols, const options &settings,
+                        const callbacks &hooks = {});
 
 // Posteriors of new rows under the model, class first (result[k * rows + i]): the model's
 // transformations are applied to a copy of the rows, the E-step runs at the model's inverse
@@ -278,7 +295,6 @@ struct prediction {
 };
 prediction predict_all(const model &fitted, matrix_view rows, int threads = 0);
 
-// ---------------------------------------------------------------------------------------
 // Choosing the number of classes and the covariance kind.
 
 enum class criterion { bic, aic, icl };
@@ -294,8 +310,8 @@ struct candidate {
   int classes = 0;
   covariance_kind covariance = covariance_kind::diagonal;
   bool failed = false;    // every restart failed ...
-  std::string failure;    // ... the first one's message
-  fit_statistics statistics;
+  std::string failure;    // ... the first one's message (error::what())
+  fit_statistics statistics;  // a failed candidate's: zero but for `parameters`
   int steps = 0;
   bool converged = false;
 };
@@ -303,7 +319,7 @@ struct candidate {
 struct selection {
   std::vector<candidate> candidates;  // kinds in the order given, classes ascending within a kind
   std::size_t chosen = 0;             // index of the best candidate
-  model best;                         // its fitted model
+  fit_result best;                    // its fit
 };
 
 // Fits every candidate (settings.classes and settings.covariance replaced by the candidate's)
@@ -315,108 +331,6 @@ struct selection {
 // above the data's rows are fitted with the rows as the count, as fit does.
 selection select_model(matrix_view data, const options &settings, const selection_settings &choice,
                        const callbacks &hooks = {});
-
-// ---------------------------------------------------------------------------------------
-// Saved models: one JSON document (format "mogem model", version 1) with the kind, metric,
-// transformations, inverse temperature, weights, means, every covariance entry and the fit
-// statistics, numbers in round-trip precision.
-
-std::string model_to_json(const model &fitted);
-// Refuses (error(invalid_input), naming `name` and the problem) text that is not such a
-// document: not JSON, another format or version, a missing or mistyped field, sizes that do not
-// agree, a value that is not finite, weights that are negative, a covariance that is not
-// positive definite. Labels and posteriors of the training rows are not part of it.
-model model_from_json(const std::string &text, const std::string &name);
-// The file forms; the writer replaces the file whole or not at all (as the result writers),
-// refusing (error(invalid_input)) a model with a value that is not finite.
-void write_model_file(const std::string &path, const model &fitted);
-model read_model_file(const std::string &path);
-
-// ---------------------------------------------------------------------------------------
-// The parameter file and the result files of the mogem program.
-
-// A parameter file: key/value pairs, "begin" and one more token, then rows x cols numbers.
-struct parameter_file {
-  options settings;          // the keys that matter to a fit (data_name is the file name)
-  bool output_model = false;     // write .means, .variances, .weights and .probs
-  bool output_internal = false;  // write .internal, the data as the fit sees them
-  std::size_t rows = 0, cols = 0;
-  std::vector<double> data;      // rows x cols; a share of the rows: its rows from first_row on
-  std::size_t first_row = 0;
-  bool output_summary = false;   // write "<output>.summary.json"
-  std::string model_file;        // write the fitted model there; empty: not
-  std::string predict_with;      // fit nothing: label the rows with this saved model
-  std::string init_model;        // init_method model: the saved model to start from (the
-                                 // caller reads it into settings.start_model)
-  bool select = false;           // select_classes was given: choose among candidates
-  selection_settings selection;
-  std::vector<std::string> keys; // the keys the parameter section gave, in order
-};
-
-// What a reader tells its caller as it goes. Each may be empty; an exception thrown by one
-// ends the reading and reaches the caller.
-struct reader_callbacks {
-  std::function<void(const std::string &)> warning;  // an unknown key or keyword value; the default is taken
-  // After the parameter section, before any data are read: the settings and sizes (data empty).
-  std::function<void(const parameter_file &)> on_parameters;
-  std::function<void()> checkpoint;  // between blocks of rows
-  int threads = 0;  // the data of a regular file are read on at most this many threads; 0: every core
-  // When set and true for the parameter section, the data are not kept (parameter_file.data
-  // stays empty): on_rows gets the rows a block at a time, in order, as they are read, so that
-  // memory does not grow with the rows. A bad value is still refused as above, after the
-  // blocks before it were handed over.
-  std::function<bool(const parameter_file &)> stream_rows;
-  std::function<void(const double *values, std::size_t rows)> on_rows;
-};
-
-// Reads a whole parameter file. Throws error(invalid_input) naming the file and the problem:
-// unreadable, empty, no "begin", a token over 511 characters, rows, cols or num_clusters
-// missing or not positive, a data value missing or not a number (its row and column named; a
-// file too short for its rows x cols is refused so without allocating the whole matrix);
-// error(numerical_failure) when a matrix the file holds, or one read from a pipe, cannot be
-// held in memory, or rows x cols overflow the address space.
-parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks);
-parameter_file read_parameter_file(const std::string &path,
-                                   const std::function<void(const std::string &)> &warn = {});
-// The same on every process of `group`, each reading the parameter section and only its share
-// of the data section (the section is cut at white space into one byte range per process): data
-// holds the rows whose first value lies in the process's range, from first_row on. Every
-// process throws the same error where one process reading the whole file would, naming the
-// same first bad row and column. The file must be a regular file (refused otherwise).
-parameter_file read_parameter_file(const std::string &path, const reader_callbacks &hooks,
-                                   const process_group &group);
-
-// The name of a result file: `output` up to the last "." of its last path component (whole
-// when it has none), then `extension`: "labels.txt" + ".means" -> "labels.means".
-std::string result_file_name(const std::string &output, const std::string &extension);
-
-// The result files. Each replaces the file at path whole or not at all: it is written to a
-// temporary beside it ("<path>.mogem-tmp.<pid>"), put on the disk and renamed into place.
-// Model values are rounded to single precision and printed with six decimals, tab-separated,
-// one line per class (per row for the posteriors), each line ending in a line break. Each
-// throws error(write_failure) naming the file and the system's reason when it cannot be
-// written completely; the file at path is then as it was.
-void write_labels(const std::string &path, const model &fitted);      // one class number 1..K per line
-void write_means(const std::string &path, const model &fitted);
-void write_variances(const std::string &path, const model &fitted);   // per-feature variances
-void write_weights(const std::string &path, const model &fitted);
-void write_posteriors(const std::string &path, const model &fitted);  // one line per row
-// The data as the fit saw them: "%f", tab-separated, no line break after the last row.
-void write_transformed_data(const std::string &path, const double *values, std::size_t rows, std::size_t cols);
-// The summary of a run as JSON (format "mogem summary", version 1): what ran, the fit
-// statistics and every restart of a fit; of a prediction, the rows' log-likelihood under the
-// model read from model_name; of a selection, the chosen candidate's summary and the
-// criterion. selection_table: one tab-separated line per candidate under a header line.
-void write_fit_summary(const std::string &path, const model &fitted);
-void write_prediction_summary(const std::string &path, const model &used, const std::string &model_name,
-                              std::size_t rows, double log_likelihood);
-void write_selection_summary(const std::string &path, const selection &chosen, criterion by,
-                             const std::string &table_name);
-void write_selection_table(const std::string &path, const selection &chosen);
-// A snapshot as three files: means and variances with four decimals, labels 1..K.
-void write_snapshot_means(const std::string &path, const snapshot &at);
-void write_snapshot_variances(const std::string &path, const snapshot &at);
-void write_snapshot_labels(const std::string &path, const snapshot &at);
 
 }  // namespace mogem
 

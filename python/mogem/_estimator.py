@@ -138,9 +138,9 @@ class GaussianMixture(DensityMixin, BaseEstimator):
     def fit_predict(self, X, y=None):
         """Fits, then gives each row's most probable component under the final model: the same as
         ``fit(X).predict(X)``."""
-        self._fit(X)
+        result = self._fit(X)
         # The fit's final posteriors are those predict computes; ties go to the lower component.
-        return np.argmax(self._model.posteriors, axis=0)
+        return np.argmax(result.posteriors, axis=0)
 
     def _rows_and_settings(self, X):
         """The training rows checked (validate_rows) and the library's settings for them; as
@@ -154,13 +154,16 @@ class GaussianMixture(DensityMixin, BaseEstimator):
 
     def _fit(self, X):
         X, settings = self._rows_and_settings(X)
-        (fitted,) = run_engine(_mogem.fit, X, settings)
-        self._take_model(fitted)
-        if not fitted.converged:
+        (result,) = run_engine(_mogem.fit, X, settings)
+        self._take_model(result.model, result)
+        if not result.model.converged:
             warnings.warn(f"The fit did not meet its stop rule (tol={self.tol}) within max_iter={self.max_iter} "
                           "steps; raise max_iter or tol", ConvergenceWarning, stacklevel=3)
+        return result
 
-    def _take_model(self, fitted):
+    def _take_model(self, fitted, result=None):
+        """The model's attributes; with the fit result (a fit, not a loaded model) the training
+        rows' labels_ and the restarts_."""
         self._model = fitted
         self.weights_ = fitted.weights
         self.means_ = fitted.means
@@ -169,9 +172,9 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         self.n_iter_ = int(fitted.steps)
         self.statistics_ = fitted.statistics
         self.lower_bound_ = self.statistics_["log_likelihood_per_point"]
-        self.restarts_ = fitted.restarts
-        if fitted.labels.size:
-            self.labels_ = fitted.labels
+        self.restarts_ = result.restarts if result is not None else []
+        if result is not None:
+            self.labels_ = result.labels
         self.n_features_in_ = int(fitted.features)
 
     # -- using the model -------------------------------------------------------------------

@@ -1,5 +1,7 @@
 """mogem.select: every component count and covariance type fitted, the best by a criterion kept."""
 
+import math
+
 from . import _mogem
 from ._estimator import GaussianMixture, _KIND_NAMES, run_engine
 from ._settings import COVARIANCE_TYPES, CRITERIA, one_of
@@ -19,13 +21,12 @@ def _table(candidates, chosen):
     rows = []
     for index, c in enumerate(candidates):
         s = c["statistics"]
+        # A failed candidate has no criteria: NaN, so that no minimum of a column picks it.
+        fitted = {key: math.nan if c["failed"] else s[key] for key in ("bic", "aic", "icl", "log_likelihood")}
         rows.append({
             "n_components": c["classes"],
             "covariance_type": _KIND_NAMES[c["covariance"]],
-            "bic": s["bic"],
-            "aic": s["aic"],
-            "icl": s["icl"],
-            "log_likelihood": s["log_likelihood"],
+            **fitted,
             "n_parameters": s["parameters"],
             "n_iter": c["steps"],
             "converged": c["converged"],
@@ -46,7 +47,8 @@ def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", 
     parameters, then to the earlier candidate). ``params`` are further GaussianMixture
     parameters (n_init, init, random_state, reg_covar, ...). Returns (table, estimator): one
     record per candidate, types in the order given and counts ascending (a pandas DataFrame when
-    pandas is importable, else a list of dicts), and the chosen candidate fitted."""
+    pandas is importable, else a list of dicts; a failed candidate has NaN criteria and its
+    ``failure``), and the chosen candidate fitted."""
     low, high = _class_bounds(n_components)
     if isinstance(covariance_types, str):
         covariance_types = (covariance_types,)
@@ -60,8 +62,8 @@ def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", 
     # The largest count bounds the rows needed; the engine sets each candidate's own count.
     estimator = GaussianMixture(n_components=high, covariance_type=covariance_types[0], **params)
     X, settings = estimator._rows_and_settings(X)
-    candidates, chosen, fitted = run_engine(_mogem.select, X, settings, low, high, kinds, by)
+    candidates, chosen, result = run_engine(_mogem.select, X, settings, low, high, kinds, by)
     estimator.set_params(n_components=candidates[chosen]["classes"],
                          covariance_type=_KIND_NAMES[candidates[chosen]["covariance"]])
-    estimator._take_model(fitted)
+    estimator._take_model(result.model, result)
     return _table(candidates, chosen), estimator

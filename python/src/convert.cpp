@@ -10,7 +10,7 @@ mogem::matrix_view rows_of(const rows_array &X) {
 }
 
 std::vector<py::ssize_t> covariance_shape(const mogem::model &m) {
-  switch (m.covariance) {
+  switch (m.kind) {
     case mogem::covariance_kind::scalar: return {m.classes};
     case mogem::covariance_kind::diagonal: return {m.classes, m.features};
     case mogem::covariance_kind::full: break;

@@ -1,6 +1,6 @@
-// mogem._mogem: the library (mogem/mogem.h) for Python. Thin on purpose: the settings record,
-// the fitted model with its arrays as NumPy views, and the fit, prediction, selection and
-// saved-model calls. The estimator and its checks of parameters live in the pure-Python layer
+// mogem._mogem: the library (mogem/mogem.h, the saved models of mogem/files.h) for Python. Thin
+// on purpose: the settings record, the fitted model and the fit result with their arrays as
+// NumPy views, and the fit, prediction, selection and saved-model calls. The estimator and its checks of parameters live in the pure-Python layer
 // (python/mogem/).
 //
 // The engine runs without the GIL; between EM steps it takes the GIL back for a moment to
@@ -18,7 +18,7 @@
 
 #include "arrays.h"
 #include "io/settings.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace py = pybind11;
 using namespace mogem_python;
@@ -26,6 +26,7 @@ using namespace mogem_python;
 namespace {
 
 using model_ptr = std::shared_ptr<mogem::model>;
+using result_ptr = std::shared_ptr<mogem::fit_result>;
 
 // Thrown out of the engine once Python has a pending exception (Ctrl-C): the engine unwinds,
 // and the caller raises that exception once the GIL is back.
@@ -130,22 +131,40 @@ void bind_options(py::module_ &m) {
       .def_readwrite("init", &mogem::options::init)
       .def_readwrite("random_seed", &mogem::options::random_seed)
       .def_readwrite("samples", &mogem::options::samples)
-      .def_readwrite("means_file", &mogem::options::means_file)
       .def_readwrite("threads", &mogem::options::threads)
       .def_readwrite("data_name", &mogem::options::data_name)
       .def_readwrite("restarts", &mogem::options::restarts)
       .def_readwrite("convergence_threshold", &mogem::options::convergence_threshold)
       .def_readwrite("reg_covar", &mogem::options::reg_covar)
       .def_readwrite("variance_floor", &mogem::options::variance_floor)
-      .def_readwrite("initial_means", &mogem::options::initial_means)
+      // The one start (options::start) under three names: each reads what it set, else nothing,
+      // and setting one replaces whichever was set.
       .def_property(
-          "start_model", [](const mogem::options &o) { return std::const_pointer_cast<mogem::model>(o.start_model); },
-          [](mogem::options &o, model_ptr start) { o.start_model = std::move(start); });
+          "initial_means",
+          [](const mogem::options &o) {
+            const auto *means = std::get_if<std::vector<double>>(&o.start);
+            return means ? *means : std::vector<double>();
+          },
+          [](mogem::options &o, std::vector<double> means) { o.start = std::move(means); })
+      .def_property(
+          "means_file",
+          [](const mogem::options &o) {
+            const auto *file = std::get_if<mogem::means_file_start>(&o.start);
+            return file ? file->path : std::string();
+          },
+          [](mogem::options &o, std::string path) { o.start = mogem::means_file_start{std::move(path)}; })
+      .def_property(
+          "start_model",
+          [](const mogem::options &o) {
+            const auto *held = std::get_if<std::shared_ptr<const mogem::model>>(&o.start);
+            return held ? std::const_pointer_cast<mogem::model>(*held) : model_ptr();
+          },
+          [](mogem::options &o, model_ptr start) { o.start = std::shared_ptr<const mogem::model>(std::move(start)); });
 }
 
 void bind_model(py::module_ &m) {
   py::class_<mogem::model, model_ptr>(m, "Model", "A fitted mixture; its arrays are read-only views.")
-      .def_property_readonly("covariance", [](const mogem::model &f) { return f.covariance; })
+      .def_property_readonly("covariance", [](const mogem::model &f) { return f.kind; })
       .def_property_readonly("distance", [](const mogem::model &f) { return f.distance; })
       .def_property_readonly("method", [](const mogem::model &f) { return f.method; })
       .def_readonly("classes", &mogem::model::classes)
@@ -154,7 +173,6 @@ void bind_model(py::module_ &m) {
       .def_readonly("inverse_temperature", &mogem::model::inverse_temperature)
       .def_readonly("steps", &mogem::model::steps)
       .def_readonly("converged", &mogem::model::converged)
-      .def_readonly("chosen_restart", &mogem::model::chosen_restart)
       .def_property_readonly("weights",
                              [](py::object self) {
                                const auto &f = self.cast<const mogem::model &>();
@@ -175,29 +193,36 @@ void bind_model(py::module_ &m) {
                                const auto &f = self.cast<const mogem::model &>();
                                return view(f.centre, {static_cast<py::ssize_t>(f.centre.size())}, self);
                              })
-      .def_property_readonly("labels",
-                             [](py::object self) {
-                               const auto &f = self.cast<const mogem::model &>();
-                               return view(f.labels, {static_cast<py::ssize_t>(f.labels.size())}, self);
-                             })
-      .def_property_readonly("posteriors",
-                             [](py::object self) {
-                               const auto &f = self.cast<const mogem::model &>();
-                               const py::ssize_t K = f.classes;
-                               return view(f.posteriors, {K, K ? static_cast<py::ssize_t>(f.posteriors.size()) / K : 0},
-                                           self);
-                             })
       .def_property_readonly("statistics", [](const mogem::model &f) { return statistics_dict(f.statistics); })
-      .def_property_readonly("restarts",
-                             [](const mogem::model &f) {
-                               py::list records;
-                               for (const auto &r : f.restarts) records.append(restart_dict(r));
-                               return records;
-                             })
       // Pickled as the saved model's JSON: everything but the training rows' labels and
       // posteriors.
       .def(py::pickle([](const mogem::model &f) { return mogem::model_to_json(f); },
                       [](const std::string &text) { return std::make_shared<mogem::model>(mogem::model_from_json(text, "a pickled model")); }));
+}
+
+// A fit: the model (sharing the result's memory) and what only the training rows have.
+void bind_result(py::module_ &m) {
+  py::class_<mogem::fit_result, result_ptr>(m, "FitResult", "A fit: the model and the training rows' results.")
+      .def_property_readonly("model", [](const result_ptr &r) { return model_ptr(r, &r->model); })
+      .def_property_readonly("labels",
+                             [](py::object self) {
+                               const auto &r = self.cast<const mogem::fit_result &>();
+                               return view(r.labels, {static_cast<py::ssize_t>(r.labels.size())}, self);
+                             })
+      .def_property_readonly("posteriors",
+                             [](py::object self) {
+                               const auto &r = self.cast<const mogem::fit_result &>();
+                               const py::ssize_t K = r.model.classes;
+                               const py::ssize_t n = K ? static_cast<py::ssize_t>(r.posteriors.size()) / K : 0;
+                               return view(r.posteriors, {K, n}, self);
+                             })
+      .def_property_readonly("restarts",
+                             [](const mogem::fit_result &r) {
+                               py::list records;
+                               for (const auto &one : r.restarts) records.append(restart_dict(one));
+                               return records;
+                             })
+      .def_readonly("chosen_restart", &mogem::fit_result::chosen_restart);
 }
 
 py::tuple prediction_tuple(mogem::prediction &&p, int classes) {
@@ -206,17 +231,51 @@ py::tuple prediction_tuple(mogem::prediction &&p, int classes) {
                         owned(std::move(p.log_densities), {n}));
 }
 
+// The selection: its table as a list of dicts, one per candidate.
+void bind_select(py::module_ &m) {
+  m.def(
+      "select",
+      [](const rows_array &X, const mogem::options &settings, int min_classes, int max_classes,
+         const std::vector<mogem::covariance_kind> &kinds, mogem::criterion by) {
+        const mogem::matrix_view data = rows_of(X);
+        mogem::selection_settings choice;
+        choice.min_classes = min_classes;
+        choice.max_classes = max_classes;
+        choice.kinds = kinds;
+        choice.by = by;
+        fit_hooks hooks;
+        mogem::selection chosen = without_gil([&] { return mogem::select_model(data, settings, choice, hooks.hooks); });
+        py::list table;
+        for (const auto &c : chosen.candidates) {
+          py::dict row;
+          row["classes"] = c.classes;
+          row["covariance"] = c.covariance;
+          row["failed"] = c.failed;
+          row["failure"] = c.failure;
+          row["statistics"] = statistics_dict(c.statistics);
+          row["steps"] = c.steps;
+          row["converged"] = c.converged;
+          table.append(row);
+        }
+        return py::make_tuple(table, chosen.chosen, std::make_shared<mogem::fit_result>(std::move(chosen.best)),
+                              hooks.warnings);
+      },
+      py::arg("X"), py::arg("options"), py::arg("min_classes"), py::arg("max_classes"), py::arg("kinds"),
+      py::arg("criterion"), "Fits every candidate; returns (candidates, chosen index, chosen fit, warnings).");
+}
+
 void bind_calls(py::module_ &m) {
   m.def(
       "fit",
       [](const rows_array &X, const mogem::options &settings) {
         const mogem::matrix_view data = rows_of(X);
         fit_hooks hooks;
-        model_ptr fitted = without_gil([&] { return std::make_shared<mogem::model>(mogem::fit(data, settings, hooks.hooks)); });
+        result_ptr fitted =
+            without_gil([&] { return std::make_shared<mogem::fit_result>(mogem::fit(data, settings, hooks.hooks)); });
         return py::make_tuple(fitted, hooks.warnings);
       },
       py::arg("X"), py::arg("options"),
-      "Fits a mixture to the rows of X; returns (model, warnings). X is used where it lies when it "
+      "Fits a mixture to the rows of X; returns (fit result, warnings). X is used where it lies when it "
       "is C-contiguous float64.");
   m.def(
       "predict_all",
@@ -245,35 +304,6 @@ void bind_calls(py::module_ &m) {
         return sum;
       },
       py::arg("values"), "The sum of the values in index order, as the library adds log densities.");
-  m.def(
-      "select",
-      [](const rows_array &X, const mogem::options &settings, int min_classes, int max_classes,
-         const std::vector<mogem::covariance_kind> &kinds, mogem::criterion by) {
-        const mogem::matrix_view data = rows_of(X);
-        mogem::selection_settings choice;
-        choice.min_classes = min_classes;
-        choice.max_classes = max_classes;
-        choice.kinds = kinds;
-        choice.by = by;
-        fit_hooks hooks;
-        mogem::selection chosen = without_gil([&] { return mogem::select_model(data, settings, choice, hooks.hooks); });
-        py::list table;
-        for (const auto &c : chosen.candidates) {
-          py::dict row;
-          row["classes"] = c.classes;
-          row["covariance"] = c.covariance;
-          row["failed"] = c.failed;
-          row["failure"] = c.failure;
-          row["statistics"] = statistics_dict(c.statistics);
-          row["steps"] = c.steps;
-          row["converged"] = c.converged;
-          table.append(row);
-        }
-        return py::make_tuple(table, chosen.chosen, std::make_shared<mogem::model>(std::move(chosen.best)),
-                              hooks.warnings);
-      },
-      py::arg("X"), py::arg("options"), py::arg("min_classes"), py::arg("max_classes"), py::arg("kinds"),
-      py::arg("criterion"), "Fits every candidate; returns (candidates, chosen index, chosen model, warnings).");
   m.def("free_parameters", &mogem::free_parameters, py::arg("kind"), py::arg("classes"), py::arg("features"));
   m.def(
       "model_to_json", [](const model_ptr &fitted) { return mogem::model_to_json(*fitted); }, py::arg("model"));
@@ -338,6 +368,8 @@ PYBIND11_MODULE(_mogem, m) {
   bind_enums(m);
   bind_options(m);
   bind_model(m);
+  bind_result(m);
   bind_calls(m);
+  bind_select(m);
   bind_settings_table(m);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 #include "support/run_binary.h"
 
 namespace {

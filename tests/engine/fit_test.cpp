@@ -4,12 +4,13 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 #include "support/capture.h"
 #include "support/same_model.h"
 #include "support/run_binary.h"
@@ -49,6 +50,9 @@ std::string refusal(Call call) {
   return "(no error)";
 }
 
+const mogem::covariance_kind every_kind[] = {mogem::covariance_kind::scalar, mogem::covariance_kind::diagonal,
+                                             mogem::covariance_kind::full};
+
 }  // namespace
 
 // Each fit carries its own random streams and thread count: fits on two threads at once give
@@ -59,9 +63,9 @@ TEST(Fit, TwoFitsAtOnceEqualTheSameFitsInTurn) {
   mogem::options b = settings(mogem::covariance_kind::diagonal, mogem::initialization::random_range, 11);
   b.method = mogem::algorithm::annealing;
   b.threads = 2;
-  const mogem::model alone_a = mogem::fit(view(data, 4), a), alone_b = mogem::fit(view(data, 4), b);
-  for (int round = 0; round < 5; round++) {
-    mogem::model together_a, together_b;
+  const mogem::fit_result alone_a = mogem::fit(view(data, 4), a), alone_b = mogem::fit(view(data, 4), b);
+  for (int round = 0; round < 2; round++) {
+    mogem::fit_result together_a, together_b;
     std::thread other([&] { together_b = mogem::fit(view(data, 4), b); });
     together_a = mogem::fit(view(data, 4), a);
     other.join();
@@ -74,21 +78,20 @@ TEST(Fit, TwoFitsAtOnceEqualTheSameFitsInTurn) {
 // the same bits, and predicting the training rows gives the fit's final posteriors.
 TEST(Fit, CopyInPlaceAndPredictionAgreeBitForBit) {
   const std::vector<double> data = three_groups();
-  for (mogem::covariance_kind kind :
-       {mogem::covariance_kind::scalar, mogem::covariance_kind::diagonal, mogem::covariance_kind::full}) {
+  for (mogem::covariance_kind kind : every_kind) {
     for (int variant = 0; variant < 4; variant++) {
       mogem::options o = settings(kind, mogem::initialization::church_means, 42);
       o.distance = variant & 1 ? mogem::metric::correlation : mogem::metric::euclidean;
       o.center = (variant & 2) != 0;
       if (variant == 3) o.method = mogem::algorithm::annealing;
-      const mogem::model copied = mogem::fit(view(data, 4), o);
+      const mogem::fit_result copied = mogem::fit(view(data, 4), o);
       std::vector<double> buffer = data;
-      const mogem::model in_place = mogem::fit_in_place(buffer.data(), 300, 4, o);
+      const mogem::fit_result in_place = mogem::fit_in_place(buffer.data(), 300, 4, o);
       EXPECT_TRUE(same_model(copied, in_place)) << variant;
       EXPECT_EQ(buffer != data, o.center || o.distance == mogem::metric::correlation) << variant;
-      EXPECT_EQ(copied.centre.size(), o.center ? 4u : 0u);
+      EXPECT_EQ(copied.model.centre.size(), o.center ? 4u : 0u);
       // (That predict labels each row by its largest posterior the installed consumer checks.)
-      EXPECT_TRUE(same_bits(mogem::predict_proba(copied, view(data, 4), 3), copied.posteriors)) << variant;
+      EXPECT_TRUE(same_bits(mogem::predict_proba(copied.model, view(data, 4), 3), copied.posteriors)) << variant;
     }
   }
 }
@@ -105,7 +108,7 @@ TEST(Fit, NoticesAndSnapshotsReachTheCallbacks) {
   hooks.warning = [&](const std::string &w) { warnings.push_back(w); };
   hooks.on_snapshot = [&](const mogem::snapshot &s) { snapshot_steps.push_back(s.step); };
   hooks.on_progress = [&](const mogem::progress &p) { progress_steps.push_back(p.step); };
-  const mogem::model m = mogem::fit(view(data, 1), o, hooks);
+  const mogem::model m = mogem::fit(view(data, 1), o, hooks).model;
   EXPECT_EQ(warnings, std::vector<std::string>{"WARNING: Number of classes exceeds datapoints. Adjusting"});
   EXPECT_EQ(m.classes, 3);
   EXPECT_EQ(progress_steps.size(), static_cast<std::size_t>(m.steps));
@@ -115,31 +118,42 @@ TEST(Fit, NoticesAndSnapshotsReachTheCallbacks) {
   EXPECT_THROW(mogem::fit(view(data, 1), o, hooks), std::runtime_error);
 }
 
-// Means given at full precision start the fit as a means file holding the same values does.
-TEST(Fit, GivenMeansStartAsTheMeansFile) {
+// Means given at full precision start the fit as a means file holding the same values does; a
+// whole model starts it from that model (a fit that runs no step gives the model back).
+TEST(Fit, StartsFromMeansFileOrModel) {
   scratch_dir dir;
   dir.write("start.means", "0.5 0.25\n5.125 4.75\n");
   const std::vector<double> data = six_points;
-  for (auto kind : {mogem::covariance_kind::scalar, mogem::covariance_kind::diagonal, mogem::covariance_kind::full}) {
+  for (mogem::covariance_kind kind : every_kind) {
     mogem::options from_file = settings(kind, mogem::initialization::means_file, 1);
     from_file.classes = 2;
-    from_file.means_file = dir.path("start.means");
+    from_file.start = mogem::means_file_start{dir.path("start.means")};
     mogem::options given = from_file;
     given.init = mogem::initialization::given_means;
-    given.initial_means = {0.5, 0.25, 5.125, 4.75};
-    EXPECT_TRUE(same_model(mogem::fit(view(data, 2), from_file), mogem::fit(view(data, 2), given)));
+    given.start = std::vector<double>{0.5, 0.25, 5.125, 4.75};
+    const mogem::fit_result fitted = mogem::fit(view(data, 2), given);
+    EXPECT_TRUE(same_model(mogem::fit(view(data, 2), from_file), fitted));
+    mogem::options warm = given;
+    warm.init = mogem::initialization::saved_model;
+    warm.start = std::make_shared<const mogem::model>(fitted.model);
+    warm.max_iterations = 0;
+    EXPECT_TRUE(same_bits(mogem::fit(view(data, 2), warm).model.means, fitted.model.means));
   }
 }
 
 // Every refusal of a fit, with its message and its kind. Fits that break down are refused, not
-// reported as a success with every row in class 1.
+// reported as a success with every row in class 1. A message about a setting names the options
+// field; the program's words (in_file) name its key, and the program adds its "Error: " itself.
 TEST(Fit, RefusesWhatCannotBeFitted) {
   scratch_dir dir;
   dir.write("short.means", "0 0\n5\n");
+  mogem::model three_classes;
+  three_classes.classes = 3;
+  three_classes.features = 2;
   const std::string annealing_text =
       " would never cool to 1; schedule_scalar must lie strictly between 0 and 1 when init_temp is above 1, and "
       "init_temp must be a finite number";
-  const std::string breakdown = "Error: the fit broke down at EM step 0: the mixture weights became not-a-number; "
+  const std::string breakdown = "the fit broke down at EM step 0: the mixture weights became not-a-number; "
                                 "choose other initial means (another init_method or random_seed), fewer classes, or "
                                 "data on a scale whose squared distances stay finite";
   using kind = mogem::error::kind;
@@ -147,56 +161,72 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
     std::function<void(mogem::options &, std::vector<double> &)> change;
     std::string message;
     kind what = kind::invalid_input;
+    std::string in_file = "";  // when the program words it otherwise
   } cases[] = {
+      {[](mogem::options &o, std::vector<double> &) { o.classes = 0; }, "classes is 0; it must be at least 1",
+       kind::invalid_input, "the number of classes is 0; it must be at least 1"},
+      {[](mogem::options &o, std::vector<double> &) { o.restarts = 2; },
+       "restarts is 2, but this initialization draws no random numbers, so every restart would give the same fit; "
+       "choose init random_means, random_point, random_range or random_sample, or restarts 1",
+       kind::invalid_input,
+       "num_restarts is 2, but this initialization draws no random numbers, so every restart would give the same "
+       "fit; choose random_means, random_point, random_range or random_sample, or num_restarts 1"},
+      {[&](mogem::options &o, std::vector<double> &) {
+         o.init = mogem::initialization::saved_model;
+         o.start = std::make_shared<const mogem::model>(three_classes);
+       },
+       "the starting model has 3 classes; the fit asks for 2 (classes)", kind::invalid_input,
+       "the starting model has 3 classes; the fit asks for 2 (num_clusters)"},
+      {[](mogem::options &o, std::vector<double> &) { o.init = mogem::initialization::saved_model; },
+       "init saved_model needs a model to start from (start)", kind::invalid_input,
+       "init_method model needs a model to start from (init_model)"},
       // The check comes before any kind, metric or algorithm plays a part.
       {[](mogem::options &, std::vector<double> &d) { d[5] = NAN; },
-       "Error: the data of points.txt hold a NaN at row 3, column 2; every value must be a finite number"},
+       "the data of points.txt hold a NaN at row 3, column 2; every value must be a finite number"},
       {[](mogem::options &, std::vector<double> &d) { d[10] = -HUGE_VAL; },
-       "Error: the data of points.txt hold an infinite value at row 6, column 1; every value must be a finite number"},
+       "the data of points.txt hold an infinite value at row 6, column 1; every value must be a finite number"},
       {[](mogem::options &, std::vector<double> &d) { d.clear(); },
-       "Error: the data hold 0 rows of 2 values; at least one row of one value is needed"},
-      {[](mogem::options &o, std::vector<double> &) { o.classes = 0; },
-       "Error: the number of classes is 0; it must be at least 1"},
+       "the data hold 0 rows of 2 values; at least one row of one value is needed"},
       {[](mogem::options &o, std::vector<double> &) { o.method = mogem::algorithm::mixture_of_t; },
-       "Error: the algorithm em_mixture_of_t (EM for a mixture of t distributions) is not available; choose em or "
+       "the algorithm em_mixture_of_t (EM for a mixture of t distributions) is not available; choose em or "
        "em_annealing"},
       {[](mogem::options &o, std::vector<double> &) { o.init = mogem::initialization::random_sample; },
-       "Error: the random_sample initialization needs num_samples of at least 1 (it is 0); set num_samples in the "
+       "the random_sample initialization needs num_samples of at least 1 (it is 0); set num_samples in the "
        "parameter file"},
       {[&](mogem::options &o, std::vector<double> &) {
          o.init = mogem::initialization::means_file;
-         o.means_file = dir.path("short.means");
+         o.start = mogem::means_file_start{dir.path("short.means")};
        },
-       "Error: the means file " + dir.path("short.means") +
+       "the means file " + dir.path("short.means") +
            " holds 3 readable numbers; 4 are needed (2 classes x 2 features)"},
       {[](mogem::options &o, std::vector<double> &) {
          o.init = mogem::initialization::given_means;
-         o.initial_means = {0, 0, 5};
+         o.start = std::vector<double>{0, 0, 5};
        },
-       "Error: the initial means hold 3 values; 4 are needed (2 classes x 2 features)"},
+       "the initial means hold 3 values; 4 are needed (2 classes x 2 features)"},
       {[](mogem::options &o, std::vector<double> &) {
          o.init = mogem::initialization::given_means;
-         o.initial_means = {0, 0, 5, NAN};
+         o.start = std::vector<double>{0, 0, 5, NAN};
        },
-       "Error: the initial mean of class 2, feature 2 is not a finite number"},
+       "the initial mean of class 2, feature 2 is not a finite number"},
       {[](mogem::options &o, std::vector<double> &) {
          o.method = mogem::algorithm::annealing;
          o.init_temp = 3;
          o.schedule_scalar = 1;
        },
-       "Error: annealing from init_temp 3 with schedule_scalar 1" + annealing_text},
+       "annealing from init_temp 3 with schedule_scalar 1" + annealing_text},
       {[](mogem::options &o, std::vector<double> &) {
          o.method = mogem::algorithm::annealing;
          o.init_temp = HUGE_VAL;
        },
-       "Error: annealing from init_temp inf with schedule_scalar 0.9" + annealing_text},
+       "annealing from init_temp inf with schedule_scalar 0.9" + annealing_text},
       // The correlation metric scales every row to unit length; centred first, the row that
       // equals the column means is the one without length.
       {[](mogem::options &o, std::vector<double> &d) {
          o.distance = mogem::metric::correlation;
          d[0] = 1, d[2] = d[3] = 0;  // row 1 gets a length, row 2 loses its own
        },
-       "Error: row 2 of the data of points.txt has length zero; the correlation metric scales every row to unit "
+       "row 2 of the data of points.txt has length zero; the correlation metric scales every row to unit "
        "length and cannot scale this one: remove the row or choose distance_metric euclidean"},
       {[](mogem::options &o, std::vector<double> &d) {
          o.distance = mogem::metric::correlation;
@@ -237,20 +267,25 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
       } else {
         EXPECT_EQ(std::string(e.what()), c.message);
       }
+      EXPECT_EQ(e.in_file_terms(), c.in_file.empty() ? std::string(e.what()) : c.in_file);
+      if (!c.in_file.empty()) {
+        EXPECT_NE(e.setting(), "") << c.message;
+      }
+      EXPECT_EQ(e.has_own_heading(), c.what == kind::numerical_failure) << c.message;
     }
   }
 }
 
 TEST(Fit, PredictionRefusals) {
   const std::vector<double> data = three_groups();
-  const mogem::model fitted = mogem::fit(view(data, 4), settings(mogem::covariance_kind::scalar,
-                                                                  mogem::initialization::church_means, 1));
+  const mogem::model fitted =
+      mogem::fit(view(data, 4), settings(mogem::covariance_kind::scalar, mogem::initialization::church_means, 1)).model;
   EXPECT_EQ(refusal([&] { mogem::predict(fitted, view(data, 2)); }),
-            "Error: the rows to predict have 2 features; the model was fitted to 4");
+            "the rows to predict have 2 features; the model was fitted to 4");
   std::vector<double> holed = data;
   holed[5] = std::nan("");
   EXPECT_EQ(refusal([&] { mogem::predict(fitted, view(holed, 4)); }),
-            "Error: the rows to predict hold a NaN at row 2, column 2; every value must be a finite number");
+            "the rows to predict hold a NaN at row 2, column 2; every value must be a finite number");
 }
 
 // Data no model of a kind can fit: each ends with its labels and model, or with the failure of

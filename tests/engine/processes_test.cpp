@@ -16,7 +16,7 @@
 namespace {
 
 struct outcome {
-  mogem::model fitted;
+  mogem::fit_result fitted;
   std::string failure;  // the error's message, empty when the fit succeeded
 };
 
@@ -84,27 +84,29 @@ TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
     o.init_temp = 4.0;
     o.schedule_scalar = 0.6;
     o.threads = 1;
-    const mogem::model alone = mogem::fit({values.data(), rows, cols}, o);
+    const mogem::fit_result fit_alone = mogem::fit({values.data(), rows, cols}, o);
+    const mogem::model &alone = fit_alone.model;
     for (const std::vector<std::size_t> &starts : cuts) {
       const std::vector<outcome> shared = fit_over(values, cols, starts, o);
       std::vector<int> labels;
       std::vector<std::vector<double>> posteriors(o.classes);  // class by class, the shares in order
       for (std::size_t r = 0; r < shared.size(); r++) {
-        const mogem::model &m = shared[r].fitted;
+        const mogem::model &m = shared[r].fitted.model;
+        const mogem::fit_result &f = shared[r].fitted;
         ASSERT_EQ(shared[r].failure, "") << "process " << r;
         EXPECT_TRUE(same_bits(m.weights, alone.weights) && same_bits(m.means, alone.means) &&
                     same_bits(m.covariances, alone.covariances) && same_bits(m.centre, alone.centre))
             << "process " << r << " of " << shared.size() << ", setting " << &s - settings;
         EXPECT_EQ(m.steps, alone.steps);
-        labels.insert(labels.end(), m.labels.begin(), m.labels.end());
-        const std::size_t n = m.labels.size();
+        labels.insert(labels.end(), f.labels.begin(), f.labels.end());
+        const std::size_t n = f.labels.size();
         for (int k = 0; k < o.classes; k++)
-          posteriors[k].insert(posteriors[k].end(), m.posteriors.begin() + k * n, m.posteriors.begin() + (k + 1) * n);
+          posteriors[k].insert(posteriors[k].end(), f.posteriors.begin() + k * n, f.posteriors.begin() + (k + 1) * n);
       }
-      EXPECT_EQ(labels, alone.labels) << "setting " << &s - settings;
+      EXPECT_EQ(labels, fit_alone.labels) << "setting " << &s - settings;
       std::vector<double> all;
       for (const std::vector<double> &p : posteriors) all.insert(all.end(), p.begin(), p.end());
-      EXPECT_TRUE(same_bits(all, alone.posteriors)) << "setting " << &s - settings;
+      EXPECT_TRUE(same_bits(all, fit_alone.posteriors)) << "setting " << &s - settings;
     }
   }
 }
@@ -150,6 +152,7 @@ TEST(Processes, ASelectionChoosesAsOneProcessDoes) {
     for (std::size_t c = 0; c < s.candidates.size(); c++)
       EXPECT_EQ(std::memcmp(&s.candidates[c].statistics.bic, &alone.candidates[c].statistics.bic, sizeof(double)), 0);
     EXPECT_EQ(s.chosen, alone.chosen);
-    EXPECT_TRUE(same_bits(s.best.means, alone.best.means) && same_bits(s.best.covariances, alone.best.covariances));
+    EXPECT_TRUE(same_bits(s.best.model.means, alone.best.model.means) &&
+                same_bits(s.best.model.covariances, alone.best.model.covariances));
   }
 }

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 #include "tools/csv/csv_convert.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 #include "support/same_model.h"
 
 namespace {
@@ -19,7 +19,7 @@ mogem::model fitted(mogem::covariance_kind kind, bool centred) {
   o.covariance = kind;
   o.center = centred;
   o.max_iterations = 15;
-  return mogem::fit(mogem::matrix_view{data.data(), 40, 3}, o);
+  return mogem::fit(mogem::matrix_view{data.data(), 40, 3}, o).model;
 }
 
 std::string refusal(const std::string &text) {
@@ -46,7 +46,7 @@ TEST(ModelFile, ReadsBackTheSameBitsForEveryKind) {
        {mogem::covariance_kind::scalar, mogem::covariance_kind::diagonal, mogem::covariance_kind::full}) {
     const mogem::model m = fitted(kind, kind == mogem::covariance_kind::full);
     const mogem::model back = mogem::model_from_json(mogem::model_to_json(m), "m.json");
-    EXPECT_EQ(back.covariance, kind);
+    EXPECT_EQ(back.kind, kind);
     EXPECT_EQ(back.classes, 2);
     EXPECT_EQ(back.features, 3);
     EXPECT_TRUE(same_bits(back.weights, m.weights));
@@ -77,7 +77,7 @@ TEST(ModelFile, RefusesWhatIsNotAUsableModel) {
   };
   for (const auto &c : cases) {
     const std::string message = refusal(c.text);
-    EXPECT_EQ(message.rfind("Error: the model file m.json cannot be used: ", 0), 0u) << message;
+    EXPECT_EQ(message.rfind("the model file m.json cannot be used: ", 0), 0u) << message;
     EXPECT_NE(message.find(c.problem), std::string::npos) << message;
   }
   // A covariance that is not positive definite: its first diagonal entry made negative.
@@ -89,7 +89,7 @@ TEST(ModelFile, RefusesWhatIsNotAUsableModel) {
     mogem::read_model_file("/nonexistent/m.json");
     ADD_FAILURE();
   } catch (const mogem::error &e) {
-    EXPECT_STREQ(e.what(), "Error: the model file /nonexistent/m.json cannot be used: it cannot be opened (No such "
+    EXPECT_STREQ(e.what(), "the model file /nonexistent/m.json cannot be used: it cannot be opened (No such "
                            "file or directory)");
   }
 }

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 #include "support/capture.h"
 #include "support/run_binary.h"
 #include "support/thread_processes.h"

@@ -6,22 +6,23 @@
 #include <string>
 
 #include "io/output_file.h"
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 #include "support/run_binary.h"
 
 namespace {
 
-mogem::model two_classes() {
-  mogem::model m;
-  m.covariance = mogem::covariance_kind::diagonal;
+mogem::fit_result two_classes() {
+  mogem::fit_result r;
+  mogem::model &m = r.model;
+  m.kind = mogem::covariance_kind::diagonal;
   m.classes = 2;
   m.features = 2;
   m.means = {1234.5678901, 123456789.0, 0.0000004, -0.5};
   m.covariances = {1.1, 1.1, 0.2, 0.2};
   m.weights = {1.0 / 6, 5.0 / 6};
-  m.posteriors = {1.0 / 3, 1, 2.0 / 3, 0};  // class first
-  m.labels = {1, 0};
-  return m;
+  r.posteriors = {1.0 / 3, 1, 2.0 / 3, 0};  // class first
+  r.labels = {1, 0};
+  return r;
 }
 
 const double snapshot_means[] = {1.23456789, -2.0, 0.1, 1e5 + 0.00004};
@@ -48,15 +49,16 @@ TEST(FileNames, OnlyTheLastComponentsDotCutsTheExtension) {
 // Every writer notices a write or close that fails (a full disk: /dev/full opens, but takes
 // nothing), and a file that cannot be created.
 TEST(WriteFailures, NameTheFileAndTheSystemsReason) {
-  const mogem::model m = two_classes();
+  const mogem::fit_result r = two_classes();
+  const mogem::model &m = r.model;
   const double data[] = {1.0};
   using writer = std::function<void(const std::string &)>;
   const writer writers[] = {
-      [&](const std::string &p) { mogem::write_labels(p, m); },
+      [&](const std::string &p) { mogem::write_labels(p, r); },
       [&](const std::string &p) { mogem::write_means(p, m); },
       [&](const std::string &p) { mogem::write_variances(p, m); },
       [&](const std::string &p) { mogem::write_weights(p, m); },
-      [&](const std::string &p) { mogem::write_posteriors(p, m); },
+      [&](const std::string &p) { mogem::write_posteriors(p, r); },
       [&](const std::string &p) { mogem::write_transformed_data(p, data, 1, 1); },
       [&](const std::string &p) { mogem::write_snapshot_means(p, at_step_12); },
       [&](const std::string &p) { mogem::write_snapshot_variances(p, at_step_12); },
@@ -71,8 +73,8 @@ TEST(WriteFailures, NameTheFileAndTheSystemsReason) {
     for (const auto &[path, reason] : targets) {
       // The labels file that cannot be created has a message of its own.
       const std::string expected = which == 0 && path != "/dev/full"
-                                       ? "Error: Could not open results filename [" + path + "] for writing.\nAborting..."
-                                       : "Error: could not write the file " + path + ": " + reason;
+                                       ? "Could not open results filename [" + path + "] for writing.\nAborting..."
+                                       : "could not write the file " + path + ": " + reason;
       try {
         write(path);
         ADD_FAILURE() << "writer " << which << " wrote " << path;
@@ -96,9 +98,9 @@ TEST(WriteTargets, LinksStayAndDevicesAreWrittenInPlace) {
     EXPECT_TRUE(plan.in_place) << path;
   }
   scratch_dir dir;
-  mogem::model m;
-  m.classes = 1;
-  m.features = 1;
+  mogem::fit_result m;
+  m.model.classes = 1;
+  m.model.features = 1;
   m.labels = {0, 0};
   dir.write("real.txt", "old\n");
   ASSERT_EQ(symlink("real.txt", dir.path("link.txt").c_str()), 0);

@@ -16,6 +16,12 @@ using namespace mogem::detail;
 
 namespace {
 
+// The means file the start names, empty when it names none.
+std::string means_file_of(const mogem::options &o) {
+  const auto *file = std::get_if<mogem::means_file_start>(&o.start);
+  return file ? file->path : "";
+}
+
 // Every option of a fit and every setting of the program, as text, to compare records.
 std::string describe(const section_settings &s) {
   const mogem::options &o = s.file.settings;
@@ -23,7 +29,7 @@ std::string describe(const section_settings &s) {
   std::ostringstream out;
   out << s.rows << ' ' << s.cols << ' ' << o.classes << ' ' << int(o.covariance) << ' ' << int(o.distance) << ' '
       << o.center << ' ' << int(o.method) << ' ' << o.max_iterations << ' ' << o.schedule_scalar << ' '
-      << o.init_temp << ' ' << int(o.init) << ' ' << o.random_seed << ' ' << o.samples << ' ' << o.means_file << '|'
+      << o.init_temp << ' ' << int(o.init) << ' ' << o.random_seed << ' ' << o.samples << ' ' << means_file_of(o) << '|'
       << o.snapshot_every << ' ' << o.restarts << ' ' << o.convergence_threshold << ' ' << o.reg_covar << ' '
       << o.variance_floor << ' ' << f.output_model << f.output_internal << f.output_summary << ' ' << f.model_file
       << '|' << f.predict_with << '|' << f.init_model << '|' << s.select_classes << '|' << s.select_em_types << '|'

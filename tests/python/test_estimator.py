@@ -118,6 +118,21 @@ def test_select_keeps_the_lowest_criterion(iris):
         mogem.select(iris, n_components=[1, 3])
 
 
+def test_select_never_picks_a_failed_candidate():
+    # Collinear features: a full covariance of several classes is singular without reg_covar.
+    a = np.array([(4.0 if i % 2 else 0.0) + 0.1 * (i % 7) for i in range(60)])
+    X = np.column_stack([a, 2 * a, 0.3 * (np.arange(60) % 5)])
+    table, best = mogem.select(X, n_components=range(1, 3), covariance_types=("full", "diag"), reg_covar=0.0)
+    records = table.to_dict("records") if hasattr(table, "to_dict") else table
+    failed = [r for r in records if r["failed"]]
+    assert failed and all(r["covariance_type"] == "full" for r in failed)
+    assert all(np.isnan(r[c]) for r in failed for c in ("bic", "aic", "icl", "log_likelihood"))
+    assert all(r["failure"] for r in failed)
+    if hasattr(table, "to_dict"):
+        assert table.loc[table.bic.idxmin(), "chosen"]
+    assert not any(r["failed"] for r in records if r["chosen"])
+
+
 def test_ctrl_c_ends_a_long_fit():
     rng = np.random.RandomState(0)
     X = rng.standard_normal((200_000, 16))

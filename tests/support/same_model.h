@@ -18,10 +18,15 @@ inline bool same_bits(const std::vector<double> &a, const std::vector<double> &b
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
-// Weights, means, covariances, posteriors and labels to the last bit, and the steps run.
+// Weights, means, covariances to the last bit, and the steps run.
 inline bool same_model(const mogem::model &a, const mogem::model &b) {
   return same_bits(a.weights, b.weights) && same_bits(a.means, b.means) && same_bits(a.covariances, b.covariances) &&
-         same_bits(a.posteriors, b.posteriors) && a.labels == b.labels && a.steps == b.steps;
+         a.steps == b.steps;
+}
+
+// The model, posteriors and labels to the last bit.
+inline bool same_model(const mogem::fit_result &a, const mogem::fit_result &b) {
+  return same_model(a.model, b.model) && same_bits(a.posteriors, b.posteriors) && a.labels == b.labels;
 }
 
 #endif

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "mogem/mogem.h"
+#include "mogem/processes.h"
 
 // Runs body(group) on `size` threads at once, each with the group of its rank, and returns
 // when all have returned. body must not throw.

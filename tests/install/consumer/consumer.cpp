@@ -5,40 +5,42 @@
 #include <cstdio>
 #include <vector>
 
-#include <mogem/mogem.h>
+#include <mogem/files.h>
+#include <mogem/files.h>
 
 int main(int argc, char **argv) {
   if (argc != 3) return 2;
   try {
     const mogem::parameter_file file = mogem::read_parameter_file(argv[1]);
     const mogem::matrix_view rows{file.data.data(), file.rows, file.cols};
-    const mogem::model fitted = mogem::fit(rows, file.settings);
+    const mogem::fit_result result = mogem::fit(rows, file.settings);
+    const mogem::model &fitted = result.model;
     const std::string out = argv[2];
     mogem::write_means(mogem::result_file_name(out, ".means"), fitted);
     mogem::write_variances(mogem::result_file_name(out, ".variances"), fitted);
     mogem::write_weights(mogem::result_file_name(out, ".weights"), fitted);
-    mogem::write_posteriors(mogem::result_file_name(out, ".probs"), fitted);
-    mogem::write_labels(out, fitted);
-    mogem::write_fit_summary(mogem::result_file_name(out, ".summary.json"), fitted);
+    mogem::write_posteriors(mogem::result_file_name(out, ".probs"), result);
+    mogem::write_labels(out, result);
+    mogem::write_fit_summary(mogem::result_file_name(out, ".summary.json"), result);
 
     // A saved model reads back and predicts as the fitted one; a selection picks a candidate.
     mogem::write_model_file(mogem::result_file_name(out, ".model.json"), fitted);
     const mogem::model saved = mogem::read_model_file(mogem::result_file_name(out, ".model.json"));
-    if (mogem::predict_proba(saved, rows) != fitted.posteriors) {
+    if (mogem::predict_proba(saved, rows) != result.posteriors) {
       std::printf("the saved model predicts other posteriors\n");
       return 1;
     }
     mogem::selection_settings choice;
     choice.max_classes = 3;
     const mogem::selection chosen = mogem::select_model(rows, file.settings, choice);
-    std::printf("selected %d classes by BIC %.6g\n", chosen.best.classes, chosen.best.statistics.bic);
+    std::printf("selected %d classes by BIC %.6g\n", chosen.best.model.classes, chosen.best.model.statistics.bic);
 
     // predict gives the argmax of the final posteriors, class first in the model.
     const std::vector<int> predicted = mogem::predict(fitted, rows);
     for (std::size_t i = 0; i < file.rows; i++) {
       int best = 0;
       for (int k = 1; k < fitted.classes; k++)
-        if (fitted.posteriors[k * file.rows + i] > fitted.posteriors[best * file.rows + i]) best = k;
+        if (result.posteriors[k * file.rows + i] > result.posteriors[best * file.rows + i]) best = k;
       if (predicted[i] != best) {
         std::printf("row %zu: predicted %d, posteriors say %d\n", i + 1, predicted[i], best);
         return 1;
