@@ -15,7 +15,7 @@
 #include "engine/kernels/parallel.h"
 #include "engine/model_state.h"
 #include "io/number_stream.h"
-#include "io/parameter_file.h"
+#include "engine/parameters.h"
 #include "mogem/mogem.h"
 
 using namespace mogem::detail;
@@ -78,8 +78,8 @@ struct bench_model {
   em_parameters p;
   em_memory *m;
   bench_model(int N, int F, int K, int kind) {
-    set_default_parameters(&p);
-    p.num_data = N, p.num_features = F, p.num_classes = K, p.em_type = kind;
+    p = parameters_of(mogem::options{}, N, F);
+    p.num_classes = K, p.em_type = kind;
     m = allocate_em_memory(&p);
     m->threads = threads_for(0);
     std::mt19937_64 rng(2);

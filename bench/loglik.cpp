@@ -20,7 +20,7 @@
 #include "engine/em_classify.h"
 #include "engine/model_state.h"
 #include "engine/kernels/parallel.h"
-#include "io/parameter_file.h"
+#include "engine/parameters.h"
 #include "mogem/mogem.h"
 
 using namespace mogem::detail;
@@ -60,10 +60,9 @@ int main(int argc, char **argv) {
       time_library_fit(argv[2]);
       return 0;
     }
-    em_parameters p;
-    std::vector<double> data;
-    read_parameters(argv[1], &p, &data);
-    em_memory *m = allocate_em_memory(&p, data.data());
+    mogem::parameter_file file = mogem::read_parameter_file(argv[1]);
+    em_parameters p = parameters_of(file.settings, file.rows, file.cols);
+    em_memory *m = allocate_em_memory(&p, file.data.data());
     m->threads = threads_for(threads_asked());
     // The sequence of a plain EM run with the file initialization, which needs no seed.
     initialize_parameters(m);

@@ -49,7 +49,7 @@
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
 #include "engine/model_state.h"
-#include "io/parameter_file.h"
+#include "engine/parameters.h"
 
 using namespace mogem::detail;
 
@@ -350,9 +350,8 @@ struct step_times {
 // variance the squared distance to the nearest other mean), runs two steps, then times
 // `steps` steps one by one.
 step_times time_steps(const size_case &s, int kind, int threads, int steps, std::vector<double> &rows) {
-  em_parameters p;
-  set_default_parameters(&p);
-  p.num_data = s.N, p.num_features = s.F, p.num_classes = s.K, p.em_type = kind;
+  em_parameters p = parameters_of(mogem::options{}, s.N, s.F);
+  p.num_classes = s.K, p.em_type = kind;
   em_memory *m = allocate_em_memory(&p, rows.data());
   m->threads = threads;
   for (int k = 1; k <= s.K; k++) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "io/parameter_keys.h"
+#include "io/settings.h"
 
 namespace mogem::detail {
 
@@ -12,27 +12,6 @@ namespace mogem::detail {
 #endif
 
 namespace {
-
-std::string value_text(const em_key_info &info) {
-  switch (info.kind) {
-    case KEY_INTEGER:
-      return "integer";
-    case KEY_REAL:
-      return "real";
-    case KEY_BOOLEAN:
-      return "1, yes, true or y; anything else is 0";
-    case KEY_TEXT:
-      return info.value_form ? info.value_form : "file name";
-    case KEY_KEYWORD:
-      break;
-  }
-  std::string text;
-  for (const char *const *k = info.keywords; *k; k++) {
-    if (!text.empty()) text += " | ";
-    text += *k;
-  }
-  return text;
-}
 
 // Writes text word by word, starting at column `indent` (the caller has written what comes
 // before it on the first line) and breaking lines before column 79.
@@ -80,17 +59,14 @@ void print_help(std::FILE *out, const char *program) {
                "\n"
                "Keys (unknown keys and values are reported and skipped or defaulted):\n",
                program, program);
-  int count = 0;
-  const em_key_info *keys = em_parameter_keys(&count);
   const int indent = 25;  // "  " and the key padded to 22, then one blank
-  for (int k = 0; k < count; k++) {
-    const bool required = std::strcmp(keys[k].default_value, "required") == 0;
-    const std::string values = value_text(keys[k]);
-    std::fprintf(out, "  %-22s ", keys[k].key);
+  for (const setting &row : settings_table()) {
+    const bool required = std::strcmp(row.default_text, "required") == 0;
+    std::fprintf(out, "  %-22s ", row.key);
     print_wrapped(out, indent,
-                  values + (required ? ", required" : std::string(" (default ") + keys[k].default_value + ")"));
+                  value_text(row) + (required ? ", required" : std::string(" (default ") + row.default_text + ")"));
     std::fprintf(out, "%*s", indent, "");
-    print_wrapped(out, indent, keys[k].effect);
+    print_wrapped(out, indent, row.help);
   }
   std::fprintf(out,
                "\n"

@@ -239,6 +239,7 @@ struct class_run {
 };
 
 void update_variances_scalar(em_memory *m) {
+  const double lowest = m->params->variance_floor;
   const int N = m->datapoints, F = m->features, K = m->classes;
   // The count of summed squares, exact as a double; an int product would wrap past 2^31.
   const double values = static_cast<double>(m->share.total * F);
@@ -285,12 +286,13 @@ void update_variances_scalar(em_memory *m) {
   for (const class_run &u : units)
     for (int k = u.k; k < u.k + u.classes; k++) {
       double variance = sums[k] / (values * m->P_j[k]);
-      if (variance < VARIANCE_FLOOR) variance = VARIANCE_FLOOR;
+      if (variance < lowest) variance = lowest;
       m->class_variances.scalar[k] = variance;
     }
 }
 
 void update_means_and_variances_diag(em_memory *m) {
+  const double lowest = m->params->variance_floor;
   const double N = all_points(m);
   const int F = m->features;
   const int parts = parts_for(m, 2.0 * F);
@@ -313,13 +315,14 @@ void update_means_and_variances_diag(em_memory *m) {
     for (int j = 1; j <= F; j++) {
       mean[j] *= inv;
       variance[j] = variance[j] * inv - mean[j] * mean[j];
-      if (variance[j] < VARIANCE_FLOOR) variance[j] = VARIANCE_FLOOR;
+      if (variance[j] < lowest) variance[j] = lowest;
     }
   }
   rescale_means_if_needed(m);
 }
 
 void update_variances_full(em_memory *m) {
+  const double lowest = m->params->variance_floor;
   const double N = all_points(m);
   const int F = m->features, K = m->classes;
   const int lanes = m->kernels->lanes;
@@ -352,7 +355,7 @@ void update_variances_full(em_memory *m) {
     for (int r = 1; r <= F; r++)
       for (int s = r; s <= F; s++) V[r][s] = class_sums[static_cast<long>(r - 1) * width + (s - 1)] * inv;
     for (int r = 1; r <= F; r++)
-      if (V[r][r] < VARIANCE_FLOOR) V[r][r] = VARIANCE_FLOOR;
+      if (V[r][r] < lowest) V[r][r] = lowest;
     for (int r = 1; r <= F; r++)
       for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
   }

@@ -5,18 +5,16 @@
 // the same iteration. A class whose effective weight (N x P_j[k]; N*F x P_j[k] for the scalar
 // variance) is exactly 0 is skipped and keeps its previous mean and covariance; a point whose
 // posterior for the class is exactly 0 is skipped for it. Every variance, and the diagonal of
-// a full covariance, is held at or above VARIANCE_FLOOR. Under the correlation metric the
-// means are rescaled to unit length after each update. Every accumulator adds its terms in
-// ascending data-point order; the sums over the points run through the kernel path m->kernels
-// (kernels/kernels.h). Nothing here allocates or reports.
+// a full covariance, is held at or above the parameters' variance_floor. Under the correlation
+// metric the means are rescaled to unit length after each update. Every accumulator adds its
+// terms in ascending data-point order; the sums over the points run through the kernel path
+// m->kernels (kernels/kernels.h). Nothing here allocates or reports.
 #ifndef MOGEM_ENGINE_EM_MSTEP_H
 #define MOGEM_ENGINE_EM_MSTEP_H
 
 #include "engine/em_types.h"
 
 namespace mogem::detail {
-
-constexpr double VARIANCE_FLOOR = 0.001;
 
 // P_j[k] = (sum over i of P_j_x[k][i]) / N. Returns the sum over classes of |new - old|,
 // between 0 and 2 for weights that sum to 1; 0 when K < 1.

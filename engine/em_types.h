@@ -1,5 +1,5 @@
-// The two records that carry a whole run: the parameters read from the parameter file and
-// the model state every step of the engine works on.
+// The two records that carry a whole run: the parameters of the fit and the model state every
+// step of the engine works on.
 //
 // Index letters: data point i = 1..N (`datapoints`), feature j = 1..F (`features`), class
 // k = 1..K (`classes`). Every container is one-based (nr/one_based.h) and sized from the
@@ -32,43 +32,30 @@ enum algorithm_code {
 // Display names of the algorithm codes 0..3.
 extern const char *const algorithm_names[4];
 
+// The engine's record of one fit's settings, built from mogem::options in one place
+// (parameters_of, engine/parameters.h).
 struct em_parameters {
   int num_data;           // N, rows of the data matrix
   int num_features;       // F, columns
   int32_t random_seed;    // configured seed
   int max_em_iterations;  // iterations of one call of the EM loop
   int algorithm;          // algorithm_code
-  int distance_metric;    // metric_code (EUCLIDEAN or CORRELATION from the file)
+  int distance_metric;    // metric_code (EUCLIDEAN or CORRELATION)
   int center_data;        // 1: centre every feature on its mean before initialization
   int num_classes;        // K as configured; every class-indexed container is sized from it
   double schedule_scalar; // cooling factor of the annealing schedule
   double init_temp;       // starting temperature of the annealing schedule
   int samples;            // points averaged per mean by the sample initialization
-  double t;               // accepted and stored; no step of a run reads it
+  double t;               // 1; no step of a run reads it
   int init_method;        // init_method_code
   int em_type;            // em_kind
-  int output_model;       // 1: write the model files
-  int output_internal;    // 1: write the data as the engine sees it
   int output_stepsize;    // period of the numbered snapshots; 0 or less: none
   std::string means_file; // means file of the file initialization; empty when none was named
   const double *given_means;  // GIVEN_MEANS: K x F means, row-major (the caller's options)
   std::string data_name;  // what messages call the data ("the data of in.txt")
-  int fast;               // 1 once "fast" was given; no step of a run reads it
-  double fast_tol;        // |value| given with "fast"; no step of a run reads it
   double convergence_threshold;  // the EM loop stops when its last four weight changes sum below this
   double reg_covar;              // added to every updated variance (covariance diagonal); 0: nothing
-  // Keys whose values the reader checks once the section is read (parameter_file.h), as given.
-  int num_restarts;              // fits from other seeds; 1: one fit
-  int output_summary;            // 1: write the summary
-  std::string model_file;        // write the fitted model there
-  std::string predict_with;      // label the rows with this saved model instead of fitting
-  std::string init_model;        // the saved model init_method model starts from
-  std::string select_classes;    // "A:B" as given; empty: no selection
-  std::string select_em_types;   // comma-separated kinds as given
-  std::string select_criterion;  // "bic", "aic" or "icl" as given
-  std::vector<std::string> keys_given;  // every key of the section, in order
-  // The values of the keys above that are numbers, as given, for the check after the section.
-  std::string restarts_text, threshold_text, reg_covar_text;
+  double variance_floor;         // every updated variance (covariance diagonal) is held at or above this
 };
 
 // Variances of every class, or their inverses; only the member of the run's kind (`em_type`)

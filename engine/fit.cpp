@@ -12,6 +12,7 @@
 #include "engine/em_estep.h"
 #include "engine/kernels/parallel.h"
 #include "engine/names.h"
+#include "engine/parameters.h"
 #include "engine/model_state.h"
 #include "engine/processes.h"
 #include "engine/run.h"
@@ -30,38 +31,6 @@ struct release_state {
   void operator()(em_memory *m) const { release_em_memory(m); }
 };
 using state_ptr = std::unique_ptr<em_memory, release_state>;
-
-int kind_code(covariance_kind kind) {
-  switch (kind) {
-    case covariance_kind::scalar: return SCALAR;
-    case covariance_kind::diagonal: return DIAG;
-    case covariance_kind::full: break;
-  }
-  return FULL;
-}
-
-int algorithm_code(algorithm method) {
-  switch (method) {
-    case algorithm::em: return ALGORITHM_EM;
-    case algorithm::annealing: return ALGORITHM_DA_EM;
-    case algorithm::mixture_of_t: break;
-  }
-  return ALGORITHM_EM_MOT;
-}
-
-int init_code(initialization init) {
-  switch (init) {
-    case initialization::church_means: return CHURCH_MEANS;
-    case initialization::random_means: return RANDOM_MEANS;
-    case initialization::random_point: return RANDOM_POINT;
-    case initialization::random_range: return RANDOM_RANGE;
-    case initialization::random_sample: return RANDOM_SAMPLE;
-    case initialization::means_file: return FROM_FILE;
-    case initialization::given_means: return GIVEN_MEANS;
-    case initialization::saved_model: break;
-  }
-  return FROM_MODEL;
-}
 
 // Rows and columns the engine can index, and values to fit.
 void check_shape(std::size_t rows, std::size_t cols, const char *what) {
@@ -83,31 +52,6 @@ void check_finite(const double *values, std::size_t rows, std::size_t cols, cons
                    std::isnan(value) ? "a NaN" : "an infinite value", first + i + 1, j + 1);
     }
   }
-}
-
-em_parameters parameters_of(const options &o, std::size_t rows, std::size_t cols) {
-  em_parameters p{};
-  p.num_data = static_cast<int>(rows);
-  p.num_features = static_cast<int>(cols);
-  p.num_classes = o.classes;
-  p.random_seed = o.random_seed;
-  p.max_em_iterations = o.max_iterations;
-  p.algorithm = algorithm_code(o.method);
-  p.distance_metric = o.distance == metric::correlation ? CORRELATION : EUCLIDEAN;
-  p.center_data = o.center ? 1 : 0;
-  p.schedule_scalar = o.schedule_scalar;
-  p.init_temp = o.init_temp;
-  p.samples = o.samples;
-  p.t = 1.0;
-  p.init_method = init_code(o.init);
-  p.em_type = kind_code(o.covariance);
-  p.output_stepsize = o.snapshot_every;
-  p.means_file = o.means_file;
-  p.given_means = o.initial_means.data();
-  p.convergence_threshold = o.convergence_threshold;
-  p.reg_covar = o.reg_covar;
-  p.num_restarts = 1;
-  return p;
 }
 
 // The fitted model out of the model state; the posteriors move without a copy.
@@ -176,6 +120,8 @@ void check_settings(const options &o) {
   if (o.restarts < 1) refuse_input("Error: num_restarts is %d; it must be at least 1", o.restarts);
   if (!(o.reg_covar >= 0.0) || !std::isfinite(o.reg_covar))
     refuse_input("Error: reg_covar is %g; it must be a finite number of 0 or more", o.reg_covar);
+  if (!(o.variance_floor >= 0.0) || !std::isfinite(o.variance_floor))
+    refuse_input("Error: variance_floor is %g; it must be a finite number of 0 or more", o.variance_floor);
   if (!(o.convergence_threshold >= 0.0) || std::isnan(o.convergence_threshold))
     refuse_input("Error: convergence_threshold is %g; it must be 0 or more", o.convergence_threshold);
   if (o.restarts > 1 && !is_random(o.init))
@@ -220,7 +166,6 @@ model fit_once(const double *values, double *writable, std::size_t rows, std::si
                const callbacks &hooks, int restart, const row_share &share) {
   const std::size_t all_rows = static_cast<std::size_t>(share.total);
   em_parameters p = parameters_of(o, rows, cols);
-  p.data_name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
   // Every class-indexed container is sized for the classes in effect, so a class count far
   // beyond the data asks for no more memory than the data hold.
   if (static_cast<std::size_t>(p.num_classes) > all_rows) {
@@ -338,12 +283,11 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
     refuse_input("Error: the rows to predict have %zu features; the model was fitted to %d", rows.cols,
                  fitted.features);
   check_finite(rows.values, rows.rows, rows.cols, "the rows to predict");
-  p = em_parameters{};
-  p.num_data = static_cast<int>(rows.rows);
-  p.num_features = fitted.features;
-  p.num_classes = fitted.classes;
-  p.em_type = kind_code(fitted.covariance);
-  p.distance_metric = fitted.unit_length ? CORRELATION : EUCLIDEAN;
+  options o;
+  o.classes = fitted.classes;
+  o.covariance = fitted.covariance;
+  o.distance = fitted.unit_length ? metric::correlation : metric::euclidean;
+  p = parameters_of(o, rows.rows, rows.cols);
   const bool transforms = !fitted.centre.empty() || fitted.unit_length;
   state_ptr m(allocate_em_memory(&p, transforms ? nullptr : const_cast<double *>(rows.values)));
   const int N = m->datapoints, F = m->features, K = m->classes;

@@ -92,6 +92,10 @@ struct options {
   // Added to every variance (every covariance's diagonal) of a class after each variance
   // update, before any inversion; 0 leaves the arithmetic as it is. Must be 0 or more.
   double reg_covar = 0.0;
+  // Every variance (every covariance's diagonal) is held at or above this after each variance
+  // update, before reg_covar is added; 0 turns the floor off (a variance that rounding makes
+  // negative is still held at 0). Must be 0 or more.
+  double variance_floor = 0.001;
   // init == saved_model: the model to start from; its classes, features and kind must be the
   // fit's.
   std::shared_ptr<const model> start_model;

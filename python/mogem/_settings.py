@@ -6,6 +6,9 @@ import numpy as np
 
 from . import _mogem
 
+# The parameter file's settings table (its keys, words, defaults and bounds), from the library.
+SETTINGS = {row["key"]: row for row in _mogem.settings_table()}
+
 COVARIANCE_TYPES = {
     "spherical": _mogem.CovarianceKind.scalar,
     "diag": _mogem.CovarianceKind.diagonal,
@@ -13,18 +16,14 @@ COVARIANCE_TYPES = {
 }
 METRICS = {"euclidean": _mogem.Metric.euclidean, "correlation": _mogem.Metric.correlation}
 ALGORITHMS = {"em": _mogem.Algorithm.em, "annealing": _mogem.Algorithm.annealing}
-INITS = {
-    "church_means": _mogem.Initialization.church_means,
-    "random_means": _mogem.Initialization.random_means,
-    "random_point": _mogem.Initialization.random_point,
-    "random_range": _mogem.Initialization.random_range,
-    "random_sample": _mogem.Initialization.random_sample,
-}
-RANDOM_INITS = ("random_means", "random_point", "random_range", "random_sample")
-CRITERIA = {"bic": _mogem.Criterion.bic, "aic": _mogem.Criterion.aic, "icl": _mogem.Criterion.icl}
+# The initializations of init_method that need no file (a means file and a saved model are the
+# program's; an array of means stands for them here).
+INITS = {w: getattr(_mogem.Initialization, w) for w in SETTINGS["init_method"]["words"] if w not in ("file", "model")}
+RANDOM_INITS = tuple(w for w in INITS if w.startswith("random_"))
+CRITERIA = {w: getattr(_mogem.Criterion, w) for w in SETTINGS["select_criterion"]["words"]}
 # The seed taken when random_state is None: the library's default, so that an estimator
 # without one gives the same fit every time.
-DEFAULT_SEED = 42
+DEFAULT_SEED = int(SETTINGS["random_seed"]["default"])
 _INT32_MAX = 2**31 - 1
 
 
@@ -78,8 +77,8 @@ def options_of(est, n_features):
     o = _mogem.Options()
     o.classes = whole("n_components", est.n_components, 1)
     o.covariance = one_of("covariance_type", est.covariance_type, COVARIANCE_TYPES)
-    o.convergence_threshold = real("tol", est.tol, least=0.0)
-    o.reg_covar = real("reg_covar", est.reg_covar, least=0.0)
+    o.convergence_threshold = real("tol", est.tol, least=SETTINGS["convergence_threshold"]["least"])
+    o.reg_covar = real("reg_covar", est.reg_covar, least=SETTINGS["reg_covar"]["least"])
     o.max_iterations = whole("max_iter", est.max_iter, 0)
     o.restarts = whole("n_init", est.n_init, 1)
     o.distance = one_of("metric", est.metric, METRICS)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "arrays.h"
+#include "io/settings.h"
 #include "mogem/mogem.h"
 
 namespace py = pybind11;
@@ -135,6 +136,7 @@ void bind_options(py::module_ &m) {
       .def_readwrite("restarts", &mogem::options::restarts)
       .def_readwrite("convergence_threshold", &mogem::options::convergence_threshold)
       .def_readwrite("reg_covar", &mogem::options::reg_covar)
+      .def_readwrite("variance_floor", &mogem::options::variance_floor)
       .def_readwrite("initial_means", &mogem::options::initial_means)
       .def_property(
           "start_model", [](const mogem::options &o) { return std::const_pointer_cast<mogem::model>(o.start_model); },
@@ -289,6 +291,29 @@ void bind_calls(py::module_ &m) {
       py::arg("path"));
 }
 
+// The keys of the parameter file, one dict per row of the settings table (io/settings.h): key,
+// kind, words, default (as a file writes it), sets, runs, help, and the bounds of a checked value.
+void bind_settings_table(py::module_ &m) {
+  m.def("settings_table", [] {
+    static const char *const kinds[] = {"integer", "real", "boolean", "keyword", "file_name", "text"};
+    py::list rows;
+    for (const mogem::detail::setting &row : mogem::detail::settings_table()) {
+      py::dict entry;
+      entry["key"] = row.key;
+      entry["kind"] = kinds[static_cast<int>(row.kind)];
+      entry["words"] = std::vector<std::string>(row.words.begin(), row.words.end());
+      entry["default"] = row.default_text;
+      entry["sets"] = row.sets;
+      entry["runs"] = row.runs;
+      entry["help"] = row.help;
+      entry["least"] = row.rule ? py::cast(row.least) : py::none();
+      entry["most"] = row.rule ? py::cast(row.most) : py::none();
+      rows.append(entry);
+    }
+    return rows;
+  });
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_mogem, m) {
@@ -314,4 +339,5 @@ PYBIND11_MODULE(_mogem, m) {
   bind_options(m);
   bind_model(m);
   bind_calls(m);
+  bind_settings_table(m);
 }

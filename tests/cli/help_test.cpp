@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "io/parameter_keys.h"
+#include "io/settings.h"
 #include "support/run_binary.h"
 
 using namespace mogem::detail;
@@ -15,10 +15,8 @@ TEST(InfoOptions, HelpAndVersionGoToStandardOutputAndSucceed) {
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_EQ(help.err, "");
   EXPECT_EQ(help.out.rfind(std::string("Usage: ") + MOGEM_BINARY + " <input_file> <output_file>\n", 0), 0u);
-  int count = 0;
-  const em_key_info *keys = em_parameter_keys(&count);
-  for (int k = 0; k < count; k++)
-    EXPECT_NE(help.out.find(std::string("\n  ") + keys[k].key + " "), std::string::npos) << keys[k].key;
+  for (const setting &row : settings_table())
+    EXPECT_NE(help.out.find(std::string("\n  ") + row.key + " "), std::string::npos) << row.key;
   for (const char *part : {".means", ".variances", ".weights", ".probs", ".internal", "Exit codes", "255"})
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
 

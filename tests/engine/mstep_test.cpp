@@ -59,7 +59,7 @@ TEST(MStep, SmallDataSetsWorkedByHand) {
   double **V2 = full->class_variances.full[2];
   EXPECT_EQ(V2[1][1], 1.0);
   EXPECT_EQ(V2[1][2], 0.0);
-  EXPECT_EQ(V2[2][2], VARIANCE_FLOOR);
+  EXPECT_EQ(V2[2][2], mogem::options{}.variance_floor);
   // Class 1: weights 0.5, 0.5, 1, 1 (total 3): mean (1, 4/3); cov xy = sum w dx dy / 3 with
   // dx = +-1 and dy = -4/3, -4/3, 2/3, 2/3: (0.5*4/3 - 0.5*4/3 - 2/3 + 2/3)/3 = 0.
   EXPECT_EQ(full->class_means[1][1], 1.0);

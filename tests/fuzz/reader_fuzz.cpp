@@ -51,23 +51,24 @@ bool cheap_enough(const std::string &text) {
     if (end > at) tokens.push_back(text.substr(at, end - at));
     at = end;
   }
-  em_parameters p;
-  set_default_parameters(&p);
+  section_settings s;
+  set_default_parameters(&s);
+  const mogem::options &o = s.file.settings;
   for (std::size_t t = 0; t + 1 < tokens.size(); t += 2) {
     if (tokens[t].size() > 511 || tokens[t + 1].size() > 511) break;  // the reader refuses it
     if (tokens[t] == "begin") break;
-    parse_param_pair(tokens[t].c_str(), tokens[t + 1].c_str(), &p);  // no sink: no warnings
+    parse_param_pair(tokens[t].c_str(), tokens[t + 1].c_str(), &s);  // no sink: no warnings
   }
-  if (!p.means_file.empty()) return false;
+  if (!o.means_file.empty()) return false;
   // Counts that ask for more values than the input can hold are refused by the reader before
   // it allocates anything: those are cheap whatever their size.
-  const unsigned long long rows = p.num_data > 0 ? p.num_data : 0, cols = p.num_features > 0 ? p.num_features : 0;
+  const unsigned long long rows = s.rows > 0 ? s.rows : 0, cols = s.cols > 0 ? s.cols : 0;
   const unsigned long long values = rows * cols;  // below 2^62: no overflow
   if (values > text.size() / 2) return true;
-  if (p.num_data > MAX_ROWS || p.num_features > MAX_COLS || p.num_classes > MAX_CLASSES) return false;
-  if (p.max_em_iterations > MAX_ITERATIONS || p.init_method == FROM_FILE) return false;
-  if (p.algorithm == 0 && p.init_temp > 1.0 &&
-      !(p.init_temp <= MAX_START_TEMPERATURE && p.schedule_scalar <= MAX_COOLING))
+  if (s.rows > MAX_ROWS || s.cols > MAX_COLS || o.classes > MAX_CLASSES) return false;
+  if (o.max_iterations > MAX_ITERATIONS || o.init == mogem::initialization::means_file) return false;
+  if (o.method == mogem::algorithm::annealing && o.init_temp > 1.0 &&
+      !(o.init_temp <= MAX_START_TEMPERATURE && o.schedule_scalar <= MAX_COOLING))
     return false;
   return true;
 }

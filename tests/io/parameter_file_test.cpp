@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "mogem/mogem.h"
@@ -12,14 +15,6 @@
 using namespace mogem::detail;
 
 namespace {
-
-// Parses one pair into a default record and returns it.
-em_parameters with(const char *key, const char *value) {
-  em_parameters p;
-  set_default_parameters(&p);
-  parse_param_pair(key, value, &p);
-  return p;
-}
 
 struct read_outcome {
   call_outcome call;
@@ -38,63 +33,83 @@ const char *const small = "rows 3 cols 2 num_clusters 2 begin data 1 2 3 4 5 6";
 
 }  // namespace
 
-// Integers as strtol reads them in base 10, clamped to 32 bits; reals as strtod reads them.
-TEST(ParameterValues, NumbersAreReadAsTheCLibraryReadsThem) {
-  EXPECT_EQ(with("output_stepsize", "0x10").output_stepsize, 0);
-  EXPECT_EQ(with("init_temp", "2.5e1x").init_temp, 25.0);
-  EXPECT_EQ(with("schedule_scalar", "abc").schedule_scalar, 0.0);
-  EXPECT_EQ(with("schedule_scalar", "0x1p-3").schedule_scalar, 0.125);
-  em_parameters fast = with("fast", "-0.01");
-  EXPECT_EQ(fast.fast, 1);
-  EXPECT_EQ(fast.fast_tol, 0.01);
+namespace {
+
+// The rows of a parameter file read one of three ways, or the refusal.
+enum class way { file, pipe, blocks };
+
+struct rows_read {
+  std::vector<double> data;
+  std::string error;
+};
+
+rows_read read_rows(const scratch_dir &dir, const std::string &content, way how) {
+  dir.write("input.txt", content);
+  std::string path = dir.path("input.txt");
+  int ends[2] = {-1, -1};
+  if (how == way::pipe) {  // the whole content waits in the pipe, its writing end closed
+    EXPECT_EQ(pipe(ends), 0);
+    EXPECT_GE(fcntl(ends[1], F_SETPIPE_SZ, 1 << 20), static_cast<int>(content.size()));
+    EXPECT_EQ(write(ends[1], content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(ends[1]);
+    path = "/proc/self/fd/" + std::to_string(ends[0]);
+  }
+  rows_read r;
+  mogem::reader_callbacks hooks;
+  std::size_t cols = 0;
+  if (how == way::blocks) {
+    hooks.stream_rows = [&](const mogem::parameter_file &header) { return (cols = header.cols) > 0; };
+    hooks.on_rows = [&](const double *values, std::size_t rows) {
+      EXPECT_LE(rows, static_cast<std::size_t>(ROWS_PER_BLOCK));
+      r.data.insert(r.data.end(), values, values + rows * cols);
+    };
+  }
+  try {
+    mogem::parameter_file file = mogem::read_parameter_file(path, hooks);
+    if (how != way::blocks) r.data = file.data;
+  } catch (const mogem::error &e) {
+    r.error = e.what();
+  }
+  if (ends[0] >= 0) close(ends[0]);
+  return r;
 }
 
-TEST(ParameterValues, BooleansAcceptFourSpellings) {
-  for (const char *yes : {"1", "yes", "true", "y"}) EXPECT_EQ(parse_bool(yes), 1) << yes;
-  for (const char *no : {"0", "no", "false", "Y", "YES", ""}) EXPECT_EQ(parse_bool(no), 0) << no;
-  EXPECT_EQ(parse_bool(nullptr), 0);
-}
+}  // namespace
 
-TEST(DataReader, CarriageReturnsAndTabsSeparateLikeSpaces) {
+// A regular file (read in pieces on threads), a pipe (read in order) and rows streamed in
+// blocks give the same rows, or the same refusal naming the first bad value.
+TEST(DataReader, FilesPipesAndBlocksReadTheSameRows) {
   scratch_dir dir;
-  read_outcome r = read_file(dir, "rows 3\tcols 2\r\n num_clusters\t\t2\r\n\r\nbegin x\r\n1 2\r3\n4 5 6 7");
-  ASSERT_EQ(r.call.exit_code, call_outcome::no_exit) << r.call.err;
-  EXPECT_EQ(r.call.err, "");
-  EXPECT_EQ(r.file.data, (std::vector<double>{1, 2, 3, 4, 5, 6}));
-}
-
-TEST(DataReader, BadDataNamesRowAndColumn) {
-  scratch_dir dir;
-  read_outcome r = read_file(dir, "rows 3 cols 2 num_clusters 2 begin x 1 2 3 abc 5 6");
-  EXPECT_EQ(r.call.exit_code, -1);
-  EXPECT_EQ(r.call.err, "Error: Could not read data from the parameter file " + dir.path("input.txt") +
-                            ": row 2, column 2 is not a number (the file must hold 3 rows of 2 numbers after "
-                            "\"begin\" and its value)\n");
-  r = read_file(dir, "rows 3 cols 2 num_clusters 2 begin x 1 2 3");
-  EXPECT_EQ(r.call.exit_code, -1);
-  EXPECT_NE(r.call.err.find("row 2, column 2 is missing"), std::string::npos) << r.call.err;
-}
-
-TEST(DataReader, BrokenParameterSectionsNameTheProblem) {
-  scratch_dir dir;
-  const std::string file = dir.path("input.txt");
-  const std::string k512(512, 'k');
+  std::string many = "rows 40000 cols 2 num_clusters 2 begin data\n";  // several blocks and runs
+  std::vector<double> many_rows;
+  for (int i = 0; i < 80000; i++) {
+    many += std::to_string(i % 97) + (i % 2 ? "\n" : " ");
+    many_rows.push_back(i % 97);
+  }
+  const std::string tail = " (the file must hold 3 rows of 2 numbers after \"begin\" and its value)";
   const struct {
     std::string content;
-    std::string message;
+    std::vector<double> data;
+    std::string error;
   } cases[] = {
-      {"", "the file is empty"},
-      {"rows 6 cols 2 num_clusters", "the file ends after a key that has no value"},
-      {"rows 6 cols 2 num_clusters 2", "the file ends before the \"begin\" pair"},
-      {"rows 6 cols 2 begin data 1 2", "the key \"num_clusters\" is missing"},
-      {"rows 3 cols 0 num_clusters 2 begin data 1 2", "\"cols\" is 0; it must be a positive integer"},
-      {k512 + " 1 " + small, "a token is longer than 511 characters"},
+      {"rows 3\tcols 2\r\n num_clusters\t\t2\r\n\r\nbegin x\r\n1 2\r3\n4 5 6 7", {1, 2, 3, 4, 5, 6}, ""},
+      {"rows 3 cols 2 num_clusters 2 begin x 1 2 3 abc 5 6", {}, "row 2, column 2 is not a number" + tail},
+      {"rows 3 cols 2 num_clusters 2 begin x 1 2 3", {}, "row 2, column 2 is missing" + tail},
+      {"rows 3 cols 2 num_clusters 2 begin x 1 2 3 4 1e5x", {}, "row 3, column 2 is not a number" + tail},
+      {many, many_rows, ""},
+      {many.substr(0, many.size() - 3), {}, "row 40000, column 2 is missing"},
   };
   for (const auto &c : cases) {
-    read_outcome r = read_file(dir, c.content);
-    EXPECT_EQ(r.call.exit_code, -1) << c.content;
-    EXPECT_NE(r.call.err.find("Error in parameter file " + file + ": " + c.message), std::string::npos)
-        << c.content << " gave " << r.call.err;
+    for (way how : {way::file, way::pipe, way::blocks}) {
+      const rows_read r = read_rows(dir, c.content, how);
+      const std::string where = c.content.substr(0, 60) + ", way " + std::to_string(static_cast<int>(how));
+      if (c.error.empty()) {
+        EXPECT_EQ(r.error, "") << where;
+        EXPECT_EQ(r.data, c.data) << where;
+      } else {
+        EXPECT_NE(r.error.find(c.error), std::string::npos) << where << " gave " << r.error;
+      }
+    }
   }
 }
 
@@ -142,44 +157,30 @@ std::string refusal(const char *place, const char *what, const char *rows, const
 
 }  // namespace
 
-// A file too short for the matrix its counts declare is refused at its first missing value,
-// with the message a complete read gives, without allocating the matrix first.
-TEST(DataReader, AHugeMatrixInAFewBytesIsRefusedAtItsFirstMissingValue) {
+// A file too short for the matrix its counts declare is refused at its first value that is
+// missing or not a number, with the message a complete read gives, without allocating the
+// matrix first.
+TEST(DataReader, AHugeMatrixInAFewBytesIsRefusedAtItsFirstBadValue) {
   if (address_sanitized) GTEST_SKIP() << "no address-space cap under AddressSanitizer";
   const struct {
-    const char *rows, *cols, *data, *place;
+    const char *rows, *cols, *data, *place, *what;
   } cases[] = {
-      {"100000000", "100000", "1 2 3", "row 1, column 4"},       // 80 TB
-      {"1000000000", "1", "1\n2\n", "row 3, column 1"},          // 8 GB
-      {"100000", "1000", "1 2 3 4 5 6 7", "row 1, column 8"},    // 800 MB
-      {"2000000", "3", "0 0 0  1 1 1\n2 2", "row 3, column 3"},  // 48 MB, within the cap
-      {"50000000", "2", "", "row 1, column 1"},
+      {"100000000", "100000", "1 2 3", "row 1, column 4", "missing"},       // 80 TB
+      {"1000000000", "1", "1\n2\n", "row 3, column 1", "missing"},          // 8 GB
+      {"100000", "1000", "1 2 3 4 5 6 7", "row 1, column 8", "missing"},    // 800 MB
+      {"2000000", "3", "0 0 0  1 1 1\n2 2", "row 3, column 3", "missing"},  // 48 MB, within the cap
+      {"50000000", "2", "", "row 1, column 1", "missing"},
+      {"100000000", "3", "1 2 3 4 x 6", "row 2, column 2", "not a number"},
+      {"100000000", "3", "1 2 3 4 1e5x", "row 2, column 3", "not a number"},  // 1e5 is read, then x is no number
+      {"100000000", "3", "1-2 3 - 4", "row 2, column 1", "not a number"},     // 1 and -2 share a token
   };
   for (const auto &c : cases) {
     scratch_dir dir;
     dir.write("input.txt", std::string("rows ") + c.rows + " cols " + c.cols + " num_clusters 2 begin data " + c.data);
     const run_result r = run_mogem(dir, {"input.txt", "labels.txt"}, capped());
     EXPECT_EQ(r.exit_code, 255) << c.rows << " x " << c.cols;
-    EXPECT_EQ(r.err, refusal(c.place, "missing", c.rows, c.cols));
+    EXPECT_EQ(r.err, refusal(c.place, c.what, c.rows, c.cols));
     EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
-  }
-}
-
-TEST(DataReader, InAShortFileTheFirstValueThatIsNotANumberIsReported) {
-  if (address_sanitized) GTEST_SKIP() << "no address-space cap under AddressSanitizer";
-  const struct {
-    const char *data, *place;
-  } cases[] = {
-      {"1 2 3 4 x 6", "row 2, column 2"},
-      {"1 2 3 4 1e5x", "row 2, column 3"},  // 1e5 is read, then x is no number
-      {"1-2 3 - 4", "row 2, column 1"},     // 1 and -2 share a token
-  };
-  for (const auto &c : cases) {
-    scratch_dir dir;
-    dir.write("input.txt", std::string("rows 100000000 cols 3 num_clusters 2 begin data ") + c.data);
-    const run_result r = run_mogem(dir, {"input.txt", "labels.txt"}, capped());
-    EXPECT_EQ(r.exit_code, 255) << c.data;
-    EXPECT_EQ(r.err, refusal(c.place, "not a number", "100000000", "3"));
   }
 }
 
@@ -233,36 +234,45 @@ TEST(ParameterFile, SharesOfTheDataAreTheRowsOfTheWholeFile) {
   }
 }
 
-// The keys that choose and use models take only whole, sensible values; each refusal names the
-// key, the value and what it must be.
-TEST(DataReader, ModelChoiceKeysAreCheckedWhole) {
+// Parameter sections that end early, lack a count, or hold values or keys that cannot run:
+// each refusal names the file and the problem (the key, the value and what it must be).
+TEST(DataReader, BrokenParameterSectionsNameTheProblem) {
   scratch_dir dir;
   const std::string file = dir.path("input.txt");
-  const std::string tail = " begin data 1 2 3 4 5 6";
+  const std::string head = "rows 3 cols 2 num_clusters 2 ", tail = " begin data 1 2 3 4 5 6";
   const struct {
-    std::string keys, message;
+    std::string content, message;
   } cases[] = {
-      {"num_restarts 0", "\"num_restarts\" is \"0\"; it must be a whole number from 1 to 100000"},
-      {"num_restarts 3x", "\"num_restarts\" is \"3x\""},
-      {"reg_covar -1", "\"reg_covar\" is \"-1\"; it must be a number of 0 or more"},
-      {"convergence_threshold nan", "\"convergence_threshold\" is \"nan\""},
-      {"select_classes 4:2", "\"select_classes\" is \"4:2\"; it must be A:B"},
-      {"select_classes 1:3 select_em_types full,round", "\"select_em_types\" is \"full,round\""},
-      {"select_classes 1:3 select_criterion bcd", "\"select_criterion\" is \"bcd\"; it must be bic, aic or icl"},
-      {"select_criterion aic", "select_em_types and select_criterion need select_classes"},
-      {"init_method model", "init_method model needs the key \"init_model\""},
-      {"predict_with m.json num_restarts 2",
-       "predict_with labels the rows with a saved model and fits nothing; \"num_restarts\" belongs to a fit"},
+      {"", "the file is empty"},
+      {"rows 6 cols 2 num_clusters", "the file ends after a key that has no value"},
+      {"rows 6 cols 2 num_clusters 2", "the file ends before the \"begin\" pair"},
+      {"rows 6 cols 2 begin data 1 2", "the key \"num_clusters\" is missing"},
+      {"rows 3 cols 0 num_clusters 2 begin data 1 2", "\"cols\" is 0; it must be a positive integer"},
+      {std::string(512, 'k') + " 1 " + small, "a token is longer than 511 characters"},
+      {head + "num_restarts 0" + tail, "\"num_restarts\" is \"0\"; it must be a whole number from 1 to 100000"},
+      {head + "num_restarts 3x" + tail, "\"num_restarts\" is \"3x\""},
+      {head + "reg_covar -1" + tail, "\"reg_covar\" is \"-1\"; it must be a number of 0 or more"},
+      {head + "convergence_threshold nan reg_covar -1" + tail, "\"convergence_threshold\" is \"nan\""},
+      {head + "variance_floor -0.5" + tail, "\"variance_floor\" is \"-0.5\"; it must be a number of 0 or more"},
+      {head + "select_classes 4:2" + tail, "\"select_classes\" is \"4:2\"; it must be A:B"},
+      {head + "select_classes 1:3 select_em_types full,round" + tail, "\"select_em_types\" is \"full,round\""},
+      {head + "select_classes 1:3 select_criterion bcd" + tail, "\"select_criterion\" is \"bcd\"; it must be bic, aic or icl"},
+      {head + "select_criterion aic" + tail, "select_em_types and select_criterion need select_classes"},
+      {head + "init_method model" + tail, "init_method model needs the key \"init_model\""},
+      {head + "predict_with m.json num_restarts 2 model_file m2.json" + tail,
+       "predict_with labels the rows with a saved model and fits nothing; \"model_file\" belongs to a fit"},
+      {head + "predict_with m.json variance_floor 0" + tail,
+       "predict_with labels the rows with a saved model and fits nothing; \"variance_floor\" belongs to a fit"},
   };
   for (const auto &c : cases) {
-    read_outcome r = read_file(dir, "rows 3 cols 2 num_clusters 2 " + c.keys + tail);
-    EXPECT_EQ(r.call.exit_code, -1) << c.keys;
+    read_outcome r = read_file(dir, c.content);
+    EXPECT_EQ(r.call.exit_code, -1) << c.content;
     EXPECT_NE(r.call.err.find("Error in parameter file " + file + ": " + c.message), std::string::npos)
-        << c.keys << " gave " << r.call.err;
+        << c.content << " gave " << r.call.err;
   }
   // Without num_clusters, a selection reads as it is; the values land in the record.
-  read_outcome r = read_file(dir, "rows 3 cols 2 select_classes 1:3 select_em_types scalar,full num_restarts 4"
-                                  " reg_covar 1e-6 convergence_threshold 0" + tail);
+  const read_outcome r = read_file(dir, "rows 3 cols 2 select_classes 1:3 select_em_types scalar,full num_restarts 4"
+                                  " reg_covar 1e-6 convergence_threshold 0 variance_floor 0" + tail);
   ASSERT_EQ(r.call.exit_code, call_outcome::no_exit) << r.call.err;
   EXPECT_TRUE(r.file.select);
   EXPECT_EQ(r.file.selection.max_classes, 3);
@@ -270,4 +280,5 @@ TEST(DataReader, ModelChoiceKeysAreCheckedWhole) {
   EXPECT_EQ(r.file.settings.restarts, 4);
   EXPECT_EQ(r.file.settings.reg_covar, 1e-6);
   EXPECT_EQ(r.file.settings.convergence_threshold, 0.0);
+  EXPECT_EQ(r.file.settings.variance_floor, 0.0);
 }

@@ -9,16 +9,14 @@
 #include "engine/covariance_kinds.h"
 #include "engine/em.h"
 #include "engine/model_state.h"
-#include "io/parameter_file.h"
+#include "engine/parameters.h"
 
 using namespace mogem::detail;  // the tests reach into the engine
 
 class test_model {
  public:
   test_model(const std::vector<std::vector<double>> &rows, int K, int em_type) {
-    set_default_parameters(&p_);
-    p_.num_data = static_cast<int>(rows.size());
-    p_.num_features = static_cast<int>(rows[0].size());
+    p_ = parameters_of(mogem::options{}, rows.size(), rows[0].size());
     p_.num_classes = K;
     p_.em_type = em_type;
     m_.reset(allocate_em_memory(&p_));

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/parameter_keys.h"
+#include "io/settings.h"
 #include "tools/csv/csv_records.h"
 
 using namespace mogem::detail;
@@ -34,12 +34,12 @@ bool check_settings(const csv_options &options, std::string *error) {
   bool clusters = false;
   for (std::size_t s = 0; s < options.settings.size(); s++) {
     const std::string &key = options.settings[s].first, &value = options.settings[s].second;
-    const em_key_info *info = find_em_key(key.c_str());
+    const setting *row = find_setting(key.c_str());
     if (key == "rows" || key == "cols") {
       *error = quoted(key) + " is counted from the CSV and cannot be set";
       return false;
     }
-    if (!info) {
+    if (!row) {
       *error = "unknown parameter " + quoted(key) + " (mogem --help lists them)";
       return false;
     }
@@ -49,15 +49,14 @@ bool check_settings(const csv_options &options, std::string *error) {
         return false;
       }
     }
-    if (!em_key_value_ok(info, value.c_str())) {
+    if (!value_fits(*row, value.c_str())) {
       std::string accepted;
-      if (info->kind == KEY_KEYWORD)
-        for (const char *const *k = info->keywords; *k; k++) accepted += std::string(accepted.empty() ? "" : ", ") + *k;
+      for (const char *word : row->words) accepted += std::string(accepted.empty() ? "" : ", ") + word;
       *error = quoted(value) + " is not a valid value of " + quoted(key) +
-               (info->kind == KEY_KEYWORD ? " (one of " + accepted + ")"
-                : info->kind == KEY_INTEGER ? " (an integer)"
-                : info->kind == KEY_REAL    ? " (a number)"
-                                            : " (one word)");
+               (row->kind == value_kind::keyword   ? " (one of " + accepted + ")"
+                : row->kind == value_kind::integer ? " (an integer)"
+                : row->kind == value_kind::real    ? " (a number)"
+                                                   : " (one word)");
       return false;
     }
     // A selection and a prediction take their classes from select_classes and the model.

@@ -154,11 +154,11 @@ std::vector<double> mstep_formula(test_model &t) {
           for (int j = 1; j <= F; j++) distance += (x[i][j] - mean[j]) * (x[i][j] - mean[j]);
           sum += P[k][i] * distance;
         }
-        variances.push_back(std::max(sum / (static_cast<double>(N) * F * weights[k - 1]), VARIANCE_FLOOR));
+        variances.push_back(std::max(sum / (static_cast<double>(N) * F * weights[k - 1]), mogem::options{}.variance_floor));
         break;
       }
       case DIAG:
-        for (int j = 1; j <= F; j++) variances.push_back(std::max(square[j] * inv - mean[j] * mean[j], VARIANCE_FLOOR));
+        for (int j = 1; j <= F; j++) variances.push_back(std::max(square[j] * inv - mean[j] * mean[j], mogem::options{}.variance_floor));
         break;
       default:
         for (int r = 1; r <= F; r++)
@@ -167,7 +167,7 @@ std::vector<double> mstep_formula(test_model &t) {
             for (int i = 1; i <= N; i++)
               if (P[k][i] != 0.0) sum += P[k][i] * (mean[std::min(r, s)] - x[i][std::min(r, s)]) *
                                          (mean[std::max(r, s)] - x[i][std::max(r, s)]);
-            variances.push_back(r == s ? std::max(sum * inv, VARIANCE_FLOOR) : sum * inv);
+            variances.push_back(r == s ? std::max(sum * inv, mogem::options{}.variance_floor) : sum * inv);
           }
     }
   }

@@ -1,0 +1,251 @@
+#include "io/settings.h"
+
+#include "io/parameter_section.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace mogem::detail {
+
+namespace {
+
+// strtol on the start of the token, clamped to the signed 32-bit range.
+int32_t integer(const char *value) {
+  const long v = std::strtol(value, nullptr, 10);
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+double real(const char *value) { return std::strtod(value, nullptr); }
+
+bool boolean(const char *value) { return parse_bool(value) == 1; }
+
+bool is(const char *value, const char *word) { return std::strcmp(value, word) == 0; }
+
+options &opt(section_settings &s) { return s.file.settings; }
+
+constexpr unsigned FITS = FIT_RUN | SELECT_RUN;  // the runs that fit
+const double NO_LIMIT = HUGE_VAL;
+
+std::vector<setting> sizes_and_algorithm_rows() {
+  using v = value_kind;
+  return {
+      {"rows", v::integer, {}, "required", "rows (program)", EVERY_RUN, "number of data rows after \"begin\"", nullptr,
+       [](section_settings &s, const char *x) { s.rows = integer(x); }},
+      {"cols", v::integer, {}, "required", "cols (program)", EVERY_RUN, "number of values (features) per row", nullptr,
+       [](section_settings &s, const char *x) { s.cols = integer(x); }},
+      {"max_em_iterations", v::integer, {}, "0", "options.max_iterations", EVERY_RUN,
+       "EM step budget (per annealing stage); 0 runs no step and labels every row 1", nullptr,
+       [](section_settings &s, const char *x) { opt(s).max_iterations = integer(x); }},
+      {"num_clusters", v::integer, {}, "required", "options.classes", EVERY_RUN,
+       "number of classes; lowered to rows, with a warning, when larger", nullptr,
+       [](section_settings &s, const char *x) { opt(s).classes = integer(x); }},
+      {"distance_metric", v::keyword, {"euclidean", "correlation", "correlation_centered"}, "euclidean",
+       "options.distance, options.center", EVERY_RUN,
+       "correlation scales rows and means to unit length; correlation_centered centres the data first", nullptr,
+       [](section_settings &s, const char *x) {
+         opt(s).distance = is(x, "euclidean") ? metric::euclidean : metric::correlation;
+         if (is(x, "correlation_centered")) opt(s).center = true;  // never reset by a later metric
+       },
+       "Unsupported distance metric: ", "\nDefaulting to Euclidean"},
+      {"em_type", v::keyword, {"scalar", "diagonal", "full"}, "diagonal", "options.covariance", EVERY_RUN,
+       "covariance per class: one variance, one per feature, or a full matrix", nullptr,
+       [](section_settings &s, const char *x) {
+         opt(s).covariance = is(x, "scalar")   ? covariance_kind::scalar
+                             : is(x, "full")   ? covariance_kind::full
+                                               : covariance_kind::diagonal;
+       },
+       "Unsupported em type: ", "Defaulting to Diagonal EM"},  // no line break: one line
+      {"algorithm", v::keyword, {"em", "em_annealing", "em_mixture_of_t"}, "em", "options.method", EVERY_RUN,
+       "plain EM, or annealing EM (one class at a high temperature, split as it cools); em_mixture_of_t is refused",
+       nullptr,
+       [](section_settings &s, const char *x) {
+         opt(s).method = is(x, "em_annealing")      ? algorithm::annealing
+                         : is(x, "em_mixture_of_t") ? algorithm::mixture_of_t
+                                                    : algorithm::em;
+       },
+       "Unsupported algorithm: ", "Defaulting to EM"},
+      {"schedule_scalar", v::real, {}, "0.9", "options.schedule_scalar", EVERY_RUN,
+       "annealing: temperature factor per stage, between 0 and 1", nullptr,
+       [](section_settings &s, const char *x) { opt(s).schedule_scalar = real(x); }},
+      {"init_temp", v::real, {}, "10.0", "options.init_temp", EVERY_RUN, "annealing: starting temperature", nullptr,
+       [](section_settings &s, const char *x) { opt(s).init_temp = real(x); }},
+      {"t", v::real, {}, "1.0", "nothing", EVERY_RUN, "accepted and ignored", nullptr,
+       [](section_settings &, const char *) {}},
+      {"random_seed", v::integer, {}, "42", "options.random_seed", EVERY_RUN,
+       "seed of the random initializations (s and -s, 0 and 1 agree)", nullptr,
+       [](section_settings &s, const char *x) { opt(s).random_seed = integer(x); }},
+  };
+}
+
+std::vector<setting> start_and_output_rows() {
+  using v = value_kind;
+  return {
+      {"init_method", v::keyword,
+       {"church_means", "random_means", "random_point", "random_range", "random_sample", "file", "model"},
+       "church_means", "options.init", EVERY_RUN,
+       "initial means: centroid then farthest points, a random partition, random points, random points of the "
+       "bounding box, averages of random samples, read from means_file, or the whole model of init_model (a warm "
+       "start at full precision)",
+       nullptr,
+       [](section_settings &s, const char *x) {
+         using i = initialization;
+         opt(s).init = is(x, "random_means")    ? i::random_means
+                       : is(x, "random_point")  ? i::random_point
+                       : is(x, "random_range")  ? i::random_range
+                       : is(x, "random_sample") ? i::random_sample
+                       : is(x, "file")          ? i::means_file
+                       : is(x, "model")         ? i::saved_model
+                                                : i::church_means;
+       },
+       "Unsupported mean init method: ", "\nDefaulting to Church Means"},
+      {"means_file", v::file_name, {}, "none", "options.means_file", EVERY_RUN,
+       "file of num_clusters rows of cols numbers, for init_method file", nullptr,
+       [](section_settings &s, const char *x) { opt(s).means_file = x; }},
+      {"num_samples", v::integer, {}, "0", "options.samples", EVERY_RUN,
+       "points averaged per mean by random_sample (at least 1)", nullptr,
+       [](section_settings &s, const char *x) { opt(s).samples = integer(x); }},
+      {"output_model", v::boolean, {}, "0", "output_model (program)", EVERY_RUN,
+       "also write the .means, .variances, .weights and .probs files", nullptr,
+       [](section_settings &s, const char *x) { s.file.output_model = boolean(x); }},
+      {"output_stepsize", v::integer, {}, "0", "options.snapshot_every", EVERY_RUN,
+       "write snapshots NNNNN.means, .variances, .labels every so many EM steps; 0 never", nullptr,
+       [](section_settings &s, const char *x) { opt(s).snapshot_every = integer(x) > 0 ? integer(x) : 0; }},
+      {"output_internal", v::boolean, {}, "0", "output_internal (program)", EVERY_RUN,
+       "also write the data as the algorithm sees them (.internal)", nullptr,
+       [](section_settings &s, const char *x) { s.file.output_internal = boolean(x); }},
+      {"fast", v::real, {}, "off", "nothing", EVERY_RUN, "accepted and ignored", nullptr,
+       [](section_settings &, const char *) {}},
+      {"output_summary", v::boolean, {}, "0", "output_summary (program)", EVERY_RUN,
+       "also write .summary.json: the log-likelihood, BIC, AIC, ICL, steps and every restart", nullptr,
+       [](section_settings &s, const char *x) { s.file.output_summary = boolean(x); }},
+  };
+}
+
+std::vector<setting> model_rows() {
+  using v = value_kind;
+  return {
+      {"model_file", v::file_name, {}, "none", "model_file (program)", FITS,
+       "also write the whole fitted model there as JSON", nullptr,
+       [](section_settings &s, const char *x) { s.file.model_file = x; }},
+      {"predict_with", v::file_name, {}, "none", "predict_with (program)", PREDICT_RUN,
+       "fit nothing: label the rows with this saved model (rows and cols suffice)", nullptr,
+       [](section_settings &s, const char *x) { s.file.predict_with = x; }},
+      {"num_restarts", v::integer, {}, "1", "options.restarts", FITS,
+       "random initializations only: fits from so many seeds derived from random_seed, the highest "
+       "log-likelihood kept",
+       nullptr, [](section_settings &s, const char *x) { opt(s).restarts = integer(x); }, nullptr, nullptr,
+       "a whole number from 1 to 100000", 1, 100000},
+      {"init_model", v::file_name, {}, "none", "init_model (program; read into options.start_model)", FIT_RUN,
+       "the saved model init_method model starts from", nullptr,
+       [](section_settings &s, const char *x) { s.file.init_model = x; }},
+      {"select_classes", v::text, {}, "none", "selection (program)", SELECT_RUN,
+       "fit every class count from A to B (num_clusters not needed), write .selection.tsv and keep the best",
+       "A:B", [](section_settings &s, const char *x) { s.select_classes = x; }},
+      {"select_em_types", v::text, {}, "em_type", "selection.kinds (program)", SELECT_RUN,
+       "the kinds to select among, such as scalar,diagonal,full", "kind,kind,...",
+       [](section_settings &s, const char *x) { s.select_em_types = x; }},
+      {"select_criterion", v::keyword, {"bic", "aic", "icl"}, "bic", "selection.by (program)", SELECT_RUN,
+       "what the selection minimises", nullptr,
+       [](section_settings &s, const char *x) { s.select_criterion = x; }},
+      {"convergence_threshold", v::real, {}, "1e-6", "options.convergence_threshold", FITS,
+       "EM stops when the weight changes of its last four steps sum below this", nullptr,
+       [](section_settings &s, const char *x) { opt(s).convergence_threshold = real(x); }, nullptr, nullptr,
+       "a number of 0 or more (the default is 1e-6)", 0.0, NO_LIMIT},
+      {"reg_covar", v::real, {}, "0", "options.reg_covar", FITS,
+       "added to every variance (covariance diagonal) after each update; 1e-6 keeps singular covariances "
+       "invertible",
+       nullptr, [](section_settings &s, const char *x) { opt(s).reg_covar = real(x); }, nullptr, nullptr,
+       "a number of 0 or more, such as 1e-6", 0.0, NO_LIMIT},
+      {"variance_floor", v::real, {}, "0.001", "options.variance_floor", FITS,
+       "every variance (covariance diagonal) is held at or above this after each update, before reg_covar is "
+       "added; 0 turns the floor off (for data in small units)",
+       nullptr, [](section_settings &s, const char *x) { opt(s).variance_floor = real(x); }, nullptr, nullptr,
+       "a number of 0 or more (the default is 0.001; 0 turns the floor off)", 0.0, NO_LIMIT},
+  };
+}
+
+// The rows in the order of the help text.
+std::vector<setting> make_table() {
+  std::vector<setting> table = sizes_and_algorithm_rows();
+  for (auto part : {start_and_output_rows, model_rows}) {
+    std::vector<setting> rows = part();
+    table.insert(table.end(), rows.begin(), rows.end());
+  }
+  return table;
+}
+
+}  // namespace
+
+const std::vector<setting> &settings_table() {
+  static const std::vector<setting> table = make_table();
+  return table;
+}
+
+const setting *find_setting(const char *key) {
+  for (const setting &row : settings_table())
+    if (std::strcmp(row.key, key) == 0) return &row;
+  return nullptr;
+}
+
+bool whole_integer(const char *value, long *out) {
+  char *end = nullptr;
+  errno = 0;
+  const long v = std::strtol(value, &end, 10);
+  if (out) *out = v;
+  return end != value && *end == '\0' && errno == 0;
+}
+
+bool whole_real(const char *value, double *out) {
+  char *end = nullptr;
+  const double v = std::strtod(value, &end);
+  if (out) *out = v;
+  return end != value && *end == '\0';
+}
+
+bool value_fits(const setting &row, const char *value) {
+  // The reader takes whitespace-separated tokens of at most 511 characters.
+  if (std::strpbrk(value, " \t\n\r\v\f") || std::strlen(value) > 511) return false;
+  switch (row.kind) {
+    case value_kind::integer:
+      return whole_integer(value);
+    case value_kind::real:
+      return whole_real(value);
+    case value_kind::keyword:
+      for (const char *word : row.words)
+        if (std::strcmp(word, value) == 0) return true;
+      return false;
+    case value_kind::boolean:
+    case value_kind::file_name:
+    case value_kind::text:
+      break;
+  }
+  return *value != '\0';
+}
+
+std::string value_text(const setting &row) {
+  switch (row.kind) {
+    case value_kind::integer:
+      return "integer";
+    case value_kind::real:
+      return "real";
+    case value_kind::boolean:
+      return "1, yes, true or y; anything else is 0";
+    case value_kind::file_name:
+      return "file name";
+    case value_kind::text:
+      return row.value_form;
+    case value_kind::keyword:
+      break;
+  }
+  std::string text;
+  for (const char *word : row.words) text += (text.empty() ? "" : " | ") + std::string(word);
+  return text;
+}
+
+}  // namespace mogem::detail

@@ -1,0 +1,60 @@
+// The variance floor as a user meets it: iris measured in metres (every value divided by 100)
+// has variances far below the default floor.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "support/run_binary.h"
+
+namespace {
+
+// The iris example with every data value divided by 100, and the extra keys before "begin".
+std::string iris_in_metres(const std::string &keys) {
+  const std::string iris = source_file("examples/iris.txt");
+  const std::size_t begin = iris.find("begin data\n");
+  std::istringstream values(iris.substr(begin + 11));
+  std::string text = iris.substr(0, begin) + keys + "begin data\n";
+  char number[64];
+  for (double v; values >> v;) {
+    std::snprintf(number, sizeof number, "%.17g ", v / 100.0);
+    text += number;
+  }
+  return text;
+}
+
+std::vector<double> numbers(const std::string &text) {
+  std::istringstream in(text);
+  std::vector<double> out;
+  for (double v; in >> v;) out.push_back(v);
+  return out;
+}
+
+}  // namespace
+
+TEST(VarianceFloor, TheDefaultHoldsSmallVariancesAndZeroLetsThemBe) {
+  scratch_dir held, free;
+  held.write("in.txt", iris_in_metres(""));
+  free.write("in.txt", iris_in_metres("variance_floor 0\n"));
+  for (const scratch_dir *dir : {&held, &free}) {
+    const run_result r = run_mogem(*dir, {"in.txt", "out.txt"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+  // The default floor 0.001 holds every variance and the classes collapse into one.
+  for (double v : numbers(held.read("out.variances"))) EXPECT_EQ(v, 0.001);
+  const std::vector<double> held_labels = numbers(held.read("out.txt"));
+  EXPECT_EQ(std::set<double>(held_labels.begin(), held_labels.end()).size(), 1u);
+  // Without it the variances are those of the data and the three species separate.
+  const std::vector<double> variances = numbers(free.read("out.variances"));
+  ASSERT_EQ(variances.size(), 12u);
+  for (double v : variances) {
+    EXPECT_GT(v, 0.0);
+    EXPECT_LT(v, 0.001);
+  }
+  const std::vector<double> labels = numbers(free.read("out.txt"));
+  EXPECT_EQ(std::set<double>(labels.begin(), labels.end()).size(), 3u);
+}
