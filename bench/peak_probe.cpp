@@ -1,9 +1,9 @@
 // A second measure of one core's peak rate of adds and multiplies of doubles, written apart
 // from mogem_roofline's so that each checks the other: x86 intrinsics instead of vector
 // extensions, adds and multiplies issued in one interleaved stream, 24 independent registers
-// (12 summed, 12 multiplied) for 512-bit vectors and 12 for 256-bit ones, and this thread's processor time
-// (which other work on a shared machine does not inflate) over a fixed count of operations,
-// the best of several runs. Prints GFLOP/s per width.
+// (12 summed, 12 multiplied) for 512-bit vectors and 12 for 256-bit ones, timed by this
+// thread's processor time (which other work on a shared machine does not inflate) over a
+// fixed count of operations, the best of several runs. Prints GFLOP/s per width.
 //
 //   build/mogem_peak_probe
 #include <immintrin.h>

@@ -1,10 +1,13 @@
 // How near the EM steps run to this machine's limits. Measures, on the machine it runs on, the
 // peak rate of independent adds and multiplies on one core for each code path the CPU runs
-// (default, AVX2, AVX-512: 2, 4 and 8 doubles a vector), the cost of one exp, and the memory
-// bandwidth; counts the operations of one EM step of each size and kind of bench/compare from
-// the formulas as the engine computes them; then runs the steps on the same mixtures and
-// prints, per size, kind and thread count, the floor in ms per step, the measured ms per step
-// and their ratio.
+// (default, AVX2, AVX-512: 2, 4 and 8 doubles a vector; with 8 to 24 independent chains, the
+// fastest kept, as too few chains measure the units' latency rather than their rate; the
+// independent check is mogem_peak_probe), the cost of one exp, and the memory bandwidth;
+// counts the operations of the E-step and of the M-step of each size and kind of
+// bench/compare from the formulas as the engine computes them (padding lanes and columns not
+// counted); then runs the steps on the same mixtures and prints, per size, kind and thread
+// count, each step's floor in ms, its least measured ms and their ratio, the whole step's
+// floor (the sum) and ratio, and each step's least processor time.
 //
 //   build/mogem_roofline [--threads 1,2] [--steps S] [--only REGEX]
 //
@@ -21,13 +24,13 @@
 // multiplies for the upper triangle). The per-class work (inverses, determinants) is left out:
 // it does not grow with the rows.
 //
-// The floor of a step on T threads is the larger of its arithmetic (the adds and multiplies at
-// the engine's path's rate, the larger of adds alone, multiplies alone and the two together,
-// plus the exps) divided by the speed-up T threads measure running that arithmetic at once
-// (below T where the machine's cores share execution units), and its memory traffic at the
-// bandwidth of T threads
-// (the data read once by the E-step and once per part in each M-step pass, the posteriors
-// written once and read once per pass).
+// The floor of each step on T threads is the larger of its arithmetic (the adds and
+// multiplies at the engine's path's rate, the larger of adds alone, multiplies alone and the
+// two together, plus the exps at their measured cost) divided by the speed-up T threads
+// measure running that arithmetic at once (below T where the machine's cores share execution
+// units), and its memory traffic at the bandwidth of T threads (the E-step reads the data and
+// writes the posteriors; each M-step pass reads the data once per part and the posteriors
+// once).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -228,7 +231,8 @@ double arithmetic_speedup(int threads, rate_kernel kernel) {
   return threads * one / together;
 }
 
-// Bytes per second read (and written) by `threads` threads streaming over 512 MiB.
+// Bytes per second read (and written) by `threads` threads streaming over 512 MiB; on one
+// thread timed by its processor time, which other work on a shared machine does not inflate.
 struct bandwidth {
   double read, write;
 };
@@ -255,14 +259,14 @@ bandwidth measure_bandwidth(int threads) {
       for (size_t i = from; i + 3 < to; i += 4) s0 += values[i], s1 += values[i + 1], s2 += values[i + 2], s3 += values[i + 3];
       sums[t] = s0 + s1 + s2 + s3;
     });
-  }, false);
+  }, threads == 1);
   const double write = least_time(5, [&] {
     over_threads([&](int t) {
       size_t from, to;
       slice(t, &from, &to);
       std::fill(values.data() + from, values.data() + to, 2.0 + t);
     });
-  }, false);
+  }, threads == 1);
   if (sums[0] == 0.125) std::printf(" ");
   return {count * sizeof(double) / read, count * sizeof(double) / write};
 }

@@ -8,6 +8,7 @@
 
 #include "engine/run.h"
 #include "initializations/init_methods.h"
+#include "engine/parameters.h"
 #include "io/parameter_file.h"
 
 using namespace mogem::detail;
@@ -16,9 +17,8 @@ TEST(ModelState, RunsInPlaceOnTheCallersRowsAndOneParameterRecordServesTwoRuns) 
   const int N = 12, F = 2, K = 3;
   std::vector<double> given(N * F);
   for (int i = 0; i < N * F; i++) given[i] = (i * 37) % 11 + 0.5 * (i % 3);
-  em_parameters p;
-  set_default_parameters(&p);
-  p.num_data = N, p.num_features = F, p.num_classes = K;
+  em_parameters p = parameters_of(mogem::options{}, N, F);
+  p.num_classes = K;
   p.algorithm = ALGORITHM_EM;
   p.init_method = RANDOM_POINT;
   p.center_data = 1;
