@@ -408,6 +408,24 @@ std::vector<int> thread_list(const char *text) {
   return list;
 }
 
+// Prints the peak rates of every path; returns the engine's.
+const path_rates *print_paths(const std::vector<path_rates> &paths) {
+  const char *engine_path = best_kernels().name;
+  std::printf("peak rates on one core, Gop/s (independent adds and multiplies of doubles, no contraction)\n");
+  std::printf("%-8s %5s %8s %8s %8s %6s  %s\n", "path", "width", "adds", "muls", "both", "chains", "");
+  const path_rates *used = &paths[0];
+  for (const path_rates &p : paths) {
+    if (!p.runs) {
+      std::printf("%-8s %5d %8s %8s %8s %6s  not run by this CPU\n", p.name, p.width, "-", "-", "-", "-");
+      continue;
+    }
+    std::printf("%-8s %5d %8.1f %8.1f %8.1f %6d  %s%s\n", p.name, p.width, p.add / 1e9, p.mul / 1e9, p.both / 1e9, p.chains,
+                p.built ? "built" : "not built", std::strcmp(p.name, engine_path) == 0 ? ", the engine's" : "");
+    if (std::strcmp(p.name, engine_path) == 0) used = &p;
+  }
+  return used;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -433,19 +451,7 @@ int main(int argc, char **argv) {
   }
 
   const std::vector<path_rates> paths = measure_paths();
-  const char *engine_path = best_kernels().name;
-  std::printf("peak rates on one core, Gop/s (independent adds and multiplies of doubles, no contraction)\n");
-  std::printf("%-8s %5s %8s %8s %8s %6s  %s\n", "path", "width", "adds", "muls", "both", "chains", "");
-  const path_rates *used = &paths[0];
-  for (const path_rates &p : paths) {
-    if (!p.runs) {
-      std::printf("%-8s %5d %8s %8s %8s %6s  not run by this CPU\n", p.name, p.width, "-", "-", "-", "-");
-      continue;
-    }
-    std::printf("%-8s %5d %8.1f %8.1f %8.1f %6d  %s%s\n", p.name, p.width, p.add / 1e9, p.mul / 1e9, p.both / 1e9, p.chains,
-                p.built ? "built" : "not built", std::strcmp(p.name, engine_path) == 0 ? ", the engine's" : "");
-    if (std::strcmp(p.name, engine_path) == 0) used = &p;
-  }
+  const path_rates *used = print_paths(paths);
   const double exp_cost = measure_exp();
   std::printf("exp: %.2f ns a call\n", exp_cost * 1e9);
   std::vector<bandwidth> bandwidths;
