@@ -7,7 +7,7 @@ CONFORMANCE ?= ../shared/conformance/run
 MPI_BUILD ?= build-mpi
 MPIRUN ?= mpirun --oversubscribe --allow-run-as-root --quiet
 
-.PHONY: all deps build example plot test python conformance mpi conformance-mpi sanitize fuzz memcheck clean
+.PHONY: all deps build example plot test python conformance mpi conformance-mpi faults-mpi sanitize fuzz memcheck clean
 
 all: build
 
@@ -65,6 +65,11 @@ conformance-mpi: mpi
 	@scripts/install-deps.sh conformance
 	@for p in 2 3; do echo "conformance over $$p processes"; \
 	  MOGEM_THREADS=1 CONFORMANCE=$(CONFORMANCE) scripts/conformance.sh "$(MPIRUN) -x MOGEM_THREADS -np $$p $(MPI_BUILD)/mogem" || exit 1; done
+
+# Write faults in a fit over two processes: every write, fsync, close and rename of the results
+# made to fail in turn on one process (the fault shim), the MOGEM_MPI build under mpirun.
+faults-mpi: mpi build
+	@MOGEM_MPI_BINARY=$(abspath $(MPI_BUILD))/mogem $(BUILD)/mogem_tests --gtest_filter='WriteFaults.Over*'
 
 # The checks CI adds: tests and cases under the sanitizers, a bounded fuzzing run (FUZZ_SECONDS,
 # 60 by default), valgrind's memcheck of representative runs.

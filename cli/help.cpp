@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/result_plan.h"
 #include "io/settings.h"
 
 namespace mogem::detail {
@@ -71,17 +72,9 @@ void print_help(std::FILE *out, const char *program) {
   std::fprintf(out,
                "\n"
                "Files, named after output_file with its extension replaced (out.txt gives\n"
-               "out.means and so on):\n"
-               "  output_file     one class number per row\n"
-               "  .means          one line per class, its mean (tab-separated, %%f)\n"
-               "  .variances      one line per class, its variance of each feature\n"
-               "  .weights        one line per class, its mixture weight\n"
-               "  .probs          one line per row, the probability of each class\n"
-               "  .internal       the data after centring and scaling (output_internal)\n"
-               "  NNNNN.means, NNNNN.variances, NNNNN.labels\n"
-               "                  snapshots at EM step NNNNN (output_stepsize)\n"
-               "  .summary.json   the fit statistics and restarts (output_summary)\n"
-               "  .selection.tsv  one line per candidate of a selection (select_classes)\n"
+               "out.means and so on):\n");
+  print_result_files(out);
+  std::fprintf(out,
                "A saved model (model_file) is a JSON file; predict_with and init_model read it.\n"
                "Results are all or nothing: each file is written to NAME.mogem-tmp.PID and\n"
                "renamed into place when the run has succeeded, the labels file last; a run\n"

@@ -14,6 +14,7 @@
 #include "cli/interrupt.h"
 #include "cli/processes.h"
 #include "cli/progress.h"
+#include "cli/result_plan.h"
 #include "cli/saved_models.h"
 #include "cli/staged_results.h"
 #include "engine/kernels/parallel.h"
@@ -35,10 +36,10 @@ std::function<void(const std::string &)> notices_of(const process_group *group) 
   return print_notice;
 }
 
-// Fits (or selects) on the rows read, then stages every result: the model files, the saved
-// model, the selection table, the summary, the labels.
+// Fits (or selects) on the rows read, then stages every result of the plan: the model files,
+// the saved model, the selection table, the summary, the labels.
 // rows: the rows this process holds (all of them alone).
-void fit_and_stage(parameter_file &file, std::size_t rows, const std::string &output, staged_results &results,
+void fit_and_stage(parameter_file &file, std::size_t rows, const result_plan &plan, staged_results &results,
                    callbacks &hooks, em_progress *line) {
   selection chosen;  // a plain fit is kept as its best
   try {
@@ -53,27 +54,17 @@ void fit_and_stage(parameter_file &file, std::size_t rows, const std::string &ou
   progress_finish(line);
   const model &fitted = chosen.best;
   if (file.output_model) results.model_files(fitted);
-  if (!file.model_file.empty()) results.file(file.model_file, [&](output_file &out) { put_model(out, fitted); });
-  const std::string summary = result_file_name(output, ".summary.json");
+  if (!file.model_file.empty()) results.file(result::saved_model, [&](output_file &out) { put_model(out, fitted); });
   if (file.select) {
-    const std::string table = result_file_name(output, ".selection.tsv");
-    results.file(table, [&](output_file &out) { put_selection_table(out, chosen); });
+    results.file(result::selection_table, [&](output_file &out) { put_selection_table(out, chosen); });
     if (file.output_summary)
-      results.file(summary, [&](output_file &out) { put_selection_summary(out, chosen, file.selection.by, table); });
+      results.file(result::summary, [&](output_file &out) {
+        put_selection_summary(out, chosen, file.selection.by, plan.path(result::selection_table));
+      });
   } else if (file.output_summary) {
-    results.file(summary, [&](output_file &out) { put_fit_summary(out, fitted); });
+    results.file(result::summary, [&](output_file &out) { put_fit_summary(out, fitted); });
   }
   results.labels(fitted);
-}
-
-// The results a run writes besides the labels and the files named after them: for the
-// checks before the data are read.
-std::vector<std::string> further_results(const parameter_file &header, const std::string &output) {
-  std::vector<std::string> paths;
-  if (header.output_summary) paths.push_back(result_file_name(output, ".summary.json"));
-  if (!header.model_file.empty()) paths.push_back(header.model_file);
-  if (header.select) paths.push_back(result_file_name(output, ".selection.tsv"));
-  return paths;
 }
 
 // Over several processes every step that can fail runs together (engine/processes.h): a
@@ -88,8 +79,9 @@ int run(const char *input, const char *output, const process_group *group) {
     const std::string mismatch = signature_mismatch(*group);
     if (!mismatch.empty()) notice(mismatch);
   }
-  together(all, [&] { refuse_output_over_input(input, output); });
-  staged_results results(input, output, all);
+  result_plan plan = plan_labels(input, output);
+  together(all, [&] { refuse_results_over_input(plan); });
+  staged_results results(plan, all);
   std::unique_ptr<prediction_run> predicting;
   std::shared_ptr<const model> start;
   reader_callbacks reading;
@@ -100,13 +92,11 @@ int run(const char *input, const char *output, const process_group *group) {
     if (group && !header.predict_with.empty())
       refuse_input("Error in parameter file %s: predict_with runs as one process only for now; start it without "
                    "mpirun", input);
-    const std::vector<std::string> others = further_results(header, output);
-    refuse_outputs_over_input(input, output, header.output_model, header.output_internal, others);
-    refuse_unwritable_outputs(output, header.output_model, header.output_internal, header.settings.snapshot_every > 0,
-                              others);
+    plan = plan_results(input, output, header);
+    refuse_results_over_input(plan);
+    refuse_unwritable_results(plan);
     if (!header.predict_with.empty())
-      predicting = std::make_unique<prediction_run>(header, load_model_for_prediction(header), output, results,
-                                                    threads);
+      predicting = std::make_unique<prediction_run>(header, load_model_for_prediction(header), results, threads);
     if (!header.init_model.empty()) start = load_starting_model(header);
   };
   reading.stream_rows = [&](const parameter_file &) { return predicting != nullptr; };
@@ -136,7 +126,7 @@ int run(const char *input, const char *output, const process_group *group) {
       if (line) progress_em_step(line, at);
       stop_if_interrupted();
     };
-    together(all, [&] { fit_and_stage(file, rows, output, results, hooks, line); });
+    together(all, [&] { fit_and_stage(file, rows, plan, results, hooks, line); });
   }
   stop_if_interrupted();
   results.commit();

@@ -14,12 +14,17 @@ bool given(const parameter_file &header, const char *key) {
   return std::find(header.keys.begin(), header.keys.end(), key) != header.keys.end();
 }
 
-[[noreturn]] void contradiction(const parameter_file &header, const char *key, const std::string &value,
-                                const std::string &model_value) {
+[[noreturn]] void refuse(const parameter_file &header, const char *key, const std::string &value,
+                         const std::string &model_value, const std::string &remedy) {
   throw error(error::kind::invalid_input, "Error in parameter file " + header.settings.data_name + ": \"" + key +
                                               "\" is " + value + ", but the model in " + header.predict_with +
-                                              " has " + model_value +
-                                              "; remove the key (the model gives it) or use another model");
+                                              " has " + model_value + "; " + remedy);
+}
+
+// A key the model also gives: the file need not give it.
+[[noreturn]] void contradiction(const parameter_file &header, const char *key, const std::string &value,
+                                const std::string &model_value) {
+  refuse(header, key, value, model_value, "remove the key (the model gives it) or use another model");
 }
 
 }  // namespace
@@ -28,7 +33,11 @@ std::shared_ptr<const model> load_model_for_prediction(const parameter_file &hea
   auto used = std::make_shared<const model>(read_model_file(header.predict_with));
   const options &o = header.settings;
   if (header.cols != static_cast<std::size_t>(used->features))
-    contradiction(header, "cols", std::to_string(header.cols), std::to_string(used->features) + " features");
+    // The rows must have the model's features: "cols" stays, and says how many values a row has.
+    refuse(header, "cols", std::to_string(header.cols), std::to_string(used->features) + " features",
+           "give rows of " + std::to_string(used->features) + " values with \"cols " +
+               std::to_string(used->features) + "\", or use a model fitted on " + std::to_string(header.cols) +
+               " features");
   if (given(header, "num_clusters") && o.classes != used->classes)
     contradiction(header, "num_clusters", std::to_string(o.classes), std::to_string(used->classes) + " classes");
   if (given(header, "em_type") && o.covariance != used->covariance)
@@ -52,10 +61,10 @@ void take_start_model(parameter_file &file, const std::shared_ptr<const model> &
 }
 
 prediction_run::prediction_run(const parameter_file &header, std::shared_ptr<const model> used,
-                               const std::string &output, staged_results &results, int threads)
-    : header_(header), model_(std::move(used)), output_(output), results_(results), threads_(threads) {
-  labels_ = &results_.stream(output_, results_.labels_failure());
-  if (header_.output_model) posteriors_ = &results_.stream(result_file_name(output_, ".probs"));
+                               staged_results &results, int threads)
+    : header_(header), model_(std::move(used)), results_(results), threads_(threads) {
+  labels_ = &results_.stream(result::labels);
+  if (header_.output_model) posteriors_ = &results_.stream(result::posteriors);
 }
 
 void prediction_run::label(const double *values, std::size_t rows) {
@@ -70,12 +79,12 @@ void prediction_run::label(const double *values, std::size_t rows) {
 void prediction_run::finish() {
   results_.finish_streams();
   if (header_.output_model) {
-    results_.file(result_file_name(output_, ".means"), [&](output_file &out) { put_means(out, *model_); });
-    results_.file(result_file_name(output_, ".variances"), [&](output_file &out) { put_variances(out, *model_); });
-    results_.file(result_file_name(output_, ".weights"), [&](output_file &out) { put_weights(out, *model_); });
+    results_.file(result::means, [&](output_file &out) { put_means(out, *model_); });
+    results_.file(result::variances, [&](output_file &out) { put_variances(out, *model_); });
+    results_.file(result::weights, [&](output_file &out) { put_weights(out, *model_); });
   }
   if (header_.output_summary)
-    results_.file(result_file_name(output_, ".summary.json"), [&](output_file &out) {
+    results_.file(result::summary, [&](output_file &out) {
       put_prediction_summary(out, *model_, header_.predict_with, rows_, log_likelihood_);
     });
 }

@@ -12,8 +12,10 @@
 namespace mogem::detail {
 
 // The model of predict_with, read (read_model_file's refusals) and checked against the keys the
-// file gave: "cols" must be its features, and num_clusters, em_type and distance_metric, where
-// given, must be what it has; a contradiction is refused naming both values.
+// file gave: "cols" must be its features (else refused naming both and the remedy: rows of
+// the model's width, or another model), and num_clusters, em_type and distance_metric, where
+// given, must be what it has (else refused naming both values: remove the key, or use
+// another model).
 std::shared_ptr<const model> load_model_for_prediction(const parameter_file &header);
 
 // The model of init_model, read (read_model_file's refusals).
@@ -28,8 +30,9 @@ void take_start_model(parameter_file &file, const std::shared_ptr<const model> &
 // model files and the summary (with the rows' log-likelihood) at the end.
 class prediction_run {
  public:
-  prediction_run(const parameter_file &header, std::shared_ptr<const model> used, const std::string &output,
-                 staged_results &results, int threads);
+  // The names of the results are those of results' plan.
+  prediction_run(const parameter_file &header, std::shared_ptr<const model> used, staged_results &results,
+                 int threads);
   void label(const double *values, std::size_t rows);
   // Stages the remaining results and closes the streams; the caller commits.
   void finish();
@@ -37,7 +40,6 @@ class prediction_run {
  private:
   parameter_file header_;
   std::shared_ptr<const model> model_;
-  std::string output_;
   staged_results &results_;
   int threads_;
   output_file *labels_ = nullptr, *posteriors_ = nullptr;

@@ -30,12 +30,10 @@ bool any_nan(const double *values, long count) {
 
 void refuse_zero_length_rows(em_memory *m) {
   const int F = m->features;
-  double *origin = NR_dvector(1, F);
-  for (int j = 1; j <= F; j++) origin[j] = 0.0;
+  one_based_vector<double> origin(F);  // zero
   long long zero_row = 0;
   for (int i = 1; i <= m->datapoints && !zero_row; i++)
-    if (euclidean(origin, m->data[i], F) == 0.0) zero_row = m->share.first + i;
-  NR_free_dvector(origin, 1, F);
+    if (euclidean(origin.get(), m->data[i], F) == 0.0) zero_row = m->share.first + i;
   if (zero_row)
     refuse_input(
         "Error: row %lld of %s has length zero%s; the correlation metric scales every row to unit length and cannot "

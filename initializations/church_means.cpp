@@ -4,6 +4,7 @@
 
 #include "initializations/init_means.h"
 #include "nr/nr_util.h"
+#include "nr/one_based.h"
 
 namespace mogem::detail {
 
@@ -90,15 +91,13 @@ int farthest_of_all(church_data *d, int *indices, int N, const row_share &share)
 void church_means(double **data, double **means, int datapoints, int features, int classes, const row_share &share) {
   church_data d{data, means, datapoints, features, classes};
   // Entry k names the data point copied into mean k; mean 1, the centroid, is no data point.
-  int *chosen = static_cast<int *>(std::malloc((classes + 1) * sizeof(int)));
-  if (!chosen) NR_error("allocation failure in church_means()");
+  one_based_vector<int> chosen(classes, "allocation failure in church_means()");
 
   find_centroid(&d, means[1], share);
   chosen[1] = -1;
   for (int k = 2; k <= classes; k++) {
-    int farthest = farthest_of_all(&d, chosen, k - 1, share);
+    int farthest = farthest_of_all(&d, chosen.get(), k - 1, share);
     if (farthest == -1) {
-      std::free(chosen);
       refuse_input("Error: church means found no data point with a numeric distance to the means for class %d "
                    "(does the data hold not-a-number values?)\n",
                    k);
@@ -106,7 +105,6 @@ void church_means(double **data, double **means, int datapoints, int features, i
     chosen[k] = farthest;
     share_row(share, farthest - 1, data, features, means[k]);
   }
-  std::free(chosen);
 }
 
 }  // namespace mogem::detail

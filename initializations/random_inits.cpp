@@ -9,17 +9,11 @@
 #include "common/rand48.h"
 #include "initializations/init_means.h"
 #include "nr/nr_util.h"
+#include "nr/one_based.h"
 
 namespace mogem::detail {
 
 namespace {
-
-// A zero-filled int array for the indexes 1..count.
-int *zeroed_ints(int count, const char *routine) {
-  int *a = static_cast<int *>(std::calloc(static_cast<size_t>(count) + 1, sizeof(int)));
-  if (!a) NR_error(routine);
-  return a;
-}
 
 // An index 1..n drawn from the 48-bit generator.
 int draw_index(rand48_stream &random, int n) { return static_cast<int>(random.next_integer() % n) + 1; }
@@ -124,16 +118,12 @@ void random_means(double **data, double **means, int datapoints, int features, i
   if (!share.alone()) return random_means_of_all(data, means, datapoints, features, classes, seed, share);
   rand48_stream random(seed);
   random_means_data d{data, means, datapoints, features, classes, nullptr, nullptr, &random};
-  d.classifications = zeroed_ints(datapoints, "allocation failure in random_means()");
-  d.class_count_array = static_cast<int *>(std::calloc(static_cast<size_t>(classes) + 1, sizeof(int)));
-  if (!d.class_count_array) {
-    std::free(d.classifications);
-    NR_error("allocation failure in random_means()");
-  }
+  one_based_vector<int> classifications(datapoints, "allocation failure in random_means()");
+  one_based_vector<int> counts(classes, "allocation failure in random_means()");
+  d.classifications = classifications.get();
+  d.class_count_array = counts.get();
   init_classifications_random(&d);
   estimate_means(&d);
-  std::free(d.class_count_array);
-  std::free(d.classifications);
 }
 
 void find_min_max(range_data *d, double *min, double *max) {
@@ -153,9 +143,8 @@ void random_range(double **data, double **means, int datapoints, int features, i
                   const row_share &share) {
   range_data d{data, means, datapoints, features, classes};
   rand48_stream random(seed);
-  double *min = NR_dvector(1, features);
-  double *range = NR_dvector(1, features);
-  if (datapoints > 0) find_min_max(&d, min, range);
+  one_based_vector<double> min(features), range(features);
+  if (datapoints > 0) find_min_max(&d, min.get(), range.get());
   if (!share.alone()) {
     // Each process's extremes in rank order, with the scan's own comparisons: the first
     // process with rows starts them, a later one replaces only a strictly larger maximum or
@@ -178,8 +167,6 @@ void random_range(double **data, double **means, int datapoints, int features, i
   for (int j = 1; j <= features; j++) range[j] -= min[j];
   for (int k = 1; k <= classes; k++)
     for (int j = 1; j <= features; j++) means[k][j] = random.next_unit() * range[j] + min[j];
-  NR_free_dvector(range, 1, features);
-  NR_free_dvector(min, 1, features);
 }
 
 namespace {
@@ -231,7 +218,7 @@ void random_sample(double **data, double **class_means, int datapoints, int feat
   if (samples > N) samples = N;
   if (!share.alone()) return random_sample_of_all(data, class_means, F, K, seed, samples, share);
   rand48_stream random(seed);
-  int *order = zeroed_ints(N, "allocation failure in random_sample()");
+  one_based_vector<int> order(N, "allocation failure in random_sample()");
   for (int i = 1; i <= N; i++) order[i] = i;
   // K * samples may pass the int range before it is capped at N.
   const long long wanted = static_cast<long long>(K) * samples;
@@ -252,7 +239,6 @@ void random_sample(double **data, double **class_means, int datapoints, int feat
   }
   for (int k = 1; k <= K; k++)
     for (int j = 1; j <= F; j++) class_means[k][j] /= static_cast<double>(samples);
-  std::free(order);
 }
 
 }  // namespace mogem::detail

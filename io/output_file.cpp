@@ -26,13 +26,47 @@ std::string directory_of(const std::string &path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string name_of(const std::string &path) { return path.substr(path.rfind('/') + 1); }
+
+// Whether `directory` (resolved) lists this process's descriptors: /proc/<pid>/fd, or a
+// thread's /proc/<pid>/task/<tid>/fd.
+bool is_own_descriptor_directory(const std::string &directory) {
+  const std::string own = "/proc/" + std::to_string(static_cast<long>(getpid())) + "/";
+  return directory.compare(0, own.size(), own) == 0 && directory.size() >= 3 &&
+         directory.compare(directory.size() - 3, 3, "/fd") == 0;
+}
+
+// The descriptor `path` names through the process's descriptor directory, following symbolic
+// links on the way (/dev/stdout -> /proc/self/fd/1); -1 when it names none. The last link
+// (/proc/self/fd/1 -> "pipe:[...]") is not followed: it names no file of the file system.
+int descriptor_named(const std::string &path) {
+  std::string at = path;
+  for (int hop = 0; hop < 40; hop++) {
+    const std::string directory = directory_of(at), name = name_of(at);
+    char resolved[PATH_MAX];
+    if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos && name.size() < 9 &&
+        realpath(directory.c_str(), resolved) && is_own_descriptor_directory(resolved))
+      return std::stoi(name);
+    char link[PATH_MAX];
+    const ssize_t length = readlink(at.c_str(), link, sizeof link - 1);
+    if (length <= 0) return -1;
+    link[length] = '\0';
+    at = link[0] == '/' ? std::string(link) : directory + "/" + link;
+  }
+  return -1;
+}
+
 }  // namespace
 
-std::string temporary_name(const std::string &final_name) {
-  return final_name + ".mogem-tmp." + std::to_string(static_cast<long>(getpid()));
+std::string temporary_name(const std::string &target, int copy) {
+  std::string name = target + ".mogem-tmp." + std::to_string(static_cast<long>(getpid()));
+  if (copy > 0) name += "-" + std::to_string(copy + 1);
+  return name;
 }
 
 write_plan plan_write(const std::string &path) {
+  const int descriptor = descriptor_named(path);
+  if (descriptor >= 0) return {path, true, descriptor};
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return {path, false};
   std::string target = path;
@@ -52,8 +86,7 @@ void write_failed(const std::string &final_name, int error_number) {
 
 output_file::output_file(const std::string &path, const std::string &final_name, const std::string &open_failure,
                          bool in_place, bool append)
-    : path_(path),
-      final_name_(final_name),
+    : final_name_(final_name),
       fd_(in_place ? ::open(path.c_str(), O_WRONLY | (append ? O_APPEND : O_TRUNC) | O_CLOEXEC)
                    : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)) {
   if (fd_ >= 0) {
@@ -62,6 +95,12 @@ output_file::output_file(const std::string &path, const std::string &final_name,
   }
   if (!open_failure.empty()) throw error(error::kind::write_failure, open_failure);
   write_failed(final_name_, errno);
+}
+
+output_file::output_file(int descriptor, const std::string &final_name)
+    : final_name_(final_name), fd_(fcntl(descriptor, F_DUPFD_CLOEXEC, 3)) {
+  if (fd_ < 0) write_failed(final_name_, errno);
+  buffer_.reserve(BUFFER_BYTES);
 }
 
 output_file::~output_file() {
@@ -119,8 +158,25 @@ void output_file::finish() {
   if (::close(fd) != 0) write_failed(final_name_, errno);
 }
 
-void rename_into_place(const std::string &temporary, const std::string &target, const std::string &final_name) {
-  if (std::rename(temporary.c_str(), target.c_str()) != 0) write_failed(final_name, errno);
+pending_result open_result(const std::string &path, const std::string &open_failure, int copy, bool append) {
+  const write_plan plan = plan_write(path);
+  pending_result result{path, plan.target, plan.in_place ? "" : temporary_name(plan.target, copy), nullptr};
+  if (plan.descriptor >= 0)
+    result.out = std::make_unique<output_file>(plan.descriptor, path);
+  else if (plan.in_place)
+    result.out = std::make_unique<output_file>(plan.target, path, open_failure, true, append);
+  else
+    result.out = std::make_unique<output_file>(result.temporary, path, open_failure);
+  return result;
+}
+
+void place_result(const pending_result &result) {
+  if (result.temporary.empty()) return;
+  if (std::rename(result.temporary.c_str(), result.target.c_str()) != 0) write_failed(result.final_name, errno);
+}
+
+void remove_temporary(const pending_result &result) {
+  if (!result.temporary.empty()) ::unlink(result.temporary.c_str());
 }
 
 void sync_directory_of(const std::string &target, const std::string &final_name) {

@@ -100,26 +100,17 @@ std::string labels_open_failure(const std::string &path) {
 
 void write_whole(const std::string &path, const std::function<void(output_file &)> &put,
                  const std::string &open_failure) {
-  const write_plan plan = plan_write(path);
-  if (plan.in_place) {
-    output_file out(plan.target, path, open_failure, true);
-    put(out);
-    out.finish();
-    return;
-  }
-  const std::string temporary = temporary_name(plan.target);
-  bool created = false;  // a temporary that is not this call's own is never removed
+  pending_result result = open_result(path, open_failure);
   try {
-    output_file out(temporary, path, open_failure);
-    created = true;
-    put(out);
-    out.finish();
-    rename_into_place(temporary, plan.target, path);
+    put(*result.out);
+    result.out->finish();
+    place_result(result);
   } catch (...) {
-    if (created) ::unlink(temporary.c_str());
+    result.out.reset();
+    remove_temporary(result);
     throw;
   }
-  sync_directory_of(plan.target, path);
+  if (!result.temporary.empty()) sync_directory_of(result.target, path);
 }
 
 }  // namespace mogem::detail

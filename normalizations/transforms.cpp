@@ -3,6 +3,7 @@
 #include "distances/dist_metrics.h"
 #include "normalizations/norm_data.h"
 #include "nr/nr_util.h"
+#include "nr/one_based.h"
 
 namespace mogem::detail {
 
@@ -19,26 +20,21 @@ void subtract_from_rows(double **data, int datapoints, int features, const doubl
 }
 
 void mean_norm(double **data, int datapoints, int features) {
-  double *mean = NR_dvector(1, features);
-  column_means(data, datapoints, features, mean);
-  subtract_from_rows(data, datapoints, features, mean);
-  NR_free_dvector(mean, 1, features);
+  one_based_vector<double> mean(features);
+  column_means(data, datapoints, features, mean.get());
+  subtract_from_rows(data, datapoints, features, mean.get());
 }
 
 void euclidean_norm(double **data, int datapoints, int features) {
-  double *origin = NR_dvector(1, features);
-  for (int j = 1; j <= features; j++) origin[j] = 0.0;
+  one_based_vector<double> origin(features);  // zero
   for (int i = 1; i <= datapoints; i++) {
-    double magnitude = euclidean(origin, data[i], features);
+    double magnitude = euclidean(origin.get(), data[i], features);
     for (int j = 1; j <= features; j++) data[i][j] /= magnitude;
   }
-  NR_free_dvector(origin, 1, features);
 }
 
 void per_feature(double **data, int datapoints, int features) {
-  double *max = NR_dvector(1, features);
-  double *min = NR_dvector(1, features);
-  double *range = NR_dvector(1, features);
+  one_based_vector<double> max(features), min(features), range(features);
   for (int j = 1; j <= features; j++) max[j] = min[j] = data[1][j];
   for (int i = 2; i <= datapoints; i++) {
     for (int j = 1; j <= features; j++) {
@@ -54,9 +50,6 @@ void per_feature(double **data, int datapoints, int features) {
   }
   for (int i = 1; i <= datapoints; i++)
     for (int j = 1; j <= features; j++) data[i][j] = (data[i][j] - min[j]) / range[j];
-  NR_free_dvector(range, 1, features);
-  NR_free_dvector(min, 1, features);
-  NR_free_dvector(max, 1, features);
 }
 
 }  // namespace mogem::detail

@@ -56,10 +56,10 @@ class one_based_vector {
 
  public:
   one_based_vector() = default;
-  explicit one_based_vector(long n) {
-    one_based_detail::make(values_, n, std::is_same_v<T, int> ? "allocation failure in ivector()"
-                                                              : "allocation failure in dvector()");
-  }
+  explicit one_based_vector(long n)
+      : one_based_vector(n, std::is_same_v<T, int> ? "allocation failure in ivector()" : "allocation failure in dvector()") {}
+  // For a routine that names itself when memory cannot be had.
+  one_based_vector(long n, const char *failure_text) { one_based_detail::make(values_, n, failure_text); }
   T &operator[](long i) { return values_.data()[i]; }
   const T &operator[](long i) const { return values_.data()[i]; }
   T *get() { return values_.data(); }

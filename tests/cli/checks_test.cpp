@@ -1,74 +1,76 @@
-// The checks before a run, through the program: results that would replace the input file
-// (the same file by name, by another path, through a hard link, as a model file or as a
-// snapshot), and outputs that cannot be created.
+// The checks before a run, through the program: a short command line, results that would
+// replace the input file (by name, by another path, through a hard link, as a model file or as
+// a snapshot) and outputs that cannot be written are each refused before the data are read,
+// and nothing in the directory changes.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "support/run_binary.h"
 
-TEST(InputGuard, TheInputIsNeverOverwritten) {
-  const std::string input = "rows 2 cols 1 num_clusters 1 max_em_iterations 3 output_model 1 begin x 1 2";
-  scratch_dir dir;
-  dir.write("data.txt", input);
-  dir.write("run.probs", input);
-  ASSERT_EQ(link(dir.path("data.txt").c_str(), dir.path("hard.txt").c_str()), 0);
-  // The same file by name, by another path, through a hard link, and as a model file named
-  // after the output.
-  const char *const runs[][3] = {{"data.txt", "data.txt", "output file data.txt"},
-                                 {"data.txt", "./data.txt", "output file ./data.txt"},
-                                 {"data.txt", "hard.txt", "output file hard.txt"},
-                                 {"run.probs", "run.txt", "model file run.probs"}};
-  for (const auto &[in, out, clash] : runs) {
-    run_result r = run_mogem(dir, {in, out});
-    EXPECT_EQ(r.exit_code, 255) << out;
-    EXPECT_EQ(r.err, std::string("Error: the ") + clash + " is the input file " + in +
-                         "; choose another output name so that the input is not overwritten\n");
-  }
-  EXPECT_EQ(dir.read("data.txt"), input);
-  EXPECT_EQ(dir.read("run.probs"), input);
-  EXPECT_EQ(dir.files(), (std::vector<std::string>{"data.txt", "hard.txt", "run.probs"}));
+namespace {
 
-  // A snapshot in the way ends the run when it is due; the snapshots before it stay.
-  scratch_dir snap;
-  const std::string snap_input = "rows 2 cols 1 num_clusters 1 max_em_iterations 3 output_stepsize 1 begin x 1 2";
-  snap.write("out00001.means", snap_input);
-  run_result r = run_mogem(snap, {"out00001.means", "out.txt"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "Error: the file out00001.means is the input file; it is not overwritten\n");
-  EXPECT_EQ(snap.read("out00001.means"), snap_input);
-  EXPECT_EQ(snap.files(),
-            (std::vector<std::string>{"out00000.labels", "out00000.means", "out00000.variances", "out00001.means"}));
+std::map<std::string, std::string> contents(const scratch_dir &dir) {
+  std::map<std::string, std::string> files;
+  for (const std::string &name : dir.files()) files[name] = dir.read(name);
+  return files;
 }
 
-// Outputs that cannot be created are refused before the data are read: the data below hold a
-// word, which the reader would refuse with exit code -1; the refusal comes first, with exit 1,
-// and nothing is written.
-TEST(FailFast, UnwritableOutputsAreRefusedBeforeTheData) {
-  const std::string bad_data = "rows 2 cols 1 num_clusters 1 max_em_iterations 3 output_model 1 output_internal 1 "
-                               "output_stepsize 1 begin data 1 word";
+std::string clash(const std::string &result, const std::string &input) {
+  return "Error: the " + result + " is the input file " + input +
+         "; choose another output name so that the input is not overwritten\n";
+}
+
+std::string unwritable(const std::string &file, const std::string &reason) {
+  return "Error: could not write the file " + file + ": " + reason + "\n";
+}
+
+}  // namespace
+
+TEST(Checks, RefusedBeforeTheDataAndNothingChanges) {
+  // The inputs named like results; bad.txt holds a word the reader would refuse with exit 255,
+  // so a refusal with exit 1 shows that the outputs were checked first.
+  const std::string input = "rows 2 cols 1 num_clusters 1 max_em_iterations 3 output_model 1 output_internal 1 "
+                            "output_stepsize 1 begin x 1 2";
+  const std::string usage = std::string("Usage: ") + MOGEM_BINARY + " <input_file> <output_file>\n";
   const struct {
+    std::vector<std::string> args;
     const char *directory;  // made in the scratch directory first, or ""
-    const char *output;
-    const char *message;
+    int exit_code;
+    std::string err;
   } cases[] = {
-      {"", "nodir/labels.txt", "Error: could not write the file nodir/labels.txt: No such file or directory\n"},
-      {"labels.txt", "labels.txt", "Error: could not write the file labels.txt: Is a directory\n"},
-      {"labels.variances", "labels.txt", "Error: could not write the file labels.variances: Is a directory\n"},
-      {"labels.internal", "labels.txt", "Error: could not write the file labels.internal: Is a directory\n"},
-      {"labels00002.means", "labels.txt", "Error: could not write the file labels00002.means: Is a directory\n"},
-      {"out/run00007.labels", "out/run.txt", "Error: could not write the file out/run00007.labels: Is a directory\n"},
+      // Any single argument but --help and --version is a short command line; with a second
+      // argument "--help" is an input file name like any other.
+      {{"--helpme"}, "", 255, usage},
+      {{"--help", "labels.txt"}, "", 255, "Error: --help is not openable, errno is 2 (No such file or directory)\n"},
+      {{"data.txt", "data.txt"}, "", 255, clash("output file data.txt", "data.txt")},
+      {{"data.txt", "./data.txt"}, "", 255, clash("output file ./data.txt", "data.txt")},
+      {{"data.txt", "hard.txt"}, "", 255, clash("output file hard.txt", "data.txt")},
+      {{"run.probs", "run.txt"}, "", 255, clash("model file run.probs", "run.probs")},
+      {{"out00001.means", "out.txt"}, "", 255, clash("snapshot out00001.means", "out00001.means")},
+      {{"bad.txt", "nodir/labels.txt"}, "", 1, unwritable("nodir/labels.txt", "No such file or directory")},
+      {{"bad.txt", "labels.txt"}, "labels.txt", 1, unwritable("labels.txt", "Is a directory")},
+      {{"bad.txt", "labels.txt"}, "labels.variances", 1, unwritable("labels.variances", "Is a directory")},
+      {{"bad.txt", "labels.txt"}, "labels.internal", 1, unwritable("labels.internal", "Is a directory")},
+      {{"bad.txt", "labels.txt"}, "labels00002.means", 1, unwritable("labels00002.means", "Is a directory")},
+      {{"bad.txt", "out/run.txt"}, "out/run00007.labels", 1, unwritable("out/run00007.labels", "Is a directory")},
   };
   for (const auto &c : cases) {
     scratch_dir dir;
-    dir.write("input.txt", bad_data);
+    for (const char *name : {"data.txt", "run.probs", "out00001.means"}) dir.write(name, input);
+    dir.write("bad.txt", input.substr(0, input.size() - 1) + "word");
+    ASSERT_EQ(link(dir.path("data.txt").c_str(), dir.path("hard.txt").c_str()), 0);
     if (*c.directory) dir.make_dir(c.directory);
-    const run_result r = run_mogem(dir, {"input.txt", c.output});
-    EXPECT_EQ(r.exit_code, 1) << c.output;
-    EXPECT_EQ(r.err, c.message);
-    EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"}) << c.directory;
+    const std::map<std::string, std::string> before = contents(dir);
+    const run_result r = run_mogem(dir, c.args);
+    const std::string where = c.args.back() + " " + c.directory;
+    EXPECT_EQ(r.exit_code, c.exit_code) << where;
+    EXPECT_EQ(r.err, c.err) << where;
+    EXPECT_EQ(r.out, "") << where;
+    EXPECT_EQ(contents(dir), before) << where;
   }
 }

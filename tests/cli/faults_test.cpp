@@ -1,5 +1,7 @@
 // Failures while the program writes its results, through the real binary: every write, fsync,
-// close and rename of a representative run made to fail in turn (tests/support/fault_shim.cpp),
+// close and rename of representative runs made to fail in turn (tests/support/fault_shim.cpp):
+// a fit with every result file, a selection with its table and summary, and, where an MPI
+// build is given (MOGEM_MPI_BINARY), the labels of a fit over two processes, on either process;
 // a disk that fills up, and memory that runs out.
 //
 // The promise checked: a run's results are whole or absent. A run that fails says which file
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -25,20 +28,43 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string input =
-    "rows 6\ncols 2\nnum_clusters 2\nmax_em_iterations 5\noutput_model 1\noutput_internal 1\noutput_stepsize 2\n"
-    "begin data\n0.0 0.0\n0.5 0.2\n0.1 0.6\n5.0 5.0\n5.4 4.8\n4.9 5.5\n";
-
-// An older run's results, in place before every run; each differs from what a run writes.
-const std::map<std::string, std::string> older = {
-    {"labels.txt", "1\n1\n1\n2\n2\n2\n"},           {"labels.means", "0.100000\t0.200000\n5.000000\t5.000000\n"},
-    {"labels.variances", "1.000000\t1.000000\n"},   {"labels.weights", "0.400000\n0.600000\n"},
-    {"labels.probs", "1.000000\t0.000000\n"},       {"labels.internal", "0.000000\t0.000000"},
+// A run to sweep: its input and an older run's results, in place before every run, each
+// different from what the run writes.
+struct sweep {
+  const char *name;
+  std::string input;
+  std::map<std::string, std::string> older;
 };
 
-void set_up(const scratch_dir &dir) {
-  dir.write("input.txt", input);
-  for (const auto &[name, content] : older) dir.write(name, content);
+const sweep fit = {
+    "fit",
+    "rows 6\ncols 2\nnum_clusters 2\nmax_em_iterations 5\noutput_model 1\noutput_internal 1\noutput_stepsize 2\n"
+    "model_file labels.json\noutput_summary 1\n"
+    "begin data\n0.0 0.0\n0.5 0.2\n0.1 0.6\n5.0 5.0\n5.4 4.8\n4.9 5.5\n",
+    {{"labels.txt", "1\n1\n1\n2\n2\n2\n"},
+     {"labels.means", "0.100000\t0.200000\n5.000000\t5.000000\n"},
+     {"labels.variances", "1.000000\t1.000000\n"},
+     {"labels.weights", "0.400000\n0.600000\n"},
+     {"labels.probs", "1.000000\t0.000000\n"},
+     {"labels.internal", "0.000000\t0.000000"},
+     {"labels.json", "{}\n"},
+     {"labels.summary.json", "{}\n"}}};
+
+const sweep selection = {
+    "selection",
+    "rows 6\ncols 2\nselect_classes 1:2\nmax_em_iterations 5\noutput_summary 1\n"
+    "begin data\n0.0 0.0\n0.5 0.2\n0.1 0.6\n5.0 5.0\n5.4 4.8\n4.9 5.5\n",
+    {{"labels.txt", "1\n1\n1\n1\n1\n1\n"}, {"labels.selection.tsv", "old\n"}, {"labels.summary.json", "{}\n"}}};
+
+// Over two processes: the labels, each process's rows in turn.
+const sweep processes = {"processes",
+                         "rows 6\ncols 2\nnum_clusters 2\nmax_em_iterations 5\n"
+                         "begin data\n0.0 0.0\n0.5 0.2\n0.1 0.6\n5.0 5.0\n5.4 4.8\n4.9 5.5\n",
+                         {{"labels.txt", "1\n1\n1\n2\n2\n2\n"}}};
+
+void set_up(const scratch_dir &dir, const sweep &run) {
+  dir.write("input.txt", run.input);
+  for (const auto &[name, content] : run.older) dir.write(name, content);
 }
 
 std::map<std::string, std::string> contents(const scratch_dir &dir) {
@@ -85,15 +111,44 @@ std::vector<call> read_record(const std::string &path) {
   return calls;
 }
 
-run_setup with_shim(std::size_t fault_at, int error, const std::string &record) {
-  run_setup setup;
+// The shim's settings for a run: the fault, its error, the record, and under mpirun the rank
+// it steers (rank >= 0).
+std::vector<std::string> shim_settings(std::size_t fault_at, int error, const std::string &record, int rank) {
+  std::vector<std::string> settings;
 #ifdef MOGEM_FAULT_SHIM
-  setup.environment = {std::string("LD_PRELOAD=") + MOGEM_FAULT_SHIM, "MOGEM_FAULT_AT=" + std::to_string(fault_at),
-                       "MOGEM_FAULT_ERRNO=" + std::to_string(error), "MOGEM_FAULT_COUNT_FILE=" + record};
+  settings = {std::string("LD_PRELOAD=") + MOGEM_FAULT_SHIM, "MOGEM_FAULT_AT=" + std::to_string(fault_at),
+              "MOGEM_FAULT_ERRNO=" + std::to_string(error), "MOGEM_FAULT_COUNT_FILE=" + record};
+  if (rank >= 0) {  // the calls on the scratch directories' files only
+    settings.push_back("MOGEM_FAULT_RANK=" + std::to_string(rank));
+    settings.push_back("MOGEM_FAULT_UNDER=" + (fs::canonical(fs::temp_directory_path()) / "mogem-test-").string());
+  }
 #else
-  (void)fault_at, (void)error, (void)record;
+  (void)fault_at, (void)error, (void)record, (void)rank;
 #endif
-  return setup;
+  return settings;
+}
+
+// How a sweep runs the program: alone (rank < 0), or over two processes under mpirun with the
+// shim on process `rank` only (mpirun itself runs without it).
+struct launch {
+  int rank = -1;
+  std::string mpi_binary;
+};
+
+run_result run_with_shim(const scratch_dir &dir, const launch &how, std::size_t fault_at, int error,
+                         const std::string &record) {
+  const std::vector<std::string> args = {"input.txt", "labels.txt"};
+  const std::vector<std::string> settings = shim_settings(fault_at, error, record, how.rank);
+  if (how.rank < 0) {
+    run_setup setup;
+    setup.environment = settings;
+    return run_mogem(dir, args, setup);
+  }
+  std::vector<std::string> mpirun = {"--oversubscribe", "--allow-run-as-root", "--quiet", "-np", "2"};
+  for (const std::string &setting : settings) mpirun.insert(mpirun.end(), {"-x", setting});
+  mpirun.insert(mpirun.end(), {"-x", "MOGEM_THREADS=1", how.mpi_binary});
+  mpirun.insert(mpirun.end(), args.begin(), args.end());
+  return run_executable(dir, "/usr/bin/mpirun", mpirun);
 }
 
 // The file a failing run names first in "Error: could not write the file <path>: <reason>";
@@ -109,34 +164,30 @@ std::string named_file(const std::string &err, const std::string &reason) {
 // What a failed run may leave, given the files it left: the input, the older files (each as it
 // was, or as its clean version when one of `replaced` renamed it into place) and complete
 // snapshots. A temporary file or any other file left is a fault.
-std::map<std::string, std::string> allowed(const std::map<std::string, std::string> &now,
+std::map<std::string, std::string> allowed(const sweep &run, const std::map<std::string, std::string> &now,
                                            const std::map<std::string, std::string> &clean,
                                            const std::vector<std::string> &replaced) {
-  std::map<std::string, std::string> files = older;
-  files["input.txt"] = input;
+  std::map<std::string, std::string> files = run.older;
+  files["input.txt"] = run.input;
   for (const std::string &name : replaced)
-    if (older.count(name)) files[name] = clean.at(name);
+    if (run.older.count(name)) files[name] = clean.at(name);
   for (const auto &[name, content] : now)
     if (is_snapshot(name) && clean.count(name)) files[name] = clean.at(name);
   return files;
 }
 
-}  // namespace
-
-TEST(WriteFaults, EveryFailingCallLeavesResultsWholeOrUntouched) {
-#ifndef MOGEM_FAULT_SHIM
-  GTEST_SKIP() << "the fault shim is not built in a sanitizer build (its runtime must be loaded first)";
-#endif
-  const std::vector<std::string> args = {"input.txt", "labels.txt"};
+// Every counted call of the run made to fail in turn.
+void sweep_faults(const sweep &run, const launch &how) {
   scratch_dir notes;  // the shim's records, outside the directories the runs leave files in
   scratch_dir reference;
-  set_up(reference);
-  const run_result clean = run_mogem(reference, args, with_shim(0, EIO, notes.path("clean")));
+  set_up(reference, run);
+  const run_result clean = run_with_shim(reference, how, 0, EIO, notes.path("clean"));
   ASSERT_EQ(clean.exit_code, 0) << clean.err;
   const std::vector<call> calls = read_record(notes.path("clean"));
-  ASSERT_GT(calls.size(), 20u) << "the program does not write its results through write(2)";
+  ASSERT_GE(calls.size(), 3u) << "the program does not write its results through write(2)";
   const std::map<std::string, std::string> clean_files = contents(reference);
-  for (const auto &[name, content] : older) ASSERT_NE(clean_files.at(name), content) << name << " was not rewritten";
+  for (const auto &[name, content] : run.older)
+    ASSERT_NE(clean_files.at(name), content) << name << " was not rewritten";
   for (const auto &[name, content] : clean_files) ASSERT_FALSE(is_temporary(name)) << name;
   const std::string directory = fs::canonical(reference.root()).string();
 
@@ -145,12 +196,13 @@ TEST(WriteFaults, EveryFailingCallLeavesResultsWholeOrUntouched) {
     const int error = n % 2 ? EIO : ENOSPC;
     const bool on_directory = target.name != "rename" && target.path == directory;  // its fsync or close
     const bool on_result = target.name == "rename" || is_temporary(base_name(target.path)) || on_directory;
-    const std::string where = "fault " + std::to_string(n) + ": " + target.name + " " + base_name(target.path) + " " +
+    const std::string where = std::string(run.name) + (how.rank >= 0 ? " on process " + std::to_string(how.rank) : "") +
+                              ", fault " + std::to_string(n) + ": " + target.name + " " + base_name(target.path) + " " +
                               base_name(target.target) + " fails with " + std::strerror(error);
     scratch_dir dir;
-    set_up(dir);
+    set_up(dir, run);
     std::remove(notes.path("run").c_str());  // a run that ends abnormally leaves no record
-    const run_result r = run_mogem(dir, args, with_shim(n, error, notes.path("run")));
+    const run_result r = run_with_shim(dir, how, n, error, notes.path("run"));
     const std::vector<call> seen = read_record(notes.path("run"));
     ASSERT_GE(seen.size(), n) << where << ": the run did not reach the call";
     EXPECT_TRUE(seen[n - 1].fault && seen[n - 1].name == target.name) << where << ": other calls than the clean run";
@@ -172,8 +224,28 @@ TEST(WriteFaults, EveryFailingCallLeavesResultsWholeOrUntouched) {
     for (std::size_t c = 0; c + 1 < n; c++)
       if (seen[c].name == "rename") replaced.push_back(base_name(seen[c].target));
     const std::map<std::string, std::string> left = contents(dir);
-    EXPECT_EQ(left, allowed(left, clean_files, replaced)) << where;
+    EXPECT_EQ(left, allowed(run, left, clean_files, replaced)) << where;
   }
+}
+
+}  // namespace
+
+TEST(WriteFaults, EveryFailingCallLeavesResultsWholeOrUntouched) {
+#ifndef MOGEM_FAULT_SHIM
+  GTEST_SKIP() << "the fault shim is not built in a sanitizer build (its runtime must be loaded first)";
+#endif
+  for (const sweep *run : {&fit, &selection}) sweep_faults(*run, launch{});
+}
+
+// The labels of a fit over two processes, a fault on either: the MPI build is named by
+// MOGEM_MPI_BINARY (make faults-mpi).
+TEST(WriteFaults, OverTwoProcessesAFaultOnEitherLeavesResultsWholeOrUntouched) {
+#ifndef MOGEM_FAULT_SHIM
+  GTEST_SKIP() << "the fault shim is not built in a sanitizer build (its runtime must be loaded first)";
+#endif
+  const char *binary = std::getenv("MOGEM_MPI_BINARY");
+  if (!binary || !*binary) GTEST_SKIP() << "no MPI build given (MOGEM_MPI_BINARY; make faults-mpi runs this)";
+  for (int rank : {0, 1}) sweep_faults(processes, launch{rank, binary});
 }
 
 TEST(WriteFaults, AFullDiskFailsTheRunAndKeepsTheOlderResults) {
@@ -184,7 +256,7 @@ TEST(WriteFaults, AFullDiskFailsTheRunAndKeepsTheOlderResults) {
   if (!fs::exists(unshare)) GTEST_SKIP() << "no " << unshare;
   const std::vector<std::string> args = {"input.txt", "labels.txt"};
   scratch_dir reference;
-  set_up(reference);
+  set_up(reference, fit);
   ASSERT_EQ(run_mogem(reference, args).exit_code, 0);
   const std::map<std::string, std::string> clean_files = contents(reference);
 
@@ -198,8 +270,8 @@ TEST(WriteFaults, AFullDiskFailsTheRunAndKeepsTheOlderResults) {
   for (long pages = 0; pages <= 48 && !succeeded; pages++) {
     scratch_dir dir;
     for (const char *sub : {"staged", "disk", "after"}) dir.make_dir(sub);
-    dir.write("staged/input.txt", input);
-    for (const auto &[name, content] : older) dir.write("staged/" + name, content);
+    dir.write("staged/input.txt", fit.input);
+    for (const auto &[name, content] : fit.older) dir.write("staged/" + name, content);
     const run_result r = run_executable(dir, unshare, {"-m", "sh", "-c", script, "sh", std::to_string(pages * 4096),
                                                        MOGEM_BINARY});
     if (r.exit_code == 77) GTEST_SKIP() << "no tmpfs can be mounted here: " << r.err;
@@ -214,7 +286,7 @@ TEST(WriteFaults, AFullDiskFailsTheRunAndKeepsTheOlderResults) {
     }
     EXPECT_EQ(r.exit_code, 1) << where << "\n" << r.err;
     EXPECT_NE(named_file(r.err, std::strerror(ENOSPC)), "") << where << ": no file named in\n" << r.err;
-    EXPECT_EQ(left, allowed(left, clean_files, {})) << where;
+    EXPECT_EQ(left, allowed(fit, left, clean_files, {})) << where;
   }
   EXPECT_TRUE(succeeded) << "no run succeeded: the disk is too small for the results";
 }
@@ -236,7 +308,7 @@ TEST(MemoryCap, WhatDoesNotFitEndsTheRunBeforeAnyFileIsTouched) {
                {model, false, ""}};
   for (const auto &c : cases) {
     scratch_dir dir;
-    for (const auto &[name, content] : older) dir.write(name, content);
+    for (const auto &[name, content] : fit.older) dir.write(name, content);
     if (!c.piped) dir.write("input.txt", c.text);
     run_setup capped;
     capped.environment = {"MOGEM_THREADS=1"};  // no worker stacks to map
@@ -250,6 +322,6 @@ TEST(MemoryCap, WhatDoesNotFitEndsTheRunBeforeAnyFileIsTouched) {
     EXPECT_EQ(r.err.substr(r.err.find("\n...now") + 1), "...now exiting to system...\n") << r.err;
     std::map<std::string, std::string> left = contents(dir);
     left.erase("input.txt");
-    EXPECT_EQ(left, older);
+    EXPECT_EQ(left, fit.older);
   }
 }

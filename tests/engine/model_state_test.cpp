@@ -6,10 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/run.h"
-#include "initializations/init_methods.h"
 #include "engine/parameters.h"
-#include "io/parameter_file.h"
+#include "engine/run.h"
 
 using namespace mogem::detail;
 
@@ -17,12 +15,12 @@ TEST(ModelState, RunsInPlaceOnTheCallersRowsAndOneParameterRecordServesTwoRuns) 
   const int N = 12, F = 2, K = 3;
   std::vector<double> given(N * F);
   for (int i = 0; i < N * F; i++) given[i] = (i * 37) % 11 + 0.5 * (i % 3);
-  em_parameters p = parameters_of(mogem::options{}, N, F);
-  p.num_classes = K;
-  p.algorithm = ALGORITHM_EM;
-  p.init_method = RANDOM_POINT;
-  p.center_data = 1;
-  p.max_em_iterations = 0;  // the model is the random start itself
+  mogem::options o;
+  o.classes = K;
+  o.init = mogem::initialization::random_point;
+  o.center = true;
+  o.max_iterations = 0;  // the model is the random start itself
+  em_parameters p = parameters_of(o, N, F);
   std::vector<double> rows[2] = {given, given};
   std::unique_ptr<em_memory> m[2];
   for (int r = 0; r < 2; r++) {

@@ -99,21 +99,28 @@ const std::string special_tokens[] = {
 
 const char *const spaces[] = {" ", "  ", "\t", "\n", "\r\n", "\v", "\f", " \n\t"};
 
+// Up to max_tokens tokens, one in special_one_in from the special list, between spaces of
+// every kind, sometimes some before the first and after the last.
+std::string random_text(std::mt19937_64 &rng, int max_tokens, int special_one_in) {
+  const int specials = sizeof special_tokens / sizeof *special_tokens;
+  std::string text;
+  if (rng() % 4 == 0) text += spaces[rng() % 8];
+  const int tokens = 1 + rng() % max_tokens;
+  for (int n = 0; n < tokens; n++) {
+    text += rng() % special_one_in ? plain_token(rng) : special_tokens[rng() % specials];
+    if (n + 1 < tokens || rng() % 2) text += spaces[rng() % 8];
+  }
+  return text;
+}
+
 }  // namespace
 
 TEST(NumberStream, EveryNotationStopsWhereFscanfStops) {
   std::mt19937_64 rng(7);
-  const int specials = sizeof special_tokens / sizeof *special_tokens;
   std::size_t numbers = 0;
   const std::size_t buffers[] = {1, 2, 3, 5, 8, 13, 64, 1 << 20};
   for (int trial = 0; trial < 3000; trial++) {
-    std::string text;
-    if (rng() % 4 == 0) text += spaces[rng() % 8];
-    const int tokens = 1 + rng() % 6;
-    for (int n = 0; n < tokens; n++) {
-      text += rng() % 3 ? plain_token(rng) : special_tokens[rng() % specials];
-      if (n + 1 < tokens || rng() % 2) text += spaces[rng() % 8];  // sometimes none at the end
-    }
+    const std::string text = random_text(rng, 6, 3);
     const reading want = with_fscanf(text);
     const std::size_t buffer = buffers[rng() % 8];
     const reading got = with_number_stream(text, buffer);
@@ -129,19 +136,13 @@ TEST(NumberStream, EveryNotationStopsWhereFscanfStops) {
 // down to one byte and for a reading cut short at a given count.
 TEST(NumberStream, PiecesOfAFileReadAsTheWholeFile) {
   std::mt19937_64 rng(11);
-  const int specials = sizeof special_tokens / sizeof *special_tokens;
   char path[] = "/tmp/mogem-pieces-XXXXXX";
   const int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
   close(fd);
   int stopped_early = 0;
   for (int trial = 0; trial < 400; trial++) {
-    std::string text;
-    const int tokens = 1 + rng() % 60;
-    for (int n = 0; n < tokens; n++) {
-      text += rng() % 8 ? plain_token(rng) : special_tokens[rng() % specials];
-      if (n + 1 < tokens || rng() % 2) text += spaces[rng() % 8];
-    }
+    const std::string text = random_text(rng, 60, 8);
     FILE *out = std::fopen(path, "w");
     std::fwrite(text.data(), 1, text.size(), out);
     std::fclose(out);

@@ -127,18 +127,6 @@ TEST(DataReader, UnreadablePathsNameTheirReason) {
   }
 }
 
-// Through the program, so that an allocator that does hand out the memory cannot take the test
-// process with it.
-TEST(DataReader, SizesBeyondTheAddressSpaceFailAtOnce) {
-  // The count product does not fit the address arithmetic; the allocator refuses before
-  // touching any memory.
-  scratch_dir dir;
-  run_result r = run_input(dir, "rows 2147483647 cols 2147483647 num_clusters 2 begin data 1 2 3");
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "Numerical Recipes run-time error...\nallocation failure 2 in matrix()\n...now exiting to system...\n");
-  EXPECT_EQ(dir.files(), std::vector<std::string>{"input.txt"});
-}
-
 namespace {
 
 // Runs on files that declare more values than they hold have an address-space cap far below

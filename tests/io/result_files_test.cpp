@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "io/output_file.h"
 #include "mogem/mogem.h"
 #include "support/run_binary.h"
 
@@ -84,8 +85,16 @@ TEST(WriteFailures, NameTheFileAndTheSystemsReason) {
 }
 
 // A result replaces a file through a temporary renamed onto it; a link is followed and stays,
-// and a device is written as it is, never replaced by a file of that name.
+// and a device is written as it is, never replaced by a file of that name. A name that reaches
+// a descriptor of the process (the links through /proc and /dev/fd are tested through the
+// program) is written through it: /dev/stdout is planned, never written, here.
 TEST(WriteTargets, LinksStayAndDevicesAreWrittenInPlace) {
+  for (const auto &[path, descriptor] : {std::pair<const char *, int>{"/dev/stdout", 1}, {"/dev/stderr", 2},
+                                         {"/proc/self/fd/0", 0}, {"/dev/null", -1}}) {
+    const mogem::detail::write_plan plan = mogem::detail::plan_write(path);
+    EXPECT_EQ(plan.descriptor, descriptor) << path;
+    EXPECT_TRUE(plan.in_place) << path;
+  }
   scratch_dir dir;
   mogem::model m;
   m.classes = 1;

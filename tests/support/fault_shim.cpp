@@ -10,6 +10,10 @@
 //   MOGEM_FAULT_COUNT_FILE=F at exit, F gets the number of counted calls on its first line, then
 //                            one line per call: its number, the call, the path of the descriptor
 //                            (or the two names of a rename), and "fault" for the one that failed
+//   MOGEM_FAULT_RANK=R       under mpirun: only the process of rank R (OMPI_COMM_WORLD_RANK)
+//                            counts and fails; the others go through untouched
+//   MOGEM_FAULT_UNDER=P      only descriptors whose path starts with P are counted (the MPI
+//                            library's own sockets, pipes and shared memory are not results)
 //
 // A failing write writes nothing and a failing fsync syncs nothing. A failing close still
 // releases the descriptor, as Linux does when close reports an error; a failing rename renames
@@ -24,6 +28,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -48,8 +53,19 @@ long calls = 0;
 char record[1 << 16];
 std::size_t record_used = 0;
 
+// Whether this process is the one steered (MOGEM_FAULT_RANK), read once.
+bool steered() {
+  static const bool chosen = [] {
+    const char *rank = std::getenv("MOGEM_FAULT_RANK");
+    const char *mine = std::getenv("OMPI_COMM_WORLD_RANK");
+    return !rank || (mine && std::atoi(rank) == std::atoi(mine));
+  }();
+  return chosen;
+}
+
 // Counts one call on the given paths; returns true when it is the one that fails.
 bool count(const char *call, const char *first, const char *second) {
+  if (!steered()) return false;
   std::lock_guard<std::mutex> lock(guard);
   const long n = ++calls;
   const char *at = std::getenv("MOGEM_FAULT_AT");
@@ -69,13 +85,15 @@ bool count_descriptor_call(const char *call, int fd) {
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   const ssize_t n = readlink(link, path, sizeof path - 1);
   path[n > 0 ? n : 0] = '\0';
+  static const char *const under = std::getenv("MOGEM_FAULT_UNDER");
+  if (under && std::strncmp(path, under, std::strlen(under)) != 0) return false;
   return count(call, path, nullptr);
 }
 
 // At the end of the process: the count, then the record.
 __attribute__((destructor)) void write_count_file() {
   const char *path = std::getenv("MOGEM_FAULT_COUNT_FILE");
-  const int fd = path && *path ? open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644) : -1;
+  const int fd = path && *path && steered() ? open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644) : -1;
   if (fd < 0) return;
   std::lock_guard<std::mutex> lock(guard);
   char head[32];
