@@ -1,10 +1,13 @@
 // How near the EM steps run to this machine's limits. Measures, on the machine it runs on, the
 // peak rate of independent adds and multiplies on one core for each code path the CPU runs
-// (default, AVX2, AVX-512: 2, 4 and 8 doubles a vector), the cost of one exp, and the memory
-// bandwidth; counts the operations of one EM step of each size and kind of bench/compare from
-// the formulas as the engine computes them; then runs the steps on the same mixtures and
-// prints, per size, kind and thread count, the floor in ms per step, the measured ms per step
-// and their ratio.
+// (default, AVX2, AVX-512: 2, 4 and 8 doubles a vector; with 8 to 24 independent chains, the
+// fastest kept, as too few chains measure the units' latency rather than their rate; the
+// independent check is mogem_peak_probe), the cost of one exp, and the memory bandwidth;
+// counts the operations of the E-step and of the M-step of each size and kind of
+// bench/compare from the formulas as the engine computes them (padding lanes and columns not
+// counted); then runs the steps on the same mixtures and prints, per size, kind and thread
+// count, each step's floor in ms, its least measured ms and their ratio, the whole step's
+// floor (the sum) and ratio, and each step's least processor time.
 //
 //   build/mogem_roofline [--threads 1,2] [--steps S] [--only REGEX]
 //
@@ -21,13 +24,13 @@
 // multiplies for the upper triangle). The per-class work (inverses, determinants) is left out:
 // it does not grow with the rows.
 //
-// The floor of a step on T threads is the larger of its arithmetic (the adds and multiplies at
-// the engine's path's rate, the larger of adds alone, multiplies alone and the two together,
-// plus the exps) divided by the speed-up T threads measure running that arithmetic at once
-// (below T where the machine's cores share execution units), and its memory traffic at the
-// bandwidth of T threads
-// (the data read once by the E-step and once per part in each M-step pass, the posteriors
-// written once and read once per pass).
+// The floor of each step on T threads is the larger of its arithmetic (the adds and
+// multiplies at the engine's path's rate, the larger of adds alone, multiplies alone and the
+// two together, plus the exps at their measured cost) divided by the speed-up T threads
+// measure running that arithmetic at once (below T where the machine's cores share execution
+// units), and its memory traffic at the bandwidth of T threads (the E-step reads the data and
+// writes the posteriors; each M-step pass reads the data once per part and the posteriors
+// once).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -83,33 +86,35 @@ double least_time(int repeats, Call f, bool on_cpu = true) {
 
 // ---- peak rates ----
 
-// mode 0: adds only, 1: multiplies only, 2: both in equal numbers. Twelve independent chains
-// of one vector each (six and six for both), enough to cover the latency of either unit and
-// few enough for sixteen registers; returns the operations done (doubles).
+// mode 0: adds only, 1: multiplies only, 2: both in equal numbers. CHAINS independent chains
+// of one vector each (half and half for both): the rate is the least time any one chain
+// waits on its own result, so a probe with too few chains measures the latency of the units,
+// not their rate. Returns the operations done (doubles).
 #define RATE_KERNEL(NAME, TARGET, WIDTH)                                                             \
   typedef double NAME##_vector __attribute__((vector_size(8 * (WIDTH))));                            \
+  template <int CHAINS>                                                                              \
   TARGET double NAME(int mode, long reps, double step, double factor, double *sink) {                 \
-    NAME##_vector v[12], a, f;                                                                       \
+    NAME##_vector v[CHAINS], a, f;                                                                   \
     for (int l = 0; l < (WIDTH); l++) a[l] = step, f[l] = factor;                                    \
-    for (int c = 0; c < 12; c++)                                                                     \
+    for (int c = 0; c < CHAINS; c++)                                                                 \
       for (int l = 0; l < (WIDTH); l++) v[c][l] = 1.0 + c + l;                                       \
     if (mode == 0) {                                                                                 \
       for (long r = 0; r < reps; r++) {                                                              \
-        _Pragma("GCC unroll 12") for (int c = 0; c < 12; c++) v[c] += a;                             \
+        _Pragma("GCC unroll 32") for (int c = 0; c < CHAINS; c++) v[c] += a;                         \
       }                                                                                              \
     } else if (mode == 1) {                                                                          \
       for (long r = 0; r < reps; r++) {                                                              \
-        _Pragma("GCC unroll 12") for (int c = 0; c < 12; c++) v[c] *= f;                             \
+        _Pragma("GCC unroll 32") for (int c = 0; c < CHAINS; c++) v[c] *= f;                         \
       }                                                                                              \
     } else {                                                                                         \
       for (long r = 0; r < reps; r++) {                                                              \
-        _Pragma("GCC unroll 6") for (int c = 0; c < 6; c++) v[c] += a, v[c + 6] *= f;               \
+        _Pragma("GCC unroll 16") for (int c = 0; c < CHAINS / 2; c++) v[c] += a, v[c + CHAINS / 2] *= f; \
       }                                                                                              \
     }                                                                                                \
     NAME##_vector s = v[0];                                                                          \
-    for (int c = 1; c < 12; c++) s += v[c];                                                          \
+    for (int c = 1; c < CHAINS; c++) s += v[c];                                                      \
     for (int l = 0; l < (WIDTH); l++) *sink += s[l];                                                 \
-    return 12.0 * (WIDTH) * reps;                                                                    \
+    return double(CHAINS) * (WIDTH) * reps;                                                          \
   }
 
 RATE_KERNEL(rate_default, , 2)
@@ -124,16 +129,34 @@ struct path_rates {
   bool runs;      // the CPU runs it
   bool built;     // the engine has kernels for it
   double add, mul, both;  // operations (doubles) per second on one core
-  rate_kernel kernel;
+  rate_kernel kernel;     // the probe that gave `both`
+  int chains;             // its chains
+};
+
+// The chain counts a path's probe tries: 8 to 24 vectors, within its registers (16 for the
+// default and AVX2 paths, 32 for AVX-512, less the two operands).
+struct rate_kernels {
+  rate_kernel chains[4];  // 8, 12, 14 (or 16) and 24 chains; null past the registers
 };
 
 double measure_rate(rate_kernel kernel, int mode) {
   volatile double step = 1e-300, factor = 1.0;  // unknown to the compiler, values stay put
   double sink = 0.0, done = 0.0;
-  const long reps = 4 << 20;
+  const long reps = 2 << 20;
   const double time = least_time(5, [&] { done = kernel(mode, reps, step, factor, &sink); });
   if (sink == 0.125) std::printf(" ");
   return done / time;
+}
+
+// The highest rate over the chain counts, and the count that gave it.
+double best_rate(const rate_kernels &kernels, int mode, rate_kernel *best_kernel) {
+  double best = 0.0;
+  for (rate_kernel kernel : kernels.chains) {
+    if (!kernel) continue;
+    const double rate = measure_rate(kernel, mode);
+    if (rate > best) best = rate, *best_kernel = kernel;
+  }
+  return best;
 }
 
 std::vector<path_rates> measure_paths() {
@@ -142,17 +165,26 @@ std::vector<path_rates> measure_paths() {
     const char *name;
     int width;
     bool runs, built;
-    rate_kernel kernel;
+    rate_kernels kernels;
   };
   const candidate candidates[] = {
-      {"default", 2, true, true, rate_default},
-      {"avx2", 4, __builtin_cpu_supports("avx2") != 0, avx2_kernels() != nullptr, rate_avx2},
-      {"avx512", 8, __builtin_cpu_supports("avx512f") != 0, avx512_kernels() != nullptr, rate_avx512},
+      {"default", 2, true, true, {{rate_default<8>, rate_default<12>, rate_default<14>, nullptr}}},
+      {"avx2", 4, __builtin_cpu_supports("avx2") != 0, avx2_kernels() != nullptr,
+       {{rate_avx2<8>, rate_avx2<12>, rate_avx2<14>, nullptr}}},
+      {"avx512", 8, __builtin_cpu_supports("avx512f") != 0, avx512_kernels() != nullptr,
+       {{rate_avx512<8>, rate_avx512<12>, rate_avx512<16>, rate_avx512<24>}}},
   };
+  const int chain_counts[][4] = {{8, 12, 14, 0}, {8, 12, 14, 0}, {8, 12, 16, 24}};
   std::vector<path_rates> paths;
   for (const candidate &c : candidates) {
-    path_rates p{c.name, c.width, c.runs, c.built, 0.0, 0.0, 0.0, c.kernel};
-    if (c.runs) p.add = measure_rate(c.kernel, 0), p.mul = measure_rate(c.kernel, 1), p.both = measure_rate(c.kernel, 2);
+    path_rates p{c.name, c.width, c.runs, c.built, 0.0, 0.0, 0.0, c.kernels.chains[0], 0};
+    if (c.runs) {
+      rate_kernel unused;
+      p.add = best_rate(c.kernels, 0, &unused), p.mul = best_rate(c.kernels, 1, &unused);
+      p.both = best_rate(c.kernels, 2, &p.kernel);
+      for (int n = 0; n < 4; n++)
+        if (c.kernels.chains[n] == p.kernel) p.chains = chain_counts[&c - candidates][n];
+    }
     paths.push_back(p);
   }
   return paths;
@@ -199,7 +231,8 @@ double arithmetic_speedup(int threads, rate_kernel kernel) {
   return threads * one / together;
 }
 
-// Bytes per second read (and written) by `threads` threads streaming over 512 MiB.
+// Bytes per second read (and written) by `threads` threads streaming over 512 MiB; on one
+// thread timed by its processor time, which other work on a shared machine does not inflate.
 struct bandwidth {
   double read, write;
 };
@@ -226,14 +259,14 @@ bandwidth measure_bandwidth(int threads) {
       for (size_t i = from; i + 3 < to; i += 4) s0 += values[i], s1 += values[i + 1], s2 += values[i + 2], s3 += values[i + 3];
       sums[t] = s0 + s1 + s2 + s3;
     });
-  }, false);
+  }, threads == 1);
   const double write = least_time(5, [&] {
     over_threads([&](int t) {
       size_t from, to;
       slice(t, &from, &to);
       std::fill(values.data() + from, values.data() + to, 2.0 + t);
     });
-  }, false);
+  }, threads == 1);
   if (sums[0] == 0.125) std::printf(" ");
   return {count * sizeof(double) / read, count * sizeof(double) / write};
 }
@@ -244,33 +277,37 @@ struct step_count {
   double adds = 0, muls = 0, exps = 0, bytes_read = 0, bytes_written = 0;
 };
 
-// One EM step on N x F points, K classes, `nonzero` pairs of point and class with a posterior
-// other than 0, the M-step cut into `parts` parts.
-step_count count_step(int kind, double N, double F, double K, double nonzero, int parts) {
+// The E-step and the M-step of one EM step on N x F points, K classes, `nonzero` pairs of
+// point and class with a posterior other than 0, the M-step cut into `parts` parts.
+struct step_counts {
+  step_count e, m;
+};
+
+step_counts count_step(int kind, double N, double F, double K, double nonzero, int parts) {
   const double pairs = N * K;
-  step_count c;
+  step_counts c;
   // E-step: distances, then the log-sum-exp and the posteriors.
   const double distance_adds[] = {2 * F, 2 * F, F * F + 2 * F};
   const double distance_muls[] = {F + 1, 2 * F, F * F + F};
-  c.adds += pairs * (distance_adds[kind] + 5);
-  c.muls += pairs * (distance_muls[kind] + 3) + N;
-  c.exps += pairs;
+  c.e.adds = pairs * (distance_adds[kind] + 5);
+  c.e.muls = pairs * (distance_muls[kind] + 3) + N;
+  c.e.exps = pairs;
+  const double data = N * F * 8, posteriors = N * K * 8;
+  c.e.bytes_read = data, c.e.bytes_written = posteriors;
   // M-step.
-  c.adds += pairs;  // the weights
+  c.m.adds = pairs;  // the weights
   if (kind == DIAG) {
-    c.adds += nonzero * 2 * F, c.muls += nonzero * 3 * F;
+    c.m.adds += nonzero * 2 * F, c.m.muls += nonzero * 3 * F;
   } else {
-    c.adds += nonzero * F, c.muls += nonzero * F;
+    c.m.adds += nonzero * F, c.m.muls += nonzero * F;
   }
-  if (kind == SCALAR) c.adds += pairs * 2 * F + nonzero, c.muls += pairs * F + nonzero;
+  if (kind == SCALAR) c.m.adds += pairs * 2 * F + nonzero, c.m.muls += pairs * F + nonzero;
   if (kind == FULL) {
     const double triangle = F * (F + 1) / 2;
-    c.adds += nonzero * (F + triangle), c.muls += nonzero * (F + triangle);
+    c.m.adds += nonzero * (F + triangle), c.m.muls += nonzero * (F + triangle);
   }
-  const double data = N * F * 8, posteriors = N * K * 8;
   const int passes = kind == DIAG ? 1 : 2;
-  c.bytes_read = data + posteriors + passes * (parts * data + posteriors);
-  c.bytes_written = posteriors;
+  c.m.bytes_read = passes * (parts * data + posteriors);
   return c;
 }
 
@@ -308,7 +345,9 @@ std::vector<double> mixture_rows(const size_case &s) {
 struct step_times {
   double least, median;  // seconds per step
   double cpu;             // the least processor time of a step, over all its threads
-  double estep, nonzero;  // of the least step: the E-step's seconds, the pairs with a posterior
+  double estep, mstep;    // the least seconds of an E-step and of an M-step
+  double estep_cpu, mstep_cpu;  // the least processor time of each, over all its threads
+  double nonzero;         // of the least step: the pairs with a posterior other than 0
 };
 
 // Starts as bench/compare does (the first K rows as means, equal weights, each class's
@@ -324,12 +363,13 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
     for (int j = 1; j <= s.F; j++) m->class_means[k][j] = m->data[k][j];
   }
   for (int k = 1; k <= s.K; k++) m->kind->set_spherical(m->class_variances, k, s.F, find_closest(k, m));
-  std::vector<double> times, esteps, nonzero, cpu;
+  std::vector<double> times, esteps, msteps, nonzero, cpu, estep_cpu, mstep_cpu;
   for (int step = 0; step < 2 + steps; step++) {
     auto start = std::chrono::steady_clock::now();
     double cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
     find_P_j_x(m);
     double cpu_step = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
+    if (step >= 2) estep_cpu.push_back(cpu_step);
     const double estep = seconds_since(start);
     double count = 0;
     for (int k = 1; k <= s.K; k++)
@@ -339,15 +379,19 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
     update_P_j(m);
     m->kind->update_means(m);
     m->kind->update_variances(m);
+    if (step >= 2) mstep_cpu.push_back(cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start);
     cpu_step += cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
     if (step >= 2) cpu.push_back(cpu_step);
-    if (step >= 2) times.push_back(estep + seconds_since(start)), esteps.push_back(estep), nonzero.push_back(count);
+    const double mstep = seconds_since(start);
+    if (step >= 2) times.push_back(estep + mstep), esteps.push_back(estep), msteps.push_back(mstep), nonzero.push_back(count);
   }
   release_em_memory(m);
   const size_t least = std::min_element(times.begin(), times.end()) - times.begin();
   std::vector<double> sorted = times;
   std::sort(sorted.begin(), sorted.end());
-  return {times[least], sorted[sorted.size() / 2], *std::min_element(cpu.begin(), cpu.end()), esteps[least],
+  return {times[least], sorted[sorted.size() / 2], *std::min_element(cpu.begin(), cpu.end()),
+          *std::min_element(esteps.begin(), esteps.end()), *std::min_element(msteps.begin(), msteps.end()),
+          *std::min_element(estep_cpu.begin(), estep_cpu.end()), *std::min_element(mstep_cpu.begin(), mstep_cpu.end()),
           nonzero[least]};
 }
 
@@ -362,6 +406,24 @@ std::vector<int> thread_list(const char *text) {
     if (*end && *end != ',') return {};
   }
   return list;
+}
+
+// Prints the peak rates of every path; returns the engine's.
+const path_rates *print_paths(const std::vector<path_rates> &paths) {
+  const char *engine_path = best_kernels().name;
+  std::printf("peak rates on one core, Gop/s (independent adds and multiplies of doubles, no contraction)\n");
+  std::printf("%-8s %5s %8s %8s %8s %6s  %s\n", "path", "width", "adds", "muls", "both", "chains", "");
+  const path_rates *used = &paths[0];
+  for (const path_rates &p : paths) {
+    if (!p.runs) {
+      std::printf("%-8s %5d %8s %8s %8s %6s  not run by this CPU\n", p.name, p.width, "-", "-", "-", "-");
+      continue;
+    }
+    std::printf("%-8s %5d %8.1f %8.1f %8.1f %6d  %s%s\n", p.name, p.width, p.add / 1e9, p.mul / 1e9, p.both / 1e9, p.chains,
+                p.built ? "built" : "not built", std::strcmp(p.name, engine_path) == 0 ? ", the engine's" : "");
+    if (std::strcmp(p.name, engine_path) == 0) used = &p;
+  }
+  return used;
 }
 
 }  // namespace
@@ -389,19 +451,7 @@ int main(int argc, char **argv) {
   }
 
   const std::vector<path_rates> paths = measure_paths();
-  const char *engine_path = best_kernels().name;
-  std::printf("peak rates on one core, Gop/s (independent adds and multiplies of doubles, no contraction)\n");
-  std::printf("%-8s %5s %8s %8s %8s  %s\n", "path", "width", "adds", "muls", "both", "");
-  const path_rates *used = &paths[0];
-  for (const path_rates &p : paths) {
-    if (!p.runs) {
-      std::printf("%-8s %5d %8s %8s %8s  not run by this CPU\n", p.name, p.width, "-", "-", "-");
-      continue;
-    }
-    std::printf("%-8s %5d %8.1f %8.1f %8.1f  %s%s\n", p.name, p.width, p.add / 1e9, p.mul / 1e9, p.both / 1e9,
-                p.built ? "built" : "not built", std::strcmp(p.name, engine_path) == 0 ? ", the engine's" : "");
-    if (std::strcmp(p.name, engine_path) == 0) used = &p;
-  }
+  const path_rates *used = print_paths(paths);
   const double exp_cost = measure_exp();
   std::printf("exp: %.2f ns a call\n", exp_cost * 1e9);
   std::vector<bandwidth> bandwidths;
@@ -414,8 +464,9 @@ int main(int argc, char **argv) {
     if (t > 1) std::printf("arithmetic, %d threads at once: %.2f times one thread's\n", t, speedups.back());
   }
 
-  std::printf("\n%-12s %-8s %3s | %9s %9s %8s | %8s %8s %8s %6s | %7s %7s %7s %8s\n", "size", "kind", "thr", "Gop/step",
-              "Mexp/step", "MB/step", "floor ms", "min ms", "med ms", "ratio", "E ms", "M ms", "nonzero", "cpu ms");
+  std::printf("\n%-12s %-8s %3s | %6s %6s %6s | %6s %6s %6s | %6s %6s %6s %6s | %6s %6s %6s | %6s %6s\n", "size", "kind", "thr",
+              "Gop/E", "Gop/M", "MB", "floorE", "E ms", "E/fl", "floorM", "M ms", "M/fl", "nz%", "floor", "min ms",
+              "ratio", "E cpu", "M cpu");
   for (const size_case &s : SIZES) {
     std::vector<double> rows;
     for (int kind : s.kinds) {
@@ -425,19 +476,24 @@ int main(int argc, char **argv) {
       if (rows.empty()) rows = mixture_rows(s);
       for (size_t t = 0; t < threads.size(); t++) {
         const step_times measured = time_steps(s, kind, threads[t], steps, rows);
-        const step_count c = count_step(kind, s.N, s.F, s.K, measured.nonzero, threads[t]);
-        const double arithmetic =
-            std::max({c.adds / used->add, c.muls / used->mul, (c.adds + c.muls) / used->both}) + c.exps * exp_cost;
-        const double memory = c.bytes_read / bandwidths[t].read + c.bytes_written / bandwidths[t].write;
-        const double floor = std::max(arithmetic / speedups[t], memory);
+        const step_counts c = count_step(kind, s.N, s.F, s.K, measured.nonzero, threads[t]);
+        auto floor_of = [&](const step_count &part) {
+          const double arithmetic =
+              std::max({part.adds / used->add, part.muls / used->mul, (part.adds + part.muls) / used->both}) +
+              part.exps * exp_cost;
+          const double memory = part.bytes_read / bandwidths[t].read + part.bytes_written / bandwidths[t].write;
+          return std::max(arithmetic / speedups[t], memory);
+        };
+        const double floor_e = floor_of(c.e), floor_m = floor_of(c.m), floor = floor_e + floor_m;
         char size[32];
         std::snprintf(size, sizeof size, s.N >= 1000000 ? "%dMx%d/%d" : "%dkx%d/%d",
                       s.N >= 1000000 ? s.N / 1000000 : s.N / 1000, s.F, s.K);
-        std::printf("%-12s %-8s %3d | %9.2f %9.1f %8.0f | %8.1f %8.1f %8.1f %6.2f | %7.1f %7.1f %6.1f%% %8.1f\n", size,
-                    KIND_NAMES[kind], threads[t], (c.adds + c.muls) / 1e9, c.exps / 1e6,
-                    (c.bytes_read + c.bytes_written) / 1e6, floor * 1e3, measured.least * 1e3, measured.median * 1e3,
-                    measured.least / floor, measured.estep * 1e3, (measured.least - measured.estep) * 1e3,
-                    100.0 * measured.nonzero / (static_cast<double>(s.N) * s.K), measured.cpu * 1e3);
+        std::printf("%-12s %-8s %3d | %6.2f %6.2f %6.0f | %6.1f %6.1f %6.2f | %6.1f %6.1f %6.2f %5.1f%% | %6.1f %6.1f %6.2f | %6.1f %6.1f\n",
+                    size, KIND_NAMES[kind], threads[t], (c.e.adds + c.e.muls) / 1e9, (c.m.adds + c.m.muls) / 1e9,
+                    (c.e.bytes_read + c.e.bytes_written + c.m.bytes_read) / 1e6, floor_e * 1e3, measured.estep * 1e3,
+                    measured.estep / floor_e, floor_m * 1e3, measured.mstep * 1e3, measured.mstep / floor_m,
+                    100.0 * measured.nonzero / (static_cast<double>(s.N) * s.K), floor * 1e3, measured.least * 1e3,
+                    measured.least / floor, measured.estep_cpu * 1e3, measured.mstep_cpu * 1e3);
         std::fflush(stdout);
       }
     }

@@ -173,12 +173,42 @@ double update_P_j(em_memory *m) {
   return delta;
 }
 
-// A share of the means: the features u.first..u.last of class u.k and, when second is not 0,
-// of class `second` too, both added in one pass over the points.
-struct mean_pair {
+// A share of the means (and squares): the features u.first..u.last of the classes
+// k[0..classes-1] (k[0] = u.k), all added in one pass over the points.
+struct class_group {
   class_features u;
-  int second;
+  int k[MEAN_CLASSES];
+  int classes;
 };
+
+// Whole classes in groups of up to MEAN_CLASSES, as large as still leaves each of the `wanted`
+// shares a group; classes cut into feature ranges one by one.
+std::vector<class_group> class_groups(const std::vector<class_features> &units, int wanted) {
+  std::vector<class_group> groups;
+  const int count = static_cast<int>(units.size());
+  // weighted_units cuts every class alike: into ranges, or not at all.
+  const bool whole_classes = count < 2 || units[1].k != units[0].k;
+  int size = whole_classes && wanted > 0 ? count / wanted : 1;
+  if (size > MEAN_CLASSES) size = MEAN_CLASSES;
+  if (size < 1) size = 1;
+  for (int u = 0; u < count; u += size) {
+    class_group g{units[u], {}, 0};
+    for (int c = u; c < count && c < u + size; c++) g.k[g.classes++] = units[c].k;
+    groups.push_back(g);
+  }
+  return groups;
+}
+
+// The accumulators of a group's means, and of the squares with them.
+void group_sums(em_memory *m, const class_group &g, bool squares, std::vector<sum_span> &spans) {
+  for (int c = 0; c < g.classes; c++) {
+    const class_features u{g.k[c], g.u.first, g.u.last};
+    if (squares)
+      mean_and_square_sums(m, u, spans);
+    else
+      mean_sums(m, u, spans);
+  }
+}
 
 void update_means(em_memory *m) {
   const double N = all_points(m);
@@ -188,27 +218,12 @@ void update_means(em_memory *m) {
   const std::vector<class_features> units = weighted_units(m, wanted);
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
-  // Whole classes two by two where that still leaves every part a pair; the rest one by one.
-  std::vector<mean_pair> shares;
-  const bool whole_classes = !units.empty() && units.front().first == 1 && units.front().last == F;
-  if (whole_classes && static_cast<int>(units.size()) / 2 >= wanted) {
-    for (std::size_t u = 0; u < units.size(); u += 2)
-      shares.push_back({units[u], u + 1 < units.size() ? units[u + 1].k : 0});
-  } else {
-    for (const class_features &u : units) shares.push_back({u, 0});
-  }
   over_units_of_all(
-      m, shares, parts, F, no_block,
-      [m](int, const mean_pair &p, int first, int last) {
-        if (p.second)
-          m->kernels->add_means_of_two(m, p.u, p.second, first, last);
-        else
-          m->kernels->add_means(m, p.u, first, last);
+      m, class_groups(units, wanted), parts, F, no_block,
+      [m](int, const class_group &g, int first, int last) {
+        m->kernels->add_means(m, g.u, g.k, g.classes, first, last);
       },
-      [m](const mean_pair &p, std::vector<sum_span> &spans) {
-        mean_sums(m, p.u, spans);
-        if (p.second) mean_sums(m, {p.second, p.u.first, p.u.last}, spans);
-      });
+      [m](const class_group &g, std::vector<sum_span> &spans) { group_sums(m, g, false, spans); });
   for (int k = 1; k <= m->classes; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
@@ -281,13 +296,16 @@ void update_means_and_variances_diag(em_memory *m) {
   const double N = all_points(m);
   const int F = m->features;
   const int parts = parts_for(m, 2.0 * F);
-  const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, 2.0 * F));
+  const int wanted = units_wanted(m, parts, 2.0 * F);
+  const std::vector<class_features> units = weighted_units(m, wanted);
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = m->class_variances.diagonal[u.k][j] = 0.0;
   over_units_of_all(
-      m, units, parts, 2.0 * F, no_block,
-      [m](int, const class_features &u, int first, int last) { m->kernels->add_means_and_squares(m, u, first, last); },
-      [m](const class_features &u, std::vector<sum_span> &spans) { mean_and_square_sums(m, u, spans); });
+      m, class_groups(units, wanted), parts, 2.0 * F, no_block,
+      [m](int, const class_group &g, int first, int last) {
+        m->kernels->add_means_and_squares(m, g.u, g.k, g.classes, first, last);
+      },
+      [m](const class_group &g, std::vector<sum_span> &spans) { group_sums(m, g, true, spans); });
   for (int k = 1; k <= m->classes; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;

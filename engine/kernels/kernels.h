@@ -37,6 +37,9 @@ typedef void (*block_distances_op)(em_memory *m, int k, const estep_block &s, do
 // side: a single sum waits on its own adds, several independent ones keep the adder busy.
 constexpr int SQUARED_DISTANCE_CLASSES = 4;
 
+// Classes whose means (and squares) one call of add_means (add_means_and_squares) takes.
+constexpr int MEAN_CLASSES = 4;
+
 // One share of an M-step sum: class k, features (or covariance rows) first..last.
 struct class_features {
   int k, first, last;
@@ -59,14 +62,14 @@ struct kernel_set {
                               const estep_block &s);
 
   // M-step sums over the points first..last, each added in ascending point order; a point
-  // whose posterior P_j_x[u.k][i] is exactly 0 is left out.
-  // class_means[u.k][j] += w x, for j = u.first..u.last.
-  void (*add_means)(em_memory *m, const class_features &u, int first, int last);
-  // add_means for u and for class k2 over u's features, both in one pass over the points:
-  // the coordinates loaded serve the two classes' sums.
-  void (*add_means_of_two)(em_memory *m, const class_features &u, int k2, int first, int last);
-  // The same as add_means, and class_variances.diagonal[u.k][j] += x (w x).
-  void (*add_means_and_squares)(em_memory *m, const class_features &u, int first, int last);
+  // whose posterior P_j_x[k][i] is exactly 0 is left out of class k's sums.
+  // class_means[k][j] += w x, for j = u.first..u.last and the classes k[0..classes-1]
+  // (1 <= classes <= MEAN_CLASSES), all in one pass over the points: each coordinate loaded
+  // serves every class, and their independent sums keep the adder busy.
+  void (*add_means)(em_memory *m, const class_features &u, const int *k, int classes, int first, int last);
+  // The same as add_means, and class_variances.diagonal[k][j] += x (w x).
+  void (*add_means_and_squares)(em_memory *m, const class_features &u, const int *k, int classes, int first,
+                                int last);
   // For the classes k .. k + classes - 1 (1 <= classes <= SQUARED_DISTANCE_CLASSES): sums[c] +=
   // w x (squared distance of the point from class_means[k + c]), w the point's posterior of
   // that class, for the `count` points from `first` laid out feature by feature in x (F x
