@@ -43,7 +43,7 @@ constexpr std::size_t MESSAGE_VALUES = std::size_t(1) << 26;
 // The messages that end a run early travel on a communicator of their own, so that they never
 // mix with the fit's, and a process can take them while it waits for the fit's.
 MPI_Comm control = MPI_COMM_NULL;
-constexpr int FAILED_TAG = 1;   // a failure, packed (engine/processes.h)
+constexpr int FAILED_TAG = 1;   // a failure, as error_as_bytes gives it
 constexpr int STOPPED_TAG = 2;  // an interrupt: the signal's number
 // An operation left unfinished because the run is ending: MPI may then not be finished cleanly.
 bool abandoned = false;
@@ -123,7 +123,7 @@ void heed_others(bool failures, long round) {
   }
   if (failures && take(FAILED_TAG, &bytes) && !bytes.empty()) {
     abandoned = true;
-    throw unpacked(bytes);
+    throw error_from_bytes(bytes);
   }
 }
 
@@ -197,7 +197,7 @@ void broadcast_text(std::string &text, int root) { broadcast_text_on(MPI_COMM_WO
 // The end of a shared step, on the control communicator: a failure is told to the others at
 // once, then every process learns which processes failed, and the first one's error.
 std::shared_ptr<const error> agree(const error *failure) {
-  if (failure) tell_others(FAILED_TAG, packed(*failure));
+  if (failure) tell_others(FAILED_TAG, error_as_bytes(*failure));
   double mine = failure ? 1.0 : 0.0;
   std::vector<double> all(static_cast<std::size_t>(group.size));
   MPI_Request request;
@@ -206,9 +206,9 @@ std::shared_ptr<const error> agree(const error *failure) {
   for (int r = 0; r < group.size; r++) {
     if (all[r] == 0.0) continue;
     abandoned = true;  // the run ends: a process may have left an operation open
-    std::string bytes = failure ? packed(*failure) : "";
+    std::string bytes = failure ? error_as_bytes(*failure) : "";
     broadcast_text_on(control, bytes, r, false);
-    return std::make_shared<error>(unpacked(bytes));
+    return std::make_shared<error>(error_from_bytes(bytes));
   }
   return nullptr;
 }

@@ -100,13 +100,13 @@ void share_row(const row_share &share, long long row, double *const *data, int F
   share.group->broadcast(out + 1, static_cast<std::size_t>(F), owner);
 }
 
-std::string packed(const error &failure) {
+std::string error_as_bytes(const error &failure) {
   const int code = static_cast<int>(failure.what_kind()) * 2 + (failure.has_own_heading() ? 1 : 0);
   return std::string(1, static_cast<char>(code)) + failure.what() + '\0' + failure.setting() + '\0' +
          (failure.in_file_terms() == failure.what() ? std::string() : failure.in_file_terms());
 }
 
-error unpacked(const std::string &bytes) {
+error error_from_bytes(const std::string &bytes) {
   const int code = bytes.empty() ? 0 : static_cast<unsigned char>(bytes[0]);
   const std::size_t message_end = std::min(bytes.find('\0', 1), bytes.size());
   const std::size_t setting_end = std::min(bytes.find('\0', message_end + 1), bytes.size());
@@ -133,9 +133,9 @@ std::shared_ptr<const error> agreed_by_gather(const row_share &share, const erro
   const std::vector<double> all = gather_from_all(share, &failed, 1);
   for (int r = 0; r < share.group->size; r++) {
     if (all[r] == 0.0) continue;
-    std::string bytes = failure ? packed(*failure) : "";
+    std::string bytes = failure ? error_as_bytes(*failure) : "";
     share.group->broadcast_text(bytes, r);
-    return std::make_shared<error>(unpacked(bytes));
+    return std::make_shared<error>(error_from_bytes(bytes));
   }
   return nullptr;
 }

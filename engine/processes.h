@@ -67,8 +67,8 @@ class shared_failure : public error {
 
 // An error as bytes to hand to other processes, and back: its kind, whether it has its own
 // heading, its message, the setting it concerns and its parameter-file wording.
-std::string packed(const error &failure);
-error unpacked(const std::string &bytes);
+std::string error_as_bytes(const error &failure);
+error error_from_bytes(const std::string &bytes);
 
 // Runs body on every process; when it throws mogem::error (or std::bad_alloc, taken as a
 // numerical_failure) on any, every process throws the error of the lowest-ranked process that

@@ -48,7 +48,9 @@ TEST(SpecialOutputs, LinksToDescriptorsAndPipesAreWrittenThroughAndStay) {
     std::vector<std::string> files = {"input.txt"};
     if (!c.log.empty()) files.push_back("log");
     EXPECT_EQ(dir.files(), files) << c.script;
-    if (!c.log.empty()) EXPECT_EQ(dir.read("log"), c.log);
+    if (!c.log.empty()) {
+      EXPECT_EQ(dir.read("log"), c.log);
+    }
   }
 }
 
