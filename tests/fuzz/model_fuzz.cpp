@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mogem/mogem.h"
+#include "mogem/files.h"
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "io/parameter_file.h"
@@ -95,7 +96,7 @@ bool cheap_enough(const std::string &text) {
     parse_param_pair(tokens[t].c_str(), tokens[t + 1].c_str(), &s);  // no sink: no warnings
     pairs.emplace(tokens[t], tokens[t + 1]);
   }
-  if (!o.means_file.empty() || !small_and_local(pairs)) return false;
+  if (std::holds_alternative<mogem::means_file_start>(o.start) || !small_and_local(pairs)) return false;
   // Counts that ask for more values than the input can hold are refused by the reader before
   // it allocates anything: those are cheap whatever their size.
   const unsigned long long rows = s.rows > 0 ? s.rows : 0, cols = s.cols > 0 ? s.cols : 0;
