@@ -23,7 +23,7 @@ build: deps
 # program alone, its progress shown; like any successful run the program prints nothing.
 example: deps
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target mogem
+	@cmake --build $(BUILD) -j $(JOBS) --target mogem -- --no-print-directory
 	@mkdir -p $(BUILD)/example
 	@$(BUILD)/mogem examples/iris.txt $(BUILD)/example/iris.labels
 
