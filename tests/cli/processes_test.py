@@ -121,7 +121,13 @@ class AcrossProcesses(unittest.TestCase):
                 got, message = self.finish(run)
                 self.note(f"{signal.Signals(number).name} to {target}", time.time() - sent, got)
                 name = signal.Signals(number if code else signal.SIGTERM).name
-                self.assertEqual(message, f"Interrupted ({name}); no result was written\n")
+                said = f"Interrupted ({name}); no result was written\n"
+                if code:
+                    self.assertEqual(message, said)
+                else:
+                    # mpirun follows its SIGTERM with SIGKILL within milliseconds: on a busy
+                    # machine the processes may be gone before they speak, never with other words.
+                    self.assertIn(message, ("", said))
                 self.assertEqual(got, code or got or 1)
                 self.assert_nothing_written()
 
