@@ -1,9 +1,9 @@
 #include "engine/processes.h"
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <string>
 
 namespace mogem::detail {
@@ -108,11 +108,13 @@ std::string error_as_bytes(const error &failure) {
 
 error error_from_bytes(const std::string &bytes) {
   const int code = bytes.empty() ? 0 : static_cast<unsigned char>(bytes[0]);
-  const std::size_t message_end = std::min(bytes.find('\0', 1), bytes.size());
-  const std::size_t setting_end = std::min(bytes.find('\0', message_end + 1), bytes.size());
-  error failure(static_cast<error::kind>(code / 2), bytes.substr(1 < bytes.size() ? 1 : bytes.size(), message_end - 1));
-  if (setting_end < bytes.size())
-    failure.about(bytes.substr(message_end + 1, setting_end - message_end - 1), bytes.substr(setting_end + 1));
+  std::istringstream parts(bytes.empty() ? bytes : bytes.substr(1));
+  std::string message, setting, in_file_terms;
+  std::getline(parts, message, '\0');
+  std::getline(parts, setting, '\0');
+  std::getline(parts, in_file_terms, '\0');
+  error failure(static_cast<error::kind>(code / 2), message);
+  failure.about(setting, in_file_terms);
   if (code % 2) failure.with_own_heading();
   return failure;
 }

@@ -25,13 +25,6 @@ std::string iris_in_metres(const std::string &keys) {
   return text;
 }
 
-std::vector<double> numbers(const std::string &text) {
-  std::istringstream in(text);
-  std::vector<double> out;
-  for (double v; in >> v;) out.push_back(v);
-  return out;
-}
-
 }  // namespace
 
 TEST(VarianceFloor, TheDefaultHoldsSmallVariancesAndZeroLetsThemBe) {
@@ -39,16 +32,16 @@ TEST(VarianceFloor, TheDefaultHoldsSmallVariancesAndZeroLetsThemBe) {
   ASSERT_TRUE(runs_cleanly(held, "out", iris_in_metres("")));
   ASSERT_TRUE(runs_cleanly(free, "out", iris_in_metres("variance_floor 0\n")));
   // The default floor 0.001 holds every variance and the classes collapse into one.
-  for (double v : numbers(held.read("out.variances"))) EXPECT_EQ(v, 0.001);
-  const std::vector<double> held_labels = numbers(held.read("out.labels"));
+  for (double v : numbers_in<double>(held.read("out.variances"))) EXPECT_EQ(v, 0.001);
+  const std::vector<double> held_labels = numbers_in<double>(held.read("out.labels"));
   EXPECT_EQ(std::set<double>(held_labels.begin(), held_labels.end()).size(), 1u);
   // Without it the variances are those of the data and the three species separate.
-  const std::vector<double> variances = numbers(free.read("out.variances"));
+  const std::vector<double> variances = numbers_in<double>(free.read("out.variances"));
   ASSERT_EQ(variances.size(), 12u);
   for (double v : variances) {
     EXPECT_GT(v, 0.0);
     EXPECT_LT(v, 0.001);
   }
-  const std::vector<double> labels = numbers(free.read("out.labels"));
+  const std::vector<double> labels = numbers_in<double>(free.read("out.labels"));
   EXPECT_EQ(std::set<double>(labels.begin(), labels.end()).size(), 3u);
 }

@@ -3,26 +3,14 @@
 
 #include <algorithm>
 #include <map>
-#include <sstream>
 
 #include "support/run_binary.h"
-
-namespace {
-
-std::vector<int> numbers(const std::string &text) {
-  std::istringstream in(text);
-  std::vector<int> values;
-  for (int v; in >> v;) values.push_back(v);
-  return values;
-}
-
-}  // namespace
 
 TEST(Example, IrisIsClusteredIntoItsSpecies) {
   scratch_dir dir;
   ASSERT_TRUE(runs_cleanly(dir, "iris", source_file("examples/iris.txt")));
-  const std::vector<int> labels = numbers(dir.read("iris.labels"));
-  const std::vector<int> species = numbers(source_file("examples/iris.classes"));
+  const std::vector<int> labels = numbers_in<int>(dir.read("iris.labels"));
+  const std::vector<int> species = numbers_in<int>(source_file("examples/iris.classes"));
   ASSERT_EQ(labels.size(), 150u);
   ASSERT_EQ(species.size(), 150u);
   // Each species' most common label, and how many rows carry it.
@@ -53,5 +41,5 @@ TEST(Example, WineFullCovariancesFitWithRegularisation) {
   EXPECT_EQ(bare.err, "Numerical Recipes run-time error...\nNR_dcholdc failed\n...now exiting to system...\n");
   ASSERT_TRUE(runs_cleanly(dir, "wine_reg", keys + "reg_covar 1e-6\noutput_summary 1\n" + data));
   EXPECT_NE(dir.read("wine_reg.summary.json").find("\"stop\": \"converged\""), std::string::npos);
-  EXPECT_EQ(numbers(dir.read("wine_reg.labels")).size(), 178u);
+  EXPECT_EQ(numbers_in<int>(dir.read("wine_reg.labels")).size(), 178u);
 }

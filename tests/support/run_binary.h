@@ -3,6 +3,7 @@
 #define MOGEM_TESTS_SUPPORT_RUN_BINARY_H
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,16 @@ run_result run_input(const scratch_dir &dir, const std::string &input);
 // Writes input as <name>.txt in dir and runs mogem <name>.txt <name>.labels there; a failure of
 // the test unless the run succeeds and prints nothing. Whether it did.
 bool runs_cleanly(const scratch_dir &dir, const std::string &name, const std::string &input);
+
+// The whitespace-separated numbers of a text (a labels or model file), as T, up to the first
+// that is not one.
+template <typename T>
+std::vector<T> numbers_in(const std::string &text) {
+  std::istringstream in(text);
+  std::vector<T> values;
+  for (T v; in >> v;) values.push_back(v);
+  return values;
+}
 
 // The same for any executable file: program is its path, also passed as argv[0].
 run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args,
