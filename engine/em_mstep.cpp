@@ -17,6 +17,17 @@ namespace {
 // adds it in, so the data stream through memory once per update rather than once per class.
 constexpr int BLOCK = EM_BLOCK;
 
+// Rows visited together by the passes over the data rows: a whole number of blocks whose
+// coordinates fill about a quarter of the second-level cache (256 KiB), at least one block
+// and at most 64. Every class of a part adds in the same rows while they are in cache, and each
+// class's posteriors are read in runs of that many points: with short runs the loads of the
+// posterior streams of many classes interleave too finely for the prefetcher, and the sums
+// wait on memory.
+int rows_for(int F) {
+  const int blocks = 262144 / (static_cast<int>(sizeof(double)) * BLOCK * (F > 0 ? F : 1));
+  return BLOCK * (blocks < 1 ? 1 : (blocks > 64 ? 64 : blocks));
+}
+
 void rescale_means_if_needed(em_memory *m) {
   if (need_norm(m)) euclidean_norm(m->class_means.get(), m->classes, m->features);
 }
@@ -45,15 +56,15 @@ std::vector<class_features> weighted_units(em_memory *m, int parts) {
 // last) once per block, then add(part, u, first, last) for each of the part's units, so that
 // every unit sees the blocks in ascending order.
 template <typename Unit, typename Block, typename Add>
-void over_units(em_memory *m, const std::vector<Unit> &units, int parts, Block block, Add add) {
+void over_units(em_memory *m, const std::vector<Unit> &units, int parts, int rows, Block block, Add add) {
   const int N = m->datapoints;
   const int count = static_cast<int>(units.size());
   if (count == 0) return;
   if (parts > count) parts = count;
   em_run_parts(parts, [&](int part) {
     const int from = em_range_start(0, count - 1, parts, part, 1), to = em_range_start(0, count - 1, parts, part + 1, 1);
-    for (int i = 1; i <= N; i += BLOCK) {
-      const int last = i + BLOCK - 1 < N ? i + BLOCK - 1 : N;
+    for (int i = 1; i <= N; i += rows) {
+      const int last = i + rows - 1 < N ? i + rows - 1 : N;
       block(part, i, last);
       for (int u = from; u < to; u++) add(part, units[u], i, last);
     }
@@ -76,7 +87,7 @@ int units_wanted(em_memory *m, int parts, double per_point) {
 // the values unit u adds into. Alone this is over_units on all the units.
 // per_point: the arithmetic per point and class, as parts_for counts it.
 template <typename Unit, typename Block, typename Add, typename Accumulators>
-void over_units_of_all(em_memory *m, const std::vector<Unit> &units, int parts, double per_point,
+void over_units_of_all(em_memory *m, const std::vector<Unit> &units, int parts, double per_point, int rows,
                        Block block, Add add, Accumulators accumulators) {
   const int count = static_cast<int>(units.size());
   // Every stage keeps work for each of the parts.
@@ -91,7 +102,7 @@ void over_units_of_all(em_memory *m, const std::vector<Unit> &units, int parts, 
       },
       [&](int s) {
         const std::vector<Unit> these(units.begin() + stage(s, 0), units.begin() + stage(s, 1));
-        over_units(m, these, parts, block, add);
+        over_units(m, these, parts, rows, block, add);
       });
 }
 
@@ -219,7 +230,7 @@ void update_means(em_memory *m) {
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = 0.0;
   over_units_of_all(
-      m, class_groups(units, wanted), parts, F, no_block,
+      m, class_groups(units, wanted), parts, F, rows_for(F), no_block,
       [m](int, const class_group &g, int first, int last) {
         m->kernels->add_means(m, g.u, g.k, g.classes, first, last);
       },
@@ -260,25 +271,30 @@ void update_variances_scalar(em_memory *m) {
       units.push_back({k, 1});
   }
   std::vector<double> sums(K + 1, 0.0);
-  const long per_part = static_cast<long>(F) * BLOCK;
+  // Each part's rows laid out block by block, each block feature by feature (zero padded).
+  const int rows = rows_for(F);
+  const long per_block = static_cast<long>(F) * BLOCK, per_part = per_block * (rows / BLOCK);
   kernel_buffer squared(static_cast<long>(parts) * SQUARED_DISTANCE_CLASSES * BLOCK), coordinates(parts * per_part);
   over_units_of_all(
-      m, units, parts, F,
-      [&](int part, int first, int last) {  // the block's coordinates, feature by feature
+      m, units, parts, F, rows,
+      [&](int part, int first, int last) {
         double *x = coordinates.get() + part * per_part;
-        const int count = last - first + 1;
-        for (int b = 0; b < count; b++) {
-          const double *row = m->data[first + b];
-          for (int j = 0; j < F; j++) x[static_cast<long>(j) * BLOCK + b] = row[j + 1];
+        for (int start = first; start <= last; start += BLOCK, x += per_block) {
+          const int count = last - start + 1 < BLOCK ? last - start + 1 : BLOCK;
+          for (int b = 0; b < count; b++) {
+            const double *row = m->data[start + b];
+            for (int j = 0; j < F; j++) x[static_cast<long>(j) * BLOCK + b] = row[j + 1];
+          }
+          for (int j = 0; j < F; j++)
+            for (int b = count; b < BLOCK; b++) x[static_cast<long>(j) * BLOCK + b] = 0.0;
         }
-        for (int j = 0; j < F; j++)
-          for (int b = count; b < BLOCK; b++) x[static_cast<long>(j) * BLOCK + b] = 0.0;
       },
       [&](int part, const class_run &u, int first, int last) {
-        m->kernels->add_squared_distances(m, u.k, u.classes, first, last - first + 1,
-                                          coordinates.get() + part * per_part,
-                                          squared.get() + static_cast<long>(part) * SQUARED_DISTANCE_CLASSES * BLOCK,
-                                          &sums[u.k]);
+        const double *x = coordinates.get() + part * per_part;
+        for (int start = first; start <= last; start += BLOCK, x += per_block)
+          m->kernels->add_squared_distances(m, u.k, u.classes, start, last - start + 1 < BLOCK ? last - start + 1 : BLOCK,
+                                            x, squared.get() + static_cast<long>(part) * SQUARED_DISTANCE_CLASSES * BLOCK,
+                                            &sums[u.k]);
       },
       [&](const class_run &u, std::vector<sum_span> &spans) {
         spans.push_back({&sums[u.k], static_cast<std::size_t>(u.classes)});
@@ -301,7 +317,7 @@ void update_means_and_variances_diag(em_memory *m) {
   for (const class_features &u : units)
     for (int j = u.first; j <= u.last; j++) m->class_means[u.k][j] = m->class_variances.diagonal[u.k][j] = 0.0;
   over_units_of_all(
-      m, class_groups(units, wanted), parts, 2.0 * F, no_block,
+      m, class_groups(units, wanted), parts, 2.0 * F, rows_for(F), no_block,
       [m](int, const class_group &g, int first, int last) {
         m->kernels->add_means_and_squares(m, g.u, g.k, g.classes, first, last);
       },
@@ -337,7 +353,7 @@ void update_variances_full(em_memory *m) {
   for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
   for (long e = 0; e < parts * per_part; e++) differences.get()[e] = 0.0;
   over_units_of_all(
-      m, units, parts, 0.5 * F * F, no_block,
+      m, units, parts, 0.5 * F * F, BLOCK, no_block,
       [&](int part, const class_features &u, int first, int last) {
         m->kernels->add_products(m, u, first, last, sums.get() + static_cast<long>(u.k - 1) * F * width, width,
                                  differences.get() + part * per_part, weighted.get() + part * per_part);

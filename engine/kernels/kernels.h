@@ -62,7 +62,7 @@ struct kernel_set {
                               const estep_block &s);
 
   // M-step sums over the points first..last, each added in ascending point order; a point
-  // whose posterior P_j_x[k][i] is exactly 0 is left out of class k's sums.
+  // whose posterior P_j_x[k][i] is exactly 0 is left out of class k's sums (or adds terms that change nothing).
   // class_means[k][j] += w x, for j = u.first..u.last and the classes k[0..classes-1]
   // (1 <= classes <= MEAN_CLASSES), all in one pass over the points: each coordinate loaded
   // serves every class, and their independent sums keep the adder busy.
