@@ -258,9 +258,11 @@ void update_variances_scalar(em_memory *m) {
   auto weighted = [&](int k) { return values * m->P_j[k] != 0.0; };
   int classes_weighted = 0;
   for (int k = 1; k <= K; k++) classes_weighted += weighted(k);
-  // Runs of consecutive weighted classes, no longer than still leaves every part a run.
+  // Runs of consecutive weighted classes, a class a lane of the kernels' vectors, no longer
+  // than still leaves every part a run.
+  const int lanes = m->kernels->lanes;
   int longest = classes_weighted / parts;
-  if (longest > SQUARED_DISTANCE_CLASSES) longest = SQUARED_DISTANCE_CLASSES;
+  if (longest > lanes) longest = lanes;
   if (longest < 1) longest = 1;
   std::vector<class_run> units;
   for (int k = 1; k <= K; k++) {
@@ -271,30 +273,12 @@ void update_variances_scalar(em_memory *m) {
       units.push_back({k, 1});
   }
   std::vector<double> sums(K + 1, 0.0);
-  // Each part's rows laid out block by block, each block feature by feature (zero padded).
-  const int rows = rows_for(F);
-  const long per_block = static_cast<long>(F) * BLOCK, per_part = per_block * (rows / BLOCK);
-  kernel_buffer squared(static_cast<long>(parts) * SQUARED_DISTANCE_CLASSES * BLOCK), coordinates(parts * per_part);
+  const long per_part = static_cast<long>(F) * lanes;
+  kernel_buffer means(parts * per_part);
   over_units_of_all(
-      m, units, parts, F, rows,
-      [&](int part, int first, int last) {
-        double *x = coordinates.get() + part * per_part;
-        for (int start = first; start <= last; start += BLOCK, x += per_block) {
-          const int count = last - start + 1 < BLOCK ? last - start + 1 : BLOCK;
-          for (int b = 0; b < count; b++) {
-            const double *row = m->data[start + b];
-            for (int j = 0; j < F; j++) x[static_cast<long>(j) * BLOCK + b] = row[j + 1];
-          }
-          for (int j = 0; j < F; j++)
-            for (int b = count; b < BLOCK; b++) x[static_cast<long>(j) * BLOCK + b] = 0.0;
-        }
-      },
+      m, units, parts, F, rows_for(F), no_block,
       [&](int part, const class_run &u, int first, int last) {
-        const double *x = coordinates.get() + part * per_part;
-        for (int start = first; start <= last; start += BLOCK, x += per_block)
-          m->kernels->add_squared_distances(m, u.k, u.classes, start, last - start + 1 < BLOCK ? last - start + 1 : BLOCK,
-                                            x, squared.get() + static_cast<long>(part) * SQUARED_DISTANCE_CLASSES * BLOCK,
-                                            &sums[u.k]);
+        m->kernels->add_squared_distances(m, u.k, u.classes, first, last, means.get() + part * per_part, &sums[u.k]);
       },
       [&](const class_run &u, std::vector<sum_span> &spans) {
         spans.push_back({&sums[u.k], static_cast<std::size_t>(u.classes)});

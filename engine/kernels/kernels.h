@@ -33,10 +33,6 @@ struct estep_block {
 // same order, point by point.
 typedef void (*block_distances_op)(em_memory *m, int k, const estep_block &s, double *out);
 
-// Classes whose sums of squared distances one call of add_squared_distances takes side by
-// side: a single sum waits on its own adds, several independent ones keep the adder busy.
-constexpr int SQUARED_DISTANCE_CLASSES = 4;
-
 // Classes whose means (and squares) one call of add_means (add_means_and_squares) takes.
 constexpr int MEAN_CLASSES = 4;
 
@@ -70,12 +66,12 @@ struct kernel_set {
   // The same as add_means, and class_variances.diagonal[k][j] += x (w x).
   void (*add_means_and_squares)(em_memory *m, const class_features &u, const int *k, int classes, int first,
                                 int last);
-  // For the classes k .. k + classes - 1 (1 <= classes <= SQUARED_DISTANCE_CLASSES): sums[c] +=
-  // w x (squared distance of the point from class_means[k + c]), w the point's posterior of
-  // that class, for the `count` points from `first` laid out feature by feature in x (F x
-  // EM_BLOCK, zero padded). squared holds classes x EM_BLOCK working values.
-  void (*add_squared_distances)(em_memory *m, int k, int classes, int first, int count, const double *x,
-                                double *squared, double *sums);
+  // SCALAR: for the classes k .. k + classes - 1 (1 <= classes <= lanes): sums[c] += w x (the
+  // squared distance of the point from class_means[k + c], its features added in ascending
+  // order from 0), w the point's posterior of that class, for the points first..last in
+  // ascending order; a point whose posterior is exactly 0 is left out. means is working
+  // storage of F x lanes values.
+  void (*add_squared_distances)(em_memory *m, int k, int classes, int first, int last, double *means, double *sums);
   // FULL: sums[(r-1) * width + (s-1)] += (w d_r) d_s with d = class_means[u.k] - x, for rows
   // r = u.first..u.last and columns s >= r (the columns left of the diagonal, up to the
   // lanes-aligned one, get values nobody reads). width is F rounded up to a multiple of
