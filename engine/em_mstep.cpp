@@ -18,13 +18,14 @@ namespace {
 constexpr int BLOCK = EM_BLOCK;
 
 // Rows visited together by the passes over the data rows: a whole number of blocks whose
-// coordinates fill about a quarter of the second-level cache (256 KiB), at least one block
-// and at most 64. Every class of a part adds in the same rows while they are in cache, and each
-// class's posteriors are read in runs of that many points: with short runs the loads of the
-// posterior streams of many classes interleave too finely for the prefetcher, and the sums
-// wait on memory.
-int rows_for(int F) {
-  const int blocks = 262144 / (static_cast<int>(sizeof(double)) * BLOCK * (F > 0 ? F : 1));
+// `values` doubles a row (the coordinates, and any working values the pass keeps for a row)
+// fill about a quarter of the second-level cache (256 KiB), at least one block and at most 64.
+// Every class of a part adds in the same rows while they are in cache, and each class's
+// posteriors are read in runs of that many points: with short runs the loads of the posterior
+// streams of many classes interleave too finely for the prefetcher, and the sums wait on
+// memory.
+int rows_for(int values) {
+  const int blocks = 262144 / (static_cast<int>(sizeof(double)) * BLOCK * (values > 0 ? values : 1));
   return BLOCK * (blocks < 1 ? 1 : (blocks > 64 ? 64 : blocks));
 }
 
@@ -331,13 +332,15 @@ void update_variances_full(em_memory *m) {
   const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, 0.5 * F * F));
   // Private sums, one F x width matrix per class, and the working storage of each part.
   kernel_buffer sums(static_cast<long>(K) * F * width);
-  // Each part's differences and weighted differences, a whole number of cache lines apart.
-  const long per_part = static_cast<long>(BLOCK) * width;
+  // Each part's differences and weighted differences of a run of rows, a whole number of cache
+  // lines apart.
+  const int rows = rows_for(2 * F + width);
+  const long per_part = static_cast<long>(rows) * width;
   kernel_buffer differences(parts * per_part), weighted(parts * per_part);
   for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
   for (long e = 0; e < parts * per_part; e++) differences.get()[e] = 0.0;
   over_units_of_all(
-      m, units, parts, 0.5 * F * F, BLOCK, no_block,
+      m, units, parts, 0.5 * F * F, rows, no_block,
       [&](int part, const class_features &u, int first, int last) {
         m->kernels->add_products(m, u, first, last, sums.get() + static_cast<long>(u.k - 1) * F * width, width,
                                  differences.get() + part * per_part, weighted.get() + part * per_part);
