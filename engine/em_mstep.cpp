@@ -333,17 +333,17 @@ void update_variances_full(em_memory *m) {
   // Private sums, one F x width matrix per class, and the working storage of each part.
   kernel_buffer sums(static_cast<long>(K) * F * width);
   // Each part's differences and weighted differences of a run of rows, a whole number of cache
-  // lines apart.
+  // lines apart; the padding columns of the differences stay 0.
   const int rows = rows_for(2 * F + width);
-  const long per_part = static_cast<long>(rows) * width;
-  kernel_buffer differences(parts * per_part), weighted(parts * per_part);
+  const long per_part = static_cast<long>(rows) * (width + F);
+  kernel_buffer work(parts * per_part);
   for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
-  for (long e = 0; e < parts * per_part; e++) differences.get()[e] = 0.0;
+  for (long e = 0; e < parts * per_part; e++) work.get()[e] = 0.0;
   over_units_of_all(
       m, units, parts, 0.5 * F * F, rows, no_block,
       [&](int part, const class_features &u, int first, int last) {
         m->kernels->add_products(m, u, first, last, sums.get() + static_cast<long>(u.k - 1) * F * width, width,
-                                 differences.get() + part * per_part, weighted.get() + part * per_part);
+                                 work.get() + part * per_part);
       },
       [&](const class_features &u, std::vector<sum_span> &spans) {  // the unit's rows of the class's sums
         spans.push_back({sums.get() + static_cast<long>(u.k - 1) * F * width + static_cast<long>(u.first - 1) * width,

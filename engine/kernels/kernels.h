@@ -75,10 +75,10 @@ struct kernel_set {
   // FULL: sums[(r-1) * width + (s-1)] += (w d_r) d_s with d = class_means[u.k] - x, for rows
   // r = u.first..u.last and columns s >= r (the columns left of the diagonal, up to the
   // lanes-aligned one, get values nobody reads). width is F rounded up to a multiple of
-  // `lanes`; d and wd are working storage of (last - first + 1) x width and as many x F
-  // values, d's padding columns 0.
+  // `lanes`; work is working storage of (last - first + 1) x (width + F) values, each point's
+  // d (width values, its padding columns 0) then w d (F values).
   void (*add_products)(em_memory *m, const class_features &u, int first, int last, double *sums, int width,
-                       double *d, double *wd);
+                       double *work);
 };
 
 // The path built for the target's baseline instruction set; every build has it.
