@@ -127,9 +127,10 @@ TEST(Processes, AFailureOnOneProcessIsEveryProcesssFailure) {
   for (const outcome &process : fit_over(values, 5, {0, 100, 250}, o)) EXPECT_EQ(process.failure, alone);
 }
 
-// A selection over processes runs its candidates one after another over all of them: the
-// table and the chosen model are those of one process, whose candidates ran side by side.
-TEST(Processes, ASelectionChoosesAsOneProcessDoes) {
+// The chosen candidate has the lowest criterion, and its model is the candidate's own fit. A
+// selection over processes runs its candidates one after another over all of them: the table
+// and the chosen model are those of one process, whose candidates ran side by side.
+TEST(Processes, ASelectionChoosesTheLowestCriterionAsOneProcessDoes) {
   const std::vector<double> values = four_groups();
   const std::size_t cols = 5, rows = values.size() / cols;
   mogem::options o;
@@ -139,6 +140,15 @@ TEST(Processes, ASelectionChoosesAsOneProcessDoes) {
   choice.max_classes = 3;
   choice.kinds = {mogem::covariance_kind::scalar, mogem::covariance_kind::full};
   const mogem::selection alone = mogem::select_model({values.data(), rows, cols}, o, choice);
+  ASSERT_EQ(alone.candidates.size(), 6u);
+  for (std::size_t c = 0; c < 6; c++) {
+    EXPECT_EQ(alone.candidates[c].classes, static_cast<int>(c % 3) + 1);
+    EXPECT_LE(alone.candidates[alone.chosen].statistics.bic, alone.candidates[c].statistics.bic);
+  }
+  mogem::options chosen = o;
+  chosen.classes = alone.candidates[alone.chosen].classes;
+  chosen.covariance = alone.candidates[alone.chosen].covariance;
+  EXPECT_TRUE(same_model(mogem::fit({values.data(), rows, cols}, chosen), alone.best));
   const std::vector<std::size_t> starts = {0, 7, 200};
   std::vector<mogem::selection> shared(starts.size());
   run_as_processes(3, [&](const mogem::process_group &group) {
@@ -155,4 +165,7 @@ TEST(Processes, ASelectionChoosesAsOneProcessDoes) {
     EXPECT_TRUE(same_bits(s.best.model.means, alone.best.model.means) &&
                 same_bits(s.best.model.covariances, alone.best.model.covariances));
   }
+  choice.min_classes = 3;
+  choice.max_classes = 2;
+  EXPECT_THROW(mogem::select_model({values.data(), rows, cols}, o, choice), mogem::error);
 }
