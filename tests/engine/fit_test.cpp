@@ -348,6 +348,7 @@ TEST(Fit, DegenerateData) {
       } catch (const mogem::error &e) {
         EXPECT_TRUE(fails || breaks) << e.what();
         EXPECT_EQ(e.what_kind(), fails ? mogem::error::kind::numerical_failure : mogem::error::kind::breakdown);
+        EXPECT_EQ(e.has_own_heading(), fails);
         if (fails) {
           EXPECT_EQ(std::string(e.what()), c.full_failure);
         } else {

@@ -1,6 +1,4 @@
-// The thread count a user sets. That results do not depend on it is checked where the threads
-// work: only the E- and M-steps split their points among threads, and kernels/kernels_test.cpp
-// holds every step to the same bits on 1, 2 and 3 threads at sizes where the work is split.
+// The thread count a user sets. (That results do not depend on it: kernels/kernels_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -28,21 +28,10 @@ constexpr int K = 2;
 constexpr int KINDS[] = {SCALAR, DIAG, FULL};
 constexpr int THREADS[] = {1, 2, 3};
 
-struct problem {
-  int F, N;
-};
-
-// For each F: N below one block, and N (odd, so no whole number of blocks) with work enough
-// for three parts in the lightest step that runs kernels (M-step means: F per point and
-// class; FULL covariances: F*F/2).
-std::vector<problem> problems() {
-  std::vector<problem> all;
-  for (int F = 1; F <= 17; F++) {
-    const double lightest = std::min(1.0 * F, 0.5 * F * F);
-    all.push_back({F, 37});
-    all.push_back({F, static_cast<int>(std::ceil(3 * EM_WORK_PER_PART / (K * lightest))) | 1});
-  }
-  return all;
+// N (odd, so no whole number of blocks) with work enough for three parts in the lightest step
+// that runs kernels (M-step means: F per point and class; FULL covariances: F*F/2).
+int large_N(int F) {
+  return static_cast<int>(std::ceil(3 * EM_WORK_PER_PART / (K * std::min(1.0 * F, 0.5 * F * F)))) | 1;
 }
 
 // N points of F coordinates in [-1, 1), half of them shifted by 3 in every sixth feature.
@@ -185,37 +174,38 @@ class KernelPath : public testing::TestWithParam<std::string> {
     if (!(avx2 ? cpu_has_avx2() : cpu_has_avx512())) GTEST_SKIP() << "this CPU does not run " << GetParam();
   }
 
-  std::string where(int kind, const problem &p, int threads) const {
-    return GetParam() + " path, kind " + std::to_string(kind) + ", F " + std::to_string(p.F) + ", N " +
-           std::to_string(p.N) + ", " + std::to_string(threads) + " threads";
+  std::string where(int kind, int F, int N, int threads) const {
+    return GetParam() + " path, kind " + std::to_string(kind) + ", F " + std::to_string(F) + ", N " +
+           std::to_string(N) + ", " + std::to_string(threads) + " threads";
   }
 
   const kernel_set *kernels_ = nullptr;
 };
 
+// For each F, N below one block and N beyond several.
 TEST_P(KernelPath, StepsAreThePointByPointFormulas) {
-  for (const problem &p : problems()) {
-    const std::vector<std::vector<double>> rows = cloud(p.N, p.F);
-    for (int kind : KINDS) {
-      test_model e(rows, K, kind), m(rows, K, kind);
-      e->kernels = m->kernels = kernels_;
-      set_model(e);
-      set_posteriors(m);
-      std::vector<double> estep_want;
-      const std::vector<double> mstep_want = mstep_formula(m);
-      for (int threads : THREADS) {
-        find_P_j_x_threads(e.get(), threads);
-        if (estep_want.empty()) estep_want = estep_formula(e);  // needs the constants the step stored
-        EXPECT_TRUE(same_bits(estep_outputs(e), estep_want)) << "E-step, " << where(kind, p, threads);
-        m->threads = threads;
-        set_posteriors(m);
-        update_P_j(m.get());
-        m->kind->update_means(m.get());
-        m->kind->update_variances(m.get());
-        EXPECT_TRUE(same_bits(mstep_outputs(m), mstep_want)) << "M-step, " << where(kind, p, threads);
+  for (int F = 1; F <= 17; F++)
+    for (int N : {37, large_N(F)}) {
+      const std::vector<std::vector<double>> rows = cloud(N, F);
+      for (int kind : KINDS) {
+        test_model e(rows, K, kind), m(rows, K, kind);
+        e->kernels = m->kernels = kernels_;
+        set_model(e);
+        std::vector<double> estep_want, mstep_want;
+        for (int threads : THREADS) {
+          find_P_j_x_threads(e.get(), threads);
+          if (estep_want.empty()) estep_want = estep_formula(e);  // needs the constants the step stored
+          EXPECT_TRUE(same_bits(estep_outputs(e), estep_want)) << "E-step, " << where(kind, F, N, threads);
+          m->threads = threads;
+          set_posteriors(m);
+          if (mstep_want.empty()) mstep_want = mstep_formula(m);
+          update_P_j(m.get());
+          m->kind->update_means(m.get());
+          m->kind->update_variances(m.get());
+          EXPECT_TRUE(same_bits(mstep_outputs(m), mstep_want)) << "M-step, " << where(kind, F, N, threads);
+        }
       }
     }
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, KernelPath, testing::Values("default", "avx2", "avx512"),
