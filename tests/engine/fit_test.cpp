@@ -9,7 +9,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "mogem/files.h"
@@ -113,25 +112,6 @@ void expect_statistics(const mogem::fit_result &fitted, const std::vector<double
 }
 
 }  // namespace
-
-// Each fit carries its own random streams and thread count: fits on two threads at once give
-// what they give one after the other.
-TEST(Fit, TwoFitsAtOnceEqualTheSameFitsInTurn) {
-  const std::vector<double> data = three_groups();
-  const mogem::options a = settings(mogem::covariance_kind::full, mogem::initialization::random_means, 7);
-  mogem::options b = settings(mogem::covariance_kind::diagonal, mogem::initialization::random_range, 11);
-  b.method = mogem::algorithm::annealing;
-  b.threads = 2;
-  const mogem::fit_result alone_a = mogem::fit(view(data, 4), a), alone_b = mogem::fit(view(data, 4), b);
-  for (int round = 0; round < 2; round++) {
-    mogem::fit_result together_a, together_b;
-    std::thread other([&] { together_b = mogem::fit(view(data, 4), b); });
-    together_a = mogem::fit(view(data, 4), a);
-    other.join();
-    EXPECT_TRUE(same_model(together_a, alone_a)) << round;
-    EXPECT_TRUE(same_model(together_b, alone_b)) << round;
-  }
-}
 
 // The transformations work on a copy unless the caller hands its buffer over; the results are
 // the same bits, predicting the training rows gives the fit's final posteriors, the statistics

@@ -1,6 +1,8 @@
 // One fit over several processes (mogem::process_group), here threads of one process
 // (support/thread_processes.h): every process must get the model one process gets on all the
-// rows, bit for bit, with its own rows' labels and posteriors, and the same error.
+// rows, bit for bit, with its own rows' labels and posteriors, and the same error. The processes
+// draw their random starts and anneal at the same time in one process, and a selection runs its
+// candidates side by side: fits running at once share no state.
 #include <gtest/gtest.h>
 
 #include <algorithm>
