@@ -4,14 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "mogem/files.h"
+#include "mogem/mogem.h"
 #include "support/same_model.h"
 #include "support/run_binary.h"
 
