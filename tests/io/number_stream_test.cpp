@@ -1,6 +1,3 @@
-// The buffered number reader against the C library's own stream reader, fscanf "%lf", on the
-// same bytes: every number must come out bit for bit the same, and the reading must stop at
-// the same place for the same reason, whatever the buffer size.
 #include "io/number_stream.h"
 
 #include <gtest/gtest.h>
@@ -114,9 +111,10 @@ std::string random_text(std::mt19937_64 &rng, int max_tokens, int special_one_in
 
 }  // namespace
 
-// Short texts read with buffers of every size; every eighth text, a long one, also as a file
-// read in pieces on several threads (io/data_pieces.h): the numbers, where the reading stops and
-// why must be fscanf's, for pieces down to one byte and for a reading cut short at a count.
+// The buffered number reader against the C library's own stream reader, fscanf "%lf", on the
+// same bytes: every number bit for bit, and the same place and reason to stop. Short texts are
+// read with buffers of every size; every eighth text, a long one, also as a file read in pieces
+// on several threads (io/data_pieces.h), down to one byte, and cut short at a count.
 TEST(NumberStream, EveryNotationStopsWhereFscanfStopsWhateverTheBufferOrPieces) {
   std::mt19937_64 rng(7);
   char path[] = "/tmp/mogem-pieces-XXXXXX";
