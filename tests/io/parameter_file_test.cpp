@@ -127,8 +127,8 @@ TEST(DataReader, FilesPipesBlocksAndProcessesReadTheSameRows) {
                                          {way::processes, 2}, {way::processes, 3}, {way::processes, 5}}) {
       if (how == way::pipe && !c.pipe) continue;
       const rows_read r = read_rows(dir, c.content, how, processes);
-      const std::string where =
-          c.content.substr(0, 60) + ", way " + std::to_string(static_cast<int>(how)) + " on " + std::to_string(processes);
+      const std::string where = c.content.substr(0, 60) + ", way " + std::to_string(static_cast<int>(how)) +
+                                " on " + std::to_string(processes);
       if (c.error.empty()) {
         EXPECT_EQ(r.error, "") << where;
         EXPECT_EQ(r.data, c.data) << where;
