@@ -120,8 +120,7 @@ TEST(Deviates, DrawsHaveTheMomentsOfTheirDistributions) {
       {[&] { return gammadev_pll(2.5, &s.idum, &s.iy, s.iv); }, gamma(2.5), 5000},
       {[&] { return s.poisson(4.0f); }, {4, 4, 4 + 3 * 16}, 100000},
       {[&] { return s.poisson(30.0f); }, {30, 30, 30 + 3 * 900}, 100000},
-      // The counting, small-mean and rejection methods.
-      {[&] { return s.binomial(0.3f, 20); }, binomial(20, 0.3f), 100000},
+      // The small-mean and rejection methods; the counting one is pinned draw by draw above.
       {[&] { return s.binomial(0.005f, 100); }, binomial(100, 0.005f), 100000},
       {[&] { return s.binomial(0.4f, 100); }, binomial(100, 0.4f), 100000},
   };
