@@ -20,17 +20,14 @@ HANG = 20.0
 
 def write_input(path, steps):
     """Three clusters of 3000 rows in 3 features; `steps` EM steps that never converge early."""
-    lines = ["rows 3000", "cols 3", "num_clusters 3", "em_type full", f"max_em_iterations {steps}",
-             "convergence_threshold 0", "begin data"]
-    state = 12345
-    for i in range(3000):
-        row = []
-        for _ in range(3):
-            state = (state * 1103515245 + 12345) % 2**31
-            row.append(f"{(i % 3) * 4 + state / 2**31:.6f}")
-        lines.append(" ".join(row))
+    values, state = [], 12345
+    for i in range(9000):
+        state = (state * 1103515245 + 12345) % 2**31
+        values.append(f"{(i // 3 % 3) * 4 + state / 2**31:.6f}")
     with open(path, "w") as out:
-        out.write("\n".join(lines) + "\n")
+        out.write(f"rows 3000\ncols 3\nnum_clusters 3\nem_type full\nmax_em_iterations {steps}\n"
+                  "convergence_threshold 0\nbegin data\n")
+        out.writelines(" ".join(values[i:i + 3]) + "\n" for i in range(0, 9000, 3))
 
 
 class AcrossProcesses(unittest.TestCase):

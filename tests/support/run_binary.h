@@ -50,14 +50,8 @@ struct run_setup {
 
 // Whether this build runs under AddressSanitizer: its shadow memory leaves no room for an
 // address-space cap, and its runtime must come first among the loaded libraries.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__)  // g++, and clang++ from version 13
 constexpr bool address_sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool address_sanitized = true;
-#else
-constexpr bool address_sanitized = false;
-#endif
 #else
 constexpr bool address_sanitized = false;
 #endif
