@@ -66,9 +66,8 @@ TEST(Interrupt, WhileReading) {
   const pid_t pid = start_mogem(dir, "input.fifo");
   FILE *pipe = std::fopen(fifo.c_str(), "w");
   ASSERT_NE(pipe, nullptr);
-  std::fputs(("rows 20000 cols 2 num_clusters 2 max_em_iterations 5 output_model 1 begin data\n" + rows_of_numbers(0, 100))
-                 .c_str(),
-             pipe);
+  const std::string head = "rows 20000 cols 2 num_clusters 2 max_em_iterations 5 output_model 1 begin data\n";
+  std::fputs((head + rows_of_numbers(0, 100)).c_str(), pipe);
   std::fflush(pipe);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   kill(pid, SIGINT);
