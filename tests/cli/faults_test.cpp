@@ -81,7 +81,7 @@ std::vector<call> read_record(const std::string &path) {
   std::ifstream in(path);
   std::vector<call> calls;
   std::string line;
-  for (std::getline(in, line); std::getline(in, line);) {
+  while (std::getline(in, line)) {
     std::vector<std::string> f;
     std::stringstream split(line);
     for (std::string field; std::getline(split, field, '\t');) f.push_back(field);

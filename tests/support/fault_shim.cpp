@@ -2,8 +2,8 @@
 // library's write, fsync, close (on descriptors above 2) and rename. Steered by the environment:
 //   MOGEM_FAULT_AT=N          the N-th counted call (from 1) fails; unset or 0: calls only counted
 //   MOGEM_FAULT_ERRNO=E       its error number; default EIO
-//   MOGEM_FAULT_COUNT_FILE=F  at exit: the count, then a line per call: its number, the call, the
-//                             descriptor's path (or a rename's two names), "fault" on the failed one
+//   MOGEM_FAULT_COUNT_FILE=F  at exit: a line per call: its number, the call, the descriptor's
+//                             path (or a rename's two names), and "fault" on the one that failed
 //   MOGEM_FAULT_RANK=R        under mpirun only the process of rank R counts and fails
 //   MOGEM_FAULT_UNDER=P       only descriptors whose path starts with P count (not MPI's sockets)
 // A failing call does nothing, but close, which releases the descriptor as Linux does. The record
@@ -56,7 +56,7 @@ bool count(const char *call, const char *first, const char *second) {
   const long n = ++calls;
   const char *at = std::getenv("MOGEM_FAULT_AT");
   const bool fails = at && n == std::atol(at);
-  // A line that does not fit is left out whole; the count stays exact.
+  // A line that does not fit is left out whole; the numbers stay exact.
   const std::size_t room = sizeof record - record_used;
   const int wrote = std::snprintf(record + record_used, room, "%ld\t%s\t%s%s%s%s\n", n, call, first,
                                   second ? "\t" : "", second ? second : "", fails ? "\tfault" : "");
@@ -81,14 +81,11 @@ __attribute__((destructor)) void write_count_file() {
   const int fd = path && *path && steered() ? open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644) : -1;
   if (fd < 0) return;
   std::lock_guard<std::mutex> lock(guard);
-  char head[32];
-  const int n = std::snprintf(head, sizeof head, "%ld\n", calls);
-  if (REAL(write)(fd, head, static_cast<std::size_t>(n)) == n)
-    for (std::size_t done = 0; done < record_used;) {
-      const ssize_t wrote = REAL(write)(fd, record + done, record_used - done);
-      if (wrote <= 0) break;
-      done += static_cast<std::size_t>(wrote);
-    }
+  for (std::size_t done = 0; done < record_used;) {
+    const ssize_t wrote = REAL(write)(fd, record + done, record_used - done);
+    if (wrote <= 0) break;
+    done += static_cast<std::size_t>(wrote);
+  }
   REAL(close)(fd);
 }
 
