@@ -1,3 +1,4 @@
+// The uniform generator of common/random.h and the deviates drawn from its streams.
 #include "common/deviates.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +34,41 @@ struct stream {
 
 float minus_log(float u) { return static_cast<float>(-std::log(static_cast<double>(u))); }
 
+// s * 16807^e mod (2^31 - 1), computed without the Schrage arithmetic.
+int64_t power_step(int64_t s, int e) {
+  for (int i = 0; i < e; i++) s = s * 16807 % 2147483647;
+  return s;
+}
+
 }  // namespace
+
+// A positive seed is negated and ran1 called once: 40 table steps and one more.
+TEST(Ran1, SeedsGiveTheStatesOfTheRecurrence) {
+  for (int32_t s : {1, 42, 12345, 2147483646}) {
+    int32_t state = -s;
+    const float u = ran1(&state);
+    EXPECT_EQ(state, power_step(s, 41)) << "seed " << s;
+    EXPECT_GT(u, 0.0f);
+    EXPECT_LT(u, 1.0f);
+  }
+  int32_t largest = -2147483647;
+  EXPECT_EQ(ran1(&largest), 0.0f);
+  EXPECT_EQ(largest, 0);
+}
+
+TEST(Random, RangesAndAReversedRealRange) {
+  int32_t a = -5, b = -5;
+  EXPECT_EQ(iran(5, 5, &a), 5);
+  ran1(&b);
+  EXPECT_EQ(a, b);  // a one-value range still spends its draw
+  double value = 0;
+  call_outcome outcome = capture([&] { value = dran(2.0, 1.0, &a); });  // a reversed real range only warns
+  EXPECT_EQ(outcome.exit_code, call_outcome::no_exit);
+  EXPECT_EQ(outcome.err, "Error in dran boundries (random): max (1.000000) < mix (2.000000)\n");
+  EXPECT_GT(value, 1.0);
+  EXPECT_LT(value, 2.0);
+  EXPECT_LT(seed(), 0);
+}
 
 // The caller-held forms draw what the module-held ones draw from the same seed.
 TEST(Deviates, CallerHeldFormsFollowTheModuleHeldOnes) {
@@ -85,8 +120,7 @@ TEST(Deviates, DrawsHaveTheMomentsOfTheirDistributions) {
       {[&] { return gammadev_pll(2.5, &s.idum, &s.iy, s.iv); }, gamma(2.5), 5000},
       {[&] { return s.poisson(4.0f); }, {4, 4, 4 + 3 * 16}, 100000},
       {[&] { return s.poisson(30.0f); }, {30, 30, 30 + 3 * 900}, 100000},
-      // The counting, small-mean and rejection methods.
-      {[&] { return s.binomial(0.3f, 20); }, binomial(20, 0.3f), 100000},
+      // The small-mean and rejection methods; the counting one is pinned draw by draw above.
       {[&] { return s.binomial(0.005f, 100); }, binomial(100, 0.005f), 100000},
       {[&] { return s.binomial(0.4f, 100); }, binomial(100, 0.4f), 100000},
   };
@@ -111,6 +145,7 @@ TEST(Deviates, RefusalsEndTheRun) {
       {[&] { s.gamma(-2); }, "Error in gamdev: ia = -2 < 1\n"},  // gamdev(ia, &seed) shares the check
       {[&] { gammadev_pll(0.5, &s.idum, &s.iy, s.iv); }, "Problem in gammadev_pll:  a = 0.5000\n"},
       {[&] { iran_pll(5, 3, &s.idum, &s.iy, s.iv); }, "Error in irandom boundaries: max (3) < min (5)\n"},
+      {[&] { iran(6, 5, &s.idum); }, "Error in iran boundaries (random): max (5) < min (6)\n"},
   };
   for (const auto &c : cases) {
     call_outcome outcome = capture(c.call);
