@@ -73,45 +73,6 @@ TEST(Containers, EmptyShapesAllocateAndRelease) {
   EXPECT_EQ(out.err, "");
 }
 
-// The kinds the program itself does not use, so that no run exercises them: each indexed with
-// its bounds, the matrices one row-major run, the views sharing their elements.
-TEST(FurtherContainers, EveryKindIsIndexedWithItsBoundsAndViewsShareTheElements) {
-  float *v = NR_vector(-2, 2);
-  for (int i = -2; i <= 2; i++) v[i] = i * 0.5f;
-  EXPECT_EQ(v[-2] + v[2], 0.0f);
-  NR_free_vector(v, -2, 2);
-  // Written to their last element, which an address-sanitized build checks.
-  unsigned char *c = NR_cvector(1, 256);
-  c[256] = 1;
-  NR_free_cvector(c, 1, 256);
-  uint32_t *l = NR_lvector(1, 3);
-  l[3] = 0xFFFFFFFFu;
-  NR_free_lvector(l, 1, 3);
-  int **im = NR_imatrix(0, 2, 5, 7);
-  expect_row_major(im, 0, 2, 5, 7);
-  NR_free_imatrix(im, 0, 2, 5, 7);
-  unsigned char **cm = NR_cmatrix(2, 3, 1, 2);
-  expect_row_major(cm, 2, 3, 1, 2);
-  NR_free_cmatrix(cm, 2, 3, 1, 2);
-  float ***t = NR_f3tensor(1, 2, 1, 3, 1, 4);
-  EXPECT_EQ(&t[2][3][4], &t[1][1][1] + 23);  // slices follow each other
-  NR_free_f3tensor(t, 1, 2, 1, 3, 1, 4);
-
-  float **a = NR_matrix(1, 4, 1, 5);
-  expect_row_major(a, 1, 4, 1, 5);
-  float **b = NR_submatrix(a, 2, 3, 2, 5, 1, 1);  // rows 2..3, from column 2, as 1.. and 1..
-  EXPECT_EQ(b[1][1], 22.0f);
-  EXPECT_EQ(b[2][4], 35.0f);
-  b[2][1] = -1.0f;
-  EXPECT_EQ(a[3][2], -1.0f);
-  NR_free_submatrix(b, 1, 2, 1, 4);
-  NR_free_matrix(a, 1, 4, 1, 5);
-  float flat[6] = {1, 2, 3, 4, 5, 6};
-  float **m = NR_convert_matrix(flat, 0, 2, 0, 1);  // 3 rows of 2
-  EXPECT_EQ(&m[2][1], &flat[5]);
-  NR_free_convert_matrix(m, 0, 2, 0, 1);
-}
-
 // The owning containers of the model state: the numeric library's layout, the caller's values
 // borrowed in place, handles that survive a move.
 TEST(OwningContainers, KeepTheLayoutAndBorrowInPlace) {

@@ -212,11 +212,3 @@ INSTANTIATE_TEST_SUITE_P(Paths, KernelPath, testing::Values("default", "avx2", "
                          [](const testing::TestParamInfo<std::string> &info) { return info.param; });
 
 }  // namespace
-
-// The fastest path the CPU runs is every model state's.
-TEST(KernelChoice, AModelStateStartsOnTheFastestPathTheCpuRuns) {
-  test_model t({{0.0}}, 1, SCALAR);
-  EXPECT_EQ(t->kernels, avx512_kernels() && cpu_has_avx512() ? avx512_kernels()
-                        : avx2_kernels() && cpu_has_avx2()     ? avx2_kernels()
-                                                               : &default_kernels());
-}
