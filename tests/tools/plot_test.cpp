@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "support/run_binary.h"
 
@@ -63,4 +66,24 @@ TEST(MogemPlot, DrawsTheExampleASavedModelAndASelectionTable) {
             "1\tfull\t5\t-19\t44.9\t48\t44.9\t1\t1\tok\n"
             "2\tfull\tNA\tNA\tNA\tNA\tNA\tNA\t0\tfailed: the covariance of class 2 is singular\n");
   drawn(dir, {"--selection", "run.selection.tsv"}, "run.selection.png");
+
+  // What it cannot draw is refused, and no picture is left.
+  dir.write("short.labels", "1\n2\n");
+  dir.write("three.json", head + "[[[1, 0, 0], [0, 1, 0], [0, 0, 1]], [[1, 0, 0], [0, 1, 0], [0, 0, 1]]]}");
+  const std::pair<std::vector<std::string>, std::string> refusals[] = {
+      {{"-o", "x.png", "iris.txt", "short.labels"}, "short.labels has 2 labels for 150 rows"},
+      {{"-o", "x.png", "--features", "1,5", "iris.txt", "iris.labels"},
+       "--features needs two feature numbers from 1 to 4, such as 1,2"},
+      {{"-o", "x.png", "--model", "three.json", "two.txt", "two.labels"},
+       "three.json does not match the data's 2 features"},
+      {{"-o", "x.png", "--selection", "two.labels"},
+       "two.labels is not a selection table: its first line lacks classes, covariance, parameters, "
+       "log_likelihood, bic, aic, icl"},
+  };
+  for (const auto &[args, message] : refusals) {
+    const run_result r = run_executable(dir, std::string(MOGEM_SOURCE_DIR) + "/tools/mogem-plot", args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "mogem-plot: " + message + "\n");
+    EXPECT_FALSE(dir.exists("x.png")) << message;
+  }
 }
