@@ -2,6 +2,7 @@
 
 #include <sys/sysinfo.h>
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -17,12 +18,23 @@ void NR_error(const char *error_text) {
   throw error(error::kind::numerical_failure, error_text).with_own_heading();
 }
 
-void refuse_beyond_memory(unsigned long long bytes, const char *failure_text) {
+namespace {
+
+// The machine's memory and swap together, asked once: every container of every E-step passes
+// through the check below, and a system call each time cost more than a small fit's arithmetic.
+// ULLONG_MAX when the system does not say (the allocator then decides).
+unsigned long long machine_memory() {
   struct sysinfo machine;
-  if (sysinfo(&machine) != 0) return;  // no bound known: the allocator decides
+  if (sysinfo(&machine) != 0) return ULLONG_MAX;
   const unsigned long long unit = machine.mem_unit ? machine.mem_unit : 1;
-  const unsigned long long all = (static_cast<unsigned long long>(machine.totalram) +
-                                  static_cast<unsigned long long>(machine.totalswap)) * unit;
+  return (static_cast<unsigned long long>(machine.totalram) + static_cast<unsigned long long>(machine.totalswap)) *
+         unit;
+}
+
+}  // namespace
+
+void refuse_beyond_memory(unsigned long long bytes, const char *failure_text) {
+  static const unsigned long long all = machine_memory();
   if (bytes > all) NR_error(failure_text);
 }
 

@@ -1,7 +1,7 @@
-// The checks before a run, through the program: a short command line, results that would
-// replace the input file (by name, by another path, through a hard link, as a model file or as
-// a snapshot) and outputs that cannot be written are each refused before the data are read,
-// and nothing in the directory changes.
+// The command line through the program: --help and --version; a short command line, results
+// that would replace the input file (by name, by another path, through a hard link, as a model
+// file or as a snapshot) and outputs that cannot be written are each refused before the data
+// are read, and nothing in the directory changes.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "io/settings.h"
 #include "support/run_binary.h"
 
 namespace {
@@ -24,6 +25,23 @@ std::string unwritable(const std::string &file, const std::string &reason) {
 }
 
 }  // namespace
+
+TEST(InfoOptions, HelpAndVersionGoToStandardOutputAndSucceed) {
+  scratch_dir dir;
+  const run_result help = run_mogem(dir, {"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.out.rfind(std::string("Usage: ") + MOGEM_BINARY + " <input_file> <output_file>\n", 0), 0u);
+  for (const mogem::detail::setting &row : mogem::detail::settings_table())
+    EXPECT_NE(help.out.find(std::string("\n  ") + row.key + " "), std::string::npos) << row.key;
+  for (const char *part : {".means", ".variances", ".weights", ".probs", ".internal", "Exit codes", "255"})
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  const run_result version = run_mogem(dir, {"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out, std::string("mogem ") + MOGEM_VERSION + "\n");
+  EXPECT_EQ(version.err, "");
+  EXPECT_TRUE(dir.files().empty());
+}
 
 TEST(Checks, RefusedBeforeTheDataAndNothingChanges) {
   // The inputs named like results; bad.txt holds a word the reader would refuse with exit 255,

@@ -1,10 +1,8 @@
 // SIGINT and SIGTERM sent to the program while it reads, fits and writes: it stops at the next
 // safe point, leaves the earlier results as they were and no file of its own but complete
 // snapshots, and ends with 128 + the signal.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -19,26 +17,9 @@
 
 namespace {
 
-// The program started in dir with standard error to dir/err; standard input from /dev/null.
+// The program started in dir with standard error to dir/err.
 pid_t start_mogem(const scratch_dir &dir, const std::string &input) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.root().c_str()) != 0) _exit(127);
-    const int null_fd = open("/dev/null", O_RDONLY), err_fd = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(null_fd, 0);
-    dup2(err_fd, 2);
-    execl(MOGEM_BINARY, MOGEM_BINARY, input.c_str(), "labels.txt", static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  return pid;
-}
-
-// Sends the signal (0: none, only waits) and returns the exit code the program ends with.
-int stop(pid_t pid, int signal) {
-  kill(pid, signal);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return start_executable(dir, MOGEM_BINARY, {input, "labels.txt"}, {}, "/dev/null", "err");
 }
 
 // Waits (at most 30 s) until the file `name` is in dir.
@@ -85,16 +66,15 @@ TEST(Interrupt, WhileReading) {
   const pid_t pid = start_mogem(dir, "input.fifo");
   FILE *pipe = std::fopen(fifo.c_str(), "w");
   ASSERT_NE(pipe, nullptr);
-  std::fputs(("rows 20000 cols 2 num_clusters 2 max_em_iterations 5 output_model 1 begin data\n" + rows_of_numbers(0, 100))
-                 .c_str(),
-             pipe);
+  const std::string head = "rows 20000 cols 2 num_clusters 2 max_em_iterations 5 output_model 1 begin data\n";
+  std::fputs((head + rows_of_numbers(0, 100)).c_str(), pipe);
   std::fflush(pipe);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   kill(pid, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   std::fputs(rows_of_numbers(100, 19900).c_str(), pipe);  // the reader stops at its next block of rows
   std::fclose(pipe);
-  EXPECT_EQ(stop(pid, 0), 130);  // the one SIGINT above
+  EXPECT_EQ(wait_for(pid), 130);  // the one SIGINT above
   expect_nothing_written(dir);
 }
 
@@ -116,7 +96,8 @@ TEST(Interrupt, WhileFittingAndWhileWriting) {
     const pid_t pid = start_mogem(dir, "input.txt");
     const std::string under_way = c.step ? c.under_way : c.under_way + std::to_string(pid);
     ASSERT_TRUE(appears(dir, under_way)) << under_way;
-    EXPECT_EQ(stop(pid, c.signal), 128 + c.signal);
+    kill(pid, c.signal);
+    EXPECT_EQ(wait_for(pid), 128 + c.signal);
     expect_nothing_written(dir);
     EXPECT_FALSE(dir.exists("labels.means"));
     // The snapshots taken so far are complete: as many labels as rows.

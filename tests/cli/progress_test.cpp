@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,39 +12,28 @@
 
 namespace {
 
-struct terminal_run {
-  bool started = false;  // false when the system has no pseudo-terminal to give
-  int exit_code = -1;
-  std::string screen_bytes;  // everything the terminal received
-};
-
-// Runs mogem in dir with standard input, output and error on a new pseudo-terminal; with
-// err_file set, standard error goes to that file instead.
-terminal_run run_on_terminal(const scratch_dir &dir, const std::vector<std::string> &args, const char *err_file) {
-  terminal_run result;
+// Runs mogem in dir on a new pseudo-terminal (standard error to err_file instead when given):
+// everything the terminal received, or nullopt when the system has no pseudo-terminal to give.
+std::optional<std::string> run_on_terminal(const scratch_dir &dir, const std::vector<std::string> &args,
+                                           const char *err_file) {
   int master = -1;
-  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid < 0) return result;
-  result.started = true;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid < 0) return std::nullopt;
   if (pid == 0) {
     if (chdir(dir.root().c_str()) != 0) _exit(126);
-    if (err_file) {
-      int err = open(err_file, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(err, 2);
-    }
+    if (err_file) dup2(open(err_file, O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     std::vector<char *> argv{const_cast<char *>(MOGEM_BINARY)};
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     execv(MOGEM_BINARY, argv.data());
     _exit(127);
   }
+  std::string screen;
   char buffer[4096];
-  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) result.screen_bytes.append(buffer, n);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
   close(master);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  EXPECT_EQ(wait_for(pid), 0) << screen;
+  return screen;
 }
 
 // Whether nothing stays visible once the bytes are played onto lines, a carriage return going
@@ -53,13 +42,13 @@ bool leaves_screen_blank(const std::string &bytes) {
   std::vector<std::string> lines(1);
   std::size_t column = 0;
   for (char c : bytes) {
+    if (c == '\n') lines.emplace_back();
     if (c == '\r' || c == '\n') {
-      if (c == '\n') lines.emplace_back();
       column = 0;
-    } else {
-      if (lines.back().size() <= column) lines.back().resize(column + 1, ' ');
-      lines.back()[column++] = c;
+      continue;
     }
+    if (lines.back().size() <= column) lines.back().resize(column + 1, ' ');
+    lines.back()[column++] = c;
   }
   for (const auto &line : lines)
     if (line.find_first_not_of(' ') != std::string::npos) return false;
@@ -85,15 +74,13 @@ TEST(Progress, ShownOnATerminalAndErasedAtTheEnd) {
   for (const auto &c : cases) {
     scratch_dir tty, plain;
     tty.write("iris.txt", example_input(c.extra));
-    terminal_run r = run_on_terminal(tty, {"iris.txt", "iris.labels"}, c.err_file);
-    if (!r.started) GTEST_SKIP() << "no pseudo-terminal available";
-    ASSERT_EQ(r.exit_code, 0);
+    const std::optional<std::string> screen = run_on_terminal(tty, {"iris.txt", "iris.labels"}, c.err_file);
+    if (!screen) GTEST_SKIP() << "no pseudo-terminal available";
     if (c.first_bytes.empty()) {
-      EXPECT_EQ(r.screen_bytes, "");
-      EXPECT_EQ(tty.read("err.txt"), "");
+      EXPECT_EQ(*screen + tty.read("err.txt"), "");
     } else {
-      EXPECT_EQ(r.screen_bytes.rfind(c.first_bytes, 0), 0u) << r.screen_bytes;
-      EXPECT_TRUE(leaves_screen_blank(r.screen_bytes)) << r.screen_bytes;
+      EXPECT_EQ(screen->rfind(c.first_bytes, 0), 0u) << *screen;
+      EXPECT_TRUE(leaves_screen_blank(*screen)) << *screen;
     }
     ASSERT_TRUE(runs_cleanly(plain, "iris", example_input(c.extra)));
     for (const char *name : {"iris.labels", "iris.means", "iris.variances", "iris.weights", "iris.probs"})

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,17 +27,6 @@ std::string rows_text(int rows) {
 
 std::string header(int rows) { return "rows " + std::to_string(rows) + "\ncols 3\n"; }
 
-std::vector<std::vector<double>> table(const std::string &text) {
-  std::vector<std::vector<double>> out;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream values(line);
-    out.emplace_back();
-    for (double v; values >> v;) out.back().push_back(v);
-  }
-  return out;
-}
-
 }  // namespace
 
 // Predicting the training rows with the saved model gives the fit's posteriors file byte for
@@ -60,27 +48,33 @@ TEST(SavedModels, PredictingTheTrainingRowsGivesTheFitsPosteriors) {
                                          "model_file m.json\n" + settings + "begin data\n" + data));
     ASSERT_TRUE(runs_cleanly(dir, "new", header(90) + "predict_with m.json\noutput_model 1\nbegin data\n" + data));
     EXPECT_EQ(dir.read("new.probs"), dir.read("fit.probs"));
-    const auto probs = table(dir.read("new.probs")), labels = table(dir.read("new.labels"));
+    const auto probs = numbers_in<double>(dir.read("new.probs"));
+    const auto labels = numbers_in<int>(dir.read("new.labels"));
     ASSERT_EQ(labels.size(), 90u);
+    ASSERT_EQ(probs.size(), 270u);
     for (std::size_t i = 0; i < 90; i++)
-      for (double p : probs[i]) EXPECT_LE(p, probs[i][static_cast<int>(labels[i][0]) - 1]) << "row " << i;
+      for (std::size_t k = 0; k < 3; k++) EXPECT_LE(probs[3 * i + k], probs[3 * i + labels[i] - 1]) << "row " << i;
   }
 }
 
-// Rows are labelled a block at a time: many rows give what the library gives for them at once;
-// a bad value in the last row leaves no result at all; a key that contradicts the model is
-// refused before the data are read.
-TEST(SavedModels, PredictionInBlocksAndItsRefusals) {
+// A fit started from a saved model with no EM step keeps that model to the last bit (the class
+// count and kind come from the model). Rows are labelled a block at a time: many rows give what
+// the library gives for them at once; a bad value in the last row leaves no result at all; a
+// key that contradicts the model is refused before the data are read.
+TEST(SavedModels, AWarmStartPredictionInBlocksAndItsRefusals) {
   scratch_dir dir;
   const std::string training = rows_text(60);
   ASSERT_TRUE(runs_cleanly(dir, "fit", header(60) + "num_clusters 3\nem_type full\nmax_em_iterations 20\n"
-                                       "model_file m.json\noutput_summary 1\nbegin data\n" + training));
+                                       "model_file m.json\noutput_model 1\nbegin data\n" + training));
+  ASSERT_TRUE(runs_cleanly(dir, "warm", header(60) + "init_method model\ninit_model m.json\nmax_em_iterations 0\n"
+                                        "output_model 1\nbegin data\n" + training));
+  EXPECT_EQ(dir.read("warm.probs"), dir.read("fit.probs"));
+  EXPECT_EQ(dir.read("warm.means"), dir.read("fit.means"));
   const int many = 10000;
   const std::string rows = rows_text(many);
   ASSERT_TRUE(runs_cleanly(dir, "new", header(many) + "predict_with m.json\noutput_summary 1\nbegin data\n" + rows));
   const mogem::model m = mogem::read_model_file(dir.path("m.json"));
-  std::vector<double> values;
-  for (const auto &row : table(rows)) values.insert(values.end(), row.begin(), row.end());
+  const std::vector<double> values = numbers_in<double>(rows);
   const mogem::prediction expected = mogem::predict_all(m, mogem::matrix_view{values.data(), many, 3});
   std::string labels;
   double log_likelihood = 0.0;
@@ -110,17 +104,4 @@ TEST(SavedModels, PredictionInBlocksAndItsRefusals) {
   EXPECT_EQ(wide.exit_code, 255);
   EXPECT_EQ(wide.err, "Error in parameter file four.txt: \"cols\" is 4, but the model in m.json has 3 features; "
                       "give rows of 3 values with \"cols 3\", or use a model fitted on 4 features\n");
-}
-
-// A fit started from a saved model with no EM step keeps that model to the last bit: its
-// posteriors are the saved fit's. The class count and kind come from the model.
-TEST(SavedModels, AWarmStartBeginsAtTheSavedModel) {
-  scratch_dir dir;
-  const std::string data = rows_text(60);
-  ASSERT_TRUE(runs_cleanly(dir, "fit", header(60) + "num_clusters 3\nem_type full\nmax_em_iterations 20\n"
-                                       "model_file m.json\noutput_model 1\nbegin data\n" + data));
-  ASSERT_TRUE(runs_cleanly(dir, "warm", header(60) + "init_method model\ninit_model m.json\nmax_em_iterations 0\n"
-                                        "output_model 1\nbegin data\n" + data));
-  EXPECT_EQ(dir.read("warm.probs"), dir.read("fit.probs"));
-  EXPECT_EQ(dir.read("warm.means"), dir.read("fit.means"));
 }

@@ -22,7 +22,7 @@ TEST(Classification, TiesAndNaNGoToTheLowestClass) {
   EXPECT_EQ(t->classifications[1], 1);
 }
 
-TEST(Classification, ClosestMeansLikelihoodAndNumberChecks) {
+TEST(Classification, ClosestMeansAndLikelihood) {
   test_model t({{0.0, 0.0}}, 3, SCALAR);
   t.set_mean(1, {0.0, 0.0});
   t.set_mean(2, {3.0, 4.0});
@@ -40,9 +40,4 @@ TEST(Classification, ClosestMeansLikelihoodAndNumberChecks) {
   find_P_j_x(one.get());
   // ln N(0; 0, 1) + ln N(1; 0, 1) = -ln(2 pi) - 0.5.
   EXPECT_NEAR(find_log_likelihood(one.get()), -std::log(EM_TWO_PI) - 0.5, 1e-15);
-
-  EXPECT_EQ(reasonable_number(0.0), 1);
-  EXPECT_EQ(reasonable_number(3.4e38), 1);
-  for (double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL, 3.4028234663852886e38, -3.4028234663852886e38})
-    EXPECT_EQ(reasonable_number(bad), 0) << bad;
 }

@@ -43,7 +43,8 @@ TEST(AnnealingSteps, CoincidenceVarianceChoiceAndPush) {
   EXPECT_NEAR(t->class_means[1][2], 0.5, 1e-15);
 }
 
-TEST(Annealing, APushLostInRoundingDoesNotHoldTheRunForever) {
+// Pushes that rounding loses do not hold the run for ever.
+TEST(Annealing, PushesLostInRoundingDoNotHoldTheRun) {
   // Two points one unit in the last place apart near 1e9: the twins of the split coincide, and
   // their push (0.01 of that spacing) rounds away. The run still cools to the end and returns.
   scratch_dir dir;
@@ -54,17 +55,14 @@ TEST(Annealing, APushLostInRoundingDoesNotHoldTheRunForever) {
   EXPECT_EQ(dir.read("labels.txt"), "1\n1\n");
   // No EM step runs (the default budget is 0): the split halved class 1's starting weight 1/2.
   EXPECT_EQ(dir.read("labels.weights"), "0.250000\n0.250000\n");
-}
 
-TEST(Annealing, APairThatPushesCannotPartEndsTheRunAtTheFinalTemperature) {
   // Four points along a line of slope 1e-12 near x = 1e9, a few units in the last place apart.
   // The push along that line rounds away in x and moves y by 1e-12 of what parting the twins
   // needs, so they would be pushed for ever; the run stops pushing them 1000 stages after the
   // temperature is down, and then finds the final model degenerate (its variances are 0).
-  scratch_dir dir;
-  run_result r = run_input(dir, "rows 4 cols 2 num_clusters 2 algorithm em_annealing output_model 1 begin x "
-                                "1000000000.0 0.0 1000000000.0000001 1.1920928955078125e-19 "
-                                "1000000000.0000002 2.384185791015625e-19 1000000000.0000004 3.5762786865234377e-19");
+  r = run_input(dir, "rows 4 cols 2 num_clusters 2 algorithm em_annealing output_model 1 begin x "
+                     "1000000000.0 0.0 1000000000.0000001 1.1920928955078125e-19 "
+                     "1000000000.0000002 2.384185791015625e-19 1000000000.0000004 3.5762786865234377e-19");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err.rfind("Error: the fit broke down in the final E-step", 0), 0u) << r.err;
 }

@@ -1,9 +1,11 @@
 // One fit over several processes (mogem::process_group), here threads of one process
 // (support/thread_processes.h): every process must get the model one process gets on all the
-// rows, bit for bit, with its own rows' labels and posteriors, and the same error.
+// rows, bit for bit, with its own rows' labels and posteriors, and the same error. The processes
+// draw their random starts and anneal at the same time in one process, and a selection runs its
+// candidates side by side: fits running at once share no state.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -15,31 +17,40 @@
 
 namespace {
 
+// Runs call(values of the share, rows of the share, hooks) on processes holding the rows of
+// `values` from each of `starts` (ascending, from 0) to the next, one thread each; the results
+// in rank order.
+template <typename Call>
+auto over_shares(const std::vector<double> &values, std::size_t cols, const std::vector<std::size_t> &starts,
+                 Call call) {
+  const int size = static_cast<int>(starts.size());
+  const std::size_t rows = values.size() / cols;
+  std::vector<decltype(call(nullptr, 0, mogem::callbacks{}))> out(size);
+  run_as_processes(size, [&](const mogem::process_group &group) {
+    const std::size_t first = starts[group.rank], last = group.rank + 1 < size ? starts[group.rank + 1] : rows;
+    mogem::callbacks hooks;
+    hooks.processes = &group;
+    out[group.rank] = call(values.data() + first * cols, last - first, hooks);
+  });
+  return out;
+}
+
 struct outcome {
   mogem::fit_result fitted;
   std::string failure;  // the error's message, empty when the fit succeeded
 };
 
-// The fit of `values` over processes holding the rows from each of `starts` (ascending, from
-// 0) to the next, one thread each.
-std::vector<outcome> fit_over(const std::vector<double> &values, std::size_t cols, const std::vector<std::size_t> &starts,
-                              const mogem::options &o) {
-  const int size = static_cast<int>(starts.size());
-  const std::size_t rows = values.size() / cols;
-  std::vector<outcome> out(size);
-  run_as_processes(size, [&](const mogem::process_group &group) {
-    const int r = group.rank;
-    const std::size_t first = starts[r], last = r + 1 < size ? starts[r + 1] : rows;
-    std::vector<double> mine(values.begin() + first * cols, values.begin() + last * cols);
-    mogem::callbacks hooks;
-    hooks.processes = &group;
+std::vector<outcome> fit_over(const std::vector<double> &values, std::size_t cols,
+                              const std::vector<std::size_t> &starts, const mogem::options &o) {
+  return over_shares(values, cols, starts, [&](const double *mine, std::size_t rows, const mogem::callbacks &hooks) {
+    outcome out;
     try {
-      out[r].fitted = mogem::fit({mine.data(), last - first, cols}, o, hooks);
+      out.fitted = mogem::fit({mine, rows, cols}, o, hooks);
     } catch (const mogem::error &e) {
-      out[r].failure = e.what();
+      out.failure = e.what();
     }
+    return out;
   });
-  return out;
 }
 
 // Four overlapping groups in five features, 400 rows.
@@ -84,29 +95,22 @@ TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
     o.init_temp = 4.0;
     o.schedule_scalar = 0.6;
     o.threads = 1;
-    const mogem::fit_result fit_alone = mogem::fit({values.data(), rows, cols}, o);
-    const mogem::model &alone = fit_alone.model;
+    const mogem::fit_result alone = mogem::fit({values.data(), rows, cols}, o);
     for (const std::vector<std::size_t> &starts : cuts) {
       const std::vector<outcome> shared = fit_over(values, cols, starts, o);
-      std::vector<int> labels;
-      std::vector<std::vector<double>> posteriors(o.classes);  // class by class, the shares in order
       for (std::size_t r = 0; r < shared.size(); r++) {
-        const mogem::model &m = shared[r].fitted.model;
+        SCOPED_TRACE("process " + std::to_string(r) + " of " + std::to_string(shared.size()) + ", setting " +
+                     std::to_string(&s - settings));
         const mogem::fit_result &f = shared[r].fitted;
-        ASSERT_EQ(shared[r].failure, "") << "process " << r;
-        EXPECT_TRUE(same_bits(m.weights, alone.weights) && same_bits(m.means, alone.means) &&
-                    same_bits(m.covariances, alone.covariances) && same_bits(m.centre, alone.centre))
-            << "process " << r << " of " << shared.size() << ", setting " << &s - settings;
-        EXPECT_EQ(m.steps, alone.steps);
-        labels.insert(labels.end(), f.labels.begin(), f.labels.end());
-        const std::size_t n = f.labels.size();
+        const std::size_t first = starts[r], n = (r + 1 < starts.size() ? starts[r + 1] : rows) - first;
+        ASSERT_EQ(shared[r].failure, "");
+        EXPECT_TRUE(same_model(f.model, alone.model) && same_bits(f.model.centre, alone.model.centre));
+        ASSERT_EQ(f.labels.size(), n);
+        EXPECT_TRUE(std::equal(f.labels.begin(), f.labels.end(), alone.labels.begin() + first));
         for (int k = 0; k < o.classes; k++)
-          posteriors[k].insert(posteriors[k].end(), f.posteriors.begin() + k * n, f.posteriors.begin() + (k + 1) * n);
+          EXPECT_EQ(std::memcmp(f.posteriors.data() + k * n, alone.posteriors.data() + k * rows + first,
+                                n * sizeof(double)), 0) << "class " << k;
       }
-      EXPECT_EQ(labels, fit_alone.labels) << "setting " << &s - settings;
-      std::vector<double> all;
-      for (const std::vector<double> &p : posteriors) all.insert(all.end(), p.begin(), p.end());
-      EXPECT_TRUE(same_bits(all, fit_alone.posteriors)) << "setting " << &s - settings;
     }
   }
 }
@@ -117,42 +121,44 @@ TEST(Processes, AFailureOnOneProcessIsEveryProcesssFailure) {
   mogem::options o;
   o.classes = 3;
   o.max_iterations = 3;
-  std::string alone;
-  try {
-    mogem::fit({values.data(), values.size() / 5, 5}, o);
-  } catch (const mogem::error &e) {
-    alone = e.what();
-  }
+  const std::string alone = fit_over(values, 5, {0}, o)[0].failure;
   ASSERT_NE(alone.find("row 301, column 3"), std::string::npos) << alone;
   for (const outcome &process : fit_over(values, 5, {0, 100, 250}, o)) EXPECT_EQ(process.failure, alone);
 }
 
-// A selection over processes runs its candidates one after another over all of them: the
-// table and the chosen model are those of one process, whose candidates ran side by side.
-TEST(Processes, ASelectionChoosesAsOneProcessDoes) {
+// The chosen candidate has the lowest criterion, and its model is the candidate's own fit. A
+// selection over processes runs its candidates one after another over all of them: the table
+// and the chosen model are those of one process, whose candidates ran side by side.
+TEST(Processes, ASelectionChoosesTheLowestCriterionAsOneProcessDoes) {
   const std::vector<double> values = four_groups();
-  const std::size_t cols = 5, rows = values.size() / cols;
+  const mogem::matrix_view all = {values.data(), values.size() / 5, 5};
   mogem::options o;
   o.max_iterations = 10;
   o.threads = 2;
   mogem::selection_settings choice;
   choice.max_classes = 3;
   choice.kinds = {mogem::covariance_kind::scalar, mogem::covariance_kind::full};
-  const mogem::selection alone = mogem::select_model({values.data(), rows, cols}, o, choice);
-  const std::vector<std::size_t> starts = {0, 7, 200};
-  std::vector<mogem::selection> shared(starts.size());
-  run_as_processes(3, [&](const mogem::process_group &group) {
-    const std::size_t first = starts[group.rank], last = group.rank + 1 < 3 ? starts[group.rank + 1] : rows;
-    mogem::callbacks hooks;
-    hooks.processes = &group;
-    shared[group.rank] = mogem::select_model({values.data() + first * cols, last - first, cols}, o, choice, hooks);
-  });
-  for (const mogem::selection &s : shared) {
+  const mogem::selection alone = mogem::select_model(all, o, choice);
+  ASSERT_EQ(alone.candidates.size(), 6u);
+  for (std::size_t c = 0; c < 6; c++) {
+    EXPECT_EQ(alone.candidates[c].classes, static_cast<int>(c % 3) + 1);
+    EXPECT_LE(alone.candidates[alone.chosen].statistics.bic, alone.candidates[c].statistics.bic);
+  }
+  mogem::options chosen = o;
+  chosen.classes = alone.candidates[alone.chosen].classes;
+  chosen.covariance = alone.candidates[alone.chosen].covariance;
+  EXPECT_TRUE(same_model(mogem::fit(all, chosen), alone.best));
+  for (const mogem::selection &s :
+       over_shares(values, 5, {0, 7, 200}, [&](const double *mine, std::size_t rows, const mogem::callbacks &hooks) {
+         return mogem::select_model({mine, rows, 5}, o, choice, hooks);
+       })) {
     ASSERT_EQ(s.candidates.size(), alone.candidates.size());
     for (std::size_t c = 0; c < s.candidates.size(); c++)
       EXPECT_EQ(std::memcmp(&s.candidates[c].statistics.bic, &alone.candidates[c].statistics.bic, sizeof(double)), 0);
     EXPECT_EQ(s.chosen, alone.chosen);
-    EXPECT_TRUE(same_bits(s.best.model.means, alone.best.model.means) &&
-                same_bits(s.best.model.covariances, alone.best.model.covariances));
+    EXPECT_TRUE(same_model(s.best.model, alone.best.model));
   }
+  choice.min_classes = 3;
+  choice.max_classes = 2;
+  EXPECT_THROW(mogem::select_model(all, o, choice), mogem::error);
 }

@@ -94,7 +94,7 @@ bool cheap_enough(const std::string &text) {
     if (tokens[t].size() > 511 || tokens[t + 1].size() > 511) break;  // the reader refuses it
     if (tokens[t] == "begin") break;
     parse_param_pair(tokens[t].c_str(), tokens[t + 1].c_str(), &s);  // no sink: no warnings
-    pairs.emplace(tokens[t], tokens[t + 1]);
+    pairs.emplace(tokens[t].c_str(), tokens[t + 1].c_str());  // as the reader sees them: up to a NUL
   }
   if (std::holds_alternative<mogem::means_file_start>(o.start) || !small_and_local(pairs)) return false;
   // Counts that ask for more values than the input can hold are refused by the reader before
@@ -103,7 +103,8 @@ bool cheap_enough(const std::string &text) {
   const unsigned long long values = rows * cols;  // below 2^62: no overflow
   if (values > text.size() / 2) return true;
   if (s.rows > MAX_ROWS || s.cols > MAX_COLS || o.classes > MAX_CLASSES || o.samples > MAX_ROWS) return false;
-  if (o.max_iterations > MAX_ITERATIONS || o.init == mogem::initialization::means_file) return false;
+  if (o.max_iterations > MAX_ITERATIONS || o.restarts > MAX_RESTARTS || o.init == mogem::initialization::means_file)
+    return false;
   if (o.method == mogem::algorithm::annealing && o.init_temp > 1.0 &&
       !(o.init_temp <= MAX_START_TEMPERATURE && o.schedule_scalar <= MAX_COOLING))
     return false;

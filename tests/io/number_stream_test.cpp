@@ -1,11 +1,7 @@
-// The buffered number reader against the C library's own stream reader, fscanf "%lf", on the
-// same bytes: every number must come out bit for bit the same, and the reading must stop at
-// the same place for the same reason, whatever the buffer size.
 #include "io/number_stream.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
-
 
 #include <cstdint>
 #include <cstring>
@@ -115,57 +111,52 @@ std::string random_text(std::mt19937_64 &rng, int max_tokens, int special_one_in
 
 }  // namespace
 
-TEST(NumberStream, EveryNotationStopsWhereFscanfStops) {
+// The buffered number reader against the C library's own stream reader, fscanf "%lf", on the
+// same bytes: every number bit for bit, and the same place and reason to stop. Short texts are
+// read with buffers of every size; every eighth text, a long one, also as a file read in pieces
+// on several threads (io/data_pieces.h), down to one byte, and cut short at a count.
+TEST(NumberStream, EveryNotationStopsWhereFscanfStopsWhateverTheBufferOrPieces) {
   std::mt19937_64 rng(7);
+  char path[] = "/tmp/mogem-pieces-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
   std::size_t numbers = 0;
+  int stopped_early = 0;
   const std::size_t buffers[] = {1, 2, 3, 5, 8, 13, 64, 1 << 20};
-  for (int trial = 0; trial < 3000; trial++) {
-    const std::string text = random_text(rng, 6, 3);
-    const reading want = with_fscanf(text);
+  for (int trial = 0; trial < 3200; trial++) {
+    const bool pieces = trial % 8 == 0;
+    const std::string text = pieces ? random_text(rng, 60, 8) : random_text(rng, 6, 3);
+    reading want = with_fscanf(text);
     const std::size_t buffer = buffers[rng() % 8];
     const reading got = with_number_stream(text, buffer);
     ASSERT_EQ(got.bits, want.bits) << "text [" << text << "], buffer " << buffer;
     ASSERT_EQ(got.end, want.end) << "text [" << text << "], buffer " << buffer;
     numbers += want.bits.size();
-  }
-  EXPECT_GT(numbers, 6000u);  // most texts hold numbers, not only tokens that stop the reading
-}
-
-// The same texts as a file read in pieces on several threads (io/data_pieces.h): the numbers,
-// where the reading stops and why must be those of one reader over the whole file, for pieces
-// down to one byte and for a reading cut short at a given count.
-TEST(NumberStream, PiecesOfAFileReadAsTheWholeFile) {
-  std::mt19937_64 rng(11);
-  char path[] = "/tmp/mogem-pieces-XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  int stopped_early = 0;
-  for (int trial = 0; trial < 400; trial++) {
-    const std::string text = random_text(rng, 60, 8);
+    if (!pieces) continue;
     FILE *out = std::fopen(path, "w");
     std::fwrite(text.data(), 1, text.size(), out);
     std::fclose(out);
     const std::size_t max_values = rng() % 3 ? SIZE_MAX : rng() % 40;
-    reading want = with_number_stream(text, 1 << 20);
     if (want.bits.size() >= max_values) {
       want.bits.resize(max_values);
       want.end = NUMBER_READ;
     }
     const long long piece = 1 + rng() % 64;
     const int threads = 1 + rng() % 3;
-    reading got;
+    std::vector<uint64_t> in_pieces;
     const span_reading r = read_span(
         path, 0, static_cast<long long>(text.size()), max_values, threads,
         [&](const double *values, std::size_t n) {
-          for (std::size_t i = 0; i < n; i++) got.bits.push_back(bits_of(values[i]));
+          for (std::size_t i = 0; i < n; i++) in_pieces.push_back(bits_of(values[i]));
         },
         {}, piece);
-    ASSERT_EQ(got.bits, want.bits) << "text [" << text << "], pieces of " << piece << ", threads " << threads;
+    ASSERT_EQ(in_pieces, want.bits) << "text [" << text << "], pieces of " << piece << ", threads " << threads;
     ASSERT_EQ(r.count, want.bits.size());
     ASSERT_EQ(r.stop, want.end) << "text [" << text << "], pieces of " << piece;
     stopped_early += want.end == NUMBER_NOT_A_NUMBER;
   }
   std::remove(path);
-  EXPECT_GT(stopped_early, 40);  // many texts stop at a token that is not a number
+  EXPECT_GT(numbers, 6000u);  // most texts hold numbers, not only tokens that stop the reading
+  EXPECT_GT(stopped_early, 40);  // many long texts stop at a token that is not a number
 }

@@ -11,24 +11,21 @@
 
 namespace {
 
-mogem::fit_result two_classes() {
+// One class of one feature and two rows: something for every writer to write.
+mogem::fit_result one_class() {
   mogem::fit_result r;
-  mogem::model &m = r.model;
-  m.kind = mogem::covariance_kind::diagonal;
-  m.classes = 2;
-  m.features = 2;
-  m.means = {1234.5678901, 123456789.0, 0.0000004, -0.5};
-  m.covariances = {1.1, 1.1, 0.2, 0.2};
-  m.weights = {1.0 / 6, 5.0 / 6};
-  r.posteriors = {1.0 / 3, 1, 2.0 / 3, 0};  // class first
-  r.labels = {1, 0};
+  r.model.kind = mogem::covariance_kind::diagonal;
+  r.model.classes = 1;
+  r.model.features = 1;
+  r.model.means = r.model.covariances = r.model.weights = {1.0};
+  r.posteriors = {1, 1};
+  r.labels = {0, 0};
   return r;
 }
 
-const double snapshot_means[] = {1.23456789, -2.0, 0.1, 1e5 + 0.00004};
-const double snapshot_variances[] = {0.25, 0.25, 3.0, 1.0 / 3};
-const int snapshot_labels[] = {1, 0, 1};
-const mogem::snapshot at_step_12{12, 2, 2, snapshot_means, snapshot_variances, snapshot_labels, 3};
+const double one[] = {1.0};
+const int first_class[] = {0};
+const mogem::snapshot at_step_12{12, 1, 1, one, one, first_class, 1};
 
 }  // namespace
 
@@ -49,9 +46,8 @@ TEST(FileNames, OnlyTheLastComponentsDotCutsTheExtension) {
 // Every writer notices a write or close that fails (a full disk: /dev/full opens, but takes
 // nothing), and a file that cannot be created.
 TEST(WriteFailures, NameTheFileAndTheSystemsReason) {
-  const mogem::fit_result r = two_classes();
+  const mogem::fit_result r = one_class();
   const mogem::model &m = r.model;
-  const double data[] = {1.0};
   using writer = std::function<void(const std::string &)>;
   const writer writers[] = {
       [&](const std::string &p) { mogem::write_labels(p, r); },
@@ -59,7 +55,7 @@ TEST(WriteFailures, NameTheFileAndTheSystemsReason) {
       [&](const std::string &p) { mogem::write_variances(p, m); },
       [&](const std::string &p) { mogem::write_weights(p, m); },
       [&](const std::string &p) { mogem::write_posteriors(p, r); },
-      [&](const std::string &p) { mogem::write_transformed_data(p, data, 1, 1); },
+      [&](const std::string &p) { mogem::write_transformed_data(p, one, 1, 1); },
       [&](const std::string &p) { mogem::write_snapshot_means(p, at_step_12); },
       [&](const std::string &p) { mogem::write_snapshot_variances(p, at_step_12); },
       [&](const std::string &p) { mogem::write_snapshot_labels(p, at_step_12); },
@@ -98,10 +94,7 @@ TEST(WriteTargets, LinksStayAndDevicesAreWrittenInPlace) {
     EXPECT_TRUE(plan.in_place) << path;
   }
   scratch_dir dir;
-  mogem::fit_result m;
-  m.model.classes = 1;
-  m.model.features = 1;
-  m.labels = {0, 0};
+  const mogem::fit_result m = one_class();
   dir.write("real.txt", "old\n");
   ASSERT_EQ(symlink("real.txt", dir.path("link.txt").c_str()), 0);
   mogem::write_labels(dir.path("link.txt"), m);

@@ -51,6 +51,13 @@ TEST(RunTimeError, ImpossibleSizesFailWithTheAllocatorsText) {
       {[] { NR_lvector(1, LONG_MAX); }, "allocation failure in lvector()"},
       {[] { NR_f3tensor(1, LONG_MAX / 4, 1, 1, 1, 1); }, "allocation failure 1 in NR_f3tensor()"},
       {[] { NR_f3tensor(1, 2, 1, 2, 1, LONG_MAX / 2); }, "allocation failure 3 in NR_f3tensor()"},
+      // The owning containers of the model state, with the same texts.
+      {[] { one_based_vector<double>(LONG_MAX); }, "allocation failure in dvector()"},
+      {[] { one_based_matrix(LONG_MAX / 4, 2); }, "allocation failure 1 in matrix()"},
+      {[] { one_based_matrix(3, LONG_MAX / 2); }, "allocation failure 2 in matrix()"},
+      {[] { one_based_tensor(LONG_MAX / 4, 1, 1); }, "allocation failure 1 in NR_d3tensor()"},
+      {[] { one_based_tensor(2, LONG_MAX / 2, 2); }, "allocation failure 2 in NR_d3tensor()"},
+      {[] { one_based_tensor(1, 1, LONG_MAX / 4); }, "allocation failure 3 in NR_d3tensor()"},
   };
   for (const auto &c : cases) EXPECT_EQ(nr_failure(c.call), nr_error_text(c.text));
 }
@@ -66,48 +73,9 @@ TEST(Containers, EmptyShapesAllocateAndRelease) {
   EXPECT_EQ(out.err, "");
 }
 
-// The kinds the program itself does not use, so that no run exercises them: each indexed with
-// its bounds, the matrices one row-major run, the views sharing their elements.
-TEST(FurtherContainers, EveryKindIsIndexedWithItsBoundsAndViewsShareTheElements) {
-  float *v = NR_vector(-2, 2);
-  for (int i = -2; i <= 2; i++) v[i] = i * 0.5f;
-  EXPECT_EQ(v[-2] + v[2], 0.0f);
-  NR_free_vector(v, -2, 2);
-  // Written to their last element, which an address-sanitized build checks.
-  unsigned char *c = NR_cvector(1, 256);
-  c[256] = 1;
-  NR_free_cvector(c, 1, 256);
-  uint32_t *l = NR_lvector(1, 3);
-  l[3] = 0xFFFFFFFFu;
-  NR_free_lvector(l, 1, 3);
-  int **im = NR_imatrix(0, 2, 5, 7);
-  expect_row_major(im, 0, 2, 5, 7);
-  NR_free_imatrix(im, 0, 2, 5, 7);
-  unsigned char **cm = NR_cmatrix(2, 3, 1, 2);
-  expect_row_major(cm, 2, 3, 1, 2);
-  NR_free_cmatrix(cm, 2, 3, 1, 2);
-  float ***t = NR_f3tensor(1, 2, 1, 3, 1, 4);
-  EXPECT_EQ(&t[2][3][4], &t[1][1][1] + 23);  // slices follow each other
-  NR_free_f3tensor(t, 1, 2, 1, 3, 1, 4);
-
-  float **a = NR_matrix(1, 4, 1, 5);
-  expect_row_major(a, 1, 4, 1, 5);
-  float **b = NR_submatrix(a, 2, 3, 2, 5, 1, 1);  // rows 2..3, from column 2, as 1.. and 1..
-  EXPECT_EQ(b[1][1], 22.0f);
-  EXPECT_EQ(b[2][4], 35.0f);
-  b[2][1] = -1.0f;
-  EXPECT_EQ(a[3][2], -1.0f);
-  NR_free_submatrix(b, 1, 2, 1, 4);
-  NR_free_matrix(a, 1, 4, 1, 5);
-  float flat[6] = {1, 2, 3, 4, 5, 6};
-  float **m = NR_convert_matrix(flat, 0, 2, 0, 1);  // 3 rows of 2
-  EXPECT_EQ(&m[2][1], &flat[5]);
-  NR_free_convert_matrix(m, 0, 2, 0, 1);
-}
-
 // The owning containers of the model state: the numeric library's layout, the caller's values
-// borrowed in place, handles that survive a move, the allocators' texts for impossible sizes.
-TEST(OwningContainers, KeepTheLayoutBorrowInPlaceAndFailWithTheAllocatorsText) {
+// borrowed in place, handles that survive a move.
+TEST(OwningContainers, KeepTheLayoutAndBorrowInPlace) {
   one_based_matrix own(3, 4);
   EXPECT_EQ(own.get()[1], own[1]);
   expect_row_major(own.get(), 1, 3, 1, 4);
@@ -126,17 +94,4 @@ TEST(OwningContainers, KeepTheLayoutBorrowInPlaceAndFailWithTheAllocatorsText) {
   one_based_vector<int> v(3);
   EXPECT_EQ(v.size(), 3);
   EXPECT_EQ(v[3], 0);
-
-  const struct {
-    std::function<void()> call;
-    const char *text;
-  } cases[] = {
-      {[] { one_based_vector<double>(LONG_MAX); }, "allocation failure in dvector()"},
-      {[] { one_based_matrix(LONG_MAX / 4, 2); }, "allocation failure 1 in matrix()"},
-      {[] { one_based_matrix(3, LONG_MAX / 2); }, "allocation failure 2 in matrix()"},
-      {[] { one_based_tensor(LONG_MAX / 4, 1, 1); }, "allocation failure 1 in NR_d3tensor()"},
-      {[] { one_based_tensor(2, LONG_MAX / 2, 2); }, "allocation failure 2 in NR_d3tensor()"},
-      {[] { one_based_tensor(1, 1, LONG_MAX / 4); }, "allocation failure 3 in NR_d3tensor()"},
-  };
-  for (const auto &c : cases) EXPECT_EQ(nr_failure(c.call), nr_error_text(c.text));
 }

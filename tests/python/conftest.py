@@ -43,7 +43,9 @@ def run_program(binary, workdir, X, keys, threads=1):
     """Runs the mogem program on X with these parameter keys; returns the output's base path."""
     workdir = pathlib.Path(workdir)
     lines = [f"rows {X.shape[0]}", f"cols {X.shape[1]}"] + [f"{k} {v}" for k, v in keys.items()]
-    lines += ["output_model 1", f"model_file {workdir / 'run.model.json'}", "begin data"]
+    if "predict_with" not in keys:  # a prediction fits nothing and writes no model
+        lines += ["output_model 1", f"model_file {workdir / 'run.model.json'}"]
+    lines += ["begin data"]
     lines += [" ".join(repr(float(v)) for v in row) for row in X]
     (workdir / "run.txt").write_text("\n".join(lines) + "\n")
     env = dict(os.environ, MOGEM_THREADS=str(threads))

@@ -66,6 +66,7 @@ def assert_same_as_program(estimator, X, base):
     saved = mogem.load(f"{base}.model.json")
     for name in ("weights_", "means_", "covariances_"):
         assert same_bits(getattr(estimator, name), getattr(saved, name)), name
+    assert saved.statistics_ == estimator.statistics_
     assert same_bits(saved.predict_proba(X), probs)
 
 

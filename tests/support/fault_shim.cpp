@@ -1,26 +1,14 @@
-// Fault injection for the program's result files: a library loaded with LD_PRELOAD that stands
-// in front of the C library's write, fsync, close and rename.
-//
-// It counts the calls that can lose a result: write, fsync and close on descriptors above 2
-// (standard input, output and error are not result files) and every rename. Steered by the
-// environment:
-//   MOGEM_FAULT_AT=N         the N-th counted call (from 1) fails, the others go through; unset or
-//                            0: none fails, the calls are only counted
-//   MOGEM_FAULT_ERRNO=E      the error number it fails with; default EIO
-//   MOGEM_FAULT_COUNT_FILE=F at exit, F gets the number of counted calls on its first line, then
-//                            one line per call: its number, the call, the path of the descriptor
-//                            (or the two names of a rename), and "fault" for the one that failed
-//   MOGEM_FAULT_RANK=R       under mpirun: only the process of rank R (OMPI_COMM_WORLD_RANK)
-//                            counts and fails; the others go through untouched
-//   MOGEM_FAULT_UNDER=P      only descriptors whose path starts with P are counted (the MPI
-//                            library's own sockets, pipes and shared memory are not results)
-//
-// A failing write writes nothing and a failing fsync syncs nothing. A failing close still
-// releases the descriptor, as Linux does when close reports an error; a failing rename renames
-// nothing. The library keeps its record in fixed storage and writes it with the real calls, so
-// it adds no counted call of its own. The program's own calls reach it only when made through
-// the dynamic symbol (the C library's buffered streams write from inside the library and are
-// not seen).
+// Fault injection for the program's result files, loaded with LD_PRELOAD in front of the C
+// library's write, fsync, close (on descriptors above 2) and rename. Steered by the environment:
+//   MOGEM_FAULT_AT=N          the N-th counted call (from 1) fails; unset or 0: calls only counted
+//   MOGEM_FAULT_ERRNO=E       its error number; default EIO
+//   MOGEM_FAULT_COUNT_FILE=F  at exit: a line per call: its number, the call, the descriptor's
+//                             path (or a rename's two names), and "fault" on the one that failed
+//   MOGEM_FAULT_RANK=R        under mpirun only the process of rank R counts and fails
+//   MOGEM_FAULT_UNDER=P       only descriptors whose path starts with P count (not MPI's sockets)
+// A failing call does nothing, but close, which releases the descriptor as Linux does. The record
+// is kept in fixed storage and written with the real calls, so it adds no counted call. The C
+// library's buffered streams write from inside the library and are not seen.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -47,13 +35,11 @@ int fault_errno() {
   return code > 0 ? code : EIO;
 }
 
-// The record of the calls: a count and as many lines as fit.
 std::mutex guard;
 long calls = 0;
 char record[1 << 16];
 std::size_t record_used = 0;
 
-// Whether this process is the one steered (MOGEM_FAULT_RANK), read once.
 bool steered() {
   static const bool chosen = [] {
     const char *rank = std::getenv("MOGEM_FAULT_RANK");
@@ -70,7 +56,7 @@ bool count(const char *call, const char *first, const char *second) {
   const long n = ++calls;
   const char *at = std::getenv("MOGEM_FAULT_AT");
   const bool fails = at && n == std::atol(at);
-  // A line that does not fit any more is left out whole; the count stays exact.
+  // A line that does not fit is left out whole; the numbers stay exact.
   const std::size_t room = sizeof record - record_used;
   const int wrote = std::snprintf(record + record_used, room, "%ld\t%s\t%s%s%s%s\n", n, call, first,
                                   second ? "\t" : "", second ? second : "", fails ? "\tfault" : "");
@@ -90,20 +76,16 @@ bool count_descriptor_call(const char *call, int fd) {
   return count(call, path, nullptr);
 }
 
-// At the end of the process: the count, then the record.
 __attribute__((destructor)) void write_count_file() {
   const char *path = std::getenv("MOGEM_FAULT_COUNT_FILE");
   const int fd = path && *path && steered() ? open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644) : -1;
   if (fd < 0) return;
   std::lock_guard<std::mutex> lock(guard);
-  char head[32];
-  const int n = std::snprintf(head, sizeof head, "%ld\n", calls);
-  if (REAL(write)(fd, head, static_cast<std::size_t>(n)) == n)
-    for (std::size_t done = 0; done < record_used;) {
-      const ssize_t wrote = REAL(write)(fd, record + done, record_used - done);
-      if (wrote <= 0) break;
-      done += static_cast<std::size_t>(wrote);
-    }
+  for (std::size_t done = 0; done < record_used;) {
+    const ssize_t wrote = REAL(write)(fd, record + done, record_used - done);
+    if (wrote <= 0) break;
+    done += static_cast<std::size_t>(wrote);
+  }
   REAL(close)(fd);
 }
 

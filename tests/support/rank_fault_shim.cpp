@@ -1,16 +1,10 @@
-// Fault injection for runs over several processes: a library that mpirun loads into every
-// process (mpirun -x LD_PRELOAD=...), acting on one of them. Steered by the environment:
-//   MOGEM_FAULT_RANK=R        the process it acts on (its rank, OMPI_COMM_WORLD_RANK); unset: all
-//   MOGEM_FAULT_NEW_AT=N      that process's N-th operator new (from 1) throws std::bad_alloc, as
-//                             a refused allocation does; unset or 0: none fails, the calls are
-//                             only counted
-//   MOGEM_FAULT_MARK_AT=M     the M-th operator new of every process is marked in its record (a
-//                             test waits for it to know that the fit is under way)
-//   MOGEM_FAULT_RECORD=F      F.<rank> gets a line "pid P" at start (for a test that signals or
-//                             kills one process), "mark T" at the M-th operator new, "fault T"
-//                             when the allocation fails (T: the wall clock in microseconds) and
-//                             "allocations N" at exit
-// Only the plain operator new stands in; the others (aligned, nothrow) reach the C++ library.
+// Fault injection for runs over several processes, loaded by mpirun into every process (-x
+// LD_PRELOAD=...) in front of the plain operator new. Steered by the environment:
+//   MOGEM_FAULT_RANK=R     the process it acts on (OMPI_COMM_WORLD_RANK); unset: all
+//   MOGEM_FAULT_NEW_AT=N   that process's N-th operator new throws std::bad_alloc; unset: none
+//   MOGEM_FAULT_MARK_AT=M  every process marks its M-th operator new (its fit is under way)
+//   MOGEM_FAULT_RECORD=F   F.<rank> gets "pid P" at start, "mark T" and "fault T" (T: wall clock
+//                          in microseconds) and "allocations N" at exit
 #include <unistd.h>
 
 #include <atomic>
@@ -21,24 +15,17 @@
 
 namespace {
 
-int own_rank() {
-  const char *rank = std::getenv("OMPI_COMM_WORLD_RANK");
-  return rank ? std::atoi(rank) : 0;
+long number(const char *name) {
+  const char *text = std::getenv(name);
+  return text ? std::atol(text) : 0L;
 }
 
-bool acts_here() {
-  const char *target = std::getenv("MOGEM_FAULT_RANK");
-  return !target || std::atoi(target) == own_rank();
-}
+long own_rank() { return number("OMPI_COMM_WORLD_RANK"); }
 
-const long fail_at = [] {
-  const char *at = std::getenv("MOGEM_FAULT_NEW_AT");
-  return at && acts_here() ? std::atol(at) : 0L;
-}();
-const long mark_at = [] {
-  const char *at = std::getenv("MOGEM_FAULT_MARK_AT");
-  return at ? std::atol(at) : 0L;
-}();
+bool acts_here() { return !std::getenv("MOGEM_FAULT_RANK") || number("MOGEM_FAULT_RANK") == own_rank(); }
+
+const long fail_at = acts_here() ? number("MOGEM_FAULT_NEW_AT") : 0L;
+const long mark_at = number("MOGEM_FAULT_MARK_AT");
 std::atomic<long> calls{0};
 
 // Adds the line "<what> <value>" to this process's record (the C library's stream allocates
@@ -47,7 +34,7 @@ void record(const char *what, long long value, bool first = false) {
   const char *base = std::getenv("MOGEM_FAULT_RECORD");
   if (!base || !*base) return;
   char path[4096];
-  std::snprintf(path, sizeof path, "%s.%d", base, own_rank());
+  std::snprintf(path, sizeof path, "%s.%ld", base, own_rank());
   if (std::FILE *out = std::fopen(path, first ? "w" : "a")) {
     std::fprintf(out, "%s %lld\n", what, value);
     std::fclose(out);

@@ -14,7 +14,6 @@
 #include <sstream>
 #include <stdexcept>
 
-
 namespace fs = std::filesystem;
 
 scratch_dir::scratch_dir() {
@@ -82,37 +81,39 @@ run_result run_input(const scratch_dir &dir, const std::string &input) {
   return run_mogem(dir, {"input.txt", "labels.txt"});
 }
 
+pid_t start_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args,
+                       const run_setup &setup, const std::string &out_path, const std::string &err_path) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(dir.root().c_str()) != 0) _exit(126);
+  dup2(open("/dev/null", O_RDONLY), 0);
+  dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+  dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+  for (const std::string &entry : setup.environment) {
+    const std::size_t eq = entry.find('=');
+    if (eq == std::string::npos || setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1) != 0) _exit(126);
+  }
+  const struct rlimit cap = {setup.address_space, setup.address_space};
+  if (setup.address_space > 0 && setrlimit(RLIMIT_AS, &cap) != 0) _exit(126);
+  std::vector<char *> argv{const_cast<char *>(program.c_str())};
+  for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+int wait_for(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args,
                           const run_setup &setup) {
   const std::string out_path = dir.root() + "/../" + fs::path(dir.root()).filename().string() + ".out";
   const std::string err_path = out_path + ".err";
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.root().c_str()) != 0) _exit(126);
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    for (const std::string &entry : setup.environment) {
-      const std::size_t eq = entry.find('=');
-      if (eq == std::string::npos || setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1) != 0) _exit(126);
-    }
-    if (setup.address_space > 0) {
-      const struct rlimit cap = {setup.address_space, setup.address_space};
-      if (setrlimit(RLIMIT_AS, &cap) != 0) _exit(126);
-    }
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
-    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run_result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out_path), read_file(err_path)};
+  run_result result{wait_for(start_executable(dir, program, args, setup, out_path, err_path)), read_file(out_path),
+                    read_file(err_path)};
   std::remove(out_path.c_str());
   std::remove(err_path.c_str());
   return result;

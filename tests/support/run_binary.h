@@ -2,6 +2,8 @@
 #ifndef MOGEM_TESTS_SUPPORT_RUN_BINARY_H
 #define MOGEM_TESTS_SUPPORT_RUN_BINARY_H
 
+#include <sys/types.h>
+
 #include <map>
 #include <sstream>
 #include <string>
@@ -48,14 +50,8 @@ struct run_setup {
 
 // Whether this build runs under AddressSanitizer: its shadow memory leaves no room for an
 // address-space cap, and its runtime must come first among the loaded libraries.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__)  // g++, and clang++ from version 13
 constexpr bool address_sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool address_sanitized = true;
-#else
-constexpr bool address_sanitized = false;
-#endif
 #else
 constexpr bool address_sanitized = false;
 #endif
@@ -83,5 +79,11 @@ std::vector<T> numbers_in(const std::string &text) {
 // The same for any executable file: program is its path, also passed as argv[0].
 run_result run_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args,
                           const run_setup &setup = {});
+
+// The same without waiting, standard output and error to the given paths (relative to dir):
+// the program's process id, for wait_for, which returns its exit code as run_result has it.
+pid_t start_executable(const scratch_dir &dir, const std::string &program, const std::vector<std::string> &args,
+                       const run_setup &setup, const std::string &out_path, const std::string &err_path);
+int wait_for(pid_t pid);
 
 #endif

@@ -46,6 +46,14 @@ void values_of(const std::string &bytes, double *values, std::size_t n) {
   if (n > 0) std::memcpy(values, bytes.data(), bytes.size());
 }
 
+// The root's text to every other process; the others' copy of it.
+std::string broadcast(mailboxes &boxes, int rank, int size, const std::string &text, int root) {
+  if (rank != root) return boxes.take(root, rank);
+  for (int r = 0; r < size; r++)
+    if (r != root) boxes.post(root, r, text);
+  return text;
+}
+
 mogem::process_group group_of(mailboxes &boxes, int rank, int size) {
   mogem::process_group g;
   g.rank = rank;
@@ -53,30 +61,13 @@ mogem::process_group group_of(mailboxes &boxes, int rank, int size) {
   g.send = [&boxes, rank](const double *v, std::size_t n, int to) { boxes.post(rank, to, bytes_of(v, n)); };
   g.receive = [&boxes, rank](double *v, std::size_t n, int from) { values_of(boxes.take(from, rank), v, n); };
   g.broadcast = [&boxes, rank, size](double *v, std::size_t n, int root) {
-    if (rank == root) {
-      for (int r = 0; r < size; r++)
-        if (r != root) boxes.post(root, r, bytes_of(v, n));
-    } else {
-      values_of(boxes.take(root, rank), v, n);
-    }
+    values_of(broadcast(boxes, rank, size, bytes_of(v, n), root), v, n);
   };
   g.gather = [&boxes, rank, size](const double *mine, std::size_t n, double *all) {
-    for (int r = 0; r < size; r++)
-      if (r != rank) boxes.post(rank, r, bytes_of(mine, n));
-    for (int r = 0; r < size; r++) {
-      if (r == rank)
-        std::memcpy(all + r * n, mine, n * sizeof(double));
-      else
-        values_of(boxes.take(r, rank), all + r * n, n);
-    }
+    for (int r = 0; r < size; r++) values_of(broadcast(boxes, rank, size, bytes_of(mine, n), r), all + r * n, n);
   };
   g.broadcast_text = [&boxes, rank, size](std::string &text, int root) {
-    if (rank == root) {
-      for (int r = 0; r < size; r++)
-        if (r != root) boxes.post(root, r, text);
-    } else {
-      text = boxes.take(root, rank);
-    }
+    text = broadcast(boxes, rank, size, text, root);
   };
   return g;
 }

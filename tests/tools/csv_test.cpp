@@ -28,17 +28,13 @@ TEST(MogemCsv, SpreadsheetExportToARun) {
             "rows 3\ncols 3\nnum_clusters 2\nem_type full\noutput_model 1\nmax_em_iterations 100\nbegin data\n"
             "0.25 1.5 2\n5 -3e1 4\n9 7 8\n");
 
-  // Written to a file, with a tab delimiter and no header, it is a complete input for mogem.
+  // Written to a file, with a tab delimiter and no header.
   dir.write("points.tsv", "0\t0\n0.5\t0.2\n5\t5\n5.4\t4.8\n");
   r = csv(dir, {"points.tsv", "--delimiter", "tab", "-o", "points.txt", "num_clusters=2", "max_em_iterations=5"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out + r.err, "");
   EXPECT_EQ(dir.read("points.txt"),
             "rows 4\ncols 2\nnum_clusters 2\nmax_em_iterations 5\nbegin data\n0 0\n0.5 0.2\n5 5\n5.4 4.8\n");
-  run_result run = run_mogem(dir, {"points.txt", "labels.txt"});
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(dir.read("labels.txt"), "2\n2\n1\n1\n");  // two groups, numbered by the run
 
   // A selection names its classes in select_classes.
   r = csv(dir, {"points.tsv", "--delimiter", "tab", "select_classes=1:2"});

@@ -1,17 +1,15 @@
 // Every kernel path (default, AVX2, AVX-512 where the build and the CPU have them) gives, for
-// every covariance kind, the bits of the point-by-point formulas:
-// the E-step through the kind's own mahalanobis_* and the M-step sums as plain loops in
-// ascending point order. Features 1..17 reach every remainder of the 32-, 16-, 8- and 4-wide
-// loops and of the quadratic-form and covariance tiles (runs of rows ending mid-tile too); N is below one block or not a whole number of blocks, and is
-// large enough that 2 and 3 threads really cut the work (with K = 2 and 3 threads the M-step
-// also cuts each class's features).
+// every covariance kind and 1, 2 or 3 threads, the bits of the point-by-point formulas: the
+// E-step through the kind's own mahalanobis_* and the M-step sums as plain loops in ascending
+// point order. Features 1..17 reach every remainder of the 32-, 16-, 8- and 4-wide loops and of
+// the quadratic-form and covariance tiles; N is below one block or not a whole number of blocks,
+// and large enough that 2 and 3 threads really cut the work.
 #include "engine/kernels/kernels.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +17,7 @@
 #include "engine/em_estep.h"
 #include "engine/em_mstep.h"
 #include "engine/kernels/parallel.h"
+#include "support/same_model.h"
 #include "support/test_model.h"
 
 using namespace mogem::detail;
@@ -29,21 +28,10 @@ constexpr int K = 2;
 constexpr int KINDS[] = {SCALAR, DIAG, FULL};
 constexpr int THREADS[] = {1, 2, 3};
 
-struct problem {
-  int F, N;
-};
-
-// For each F: N below one block, and N (odd, so no whole number of blocks) with work enough
-// for three parts in the lightest step that runs kernels (M-step means: F per point and
-// class; FULL covariances: F*F/2).
-std::vector<problem> problems() {
-  std::vector<problem> all;
-  for (int F = 1; F <= 17; F++) {
-    const double lightest = std::min(1.0 * F, 0.5 * F * F);
-    all.push_back({F, 37});
-    all.push_back({F, static_cast<int>(std::ceil(3 * EM_WORK_PER_PART / (K * lightest))) | 1});
-  }
-  return all;
+// N (odd, so no whole number of blocks) with work enough for three parts in the lightest step
+// that runs kernels (M-step means: F per point and class; FULL covariances: F*F/2).
+int large_N(int F) {
+  return static_cast<int>(std::ceil(3 * EM_WORK_PER_PART / (K * std::min(1.0 * F, 0.5 * F * F)))) | 1;
 }
 
 // N points of F coordinates in [-1, 1), half of them shifted by 3 in every sixth feature.
@@ -75,10 +63,6 @@ void set_model(test_model &t) {
     t->P_j[k] = k == 1 ? 0.3 : 0.7;
   }
   t->inv_temp = 0.75;
-}
-
-bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
 // The E-step's outputs: P_j_x class by class.
@@ -190,69 +174,41 @@ class KernelPath : public testing::TestWithParam<std::string> {
     if (!(avx2 ? cpu_has_avx2() : cpu_has_avx512())) GTEST_SKIP() << "this CPU does not run " << GetParam();
   }
 
-  std::string where(int kind, const problem &p, int threads) const {
-    return GetParam() + " path, kind " + std::to_string(kind) + ", F " + std::to_string(p.F) + ", N " +
-           std::to_string(p.N) + ", " + std::to_string(threads) + " threads";
+  std::string where(int kind, int F, int N, int threads) const {
+    return GetParam() + " path, kind " + std::to_string(kind) + ", F " + std::to_string(F) + ", N " +
+           std::to_string(N) + ", " + std::to_string(threads) + " threads";
   }
 
   const kernel_set *kernels_ = nullptr;
 };
 
-TEST_P(KernelPath, EStepIsThePointByPointFormula) {
-  for (const problem &p : problems()) {
-    const std::vector<std::vector<double>> rows = cloud(p.N, p.F);
-    for (int kind : KINDS) {
-      test_model t(rows, K, kind);
-      t->kernels = kernels_;
-      set_model(t);
-      std::vector<double> want;
-      for (int threads : THREADS) {
-        find_P_j_x_threads(t.get(), threads);
-        if (want.empty()) want = estep_formula(t);  // needs the constants the first step stored
-        EXPECT_TRUE(same_bits(estep_outputs(t), want)) << where(kind, p, threads);
+// For each F, N below one block and N beyond several.
+TEST_P(KernelPath, StepsAreThePointByPointFormulas) {
+  for (int F = 1; F <= 17; F++)
+    for (int N : {37, large_N(F)}) {
+      const std::vector<std::vector<double>> rows = cloud(N, F);
+      for (int kind : KINDS) {
+        test_model e(rows, K, kind), m(rows, K, kind);
+        e->kernels = m->kernels = kernels_;
+        set_model(e);
+        std::vector<double> estep_want, mstep_want;
+        for (int threads : THREADS) {
+          find_P_j_x_threads(e.get(), threads);
+          if (estep_want.empty()) estep_want = estep_formula(e);  // needs the constants the step stored
+          EXPECT_TRUE(same_bits(estep_outputs(e), estep_want)) << "E-step, " << where(kind, F, N, threads);
+          m->threads = threads;
+          set_posteriors(m);
+          if (mstep_want.empty()) mstep_want = mstep_formula(m);
+          update_P_j(m.get());
+          m->kind->update_means(m.get());
+          m->kind->update_variances(m.get());
+          EXPECT_TRUE(same_bits(mstep_outputs(m), mstep_want)) << "M-step, " << where(kind, F, N, threads);
+        }
       }
     }
-  }
-}
-
-TEST_P(KernelPath, MStepSumsArePlainLoopsInPointOrder) {
-  for (const problem &p : problems()) {
-    const std::vector<std::vector<double>> rows = cloud(p.N, p.F);
-    for (int kind : KINDS) {
-      test_model t(rows, K, kind);
-      t->kernels = kernels_;
-      set_posteriors(t);
-      const std::vector<double> want = mstep_formula(t);
-      for (int threads : THREADS) {
-        t->threads = threads;
-        set_posteriors(t);
-        update_P_j(t.get());
-        t->kind->update_means(t.get());
-        t->kind->update_variances(t.get());
-        EXPECT_TRUE(same_bits(mstep_outputs(t), want)) << where(kind, p, threads);
-      }
-    }
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, KernelPath, testing::Values("default", "avx2", "avx512"),
                          [](const testing::TestParamInfo<std::string> &info) { return info.param; });
 
 }  // namespace
-
-TEST(KernelChoice, AModelStateStartsOnTheFastestPathTheCpuRuns) {
-  test_model t({{0.0}}, 1, SCALAR);
-  EXPECT_EQ(t->kernels, &best_kernels());
-  const kernel_set *fastest = avx512_kernels() && cpu_has_avx512() ? avx512_kernels()
-                              : avx2_kernels() && cpu_has_avx2()     ? avx2_kernels()
-                                                                     : &default_kernels();
-  EXPECT_EQ(&best_kernels(), fastest);
-  EXPECT_STREQ(default_kernels().name, "default");
-  if (avx2_kernels()) {
-    EXPECT_STREQ(avx2_kernels()->name, "avx2");
-  }
-  if (avx512_kernels()) {
-    EXPECT_STREQ(avx512_kernels()->name, "avx512");
-    EXPECT_EQ(avx512_kernels()->lanes, 8);
-  }
-}
