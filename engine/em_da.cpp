@@ -31,6 +31,13 @@ void check_schedule(em_memory *m) {
       start, alpha, FINAL_TEMPERATURE, FINAL_TEMPERATURE);
 }
 
+[[noreturn]] void refuse_warming(em_memory *m, double temperature) {
+  refuse(
+      "annealing from init_temp %g with schedule_scalar %g warmed to %g and would never cool to %g; "
+      "schedule_scalar must lie strictly between 0 and 1",
+      m->params->init_temp, m->params->schedule_scalar, temperature, FINAL_TEMPERATURE);
+}
+
 // Halves class `parent` into itself and class `twin`: weight, posteriors, mean and covariance.
 void split_class(em_memory *m, int parent, int twin) {
   const int F = m->features;
@@ -109,6 +116,10 @@ void em_da(em_memory *m) {
     if (!change) {
       m->inv_temp = 1.0 / temperature;
       temperature = temperature * alpha;
+      // From at most 1 (a start the check lets through), a factor of 1 or more (or not a number)
+      // can warm the schedule past 1, and then no stage would ever end the run: refused there, so
+      // that every schedule that ends still gives its bytes.
+      if (!(temperature <= FINAL_TEMPERATURE) && !(alpha < 1.0)) refuse_warming(m, temperature);
     }
   }
 }

@@ -17,7 +17,9 @@ namespace mogem::detail {
 // row at or below the final temperature, is treated as apart, so the run always ends.
 // A schedule that could never reach that temperature (init_temp not a number, or above 1.0
 // while infinite or with schedule_scalar not strictly between 0 and 1) is refused before
-// anything else, through refuse_input (nr/nr_util.h).
+// anything else, through refuse_input (nr/nr_util.h). A start at or below 1.0 with a factor of 1
+// or more (or not a number) is refused, the same way, at the cooling that first warms it above
+// 1.0: from there no stage could end the run.
 void em_da(em_memory *m);
 
 // The first class j != i (in ascending order) whose mean lies, in squared Euclidean distance,

@@ -216,6 +216,14 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
          o.init_temp = HUGE_VAL;
        },
        "annealing from init_temp inf with schedule_scalar 0.9" + annealing_text},
+      // A start below 1 passes that check; a factor of 4 warms it past 1 at the first cooling.
+      {[](mogem::options &o, std::vector<double> &) {
+         o.method = mogem::algorithm::annealing;
+         o.init_temp = 0.5;
+         o.schedule_scalar = 4;
+       },
+       "annealing from init_temp 0.5 with schedule_scalar 4 warmed to 2 and would never cool to 1; "
+       "schedule_scalar must lie strictly between 0 and 1"},
       // The correlation metric scales every row to unit length; centred first, the row that
       // equals the column means is the one without length.
       {[](mogem::options &o, std::vector<double> &d) {
