@@ -11,13 +11,17 @@ namespace mogem::detail {
 
 namespace {
 
+// The remedy in options fields, and in the parameter file's keys.
 const char *const REMEDY =
+    "choose other starting means (another init or random_seed), fewer classes, or data on a scale whose squared "
+    "distances stay finite";
+const char *const REMEDY_IN_FILE_TERMS =
     "choose other initial means (another init_method or random_seed), fewer classes, or data on a scale whose "
     "squared distances stay finite";
 
 [[noreturn]] void broke_down(const std::string &when, const std::string &what) {
-  throw error(error::kind::breakdown,
-              "the fit broke down " + when + ": " + what + " became not-a-number; " + REMEDY);
+  const std::string happened = "the fit broke down " + when + ": " + what + " became not-a-number; ";
+  throw error(error::kind::breakdown, happened + REMEDY).about("init", happened + REMEDY_IN_FILE_TERMS);
 }
 
 bool any_nan(const double *values, long count) {

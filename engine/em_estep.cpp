@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/covariance_kinds.h"
+#include "engine/failures.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
 #include "numeric/dmat_inverse.h"
@@ -46,12 +47,17 @@ void find_P_j_x_threads(em_memory *m, int threads) {
   const int K = m->classes, N = m->datapoints, F = m->features;
   const double d_log_2pi = std::log(EM_TWO_PI) * F;
   // Per-class work stays on the calling thread: a covariance that cannot be factorised ends
-  // the run from here, with its message written exactly once.
+  // the run from here, with its message written exactly once, in words that name the class.
   const covariance_kind_ops &kind = *m->kind;
   for (int k = 1; k <= K; k++) {
-    m->log_det[k] = kind.log_determinant(m, k) + d_log_2pi;
-    m->log_p_j[k] = std::log(m->P_j[k]);
-    kind.build_inv_covariance(m, k);
+    try {
+      m->log_det[k] = kind.log_determinant(m, k) + d_log_2pi;
+      m->log_p_j[k] = std::log(m->P_j[k]);
+      kind.build_inv_covariance(m, k);
+    } catch (const error &cause) {
+      if (!is_factorisation_failure(cause)) throw;
+      throw_singular_covariance(m, k, cause);
+    }
   }
   if (N < 1 || K < 1) return;
 

@@ -77,6 +77,10 @@ typedef void (*em_class_op)(em_memory *m, int k);
 struct covariance_kind_ops;
 struct kernel_set;
 
+// What the running E-step is for, so that a failure in it is told in words (failures.h): a step
+// of the fit, the final E-step after the last step, or a prediction with a fitted model.
+enum class estep_purpose { fit_step, after_fit, prediction };
+
 // The model state. It owns every container; the parameter record, the caller's rows when the
 // data are borrowed, the callbacks and the starting model are the caller's.
 struct em_memory {
@@ -110,6 +114,7 @@ struct em_memory {
   double *log_density = nullptr;
   const model *start = nullptr;  // FROM_MODEL: the model to start from (the caller's)
   int restart = 0;               // which restart this fit is, for the progress callback
+  estep_purpose estep = estep_purpose::fit_step;  // what the next E-step is for
 };
 
 }  // namespace mogem::detail

@@ -10,6 +10,7 @@
 #include "engine/em.h"
 #include "engine/em_classify.h"
 #include "engine/em_estep.h"
+#include "engine/failures.h"
 #include "engine/fit_checks.h"
 #include "engine/best_fit.h"
 #include "engine/kernels/parallel.h"
@@ -34,6 +35,16 @@ struct release_state {
   void operator()(em_memory *m) const { release_em_memory(m); }
 };
 using state_ptr = std::unique_ptr<em_memory, release_state>;
+
+// allocate_em_memory, with memory that cannot be had told in sizes and remedies.
+em_memory *state_or_failure_in_words(em_parameters &p, double *rows, bool predicting) {
+  try {
+    return allocate_em_memory(&p, rows);
+  } catch (const error &cause) {
+    if (cause.what_kind() != error::kind::numerical_failure) throw;
+    throw_beyond_memory(p, rows == nullptr, predicting, cause);
+  }
+}
 
 // The fit out of the model state; the posteriors move without a copy.
 fit_result result_of(em_memory *m, const options &o) {
@@ -113,7 +124,7 @@ fit_result fit_once(const double *values, double *writable, std::size_t rows, st
   const bool transforms = o.center || o.distance == metric::correlation;
   double *rows_in_place = writable ? writable : transforms ? nullptr : const_cast<double *>(values);
   state_ptr m;
-  together(share, [&] { m.reset(allocate_em_memory(&p, rows_in_place)); });
+  together(share, [&] { m.reset(state_or_failure_in_words(p, rows_in_place, false)); });
   if (!rows_in_place && rows > 0) std::memcpy(&m->data[1][1], values, rows * cols * sizeof(double));
   m->share = share;
   m->threads = threads_for(o.threads);
@@ -146,6 +157,7 @@ restart_record failure_record(const error &failure, int restart, std::int32_t se
   r.failed = true;
   r.failure = failure.what();
   r.failure_has_own_heading = failure.has_own_heading();
+  r.failure_in_file_terms = failure.in_file_terms();
   return r;
 }
 
@@ -233,7 +245,7 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
   o.distance = fitted.unit_length ? metric::correlation : metric::euclidean;
   p = parameters_of(o, rows.rows, rows.cols);
   const bool transforms = !fitted.centre.empty() || fitted.unit_length;
-  state_ptr m(allocate_em_memory(&p, transforms ? nullptr : const_cast<double *>(rows.values)));
+  state_ptr m(state_or_failure_in_words(p, transforms ? nullptr : const_cast<double *>(rows.values), true));
   const int N = m->datapoints, F = m->features, K = m->classes;
   if (transforms) {
     std::memcpy(&m->data[1][1], rows.values, rows.rows * rows.cols * sizeof(double));
@@ -249,6 +261,7 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
   }
   m->inv_temp = fitted.inverse_temperature;
   m->threads = threads_for(threads);
+  m->estep = estep_purpose::prediction;
   return m;
 }
 

@@ -51,6 +51,7 @@ void run(em_memory *m) {
   // The labels come from the posteriors of the algorithm's last E-step; the posteriors that
   // are handed on are recomputed from the final model.
   find_classifications(m);
+  m->estep = estep_purpose::after_fit;
   find_P_j_x_and_densities(m);
   stop_if_posteriors_broke_down(m);
 }

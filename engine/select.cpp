@@ -125,6 +125,7 @@ void fit_candidate(matrix_view data, const options &plan, const callbacks &hooks
       [&](const error &failure) {
         record.failed = true;
         record.failure = failure.what();
+        record.failure_in_file_terms = failure.in_file_terms();
         best.failed(index, failure);
       });
 }

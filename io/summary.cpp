@@ -75,7 +75,7 @@ nlohmann::ordered_json fit_summary(const fit_result &result) {
     one["seed"] = r.seed;
     one["status"] = r.failed ? "failed" : "ok";
     if (r.failed) {
-      one["error"] = (r.failure_has_own_heading ? "" : "Error: ") + r.failure;  // as the program prints it
+      one["error"] = (r.failure_has_own_heading ? "" : "Error: ") + r.failure_in_file_terms;  // as the program prints it
     } else {
       one["log_likelihood"] = number(r.log_likelihood);
       one["em_steps"] = r.steps;
@@ -131,7 +131,7 @@ void put_selection_table(output_file &out, const selection &chosen) {
         out.put_format("%d\t%d\t", c.steps, c.converged ? 1 : 0);
       }
       // The message on one line.
-      std::string status = c.failed ? "failed: " + c.failure : "ok";
+      std::string status = c.failed ? "failed: " + c.failure_in_file_terms : "ok";
       for (char &ch : status)
         if (ch == '\n' || ch == '\t') ch = ' ';
       out.put(status.data(), status.size());

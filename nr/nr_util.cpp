@@ -20,10 +20,9 @@ void NR_error(const char *error_text) {
 
 namespace {
 
-// The machine's memory and swap together, asked once: every container of every E-step passes
-// through the check below, and a system call each time cost more than a small fit's arithmetic.
-// ULLONG_MAX when the system does not say (the allocator then decides).
-unsigned long long machine_memory() {
+// Asked once: every container of every E-step passes through the check below, and a system
+// call each time cost more than a small fit's arithmetic.
+unsigned long long ask_machine_memory() {
   struct sysinfo machine;
   if (sysinfo(&machine) != 0) return ULLONG_MAX;
   const unsigned long long unit = machine.mem_unit ? machine.mem_unit : 1;
@@ -33,9 +32,13 @@ unsigned long long machine_memory() {
 
 }  // namespace
 
+unsigned long long machine_memory() {
+  static const unsigned long long all = ask_machine_memory();
+  return all;
+}
+
 void refuse_beyond_memory(unsigned long long bytes, const char *failure_text) {
-  static const unsigned long long all = machine_memory();
-  if (bytes > all) NR_error(failure_text);
+  if (bytes > machine_memory()) NR_error(failure_text);
 }
 
 namespace {

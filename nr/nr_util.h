@@ -34,6 +34,9 @@ namespace mogem::detail {
 // no allocator, however it reports failure, is asked for it.
 void refuse_beyond_memory(unsigned long long bytes, const char *failure_text);
 
+// The machine's memory and swap together in bytes, ULLONG_MAX when the system does not say.
+unsigned long long machine_memory();
+
 // Input the run cannot use: throws mogem::error of kind invalid_input with the printf-style
 // message (one final line break dropped); the program prints it and ends with exit code -1.
 // refuse: a sentence, which the program heads with "Error: "; refuse_input: a message that

@@ -204,6 +204,7 @@ struct restart_record {
   bool failed = false;       // it ended in a numerical failure or a breakdown ...
   std::string failure;       // ... with this message (error::what())
   bool failure_has_own_heading = false;  // as error::has_own_heading()
+  std::string failure_in_file_terms;     // as error::in_file_terms()
   double log_likelihood = 0.0;
   int steps = 0;
   bool converged = false;
@@ -311,6 +312,7 @@ struct candidate {
   covariance_kind covariance = covariance_kind::diagonal;
   bool failed = false;    // every restart failed ...
   std::string failure;    // ... the first one's message (error::what())
+  std::string failure_in_file_terms;  // ... and as error::in_file_terms()
   fit_statistics statistics;  // a failed candidate's: zero but for `parameters`
   int steps = 0;
   bool converged = false;
