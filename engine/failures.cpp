@@ -42,8 +42,7 @@ diagnosis diagnose(em_memory *m, int k) {
     return {"its starting variance is zero: its starting mean coincides with another class's",
             "choose other starting means (another init or random_seed) or fewer classes", "init"};
   if (zero == F)
-    return {"all its variances are zero: the rows it holds are alike", reg_covar + " (or keep variance_floor above 0), or use fewer classes",
-            "reg_covar"};
+    return {"all its variances are zero: the rows it holds are alike", reg_covar + ", or use fewer classes", "reg_covar"};
   if (zero > 0)
     return {"feature " + std::to_string(first_zero) + " does not vary among the rows it holds",
             reg_covar + ", or use fewer classes", "reg_covar"};

@@ -262,10 +262,12 @@ std::int32_t restart_seed(std::int32_t random_seed, int restart);
 // unit length apply, the fit works on a copy. Throws error: invalid_input for empty data, a
 // value that is not finite, a row of length zero under the correlation metric, settings that
 // cannot run (a means file that is missing or short, samples below 1, mixture_of_t, an
-// annealing schedule that never cools to 1); numerical_failure when memory runs out or a
-// covariance cannot be factorised; breakdown when the weights, means, variances or final
-// posteriors become not-a-number (coinciding initial means, values so large or small that
-// squared distances overflow), naming the EM step.
+// annealing schedule that never cools to 1); numerical_failure when memory runs out (naming
+// the sizes against the machine's memory) or a covariance cannot be factorised (naming the
+// class, the EM step and the likely cause); breakdown when the weights, means, variances or
+// final posteriors become not-a-number (coinciding initial means, values so large or small that
+// squared distances overflow), naming the EM step. Each says what to change in options fields;
+// in_file_terms() is the program's text for the same failure.
 fit_result fit(matrix_view data, const options &settings, const callbacks &hooks = {});
 
 // As fit, but the transformations work in the caller's buffer, which afterwards holds the

@@ -18,22 +18,40 @@ class MogemWarning(UserWarning):
 
 
 _KIND_NAMES = {kind: name for name, kind in COVARIANCE_TYPES.items()}
-_FACTORISATION_REMEDY = ("; a class's covariance could not be factorised: raise reg_covar, choose fewer components "
-                         "or covariance_type='diag'")
+# The library's failures name its options fields; the estimator's parameters in their place.
+_PARAMETER_WORDS = (
+    ("fewer classes", "fewer components (n_components)"),
+    ("the diagonal kind", "covariance_type='diag'"),
+    ("another init or random_seed", "another init or random_state"),
+    ("fit in place (fit_in_place), with fewer rows, or over several processes", "fit fewer rows"),
+)
+
+
+def in_parameter_words(message):
+    """An engine's failure message with the estimator's parameter names for the options fields."""
+    for library, estimator in _PARAMETER_WORDS:
+        message = message.replace(library, estimator)
+    return message
+
+
+def _failure_in_parameter_words(e):
+    raised = FitError(in_parameter_words(str(e)))
+    raised.kind = e.kind
+    return raised
+
+
+def call_engine(call, *args):
+    """Calls the engine, its FitError in the estimator's parameter names."""
+    try:
+        return call(*args)
+    except FitError as e:
+        raise _failure_in_parameter_words(e) from None
 
 
 def run_engine(call, *args):
-    """Calls the engine, its warnings turned into MogemWarning and its FitError given a remedy
-    where the engine's message has none."""
-    try:
-        *result, notices = call(*args)
-    except FitError as e:
-        message = str(e)
-        if e.kind == "numerical_failure" and "Singular matrix" in message:
-            raised = FitError(message + _FACTORISATION_REMEDY)
-            raised.kind = e.kind
-            raise raised from None
-        raise
+    """Calls the engine, its warnings turned into MogemWarning and its FitError in the
+    estimator's parameter names."""
+    *result, notices = call_engine(call, *args)
     for notice in notices:
         warnings.warn(notice, MogemWarning, stacklevel=3)
     return result
@@ -172,8 +190,9 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         self.n_iter_ = int(fitted.steps)
         self.statistics_ = fitted.statistics
         self.lower_bound_ = self.statistics_["log_likelihood_per_point"]
-        self.restarts_ = result.restarts if result is not None else []
+        self.restarts_ = []
         if result is not None:
+            self.restarts_ = [dict(r, failure=in_parameter_words(r["failure"])) for r in result.restarts]
             self.labels_ = result.labels
         self.n_features_in_ = int(fitted.features)
 
@@ -188,17 +207,17 @@ class GaussianMixture(DensityMixin, BaseEstimator):
 
     def predict(self, X):
         """Each row's most probable component (ties to the lower one)."""
-        _, labels, _ = _mogem.predict_all(self._model, self._rows(X), self._threads())
+        _, labels, _ = call_engine(_mogem.predict_all, self._model, self._rows(X), self._threads())
         return labels
 
     def predict_proba(self, X):
         """Each row's posterior probability of each component, shape (n_samples, n_components)."""
-        posteriors, _, _ = _mogem.predict_all(self._model, self._rows(X), self._threads())
+        posteriors, _, _ = call_engine(_mogem.predict_all, self._model, self._rows(X), self._threads())
         return posteriors.T
 
     def score_samples(self, X):
         """The log density of each row under the mixture."""
-        return _mogem.score_samples(self._model, self._rows(X), self._threads())
+        return call_engine(_mogem.score_samples, self._model, self._rows(X), self._threads())
 
     def _log_likelihood(self, X):
         scores = self.score_samples(X)

@@ -3,7 +3,7 @@
 import math
 
 from . import _mogem
-from ._estimator import GaussianMixture, _KIND_NAMES, run_engine
+from ._estimator import GaussianMixture, _KIND_NAMES, in_parameter_words, run_engine
 from ._settings import COVARIANCE_TYPES, CRITERIA, one_of
 
 
@@ -31,7 +31,7 @@ def _table(candidates, chosen):
             "n_iter": c["steps"],
             "converged": c["converged"],
             "failed": c["failed"],
-            "failure": c["failure"],
+            "failure": in_parameter_words(c["failure"]),
             "chosen": index == chosen,
         })
     try:

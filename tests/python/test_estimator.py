@@ -34,16 +34,24 @@ def test_invalid_parameters_name_the_parameter(iris, params, text):
     assert text in str(raised.value)
 
 
-def test_numeric_failures_raise_fit_error_with_a_remedy():
-    duplicates = np.ones((20, 2))
+@pytest.mark.parametrize("X, params, kind, words", [
+    # Coinciding starting means: the start's variance is zero, reg_covar is not yet added.
+    (np.ones((20, 2)), dict(covariance_type="full", reg_covar=0.0), "numerical_failure",
+     "the covariance of class 1 is singular at EM step 0 (its starting variance is zero: its starting mean coincides "
+     "with another class's): choose other starting means (another init or random_state) or fewer components "
+     "(n_components)"),
+    (np.ones((20, 2)), dict(reg_covar=0.0), "breakdown", "(another init or random_state), fewer components"),
+    # Rows on a line.
+    (np.repeat([[0.0, 0.0], [4.0, 4.0]], 2, axis=0), dict(n_components=1, covariance_type="full", reg_covar=0.0),
+     "numerical_failure", "at EM step 1 (it is not positive definite: the rows it holds lie on a line or a plane, or "
+     "are fewer than the features): set reg_covar, e.g. 1e-6, use fewer components (n_components) or "
+     "covariance_type='diag'"),
+])
+def test_numeric_failures_name_the_estimators_parameters(X, params, kind, words):
     with pytest.raises(mogem.FitError) as raised:
-        mogem.GaussianMixture(2, covariance_type="full", reg_covar=0.0).fit(duplicates)
-    assert raised.value.kind == "numerical_failure"
-    assert "raise reg_covar" in str(raised.value)
-    with pytest.raises(mogem.FitError) as raised:
-        mogem.GaussianMixture(2, reg_covar=0.0).fit(duplicates)
-    assert raised.value.kind == "breakdown"
-    assert "choose other initial means" in str(raised.value)
+        mogem.GaussianMixture(**{"n_components": 2, **params}).fit(X)
+    assert raised.value.kind == kind
+    assert words in str(raised.value)
 
 
 def test_results_agree_with_the_fit_statistics(mixture):
