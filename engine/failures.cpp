@@ -38,7 +38,8 @@ diagnosis diagnose(em_memory *m, int k) {
   for (int j = F; j >= 1; j--)
     if (!(variances[j] > 0.0)) zero++, first_zero = j;
   const std::string reg_covar = reg_covar_advice(m);
-  if (zero == F && m->steps == 0 && m->estep == estep_purpose::fit_step && m->params->init_method != FROM_MODEL)
+  // No step has run: the variance is still the start's (the distance to the closest other mean).
+  if (zero == F && m->steps == 0 && m->estep != estep_purpose::prediction && m->params->init_method != FROM_MODEL)
     return {"its starting variance is zero: its starting mean coincides with another class's",
             "choose other starting means (another init or random_seed) or fewer classes", "init"};
   if (zero == F)
@@ -53,7 +54,7 @@ diagnosis diagnose(em_memory *m, int k) {
 std::string when(const em_memory *m) {
   switch (m->estep) {
     case estep_purpose::fit_step: return " at EM step " + std::to_string(m->steps);
-    case estep_purpose::after_fit: return " after the fit's last EM step (" + std::to_string(m->steps) + " were run)";
+    case estep_purpose::after_fit: return " in the final E-step, after " + std::to_string(m->steps) + " EM steps";
     case estep_purpose::prediction: break;
   }
   return " in the fitted model";

@@ -33,31 +33,38 @@ TEST(FailuresInWords, FitsThatFailSayWhatAndWhatToChange) {
     int classes;
     mogem::covariance_kind kind;
     double variance_floor, reg_covar;
+    int steps;
     mogem::error::kind kind_of_failure;
     std::string message, setting, in_file_terms;
   } cases[] = {
-      {"rows on a line", {0, 0, 0, 0, 4, 4, 4, 4}, 1, full, 0.001, 0.0, mogem::error::kind::numerical_failure,
+      {"rows on a line", {0, 0, 0, 0, 4, 4, 4, 4}, 1, full, 0.001, 0.0, 20, mogem::error::kind::numerical_failure,
        "the covariance of class 1 is singular at EM step 1 (it is not positive definite: the rows it holds lie on a "
        "line or a plane, or are fewer than the features): set reg_covar, e.g. 1e-6, use fewer classes or the "
        "diagonal kind",
        "reg_covar", "NR_dcholdc failed"},
-      {"rows on a line, too little reg_covar", {0, 0, 0, 0, 4, 4, 4, 4}, 1, full, 0.001, 1e-300,
+      {"rows on a line, too little reg_covar", {0, 0, 0, 0, 4, 4, 4, 4}, 1, full, 0.001, 1e-300, 20,
        mogem::error::kind::numerical_failure,
        "the covariance of class 1 is singular at EM step 1 (it is not positive definite: the rows it holds lie on a "
        "line or a plane, or are fewer than the features): raise reg_covar above 1e-300, e.g. to 1e-6, use fewer "
        "classes or the diagonal kind",
        "reg_covar", "NR_dcholdc failed"},
-      {"a constant feature, no floor", {0, 5, 1, 5, 2, 5, 3, 5}, 1, full, 0.0, 0.0,
+      {"a constant feature, no floor", {0, 5, 1, 5, 2, 5, 3, 5}, 1, full, 0.0, 0.0, 20,
        mogem::error::kind::numerical_failure,
        "the covariance of class 1 is singular at EM step 1 (feature 2 does not vary among the rows it holds): set "
        "reg_covar, e.g. 1e-6, or use fewer classes",
        "reg_covar", "Singular matrix in routine NR_dludcmp"},
-      {"coinciding starting means", std::vector<double>(12, 2.0), 2, full, 0.001, 0.0,
+      {"coinciding starting means", std::vector<double>(12, 2.0), 2, full, 0.001, 0.0, 20,
        mogem::error::kind::numerical_failure,
        "the covariance of class 1 is singular at EM step 0 (its starting variance is zero: its starting mean "
        "coincides with another class's): choose other starting means (another init or random_seed) or fewer classes",
        "init", "Singular matrix in routine NR_dludcmp"},
-      {"weights not-a-number", std::vector<double>(12, 2.0), 2, mogem::covariance_kind::diagonal, 0.001, 0.0,
+      {"coinciding starting means, no step", std::vector<double>(12, 2.0), 2, full, 0.001, 0.0, 0,
+       mogem::error::kind::numerical_failure,
+       "the covariance of class 1 is singular in the final E-step, after 0 EM steps (its starting variance is zero: "
+       "its starting mean coincides with another class's): choose other starting means (another init or "
+       "random_seed) or fewer classes",
+       "init", "Singular matrix in routine NR_dludcmp"},
+      {"weights not-a-number", std::vector<double>(12, 2.0), 2, mogem::covariance_kind::diagonal, 0.001, 0.0, 20,
        mogem::error::kind::breakdown,
        "the fit broke down at EM step 0: the mixture weights became not-a-number; choose other starting means "
        "(another init or random_seed), fewer classes, or data on a scale whose squared distances stay finite",
@@ -71,7 +78,7 @@ TEST(FailuresInWords, FitsThatFailSayWhatAndWhatToChange) {
     mogem::options o;
     o.classes = c.classes;
     o.covariance = c.kind;
-    o.max_iterations = 20;
+    o.max_iterations = c.steps;
     o.variance_floor = c.variance_floor;
     o.reg_covar = c.reg_covar;
     const mogem::error e = failure_of([&] { mogem::fit(view(c.rows, 2), o); });
