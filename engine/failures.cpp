@@ -43,7 +43,8 @@ diagnosis diagnose(em_memory *m, int k) {
     return {"its starting variance is zero: its starting mean coincides with another class's",
             "choose other starting means (another init or random_seed) or fewer classes", "init"};
   if (zero == F)
-    return {"all its variances are zero: the rows it holds are alike", reg_covar + ", or use fewer classes", "reg_covar"};
+    return {"all its variances are zero: the rows it holds are alike", reg_covar + ", or use fewer classes",
+            "reg_covar"};
   if (zero > 0)
     return {"feature " + std::to_string(first_zero) + " does not vary among the rows it holds",
             reg_covar + ", or use fewer classes", "reg_covar"};
@@ -53,9 +54,12 @@ diagnosis diagnose(em_memory *m, int k) {
 
 std::string when(const em_memory *m) {
   switch (m->estep) {
-    case estep_purpose::fit_step: return " at EM step " + std::to_string(m->steps);
-    case estep_purpose::after_fit: return " in the final E-step, after " + std::to_string(m->steps) + " EM steps";
-    case estep_purpose::prediction: break;
+    case estep_purpose::fit_step:
+      return " at EM step " + std::to_string(m->steps);
+    case estep_purpose::after_fit:
+      return " in the final E-step, after " + std::to_string(m->steps) + " EM steps";
+    case estep_purpose::prediction:
+      break;
   }
   return " in the fitted model";
 }
@@ -71,8 +75,8 @@ bool is_factorisation_failure(const error &cause) {
 void throw_singular_covariance(em_memory *m, int k, const error &cause) {
   const diagnosis d = diagnose(m, k);
   const std::string remedy = m->estep == estep_purpose::prediction ? "fit the model again: " + d.remedy : d.remedy;
-  error failure(error::kind::numerical_failure,
-                "the covariance of class " + std::to_string(k) + " is singular" + when(m) + " (" + d.cause + "): " + remedy);
+  error failure(error::kind::numerical_failure, "the covariance of class " + std::to_string(k) + " is singular" +
+                                                    when(m) + " (" + d.cause + "): " + remedy);
   failure.about(d.setting, cause.in_file_terms());
   if (cause.has_own_heading()) failure.with_own_heading();
   throw failure;
@@ -106,26 +110,30 @@ void throw_beyond_memory(const em_parameters &p, bool data_copied, bool predicti
   std::string part, remedy;
   if (posteriors >= covariances && posteriors >= data) {
     part = rows + " rows x " + classes + " classes of posteriors need " + bytes_in_words(posteriors);
-    remedy = predicting ? "predict fewer rows at a time" : "use fewer classes or fewer rows, or fit over several processes";
+    remedy =
+        predicting ? "predict fewer rows at a time" : "use fewer classes or fewer rows, or fit over several processes";
   } else if (covariances >= data) {
     const std::string features = count_in_words(p.num_features);
     part = p.em_type == FULL ? classes + " full covariances of " + features + " x " + features +
                                    " features and their inverses need " + bytes_in_words(covariances)
                              : classes + " classes' variances and their inverses need " + bytes_in_words(covariances);
-    remedy = p.em_type == FULL ? "use fewer classes or features, or the diagonal kind" : "use fewer classes or features";
+    remedy =
+        p.em_type == FULL ? "use fewer classes or features, or the diagonal kind" : "use fewer classes or features";
   } else {
-    part = "the copy of " + rows + " rows x " + count_in_words(p.num_features) + " features needs " +
-           bytes_in_words(data);
+    part =
+        "the copy of " + rows + " rows x " + count_in_words(p.num_features) + " features needs " + bytes_in_words(data);
     remedy = predicting ? "predict fewer rows at a time"
                         : "fit in place (fit_in_place), with fewer rows, or over several processes";
   }
   const unsigned long long machine = machine_memory();
   std::string against = "more than could be had";
   if (machine != ULLONG_MAX)
-    against = (total > static_cast<double>(machine) ? "more than this machine's " : "more than could be had of this machine's ") +
+    against = (total > static_cast<double>(machine) ? "more than this machine's "
+                                                    : "more than could be had of this machine's ") +
               bytes_in_words(static_cast<double>(machine)) + " of memory and swap";
   error failure(error::kind::numerical_failure, part + " (" + bytes_in_words(total) + " for the whole " +
-                                                    (predicting ? "prediction" : "fit") + "), " + against + ": " + remedy);
+                                                    (predicting ? "prediction" : "fit") + "), " + against + ": " +
+                                                    remedy);
   failure.about("classes", cause.in_file_terms());
   if (cause.has_own_heading()) failure.with_own_heading();
   throw failure;
