@@ -14,7 +14,8 @@ import mogem
 
 
 @pytest.mark.parametrize("params, text", [
-    (dict(covariance_type="tied"), "covariance_type must be one of 'spherical', 'diag', 'full'; got 'tied'"),
+    (dict(covariance_type="shared"), "covariance_type must be one of 'spherical', 'diag', 'full', 'tied'; got 'shared'"),
+    (dict(covariance_type="tied", algorithm="annealing"), "tied classes share one covariance; use method em"),
     (dict(metric="cosine"), "metric must be one of 'euclidean', 'correlation'"),
     (dict(algorithm="vb"), "algorithm must be one of 'em', 'annealing'"),
     (dict(init="k-means++"), "init must be one of 'church_means', 'random_means'"),
