@@ -333,7 +333,6 @@ void class_scatters(em_memory *m, int width, const kernel_buffer &sums) {
   const int F = m->features, K = m->classes;
   const int parts = parts_for(m, 0.5 * F * F);
   const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, 0.5 * F * F));
-  // The working storage of each part.
   // Each part's differences and weighted differences of a run of rows, a whole number of cache
   // lines apart; the padding columns of the differences stay 0.
   const int rows = rows_for(2 * F + width);
