@@ -75,8 +75,10 @@ bool is_factorisation_failure(const error &cause) {
 void throw_singular_covariance(em_memory *m, int k, const error &cause) {
   const diagnosis d = diagnose(m, k);
   const std::string remedy = m->estep == estep_purpose::prediction ? "fit the model again: " + d.remedy : d.remedy;
-  error failure(error::kind::numerical_failure, "the covariance of class " + std::to_string(k) + " is singular" +
-                                                    when(m) + " (" + d.cause + "): " + remedy);
+  // The tied kind factorises its one shared covariance with class 1.
+  const std::string subject = m->params->em_type == TIED ? "the shared covariance of the tied kind"
+                                                         : "the covariance of class " + std::to_string(k);
+  error failure(error::kind::numerical_failure, subject + " is singular" + when(m) + " (" + d.cause + "): " + remedy);
   failure.about(d.setting, cause.in_file_terms());
   if (cause.has_own_heading()) failure.with_own_heading();
   throw failure;

@@ -48,6 +48,12 @@ TEST(FailuresInWords, FitsThatFailSayWhatAndWhatToChange) {
        "line or a plane, or are fewer than the features): raise reg_covar above 1e-300, e.g. to 1e-6, use fewer "
        "classes or the diagonal kind",
        "reg_covar", "NR_dcholdc failed"},
+      {"rows on a line, tied", {0, 0, 0, 0, 4, 4, 4, 4}, 1, mogem::covariance_kind::tied, 0.001, 0.0, 20,
+       mogem::error::kind::numerical_failure,
+       "the shared covariance of the tied kind is singular at EM step 1 (it is not positive definite: the rows it "
+       "holds lie on a line or a plane, or are fewer than the features): set reg_covar, e.g. 1e-6, use fewer classes "
+       "or the diagonal kind",
+       "reg_covar", "NR_dcholdc failed"},
       {"a constant feature, no floor", {0, 5, 1, 5, 2, 5, 3, 5}, 1, full, 0.0, 0.0, 20,
        mogem::error::kind::numerical_failure,
        "the covariance of class 1 is singular at EM step 1 (feature 2 does not vary among the rows it holds): set "
