@@ -58,6 +58,7 @@ fit_result result_of(em_memory *m, const options &o) {
   fitted.inverse_temperature = m->inv_temp;
   fitted.steps = m->steps;
   fitted.converged = m->converged;
+  fitted.stopped_by = !m->converged ? "budget" : m->stopped_by_loglik ? "loglik" : "weights";
   out.labels.resize(static_cast<std::size_t>(N));
   for (int i = 1; i <= N; i++) out.labels[i - 1] = m->classifications[i] - 1;
   out.posteriors = take_posteriors(m);
@@ -99,6 +100,23 @@ fit_statistics statistics_of(const std::vector<double> &log_density, const fit_r
   return s;
 }
 
+// Below this effective weight (the rows' posteriors of a class summed) a class holds no row
+// in any sense that matters: a millionth of a row.
+constexpr double NO_WEIGHT = 1e-6;
+
+// Classes whose effective weight is below NO_WEIGHT (those of weight 0 kept their model).
+int classes_without_weight(const em_memory *m) {
+  int count = 0;
+  for (int k = 1; k <= m->classes; k++) count += !(m->P_j[k] * static_cast<double>(m->share.total) >= NO_WEIGHT);
+  return count;
+}
+
+std::string empty_classes_notice(int empty, int classes) {
+  return std::to_string(empty) + " of " + std::to_string(classes) +
+         " classes carry no weight (the posteriors of all rows sum to less than a millionth of a row for each): "
+         "the data hold fewer distinct groups than classes; choose fewer classes";
+}
+
 // One fit. values: the caller's rows; writable when the transformations may work in them.
 fit_result fit_once(const double *values, double *writable, std::size_t rows, std::size_t cols, const options &o,
                     const callbacks &hooks, int restart, const row_share &share) {
@@ -125,7 +143,12 @@ fit_result fit_once(const double *values, double *writable, std::size_t rows, st
   m->log_density = log_density.data();
   run(m.get());
   fit_result fitted = result_of(m.get(), o);
-  fitted.model.statistics = statistics_of(log_density, fitted, share);
+  fit_statistics &s = fitted.model.statistics = statistics_of(log_density, fitted, share);
+  s.variances_at_floor = m->at_floor.held;
+  s.variances_total = m->at_floor.seen;
+  s.classes_without_weight = classes_without_weight(m.get());
+  if (s.classes_without_weight > 0 && o.reg_covar > 0.0 && hooks.warning)
+    hooks.warning(empty_classes_notice(s.classes_without_weight, m->classes));
   return fitted;
 }
 

@@ -32,6 +32,8 @@ void check_runs(const options &o) {
   if (!(o.convergence_threshold >= 0.0) || std::isnan(o.convergence_threshold))
     refuse_setting("convergence_threshold",
                    format_text("convergence_threshold is %g; it must be 0 or more", o.convergence_threshold));
+  if (!(o.tol >= 0.0) || !std::isfinite(o.tol))
+    refuse_setting("tol", format_text("tol is %g; it must be a finite number of 0 or more", o.tol));
   const char *no_draws =
       "%s is %d, but this initialization draws no random numbers, so every restart would give the same fit; "
       "choose %srandom_means, random_point, random_range or random_sample, or %s 1";
