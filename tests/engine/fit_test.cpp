@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -409,4 +410,113 @@ TEST(Regularisation, LetsASingularFullCovarianceFit) {
   EXPECT_TRUE(std::isfinite(mogem::fit(view(data, 3), o).model.statistics.log_likelihood));
   o.reg_covar = -1.0;
   EXPECT_THROW(mogem::fit(view(data, 3), o), mogem::error);
+}
+
+namespace {
+
+// The 150 rows of examples/iris.txt (4 features), times `scale`.
+std::vector<double> iris(double scale) {
+  const std::string text = source_file("examples/iris.txt");
+  std::istringstream rows(text.substr(text.find("begin data") + 10));
+  std::vector<double> values;
+  for (double v; rows >> v;) values.push_back(v * scale);
+  return values;
+}
+
+}  // namespace
+
+// Under stop_rule loglik EM stops at the first step whose mean log-likelihood per row (of the
+// model the step starts from) lies within tol of the step before's. Worked out from fits cut
+// short at every step count, whose final statistics are those models' log-likelihoods. On iris
+// (diagonal, church means) the weight rule runs 114 steps, the log-likelihood rule (tol 1e-3) 10.
+TEST(StopRule, LoglikStopsWhereTheMeanLogLikelihoodSettles) {
+  const std::vector<double> data = iris(1.0);
+  mogem::options o = settings(mogem::covariance_kind::diagonal, mogem::initialization::church_means, 42);
+  o.max_iterations = 500;
+  const mogem::model by_weights = mogem::fit(view(data, 4), o).model;
+  o.stop = mogem::stop_rule::loglik;
+  const mogem::fit_result by_loglik = mogem::fit(view(data, 4), o);
+  const int steps = by_loglik.model.steps;
+  EXPECT_EQ(by_weights.stopped_by, "weights");
+  EXPECT_EQ(by_loglik.model.stopped_by, "loglik");
+  EXPECT_TRUE(by_loglik.model.converged);
+  EXPECT_NE(steps, by_weights.steps);
+  mogem::options cut = o;
+  cut.stop = mogem::stop_rule::weights;
+  cut.convergence_threshold = 0.0;  // never met
+  std::vector<double> per_row;
+  for (cut.max_iterations = 0; cut.max_iterations <= steps; cut.max_iterations++) {
+    const mogem::fit_result r = mogem::fit(view(data, 4), cut);
+    per_row.push_back(r.model.statistics.log_likelihood_per_point);
+    EXPECT_EQ(r.model.stopped_by, "budget");
+    if (cut.max_iterations == steps) EXPECT_TRUE(same_model(r, by_loglik));
+  }
+  for (int n = 1; n < steps - 1; n++) EXPECT_GE(std::fabs(per_row[n] - per_row[n - 1]), o.tol) << n;
+  EXPECT_LT(std::fabs(per_row[steps - 1] - per_row[steps - 2]), o.tol);
+  // Under annealing the rule ends every stage after the first.
+  o.method = mogem::algorithm::annealing;
+  o.init_temp = 2.0;
+  EXPECT_EQ(mogem::fit(view(data, 4), o).model.stopped_by, "loglik");
+}
+
+// Every fit counts the variances its last step held at the floor: iris in metres holds every one
+// at 0.001 under every kind (12 per-feature variances, 3 scalar ones, 12 diagonal entries); with
+// the floor off, or in centimetres, none.
+TEST(VarianceFloor, TheLastStepsVariancesAtTheFloorAreCounted) {
+  const struct {
+    mogem::covariance_kind kind;
+    double scale, floor;
+    long at_floor, total;
+  } cases[] = {
+      {mogem::covariance_kind::diagonal, 0.01, 0.001, 12, 12}, {mogem::covariance_kind::scalar, 0.01, 0.001, 3, 3},
+      {mogem::covariance_kind::full, 0.01, 0.001, 12, 12},     {mogem::covariance_kind::diagonal, 0.01, 0.0, 0, 12},
+      {mogem::covariance_kind::full, 0.01, 0.0, 0, 12},        {mogem::covariance_kind::diagonal, 1.0, 0.001, 0, 12},
+  };
+  for (const auto &c : cases) {
+    mogem::options o = settings(c.kind, mogem::initialization::church_means, 42);
+    o.variance_floor = c.floor;
+    o.max_iterations = 100;
+    const mogem::fit_statistics s = mogem::fit(view(iris(c.scale), 4), o).model.statistics;
+    EXPECT_EQ(s.variances_at_floor, c.at_floor) << int(c.kind) << " " << c.scale << " " << c.floor;
+    EXPECT_EQ(s.variances_total, c.total) << int(c.kind) << " " << c.scale << " " << c.floor;
+  }
+}
+
+// More classes than distinct rows: with reg_covar the coinciding starting means get a variance
+// and every kind fits, finite, warning once of the classes left without weight; without it the
+// fit still breaks down (scalar, diagonal) or cannot factorise (full) as before.
+TEST(Regularisation, MoreClassesThanDistinctRowsFitWithAWarning) {
+  std::vector<double> two_values;
+  for (int i = 0; i < 10; i++) two_values.insert(two_values.end(), 2, i < 5 ? 0.0 : 1.0);
+  for (mogem::covariance_kind kind : every_kind) {
+    SCOPED_TRACE(int(kind));
+    mogem::options o = settings(kind, mogem::initialization::church_means, 42);
+    o.classes = 10;
+    o.max_iterations = 100;
+    const mogem::error::kind failure =
+        kind == mogem::covariance_kind::full ? mogem::error::kind::numerical_failure : mogem::error::kind::breakdown;
+    try {
+      mogem::fit(view(two_values, 2), o);
+      ADD_FAILURE() << "without reg_covar the fit fails";
+    } catch (const mogem::error &e) {
+      EXPECT_EQ(e.what_kind(), failure);
+    }
+    o.reg_covar = 1e-6;
+    std::vector<std::string> warnings;
+    mogem::callbacks hooks;
+    hooks.warning = [&](const std::string &text) { warnings.push_back(text); };
+    const mogem::fit_result r = mogem::fit(view(two_values, 2), o, hooks);
+    const mogem::model &m = r.model;
+    for (const std::vector<double> *values : {&m.weights, &m.means, &m.covariances, &r.posteriors})
+      for (double v : *values) EXPECT_TRUE(std::isfinite(v));
+    int empty = 0;
+    for (double w : m.weights) empty += w * 10 < 1e-6;
+    EXPECT_GT(empty, 0);
+    EXPECT_EQ(m.statistics.classes_without_weight, empty);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].substr(0, warnings[0].find(':')),
+              std::to_string(empty) +
+                  " of 10 classes carry no weight (the posteriors of all rows sum to less than a millionth of a "
+                  "row for each)");
+  }
 }
