@@ -111,10 +111,14 @@ int classes_without_weight(const em_memory *m) {
   return count;
 }
 
-std::string empty_classes_notice(int empty, int classes) {
-  return std::to_string(empty) + " of " + std::to_string(classes) +
-         " classes carry no weight (the posteriors of all rows sum to less than a millionth of a row for each): "
-         "the data hold fewer distinct groups than classes; choose fewer classes";
+// With reg_covar (where data with fewer groups than classes fit at all), the kept fit's classes
+// without weight, once.
+void warn_of_empty_classes(const model &fitted, const options &o, const callbacks &hooks) {
+  const int empty = fitted.statistics.classes_without_weight;
+  if (empty == 0 || !(o.reg_covar > 0.0) || !hooks.warning) return;
+  hooks.warning(std::to_string(empty) + " of " + std::to_string(fitted.classes) +
+                " classes carry no weight (the posteriors of all rows sum to less than a millionth of a row for each): "
+                "the data hold fewer distinct groups than classes; choose fewer classes");
 }
 
 // One fit. values: the caller's rows; writable when the transformations may work in them.
@@ -147,8 +151,6 @@ fit_result fit_once(const double *values, double *writable, std::size_t rows, st
   s.variances_at_floor = m->at_floor.held;
   s.variances_total = m->at_floor.seen;
   s.classes_without_weight = classes_without_weight(m.get());
-  if (s.classes_without_weight > 0 && o.reg_covar > 0.0 && hooks.warning)
-    hooks.warning(empty_classes_notice(s.classes_without_weight, m->classes));
   return fitted;
 }
 
@@ -236,9 +238,14 @@ fit_result fit_rows(const double *values, double *writable, std::size_t rows, st
   const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
   together(share, [&] { check_finite(values, rows, cols, name, static_cast<std::size_t>(share.first)); });
   check_settings(o, cols);
-  if (o.restarts > 1) return fit_restarts(values, writable, rows, cols, o, hooks, share);
-  fit_result fitted = fit_once(values, writable, rows, cols, o, hooks, 1, share);
-  fitted.restarts = {record_of(fitted.model, 1, o.random_seed)};
+  fit_result fitted;
+  if (o.restarts > 1) {
+    fitted = fit_restarts(values, writable, rows, cols, o, hooks, share);
+  } else {
+    fitted = fit_once(values, writable, rows, cols, o, hooks, 1, share);
+    fitted.restarts = {record_of(fitted.model, 1, o.random_seed)};
+  }
+  warn_of_empty_classes(fitted.model, o, hooks);
   return fitted;
 }
 
