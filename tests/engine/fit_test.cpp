@@ -217,6 +217,15 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
          o.init_temp = HUGE_VAL;
        },
        "annealing from init_temp inf with schedule_scalar 0.9" + annealing_text},
+      {[](mogem::options &o, std::vector<double> &) {
+         o.method = mogem::algorithm::annealing;
+         o.covariance = mogem::covariance_kind::tied;
+       },
+       "annealing (method annealing) splits the widest class as it cools, and tied classes share one covariance; "
+       "use method em with covariance tied, or another covariance kind with annealing",
+       kind::invalid_input,
+       "annealing (algorithm em_annealing) splits the widest class as it cools, and tied classes share one "
+       "covariance; use algorithm em with em_type tied, or another covariance kind with annealing"},
       // A start below 1 passes that check; a factor of 4 warms it past 1 at the first cooling.
       {[](mogem::options &o, std::vector<double> &) {
          o.method = mogem::algorithm::annealing;
@@ -436,8 +445,8 @@ TEST(StopRule, LoglikStopsWhereTheMeanLogLikelihoodSettles) {
 }
 
 // Every fit counts the variances its last step held at the floor: iris in metres holds all of
-// them at 0.001 under every kind (12 per-feature variances, 3 scalar ones, 12 diagonal entries);
-// with the floor off, or in centimetres, none.
+// them at 0.001 under every kind (12 per-feature variances, 3 scalar ones, 12 diagonal entries,
+// the 4 of the shared diagonal); with the floor off, or in centimetres, none.
 TEST(VarianceFloor, TheLastStepsVariancesAtTheFloorAreCounted) {
   using k = mogem::covariance_kind;
   const struct {
@@ -445,7 +454,8 @@ TEST(VarianceFloor, TheLastStepsVariancesAtTheFloorAreCounted) {
     double scale, floor;
     long at_floor, total;
   } cases[] = {{k::diagonal, 0.01, 0.001, 12, 12}, {k::scalar, 0.01, 0.001, 3, 3}, {k::full, 0.01, 0.001, 12, 12},
-               {k::diagonal, 0.01, 0.0, 0, 12},    {k::full, 0.01, 0.0, 0, 12},    {k::diagonal, 1.0, 0.001, 0, 12}};
+               {k::tied, 0.01, 0.001, 4, 4},       {k::diagonal, 0.01, 0.0, 0, 12},  {k::full, 0.01, 0.0, 0, 12},
+               {k::diagonal, 1.0, 0.001, 0, 12}};
   for (const auto &c : cases) {
     mogem::options o = settings(c.kind, mogem::initialization::church_means, 42);
     o.variance_floor = c.floor;

@@ -80,6 +80,7 @@ TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
       {mogem::covariance_kind::scalar, mogem::initialization::random_sample, mogem::algorithm::em, false},
       {mogem::covariance_kind::diagonal, mogem::initialization::random_point, mogem::algorithm::annealing, false},
       {mogem::covariance_kind::full, mogem::initialization::random_range, mogem::algorithm::annealing, false},
+      {mogem::covariance_kind::tied, mogem::initialization::random_means, mogem::algorithm::em, false},
       {mogem::covariance_kind::diagonal, mogem::initialization::church_means, mogem::algorithm::em, false,
        mogem::stop_rule::loglik},
       {mogem::covariance_kind::full, mogem::initialization::random_range, mogem::algorithm::annealing, false,
@@ -146,10 +147,10 @@ TEST(Processes, ASelectionChoosesTheLowestCriterionAsOneProcessDoes) {
   o.threads = 2;
   mogem::selection_settings choice;
   choice.max_classes = 3;
-  choice.kinds = {mogem::covariance_kind::scalar, mogem::covariance_kind::full};
+  choice.kinds = {mogem::covariance_kind::scalar, mogem::covariance_kind::tied, mogem::covariance_kind::full};
   const mogem::selection alone = mogem::select_model(all, o, choice);
-  ASSERT_EQ(alone.candidates.size(), 6u);
-  for (std::size_t c = 0; c < 6; c++) {
+  ASSERT_EQ(alone.candidates.size(), 9u);
+  for (std::size_t c = 0; c < 9; c++) {
     EXPECT_EQ(alone.candidates[c].classes, static_cast<int>(c % 3) + 1);
     EXPECT_LE(alone.candidates[alone.chosen].statistics.bic, alone.candidates[c].statistics.bic);
   }
