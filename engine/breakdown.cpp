@@ -19,9 +19,13 @@ const char *const REMEDY_IN_FILE_TERMS =
     "choose other initial means (another init_method or random_seed), fewer classes, or data on a scale whose "
     "squared distances stay finite";
 
-[[noreturn]] void broke_down(const std::string &when, const std::string &what) {
+// Without reg_covar, a mean that coincides with another starts with a variance of 0; reg_covar
+// gives it one above.
+[[noreturn]] void broke_down(const em_memory *m, const std::string &when, const std::string &what) {
   const std::string happened = "the fit broke down " + when + ": " + what + " became not-a-number; ";
-  throw error(error::kind::breakdown, happened + REMEDY).about("init", happened + REMEDY_IN_FILE_TERMS);
+  const bool without = m->params->reg_covar == 0.0;
+  throw error(error::kind::breakdown, happened + (without ? "set reg_covar, e.g. 1e-6, " : "") + REMEDY)
+      .about(without ? "reg_covar" : "init", happened + REMEDY_IN_FILE_TERMS);
 }
 
 bool any_nan(const double *values, long count) {
@@ -49,14 +53,14 @@ void refuse_zero_length_rows(em_memory *m) {
 void stop_if_model_broke_down(em_memory *m, int step) {
   const int K = m->classes, F = m->features;
   const std::string when = "at EM step " + std::to_string(step);
-  if (any_nan(&m->P_j[1], K)) broke_down(when, "the mixture weights");
+  if (any_nan(&m->P_j[1], K)) broke_down(m, when, "the mixture weights");
   const covariance_kind_ops &ops = *m->kind;
   const long per_class = ops.values_per_class(F);
   for (int k = 1; k <= K; k++) {
-    if (any_nan(m->class_means[k] + 1, F)) broke_down(when, "the mean of class " + std::to_string(k));
+    if (any_nan(m->class_means[k] + 1, F)) broke_down(m, when, "the mean of class " + std::to_string(k));
     for (long e = 0; e < per_class; e++)
       if (std::isnan(ops.value(m->class_variances, k, F, e)))
-        broke_down(when, "the covariance of class " + std::to_string(k));
+        broke_down(m, when, "the covariance of class " + std::to_string(k));
   }
 }
 
@@ -68,7 +72,7 @@ void stop_if_posteriors_broke_down(em_memory *m) {
   for (double k : gather_from_all(m->share, &first_broken, 1))
     if (k < first_broken) first_broken = k;
   if (first_broken <= m->classes)
-    broke_down("in the final E-step", "the posteriors of class " + std::to_string(static_cast<int>(first_broken)));
+    broke_down(m, "in the final E-step", "the posteriors of class " + std::to_string(static_cast<int>(first_broken)));
 }
 
 }  // namespace mogem::detail

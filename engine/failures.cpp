@@ -38,10 +38,12 @@ diagnosis diagnose(em_memory *m, int k) {
   for (int j = F; j >= 1; j--)
     if (!(variances[j] > 0.0)) zero++, first_zero = j;
   const std::string reg_covar = reg_covar_advice(m);
-  // No step has run: the variance is still the start's (the distance to the closest other mean).
+  // No step has run: the variance is still the start's (the distance to the closest other mean,
+  // plus reg_covar, so zero only without it).
   if (zero == F && m->steps == 0 && m->estep != estep_purpose::prediction && m->params->init_method != FROM_MODEL)
     return {"its starting variance is zero: its starting mean coincides with another class's",
-            "choose other starting means (another init or random_seed) or fewer classes", "init"};
+            "set reg_covar, e.g. 1e-6, choose other starting means (another init or random_seed) or fewer classes",
+            "reg_covar"};
   if (zero == F)
     return {"all its variances are zero: the rows it holds are alike", reg_covar + ", or use fewer classes",
             "reg_covar"};

@@ -65,6 +65,8 @@ em_parameters parameters_of(const options &o, std::size_t rows, std::size_t cols
   p.convergence_threshold = o.convergence_threshold;
   p.reg_covar = o.reg_covar;
   p.variance_floor = o.variance_floor;
+  p.loglik_rule = o.stop == stop_rule::loglik;
+  p.tol = o.tol;
   return p;
 }
 

@@ -62,19 +62,21 @@ TEST(FailuresInWords, FitsThatFailSayWhatAndWhatToChange) {
       {"coinciding starting means", std::vector<double>(12, 2.0), 2, full, 0.001, 0.0, 20,
        mogem::error::kind::numerical_failure,
        "the covariance of class 1 is singular at EM step 0 (its starting variance is zero: its starting mean "
-       "coincides with another class's): choose other starting means (another init or random_seed) or fewer classes",
-       "init", "Singular matrix in routine NR_dludcmp"},
+       "coincides with another class's): set reg_covar, e.g. 1e-6, choose other starting means (another init or "
+       "random_seed) or fewer classes",
+       "reg_covar", "Singular matrix in routine NR_dludcmp"},
       {"coinciding starting means, no step", std::vector<double>(12, 2.0), 2, full, 0.001, 0.0, 0,
        mogem::error::kind::numerical_failure,
        "the covariance of class 1 is singular in the final E-step, after 0 EM steps (its starting variance is zero: "
-       "its starting mean coincides with another class's): choose other starting means (another init or "
-       "random_seed) or fewer classes",
-       "init", "Singular matrix in routine NR_dludcmp"},
+       "its starting mean coincides with another class's): set reg_covar, e.g. 1e-6, choose other starting means "
+       "(another init or random_seed) or fewer classes",
+       "reg_covar", "Singular matrix in routine NR_dludcmp"},
       {"weights not-a-number", std::vector<double>(12, 2.0), 2, mogem::covariance_kind::diagonal, 0.001, 0.0, 20,
        mogem::error::kind::breakdown,
-       "the fit broke down at EM step 0: the mixture weights became not-a-number; choose other starting means "
-       "(another init or random_seed), fewer classes, or data on a scale whose squared distances stay finite",
-       "init",
+       "the fit broke down at EM step 0: the mixture weights became not-a-number; set reg_covar, e.g. 1e-6, choose "
+       "other starting means (another init or random_seed), fewer classes, or data on a scale whose squared "
+       "distances stay finite",
+       "reg_covar",
        "the fit broke down at EM step 0: the mixture weights became not-a-number; choose other initial means "
        "(another init_method or random_seed), fewer classes, or data on a scale whose squared distances stay "
        "finite"},
