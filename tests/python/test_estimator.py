@@ -39,8 +39,8 @@ def test_invalid_parameters_name_the_parameter(iris, params, text):
     # Coinciding starting means: the start's variance is zero, reg_covar is not yet added.
     (np.ones((20, 2)), dict(covariance_type="full", reg_covar=0.0), "numerical_failure",
      "the covariance of class 1 is singular at EM step 0 (its starting variance is zero: its starting mean coincides "
-     "with another class's): choose other starting means (another init or random_state) or fewer components "
-     "(n_components)"),
+     "with another class's): set reg_covar, e.g. 1e-6, choose other starting means (another init or random_state) "
+     "or fewer components (n_components)"),
     (np.ones((20, 2)), dict(reg_covar=0.0), "breakdown", "(another init or random_state), fewer components"),
     # Rows on a line.
     (np.repeat([[0.0, 0.0], [4.0, 4.0]], 2, axis=0), dict(n_components=1, covariance_type="full", reg_covar=0.0),
