@@ -56,6 +56,7 @@ struct em_parameters {
   double convergence_threshold;  // the EM loop stops when its last four weight changes sum below this
   double reg_covar;              // added to every updated variance (covariance diagonal); 0: nothing
   double variance_floor;         // every updated variance (covariance diagonal) is held at or above this
+  int kmeans_iterations;         // KMEANS: Lloyd's iterations at most
 };
 
 // Variances of every class, or their inverses; only the member of the run's kind (`em_type`)
