@@ -63,13 +63,13 @@ long long first_row_past(const kmeans_rows &rows, const std::vector<double> &val
   return -1;
 }
 
-// closest[i] = min(closest[i], the squared distance of row i from `centre`).
-void move_closer(const kmeans_rows &rows, const double *centre, std::vector<double> &closest) {
+// to[i] = min(from[i], the squared distance of row i from `centre`).
+void closer(const kmeans_rows &rows, const double *centre, const std::vector<double> &from, std::vector<double> &to) {
   const int F = rows.features;
   over_row_ranges(rows, F + 2.0, [&](int first, int end) {
     for (int i = first; i < end; i++) {
       const double d = squared_distance(rows.data[i], centre, F);
-      if (d < closest[i]) closest[i] = d;
+      to[i] = d < from[i] ? d : from[i];
     }
   });
 }
@@ -84,15 +84,30 @@ void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **c
     return row < total_rows ? row : total_rows - 1;
   };
   share_row(*rows.share, uniform_row(random.next_unit()), rows.data, F, centres[1]);
-  std::vector<double> closest(static_cast<std::size_t>(N) + 1, HUGE_VAL);
+  const int trials = 2 + static_cast<int>(std::log(static_cast<double>(K)));
+  const std::size_t n = static_cast<std::size_t>(N) + 1;
+  std::vector<double> closest(n, HUGE_VAL);
+  closer(rows, centres[1], closest, closest);
+  std::vector<std::vector<double>> candidate(trials, std::vector<double>(static_cast<std::size_t>(F) + 1)),
+      tried(trials, std::vector<double>(n));
+  std::vector<double> potential(trials);
   for (int k = 2; k <= K; k++) {
-    move_closer(rows, centres[k - 1], closest);
     double before = 0.0;
     const double total = sum_in_row_order(rows, closest, &before);
-    const double u = random.next_unit();
-    long long row = total > 0.0 ? first_row_past(rows, closest, before, u * total) : -1;
-    if (row < 0) row = uniform_row(u);
-    share_row(*rows.share, row, rows.data, F, centres[k]);
+    for (int t = 0; t < trials; t++) {
+      const double u = random.next_unit();
+      long long row = total > 0.0 ? first_row_past(rows, closest, before, u * total) : -1;
+      if (row < 0) row = uniform_row(u);
+      share_row(*rows.share, row, rows.data, F, candidate[t].data());
+    }
+    int best = 0;
+    for (int t = 0; t < trials; t++) {
+      closer(rows, candidate[t].data(), closest, tried[t]);
+      potential[t] = sum_in_row_order(rows, tried[t], &before);
+      if (potential[t] < potential[best]) best = t;
+    }
+    for (int j = 1; j <= F; j++) centres[k][j] = candidate[best][j];
+    closest.swap(tried[best]);
   }
 }
 

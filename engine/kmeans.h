@@ -28,12 +28,14 @@ struct kmeans_rows {
   int threads;
 };
 
-// k-means++ seeding with plain D^2 sampling: centre 1 is the row at floor(u x N) for a uniform
-// u of `random` (N the rows of all processes); centre k is the row at which the running sum of
-// every row's squared distance to its nearest centre so far, taken in row order, first exceeds
-// u x (the whole sum), with one new draw u per centre. Rows already chosen have distance 0 and
-// are never drawn again, unless every distance is 0 (fewer distinct rows than classes): the
-// centre is then the row at floor(u x N). Draws exactly K numbers.
+// Greedy k-means++ seeding (D^2 sampling with local trials): centre 1 is the row at floor(u x N)
+// for a uniform u of `random` (N the rows of all processes). For each further centre,
+// T = 2 + floor(ln K) candidates are drawn, candidate t the row at which the running sum of
+// every row's squared distance D^2 to its nearest centre so far, taken in row order, first
+// exceeds u_t x (the whole sum); the centre is the candidate that leaves the least sum of D^2
+// (ties: the earlier). Rows already chosen have D^2 = 0 and are never drawn again, unless every
+// D^2 is 0 (fewer distinct rows than classes): a candidate is then the row at floor(u_t x N).
+// Draws exactly 1 + (K - 1) T numbers.
 void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **centres);
 
 // labels[i] = the class of the centre nearest row i. Returns how many rows of all processes
