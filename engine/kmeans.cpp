@@ -74,6 +74,38 @@ void closer(const kmeans_rows &rows, const double *centre, const std::vector<dou
   });
 }
 
+// The nearest centre of each of the rows first..first+count-1 (count <= EM_BLOCK) into
+// labels, counting the rows whose label changed. The rows are laid out feature by feature, so
+// that the loop over the rows of the block runs in vector lanes; each lane adds its row's
+// squared differences in ascending feature order, as squared_distance does.
+long long nearest_of_block(const kmeans_rows &rows, double *const *centres, int first, int count, int *labels,
+                           double *coordinates) {
+  const int F = rows.features, K = rows.classes;
+  for (int b = 0; b < EM_BLOCK; b++)
+    for (int j = 1; j <= F; j++) coordinates[(j - 1) * EM_BLOCK + b] = b < count ? rows.data[first + b][j] : 0.0;
+  double nearest[EM_BLOCK], sum[EM_BLOCK];
+  int best[EM_BLOCK];
+  for (int k = 1; k <= K; k++) {
+    for (int b = 0; b < EM_BLOCK; b++) sum[b] = 0.0;
+    for (int j = 1; j <= F; j++) {
+      const double c = centres[k][j], *x = &coordinates[(j - 1) * EM_BLOCK];
+      for (int b = 0; b < EM_BLOCK; b++) {
+        const double d = x[b] - c;
+        sum[b] += d * d;
+      }
+    }
+    for (int b = 0; b < EM_BLOCK; b++) {
+      const bool closer_here = k == 1 || sum[b] < nearest[b];
+      nearest[b] = closer_here ? sum[b] : nearest[b];
+      best[b] = closer_here ? k : best[b];
+    }
+  }
+  long long moved = 0;
+  for (int b = 0; b < count; b++)
+    if (labels[first + b] != best[b]) moved++, labels[first + b] = best[b];
+  return moved;
+}
+
 }  // namespace
 
 void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **centres) {
@@ -116,16 +148,10 @@ long long assign_to_nearest(const kmeans_rows &rows, double *const *centres, int
   const int blocks = rows.rows > 0 ? (rows.rows + EM_BLOCK - 1) / EM_BLOCK : 1;
   std::vector<long long> changed(static_cast<std::size_t>(blocks), 0);
   over_row_ranges(rows, static_cast<double>(K) * (F + 2.0), [&](int first, int end) {
+    std::vector<double> coordinates(static_cast<std::size_t>(F) * EM_BLOCK);
     long long moved = 0;
-    for (int i = first; i < end; i++) {
-      int best = 1;
-      double nearest = squared_distance(rows.data[i], centres[1], F);
-      for (int k = 2; k <= K; k++) {
-        const double d = squared_distance(rows.data[i], centres[k], F);
-        if (d < nearest) nearest = d, best = k;
-      }
-      if (labels[i] != best) moved++, labels[i] = best;
-    }
+    for (int i = first; i < end; i += EM_BLOCK)
+      moved += nearest_of_block(rows, centres, i, end - i < EM_BLOCK ? end - i : EM_BLOCK, labels, coordinates.data());
     changed[(first - 1) / EM_BLOCK] = moved;  // parts start on block boundaries
   });
   double mine = 0.0, all = 0.0;  // counts below 2^53 add exactly
