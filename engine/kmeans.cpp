@@ -120,8 +120,8 @@ void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **c
   const std::size_t n = static_cast<std::size_t>(N) + 1;
   std::vector<double> closest(n, HUGE_VAL);
   closer(rows, centres[1], closest, closest);
-  std::vector<std::vector<double>> candidate(trials, std::vector<double>(static_cast<std::size_t>(F) + 1)),
-      tried(trials, std::vector<double>(n));
+  std::vector<std::vector<double>> candidate(trials, std::vector<double>(static_cast<std::size_t>(F) + 1));
+  std::vector<double> tried(n);  // one candidate's D^2 at a time: memory of two values a row
   std::vector<double> potential(trials);
   for (int k = 2; k <= K; k++) {
     double before = 0.0;
@@ -134,12 +134,12 @@ void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **c
     }
     int best = 0;
     for (int t = 0; t < trials; t++) {
-      closer(rows, candidate[t].data(), closest, tried[t]);
-      potential[t] = sum_in_row_order(rows, tried[t], &before);
+      closer(rows, candidate[t].data(), closest, tried);
+      potential[t] = sum_in_row_order(rows, tried, &before);
       if (potential[t] < potential[best]) best = t;
     }
     for (int j = 1; j <= F; j++) centres[k][j] = candidate[best][j];
-    closest.swap(tried[best]);
+    closer(rows, centres[k], closest, closest);
   }
 }
 
