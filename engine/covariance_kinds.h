@@ -1,6 +1,13 @@
 // Everything that differs between the covariance kinds, in one record per kind: how a class's
 // covariance is stored, set, copied and read back per feature, and the EM operations that use
 // it. The rest of the engine asks the record and never switches on the kind itself.
+//
+// TIED keeps the full kind's storage (K planes of F x F) so that the full kind's block distances
+// serve it unchanged: plane 1 of class_variances is the one covariance all classes share (the
+// other planes are not used), and inv_covariance holds K copies of its inverse. Its variance
+// update pools the scatter of every class into plane 1 and adds reg_covar itself; the E-step
+// factorises plane 1 once (for class 1) and hands the inverse and log-determinant on to the
+// other classes, so a step costs one factorisation, not K.
 #ifndef MOGEM_ENGINE_COVARIANCE_KINDS_H
 #define MOGEM_ENGINE_COVARIANCE_KINDS_H
 
@@ -18,11 +25,13 @@ struct covariance_kind_ops {
   void (*make)(em_variances &v, int K, int F);
   // The spherical covariance `variance` x identity for class k.
   void (*set_spherical)(em_variances &v, int k, int F, double variance);
-  // x added to every variance of class k (the diagonal of a full covariance).
+  // x added to every variance of class k (the diagonal of a full covariance). TIED: nothing;
+  // its variance update adds reg_covar to the shared covariance once.
   void (*add_to_variances)(em_variances &v, int k, int F, double x);
-  // The free parameters of one class's covariance: 1, F or F (F + 1) / 2.
-  long (*free_parameters)(int F);
-  // Class `to` gets class `from`'s covariance.
+  // The free parameters of the covariances of K classes: K, K F, K F (F + 1) / 2, or
+  // F (F + 1) / 2 for TIED.
+  long (*free_parameters)(int K, int F);
+  // Class `to` gets class `from`'s covariance (TIED: nothing, they share it).
   void (*copy_class)(em_variances &v, int from, int to, int F);
   // out[1..F] = the variance of each feature of class k (the diagonal for FULL).
   void (*feature_variances)(const em_variances &v, int k, int F, double *out);
@@ -31,6 +40,9 @@ struct covariance_kind_ops {
   // Where the variance of feature j of class k (both 0-based) stands among the values of all
   // classes laid out class after class (mogem::model::covariances).
   long (*feature_variance_index)(int k, int j, int F);
+  // Where the values of class k (1-based) start in mogem::model::covariances: (k - 1) x
+  // values_per_class, or 0 for TIED, whose classes share one matrix.
+  long (*model_offset)(int k, int F);
   // The EM operations of the kind, reached through m->kind: the M-step's mean and variance
   // updates (em_mstep.h), and the E-step's log-determinant, distance and inverse (em_estep.h).
   em_step_op update_means;
@@ -44,8 +56,11 @@ struct covariance_kind_ops {
   double (*distance_cost)(int F);
 };
 
-// The record of SCALAR, DIAG or FULL.
+// The record of SCALAR, DIAG, FULL or TIED.
 const covariance_kind_ops &kind_ops(int em_type);
+
+// The values mogem::model::covariances holds for K classes of this kind.
+long model_values(const covariance_kind_ops &ops, int K, int F);
 
 // v[1..classes][1..features] = the variance of each class and feature, for the model's kind.
 void class_variances(em_memory *m, double **v);

@@ -61,7 +61,7 @@ void take_start_model(em_memory *m) {
     m->P_j[k] = start.weights[k - 1];
     for (int j = 1; j <= F; j++) m->class_means[k][j] = start.means[(k - 1) * F + (j - 1)];
     for (long e = 0; e < per_class; e++)
-      m->kind->value(m->class_variances, k, F, e) = start.covariances[(k - 1) * per_class + e];
+      m->kind->value(m->class_variances, k, F, e) = start.covariances[m->kind->model_offset(k, F) + e];
   }
 }
 

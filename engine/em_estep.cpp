@@ -97,6 +97,11 @@ double log_determinant_full(em_memory *m, int k) {
   return std::log(det_copy_alloc_dmat(m->class_variances.full[k], m->features));
 }
 
+double log_determinant_tied(em_memory *m, int k) {
+  if (k == 1) m->class_variances.shared_log_det = log_determinant_full(m, 1);
+  return m->class_variances.shared_log_det;
+}
+
 double mahalanobis_scalar(em_memory *m, int i, int k) {
   const double *x = m->data[i], *mean = m->class_means[k];
   double sum = 0.0;
@@ -144,6 +149,18 @@ void inv_covariance_diag(em_memory *m, int k) {
 
 void inv_covariance_full(em_memory *m, int k) {
   invert_copy_alloc_sym_dmat(m->class_variances.full[k], m->features, m->inv_covariance.full[k]);
+}
+
+void inv_covariance_tied(em_memory *m, int k) {
+  if (k == 1) {
+    inv_covariance_full(m, 1);
+    return;
+  }
+  const int F = m->features;
+  double *const *from = m->inv_covariance.full[1];
+  double *const *to = m->inv_covariance.full[k];
+  for (int r = 1; r <= F; r++)
+    for (int s = 1; s <= F; s++) to[r][s] = from[r][s];
 }
 
 }  // namespace mogem::detail

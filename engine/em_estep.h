@@ -37,6 +37,10 @@ void find_P_j_x_threads(em_memory *m, int threads);
 double log_determinant_scalar(em_memory *m, int k);  // F ln(variance)
 double log_determinant_diag(em_memory *m, int k);    // sum of ln(variance_j), j ascending
 double log_determinant_full(em_memory *m, int k);    // ln of the LU determinant (NaN if negative)
+// TIED: class 1 takes the log-determinant of the shared covariance as FULL does and keeps it
+// (class_variances.shared_log_det); every later class returns the kept value. Callers go
+// through the classes in ascending order from 1.
+double log_determinant_tied(em_memory *m, int k);
 
 // Squared Mahalanobis distance of data point i from the mean of class k, with the inverse
 // covariance currently stored for k.
@@ -48,6 +52,9 @@ double mahalanobis_full(em_memory *m, int i, int k);    // d^T inverse d, d = x 
 void inv_covariance_scalar(em_memory *m, int k);
 void inv_covariance_diag(em_memory *m, int k);
 void inv_covariance_full(em_memory *m, int k);  // Cholesky; NR_error when not positive definite
+// TIED: class 1 inverts the shared covariance as FULL does; every later class copies class 1's
+// inverse (so the full kind's distances serve). Classes in ascending order from 1.
+void inv_covariance_tied(em_memory *m, int k);
 
 }  // namespace mogem::detail
 

@@ -322,16 +322,17 @@ void update_means_and_variances_diag(em_memory *m) {
   rescale_means_if_needed(m);
 }
 
-void update_variances_full(em_memory *m) {
-  const double lowest = m->params->variance_floor;
-  const double N = all_points(m);
+namespace {
+
+// Each weighted class's scatter around its new mean, sum over the points of w d d^T (upper
+// triangle), into one F x width matrix per class (width: F rounded up to the kernels' lanes):
+// class k's row r, column s at [(k - 1) F width + (r - 1) width + (s - 1)] of `sums` (K F width
+// values, the caller's). The rows of every process are added in ascending order; classes of
+// weight 0 keep sums of 0.
+void class_scatters(em_memory *m, int width, const kernel_buffer &sums) {
   const int F = m->features, K = m->classes;
-  const int lanes = m->kernels->lanes;
-  const int width = (F + lanes - 1) / lanes * lanes;
   const int parts = parts_for(m, 0.5 * F * F);
   const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, 0.5 * F * F));
-  // Private sums, one F x width matrix per class, and the working storage of each part.
-  kernel_buffer sums(static_cast<long>(K) * F * width);
   // Each part's differences and weighted differences of a run of rows, a whole number of cache
   // lines apart; the padding columns of the differences stay 0.
   const int rows = rows_for(2 * F + width);
@@ -349,6 +350,22 @@ void update_variances_full(em_memory *m) {
         spans.push_back({sums.get() + static_cast<long>(u.k - 1) * F * width + static_cast<long>(u.first - 1) * width,
                          static_cast<std::size_t>(u.last - u.first + 1) * width});
       });
+}
+
+int scatter_width(const em_memory *m) {
+  const int lanes = m->kernels->lanes;
+  return (m->features + lanes - 1) / lanes * lanes;
+}
+
+}  // namespace
+
+void update_variances_full(em_memory *m) {
+  const double lowest = m->params->variance_floor;
+  const double N = all_points(m);
+  const int F = m->features, K = m->classes;
+  const int width = scatter_width(m);
+  const kernel_buffer sums(static_cast<long>(K) * F * width);
+  class_scatters(m, width, sums);
   for (int k = 1; k <= K; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
@@ -362,6 +379,29 @@ void update_variances_full(em_memory *m) {
     for (int r = 1; r <= F; r++)
       for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
   }
+}
+
+void update_variances_tied(em_memory *m) {
+  const double lowest = m->params->variance_floor, added = m->params->reg_covar;
+  const double N = all_points(m);
+  const int F = m->features, K = m->classes;
+  const int width = scatter_width(m);
+  const kernel_buffer sums(static_cast<long>(K) * F * width);
+  class_scatters(m, width, sums);
+  double **V = m->class_variances.full[1];
+  for (int r = 1; r <= F; r++)
+    for (int s = r; s <= F; s++) {
+      const long at = static_cast<long>(r - 1) * width + (s - 1);
+      double pooled = 0.0;
+      for (int k = 1; k <= K; k++) pooled += sums.get()[static_cast<long>(k - 1) * F * width + at];
+      V[r][s] = pooled / N;
+    }
+  for (int r = 1; r <= F; r++) {
+    if (V[r][r] < lowest) V[r][r] = lowest;
+    V[r][r] += added;
+  }
+  for (int r = 1; r <= F; r++)
+    for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
 }
 
 void no_op(em_memory *) {}

@@ -35,6 +35,13 @@ void update_means_and_variances_diag(em_memory *m);
 // mirrored so the matrix is exactly symmetric; only the diagonal is floored.
 void update_variances_full(em_memory *m);
 
+// TIED: the scatter of every class around its new mean (as FULL accumulates it, the rows in
+// ascending order over all processes), summed over the classes in ascending order and divided
+// by the points of all processes, into the shared covariance (class_variances.full[1]); its
+// diagonal held at or above variance_floor and then reg_covar added, once for all classes.
+// One covariance for all: the weights only enter through the posteriors.
+void update_variances_tied(em_memory *m);
+
 // Stands in the mean slot for DIAG, whose variance update computes the means.
 void no_op(em_memory *m);
 

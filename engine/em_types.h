@@ -19,7 +19,8 @@
 namespace mogem::detail {
 
 // Covariance kinds, the values of `em_type`.
-enum em_kind { SCALAR = 0, DIAG = 1, FULL = 2 };
+// TIED: one full covariance shared by all classes.
+enum em_kind { SCALAR = 0, DIAG = 1, FULL = 2, TIED = 3 };
 
 // Algorithm codes, the values of `algorithm`.
 enum algorithm_code {
@@ -64,7 +65,8 @@ struct em_parameters {
 struct em_variances {
   one_based_vector<double> scalar;  // SCALAR: 1..K
   one_based_matrix diagonal;        // DIAG: 1..K x 1..F
-  one_based_tensor full;            // FULL: 1..K x 1..F x 1..F
+  one_based_tensor full;            // FULL: 1..K x 1..F x 1..F; TIED: the same shape (covariance_kinds.h)
+  double shared_log_det = 0.0;      // TIED: ln det of the shared covariance, taken with class 1's
 };
 
 struct em_memory;

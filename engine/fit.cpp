@@ -49,10 +49,10 @@ fit_result result_of(em_memory *m, const options &o) {
   fitted.weights.assign(&m->P_j[1], &m->P_j[1] + K);
   fitted.means.assign(&m->class_means[1][1], &m->class_means[1][1] + static_cast<long>(K) * F);
   const long per_class = ops.values_per_class(F);
-  fitted.covariances.resize(static_cast<std::size_t>(K * per_class));
+  fitted.covariances.resize(static_cast<std::size_t>(model_values(ops, K, F)));
   for (int k = 1; k <= K; k++)
     for (long e = 0; e < per_class; e++)
-      fitted.covariances[(k - 1) * per_class + e] = ops.value(m->class_variances, k, F, e);
+      fitted.covariances[ops.model_offset(k, F) + e] = ops.value(m->class_variances, k, F, e);
   if (!m->centre.empty()) fitted.centre.assign(&m->centre[1], &m->centre[1] + F);
   fitted.unit_length = need_norm(m) != 0;
   fitted.inverse_temperature = m->inv_temp;
@@ -245,7 +245,7 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
   for (int k = 1; k <= K; k++) {
     m->P_j[k] = fitted.weights[k - 1];
     for (int j = 1; j <= F; j++) m->class_means[k][j] = fitted.means[(k - 1) * F + (j - 1)];
-    for (long e = 0; e < per_class; e++) ops.value(m->class_variances, k, F, e) = fitted.covariances[(k - 1) * per_class + e];
+    for (long e = 0; e < per_class; e++) ops.value(m->class_variances, k, F, e) = fitted.covariances[ops.model_offset(k, F) + e];
   }
   m->inv_temp = fitted.inverse_temperature;
   m->threads = threads_for(threads);
@@ -263,7 +263,7 @@ bool is_random(initialization init) {
 
 long free_parameters(covariance_kind kind, int classes, int features) {
   const long K = classes, F = features;
-  return (K - 1) + K * F + K * kind_ops(kind_code(kind)).free_parameters(features);
+  return (K - 1) + K * F + kind_ops(kind_code(kind)).free_parameters(classes, features);
 }
 
 std::int32_t restart_seed(std::int32_t random_seed, int restart) {
@@ -285,10 +285,10 @@ double model::feature_variance(int k, int j) const {
 
 double model::covariance(int k, int r, int c) const {
   if (r == c) return feature_variance(k, r);
-  const long per_class = kind_ops(kind_code(kind)).values_per_class(features);
+  const covariance_kind_ops &ops = kind_ops(kind_code(kind));
   const long F = features;
-  if (per_class != F * F) return 0.0;  // no covariance between features in this kind
-  return covariances[static_cast<std::size_t>(k * per_class + r * F + c)];
+  if (ops.values_per_class(features) != F * F) return 0.0;  // no covariance between features in this kind
+  return covariances[static_cast<std::size_t>(ops.model_offset(k + 1, features) + r * F + c)];
 }
 
 fit_result fit(matrix_view data, const options &settings, const callbacks &hooks) {

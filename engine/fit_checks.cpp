@@ -32,6 +32,13 @@ void check_runs(const options &o) {
   if (!(o.convergence_threshold >= 0.0) || std::isnan(o.convergence_threshold))
     refuse_setting("convergence_threshold",
                    format_text("convergence_threshold is %g; it must be 0 or more", o.convergence_threshold));
+  // Annealing splits the widest class as it cools; classes that share one covariance are all
+  // equally wide, so there is no class to choose.
+  const char *no_widest = "annealing (%s) splits the widest class as it cools, and tied classes share one covariance; "
+                          "use %s with %s tied, or another covariance kind with annealing";
+  if (o.covariance == covariance_kind::tied && o.method == algorithm::annealing)
+    refuse_setting("method", format_text(no_widest, "method annealing", "method em", "covariance"),
+                   format_text(no_widest, "algorithm em_annealing", "algorithm em", "em_type"));
   const char *no_draws =
       "%s is %d, but this initialization draws no random numbers, so every restart would give the same fit; "
       "choose %srandom_means, random_point, random_range or random_sample, or %s 1";

@@ -6,6 +6,7 @@ const char *kind_name(covariance_kind kind) {
   switch (kind) {
     case covariance_kind::scalar: return "scalar";
     case covariance_kind::diagonal: return "diagonal";
+    case covariance_kind::tied: return "tied";
     case covariance_kind::full: break;
   }
   return "full";

@@ -7,7 +7,7 @@
 
 namespace mogem::detail {
 
-const char *kind_name(covariance_kind kind);  // "scalar", "diagonal", "full"
+const char *kind_name(covariance_kind kind);  // "scalar", "diagonal", "full", "tied"
 const char *metric_name(metric distance);     // "euclidean", "correlation"
 const char *algorithm_name(algorithm method); // "em", "annealing", "mixture_of_t"
 const char *criterion_name(criterion by);     // "bic", "aic", "icl"

@@ -40,6 +40,7 @@ int kind_code(covariance_kind kind) {
   switch (kind) {
     case covariance_kind::scalar: return SCALAR;
     case covariance_kind::diagonal: return DIAG;
+    case covariance_kind::tied: return TIED;
     case covariance_kind::full: break;
   }
   return FULL;

@@ -27,7 +27,8 @@ using namespace detail;
 constexpr const char *MODEL_FORMAT = "mogem model";
 constexpr int MODEL_VERSION = 1;
 
-// The covariance values of one class as nested arrays: a number, F numbers, or F rows of F.
+// The covariance values of one class as nested arrays: a number, F numbers, or F rows of F
+// (tied: the shared matrix, whatever k).
 json class_covariance(const model &fitted, int k) {
   const int F = fitted.features;
   switch (fitted.kind) {
@@ -35,6 +36,7 @@ json class_covariance(const model &fitted, int k) {
     case covariance_kind::diagonal:
       return std::vector<double>(fitted.covariances.begin() + static_cast<long>(k) * F,
                                  fitted.covariances.begin() + static_cast<long>(k + 1) * F);
+    case covariance_kind::tied: k = 0; break;
     case covariance_kind::full: break;
   }
   json rows = json::array();
@@ -151,6 +153,10 @@ class model_reader {
         for (const json &one : value)
           for (double v : matrix(one, F, F, "covariances")) m.covariances.push_back(v);
         break;
+      case covariance_kind::tied:  // one matrix, shared by every class
+        m.covariances = matrix(value, F, F, "covariances");
+        if (!positive_definite(m, 0)) fail("the shared (tied) covariance is not symmetric and positive definite");
+        return;
     }
     for (int k = 0; k < K; k++)
       if (!positive_definite(m, k))
@@ -158,10 +164,10 @@ class model_reader {
              (m.kind == covariance_kind::full ? "symmetric and positive definite" : "positive"));
   }
 
-  // A Cholesky factorisation succeeds (full), or every variance is above 0.
+  // A Cholesky factorisation succeeds (full, tied), or every variance is above 0.
   static bool positive_definite(const model &m, int k) {
     const int F = m.features;
-    if (m.kind != covariance_kind::full) {
+    if (m.kind != covariance_kind::full && m.kind != covariance_kind::tied) {
       const int per_class = m.kind == covariance_kind::scalar ? 1 : F;
       for (int e = 0; e < per_class; e++)
         if (!(m.covariances[static_cast<std::size_t>(k) * per_class + e] > 0.0)) return false;
@@ -216,7 +222,8 @@ class model_reader {
     if (text == "scalar") return covariance_kind::scalar;
     if (text == "diagonal") return covariance_kind::diagonal;
     if (text == "full") return covariance_kind::full;
-    fail("\"covariance\" is \"" + text + "\"; it must be \"scalar\", \"diagonal\" or \"full\"");
+    if (text == "tied") return covariance_kind::tied;
+    fail("\"covariance\" is \"" + text + "\"; it must be \"scalar\", \"diagonal\", \"full\" or \"tied\"");
   }
 
   metric metric_named(const std::string &text) const {
@@ -251,7 +258,8 @@ std::string model_to_json(const model &fitted) {
     covariances.push_back(class_covariance(fitted, k));
   }
   doc["means"] = means;
-  doc["covariances"] = covariances;
+  // tied: the one matrix all classes share, not K copies.
+  doc["covariances"] = fitted.kind == covariance_kind::tied ? class_covariance(fitted, 0) : covariances;
   doc["statistics"] = statistics_json(fitted);
   return doc.dump(1) + "\n";
 }

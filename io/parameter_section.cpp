@@ -150,7 +150,8 @@ selection_settings selection_of(const section_settings &s, const char *filename)
     if (kind == "scalar") out.kinds.push_back(covariance_kind::scalar);
     else if (kind == "diagonal") out.kinds.push_back(covariance_kind::diagonal);
     else if (kind == "full") out.kinds.push_back(covariance_kind::full);
-    else bad_value(filename, "select_em_types", list, "a comma-separated list of scalar, diagonal and full, such as scalar,full");
+    else if (kind == "tied") out.kinds.push_back(covariance_kind::tied);
+    else bad_value(filename, "select_em_types", list, "a comma-separated list of scalar, diagonal, full and tied, such as scalar,full");
     at = comma + 1;
   }
   const std::string &by = s.select_criterion;

@@ -53,11 +53,14 @@ std::vector<setting> sizes_and_algorithm_rows() {
          if (is(x, "correlation_centered")) opt(s).center = true;  // never reset by a later metric
        },
        "Unsupported distance metric: ", "\nDefaulting to Euclidean"},
-      {"em_type", v::keyword, {"scalar", "diagonal", "full"}, "diagonal", "options.covariance", EVERY_RUN,
-       "covariance per class: one variance, one per feature, or a full matrix", nullptr,
+      {"em_type", v::keyword, {"scalar", "diagonal", "full", "tied"}, "diagonal", "options.covariance", EVERY_RUN,
+       "covariance per class: one variance, one per feature, or a full matrix; tied: one full matrix shared by "
+       "all classes (not with em_annealing)",
+       nullptr,
        [](section_settings &s, const char *x) {
          opt(s).covariance = is(x, "scalar")   ? covariance_kind::scalar
                              : is(x, "full")   ? covariance_kind::full
+                             : is(x, "tied")   ? covariance_kind::tied
                                                : covariance_kind::diagonal;
        },
        "Unsupported em type: ", "Defaulting to Diagonal EM"},  // no line break: one line
@@ -158,7 +161,7 @@ std::vector<setting> model_rows() {
        "fit every class count from A to B (num_clusters not needed), write .selection.tsv and keep the best",
        "A:B", [](section_settings &s, const char *x) { s.select_classes = x; }},
       {"select_em_types", v::text, {}, "em_type", "selection.kinds (program)", SELECT_RUN,
-       "the kinds to select among, such as scalar,diagonal,full", "kind,kind,...",
+       "the kinds to select among, such as scalar,diagonal,tied,full", "kind,kind,...",
        [](section_settings &s, const char *x) { s.select_em_types = x; }},
       {"select_criterion", v::keyword, {"bic", "aic", "icl"}, "bic", "selection.by (program)", SELECT_RUN,
        "what the selection minimises", nullptr,

@@ -65,8 +65,9 @@ class error : public std::runtime_error {
   bool own_heading_ = false;
 };
 
-// Covariance per class: one variance, one variance per feature, or a full matrix.
-enum class covariance_kind { scalar, diagonal, full };
+// Covariance per class: one variance, one variance per feature, or a full matrix; or one full
+// matrix shared by every class (tied).
+enum class covariance_kind { scalar, diagonal, full, tied };
 
 // Euclidean geometry, or correlation geometry: data rows and class means are scaled to unit
 // length for the whole fit.
@@ -228,7 +229,8 @@ struct model {
   int features = 0;  // F
   std::vector<double> weights;      // K
   std::vector<double> means;        // K x F
-  // scalar: K variances; diagonal: K x F; full: K x F x F (class, row, column).
+  // scalar: K variances; diagonal: K x F; full: K x F x F (class, row, column); tied: F x F
+  // (row, column), the one matrix every class shares.
   std::vector<double> covariances;
   std::vector<double> centre;       // F values subtracted from every row first; empty when not centred
   bool unit_length = false;         // rows scaled to unit length after centring (correlation)

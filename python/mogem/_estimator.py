@@ -49,8 +49,9 @@ class GaussianMixture(DensityMixin, BaseEstimator):
     ----------
     n_components : int, default=1
         The number of mixture components (classes).
-    covariance_type : {'diag', 'spherical', 'full'}, default='diag'
-        One variance per feature, one variance, or a full covariance matrix per component.
+    covariance_type : {'diag', 'spherical', 'full', 'tied'}, default='diag'
+        One variance per feature, one variance, or a full covariance matrix per component; or one
+        full covariance matrix shared by all components ('tied'; not with annealing).
     tol : float, default=1e-6
         The stop rule: EM stops when the changes of the mixture weights over its last four steps
         sum to less than ``tol``. This is not scikit-learn's rule (a change of the lower bound).
@@ -90,8 +91,9 @@ class GaussianMixture(DensityMixin, BaseEstimator):
     ----------
     weights_ : ndarray of shape (n_components,)
     means_ : ndarray of shape (n_components, n_features)
-    covariances_ : ndarray of shape (n_components,), (n_components, n_features) or
-        (n_components, n_features, n_features) for 'spherical', 'diag' and 'full'
+    covariances_ : ndarray of shape (n_components,), (n_components, n_features),
+        (n_components, n_features, n_features) or (n_features, n_features) for 'spherical',
+        'diag', 'full' and 'tied'
     converged_ : bool
     n_iter_ : int
         EM steps run (over all annealing stages).
@@ -236,6 +238,8 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         for k, count in enumerate(counts):
             if self._model.covariance == _mogem.CovarianceKind.full:
                 parts.append(rng.multivariate_normal(self.means_[k], self.covariances_[k], count))
+            elif self._model.covariance == _mogem.CovarianceKind.tied:
+                parts.append(rng.multivariate_normal(self.means_[k], self.covariances_, count))
             else:
                 spread = np.sqrt(self.covariances_[k])
                 parts.append(self.means_[k] + rng.standard_normal((count, F)) * spread)

@@ -54,7 +54,7 @@ def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", 
         covariance_types = (covariance_types,)
     kinds = [one_of("covariance_types", t, COVARIANCE_TYPES) for t in covariance_types]
     if not kinds:
-        raise ValueError("covariance_types must name at least one of 'spherical', 'diag', 'full'")
+        raise ValueError("covariance_types must name at least one of 'spherical', 'diag', 'full', 'tied'")
     by = one_of("criterion", criterion, CRITERIA)
     if "init" in params and not isinstance(params["init"], str):
         raise ValueError("init as an array of means holds one component count; a selection fits several: "

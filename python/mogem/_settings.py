@@ -13,6 +13,7 @@ COVARIANCE_TYPES = {
     "spherical": _mogem.CovarianceKind.scalar,
     "diag": _mogem.CovarianceKind.diagonal,
     "full": _mogem.CovarianceKind.full,
+    "tied": _mogem.CovarianceKind.tied,
 }
 METRICS = {"euclidean": _mogem.Metric.euclidean, "correlation": _mogem.Metric.correlation}
 ALGORITHMS = {"em": _mogem.Algorithm.em, "annealing": _mogem.Algorithm.annealing}

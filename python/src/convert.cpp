@@ -13,6 +13,7 @@ std::vector<py::ssize_t> covariance_shape(const mogem::model &m) {
   switch (m.kind) {
     case mogem::covariance_kind::scalar: return {m.classes};
     case mogem::covariance_kind::diagonal: return {m.classes, m.features};
+    case mogem::covariance_kind::tied: return {m.features, m.features};  // one matrix, shared
     case mogem::covariance_kind::full: break;
   }
   return {m.classes, m.features, m.features};

@@ -95,7 +95,8 @@ void bind_enums(py::module_ &m) {
   py::enum_<mogem::covariance_kind>(m, "CovarianceKind")
       .value("scalar", mogem::covariance_kind::scalar)
       .value("diagonal", mogem::covariance_kind::diagonal)
-      .value("full", mogem::covariance_kind::full);
+      .value("full", mogem::covariance_kind::full)
+      .value("tied", mogem::covariance_kind::tied);
   py::enum_<mogem::metric>(m, "Metric")
       .value("euclidean", mogem::metric::euclidean)
       .value("correlation", mogem::metric::correlation);

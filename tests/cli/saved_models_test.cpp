@@ -38,7 +38,8 @@ TEST(SavedModels, PredictingTheTrainingRowsGivesTheFitsPosteriors) {
   const char *const runs[][3] = {{"scalar", "euclidean", "em"},
                                  {"diagonal", "correlation", "em_annealing"},
                                  {"full", "correlation_centered", "em"},
-                                 {"full", "euclidean", "em_annealing"}};
+                                 {"full", "euclidean", "em_annealing"},
+                                 {"tied", "euclidean", "em"}};
   for (const auto &run : runs) {
     const std::string settings =
         std::string("em_type ") + run[0] + "\ndistance_metric " + run[1] + "\nalgorithm " + run[2] + "\n";

@@ -216,6 +216,15 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
          o.init_temp = HUGE_VAL;
        },
        "annealing from init_temp inf with schedule_scalar 0.9" + annealing_text},
+      {[](mogem::options &o, std::vector<double> &) {
+         o.method = mogem::algorithm::annealing;
+         o.covariance = mogem::covariance_kind::tied;
+       },
+       "annealing (method annealing) splits the widest class as it cools, and tied classes share one covariance; "
+       "use method em with covariance tied, or another covariance kind with annealing",
+       kind::invalid_input,
+       "annealing (algorithm em_annealing) splits the widest class as it cools, and tied classes share one "
+       "covariance; use algorithm em with em_type tied, or another covariance kind with annealing"},
       // A start below 1 passes that check; a factor of 4 warms it past 1 at the first cooling.
       {[](mogem::options &o, std::vector<double> &) {
          o.method = mogem::algorithm::annealing;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/em_classify.h"
+#include "engine/em_estep.h"
 #include "support/test_model.h"
 
 using namespace mogem::detail;
@@ -33,4 +35,32 @@ TEST(MStep, AClassWithoutPosteriorsKeepsItsModel) {
     EXPECT_EQ(t->class_means[1][1], 2.0);
     EXPECT_EQ(t->kind->value(t->class_variances, 2, 1, 0), 3.0);  // its (first) variance
   }
+}
+
+// The tied kind pools the scatter of both classes around their own means over all 8 rows and
+// adds reg_covar once. The expected values are numpy's (float64), computed once from these
+// rows and posteriors: nk = P.sum(0); mu = P.T @ X / nk; S = sum over k of
+// (P[:, k, None] * (X - mu[k])).T @ (X - mu[k]) / 8 + 0.25 I; and the log-likelihood
+// sum_i log sum_k w_k N(x_i | mu_k, S) with numpy.linalg's inverse and slogdet.
+TEST(MStep, TiedPoolsTheClassesScatterOverAllRows) {
+  test_model t({{0, 0}, {1, 0.5}, {2, 1.5}, {0.5, 2}, {5, 5}, {6, 5.5}, {5.5, 7}, {7, 6}}, 2, TIED);
+  t.params().reg_covar = 0.25;
+  const std::vector<double> first = {1, 0.9, 0.8, 0.7, 0.2, 0.1, 0, 0.05};
+  std::vector<double> second;
+  for (double p : first) second.push_back(1 - p);
+  m_step(t, {first, second});
+  EXPECT_NEAR(t->P_j[1], 0.46875, 1e-15);
+  EXPECT_NEAR(t->class_means[1][2], 1.3066666666666664, 1e-14);
+  EXPECT_NEAR(t->class_means[2][1], 5.223529411764706, 1e-14);
+  for (int k = 1; k <= 2; k++) {  // every class reads the one matrix
+    double out[3];
+    t->kind->feature_variances(t->class_variances, k, 2, out);
+    EXPECT_NEAR(out[1], 3.174205882352941, 1e-14);
+    EXPECT_NEAR(out[2], 2.7710637254901958, 1e-14);
+    EXPECT_NEAR(t->kind->value(t->class_variances, k, 2, 1), 2.3345294117647057, 1e-14);
+    EXPECT_EQ(t->kind->value(t->class_variances, k, 2, 2), t->kind->value(t->class_variances, k, 2, 1));
+  }
+  find_P_j_x(t.get());
+  EXPECT_EQ(t->log_det[1], t->log_det[2]);
+  EXPECT_NEAR(find_log_likelihood(t.get()), -28.213560846054843, 1e-12);
 }

@@ -79,6 +79,7 @@ TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
       {mogem::covariance_kind::scalar, mogem::initialization::random_sample, mogem::algorithm::em, false},
       {mogem::covariance_kind::diagonal, mogem::initialization::random_point, mogem::algorithm::annealing, false},
       {mogem::covariance_kind::full, mogem::initialization::random_range, mogem::algorithm::annealing, false},
+      {mogem::covariance_kind::tied, mogem::initialization::random_means, mogem::algorithm::em, false},
   };
   // Shares of unequal size, one of them empty, and one process per row for the first rows.
   const std::vector<std::vector<std::size_t>> cuts = {{0, 150}, {0, 7, 7, 333}, {0, 1, 2, 3, 200}};
@@ -137,10 +138,10 @@ TEST(Processes, ASelectionChoosesTheLowestCriterionAsOneProcessDoes) {
   o.threads = 2;
   mogem::selection_settings choice;
   choice.max_classes = 3;
-  choice.kinds = {mogem::covariance_kind::scalar, mogem::covariance_kind::full};
+  choice.kinds = {mogem::covariance_kind::scalar, mogem::covariance_kind::tied, mogem::covariance_kind::full};
   const mogem::selection alone = mogem::select_model(all, o, choice);
-  ASSERT_EQ(alone.candidates.size(), 6u);
-  for (std::size_t c = 0; c < 6; c++) {
+  ASSERT_EQ(alone.candidates.size(), 9u);
+  for (std::size_t c = 0; c < 9; c++) {
     EXPECT_EQ(alone.candidates[c].classes, static_cast<int>(c % 3) + 1);
     EXPECT_LE(alone.candidates[alone.chosen].statistics.bic, alone.candidates[c].statistics.bic);
   }

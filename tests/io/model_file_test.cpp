@@ -11,12 +11,12 @@
 
 namespace {
 
-mogem::model fitted() {
+mogem::model fitted(mogem::covariance_kind kind = mogem::covariance_kind::full) {
   std::vector<double> data;
   for (int i = 0; i < 40; i++) data.insert(data.end(), {0.1 * i + (i % 2) * 3.0, 1.0 / (1 + i), (i % 5) * 0.7});
   mogem::options o;
   o.classes = 2;
-  o.covariance = mogem::covariance_kind::full;
+  o.covariance = kind;
   o.max_iterations = 15;
   return mogem::fit(mogem::matrix_view{data.data(), 40, 3}, o).model;
 }
@@ -74,4 +74,24 @@ TEST(ModelFile, RefusesWhatIsNotAUsableModel) {
     EXPECT_STREQ(e.what(), "the model file /nonexistent/m.json cannot be used: it cannot be opened (No such "
                            "file or directory)");
   }
+}
+
+// A tied model saves its one matrix (not one per class), reads back to the same bits, and
+// answers covariance(k, r, c) alike for every class; a shared matrix that is not positive
+// definite is refused as such.
+TEST(ModelFile, ATiedModelKeepsOneSharedMatrix) {
+  mogem::model m = fitted(mogem::covariance_kind::tied);
+  ASSERT_EQ(m.covariances.size(), 9u);
+  const mogem::model back = mogem::model_from_json(mogem::model_to_json(m), "m.json");
+  EXPECT_EQ(back.kind, mogem::covariance_kind::tied);
+  EXPECT_EQ(back.covariances, m.covariances);
+  for (int r = 0; r < 3; r++)
+    for (int c = 0; c < 3; c++) {
+      EXPECT_EQ(back.covariance(0, r, c), m.covariances[r * 3 + c]);
+      EXPECT_EQ(back.covariance(1, r, c), m.covariances[r * 3 + c]);
+    }
+  EXPECT_EQ(back.feature_variance(1, 2), m.covariances[8]);
+  m.covariances[4] = -m.covariances[4];
+  EXPECT_NE(refusal(mogem::model_to_json(m)).find("the shared (tied) covariance is not symmetric and positive definite"),
+            std::string::npos);
 }

@@ -188,13 +188,14 @@ TEST(DataReader, BrokenParameterSectionsNameTheProblem) {
         << c.content << " gave " << r.call.err;
   }
   // Without num_clusters, a selection reads as it is; values of 0 pass the checks of 0 or more.
-  const read_outcome r = read_file(dir, "rows 3 cols 2 select_classes 1:3 select_em_types scalar,full num_restarts 4"
+  const read_outcome r = read_file(dir, "rows 3 cols 2 select_classes 1:3 select_em_types scalar,tied num_restarts 4"
                                   " reg_covar 1e-6 convergence_threshold 0 variance_floor 0 init_params k-means++"
                                   " init_method random_means kmeans_iterations 0" + tail);
   ASSERT_EQ(r.call.exit_code, call_outcome::no_exit) << r.call.err;
   EXPECT_TRUE(r.file.select);
   EXPECT_EQ(r.file.selection.max_classes, 3);
-  EXPECT_EQ(r.file.selection.kinds.size(), 2u);
+  EXPECT_EQ(r.file.selection.kinds,
+            (std::vector<mogem::covariance_kind>{mogem::covariance_kind::scalar, mogem::covariance_kind::tied}));
   EXPECT_EQ(r.file.settings.convergence_threshold, 0.0);
   EXPECT_EQ(r.file.settings.variance_floor, 0.0);
   EXPECT_EQ(r.file.settings.init, mogem::initialization::kmeans_plus_plus);  // whichever key comes last

@@ -14,7 +14,8 @@ import mogem
 
 
 @pytest.mark.parametrize("params, text", [
-    (dict(covariance_type="tied"), "covariance_type must be one of 'spherical', 'diag', 'full'; got 'tied'"),
+    (dict(covariance_type="shared"), "covariance_type must be one of 'spherical', 'diag', 'full', 'tied'; got 'shared'"),
+    (dict(covariance_type="tied", algorithm="annealing"), "tied classes share one covariance; use method em"),
     (dict(metric="cosine"), "metric must be one of 'euclidean', 'correlation'"),
     (dict(algorithm="vb"), "algorithm must be one of 'em', 'annealing'"),
     (dict(init="k-means++"), "init must be one of 'church_means', 'random_means'"),
@@ -101,10 +102,14 @@ def test_works_in_scikit_learns_tools(mixture):
 
 
 def test_select_keeps_the_lowest_criterion(iris):
-    table, best = mogem.select(iris, n_components=range(1, 5), covariance_types=("diag", "full"), criterion="bic")
+    table, best = mogem.select(iris, n_components=range(1, 5), covariance_types=("diag", "tied", "full"), criterion="bic")
     records = table.to_dict("records") if hasattr(table, "to_dict") else table
     assert [(r["covariance_type"], r["n_components"]) for r in records] == \
-        [(t, k) for t in ("diag", "full") for k in range(1, 5)]
+        [(t, k) for t in ("diag", "tied", "full") for k in range(1, 5)]
+    # Free parameters: K - 1 weights, K F means and the covariances (one shared F x F for tied).
+    per_kind = {"diag": lambda k: k * 4, "tied": lambda k: 10, "full": lambda k: k * 10}
+    assert all(r["n_parameters"] == r["n_components"] - 1 + 4 * r["n_components"] +
+               per_kind[r["covariance_type"]](r["n_components"]) for r in records)
     chosen = min(records, key=lambda r: r["bic"])
     assert [r["chosen"] for r in records].count(True) == 1 and chosen["chosen"]
     assert (best.n_components, best.covariance_type) == (chosen["n_components"], chosen["covariance_type"])

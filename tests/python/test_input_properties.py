@@ -27,7 +27,7 @@ def kinds(*good):
 # be anything.
 PARAMETERS = st.fixed_dictionaries({}, optional={
     "n_components": kinds(1, 2, 3),
-    "covariance_type": kinds("diag", "spherical", "full"),
+    "covariance_type": kinds("diag", "spherical", "full", "tied"),
     "tol": kinds(0.0, 1e-3),
     "reg_covar": kinds(0.0, 1e-6, 1.0),
     "max_iter": kinds(0, 1, 10),

@@ -17,9 +17,10 @@ CASES = [
     dict(n_components=3, covariance_type="diag", algorithm="annealing", init_temp=4.0, schedule_scalar=0.8,
          max_iter=30),
     dict(n_components=3, covariance_type="spherical", init="random_sample", init_samples=5, random_state=3),
+    dict(n_components=3, covariance_type="tied", reg_covar=1e-6),
 ]
 
-KIND_KEYS = {"spherical": "scalar", "diag": "diagonal", "full": "full"}
+KIND_KEYS = {"spherical": "scalar", "diag": "diagonal", "full": "full", "tied": "tied"}
 
 
 def program_keys(params):

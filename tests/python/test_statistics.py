@@ -26,13 +26,15 @@ def joint_log_density(model, x):
     """log w_k + log N(x_i; mu_k, Sigma_k), rows by classes."""
     f, kind = model["features"], model["covariance"]
     columns = []
-    for w, mu, c in zip(model["weights"], model["means"], model["covariances"]):
+    # A tied model holds one matrix that every class shares.
+    covariances = [model["covariances"]] * model["classes"] if kind == "tied" else model["covariances"]
+    for w, mu, c in zip(model["weights"], model["means"], covariances):
         sigma = c * np.eye(f) if kind == "scalar" else np.diag(c) if kind == "diagonal" else np.array(c)
         columns.append(math.log(w) + scipy_stats.multivariate_normal(np.array(mu), sigma).logpdf(x))
     return np.column_stack(columns)
 
 
-@pytest.mark.parametrize("kind", ["scalar", "diagonal", "full"])
+@pytest.mark.parametrize("kind", ["scalar", "diagonal", "full", "tied"])
 @pytest.mark.parametrize("metric", ["euclidean", "correlation", "correlation_centered"])
 def test_summary_statistics_are_the_models_densities(iris, kind, metric, tmp_path, mogem_binary):
     base = run_program(mogem_binary, tmp_path, iris, dict(num_clusters=3, em_type=kind, distance_metric=metric,
@@ -43,7 +45,7 @@ def test_summary_statistics_are_the_models_densities(iris, kind, metric, tmp_pat
     joint = joint_log_density(model, as_fit_sees(model, iris))
     per_row = scipy_special.logsumexp(joint, axis=1)
     loglik = math.fsum(per_row)
-    p = (3 - 1) + 3 * f + {"scalar": 3, "diagonal": 3 * f, "full": 3 * f * (f + 1) // 2}[kind]
+    p = (3 - 1) + 3 * f + {"scalar": 3, "diagonal": 3 * f, "full": 3 * f * (f + 1) // 2, "tied": f * (f + 1) // 2}[kind]
     bic = -2 * loglik + p * math.log(n)
     entropy = -math.fsum(joint[np.arange(n), joint.argmax(axis=1)] - per_row)
     assert summary["log_likelihood"] == pytest.approx(loglik, rel=1e-9)

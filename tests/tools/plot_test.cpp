@@ -37,7 +37,7 @@ std::string drawn(const scratch_dir &dir, const std::vector<std::string> &args, 
 
 // The example with four features (principal components, the model files' means) and two
 // chosen ones (means from the labels); a saved model's full covariances as ellipses, so that
-// the same model without its correlations draws another picture; a selection table with a
+// the same model without its correlations draws another picture, and a tied one's shared matrix; a selection table with a
 // failed candidate among the others.
 TEST(MogemPlot, DrawsTheExampleASavedModelAndASelectionTable) {
   if (std::system("/usr/bin/python3 -c 'import matplotlib, numpy' >/dev/null 2>&1") != 0)
@@ -58,6 +58,14 @@ TEST(MogemPlot, DrawsTheExampleASavedModelAndASelectionTable) {
   dir.write("uncorrelated.json", head + "[[[1, 0], [0, 1]], [[1, 0], [0, 1]]]}");
   EXPECT_NE(drawn(dir, {"--model", "correlated.json", "-o", "c.png", "two.txt", "two.labels"}, "c.png"),
             drawn(dir, {"--model", "uncorrelated.json", "-o", "u.png", "two.txt", "two.labels"}, "u.png"));
+  // A tied model's one matrix is drawn around every mean: the picture of a full model whose
+  // classes both hold it.
+  dir.write("m.json", head + "[[[1, 0.9], [0.9, 1]], [[1, 0.9], [0.9, 1]]]}");
+  const std::string full = drawn(dir, {"--model", "m.json", "-o", "m.png", "two.txt", "two.labels"}, "m.png");
+  std::string tied = head + "[[1, 0.9], [0.9, 1]]}";
+  tied.replace(tied.find("\"full\""), 6, "\"tied\"");
+  dir.write("m.json", tied);
+  EXPECT_EQ(drawn(dir, {"--model", "m.json", "-o", "m.png", "two.txt", "two.labels"}, "m.png"), full);
 
   dir.write("run.selection.tsv",
             "classes\tcovariance\tparameters\tlog_likelihood\tbic\taic\ticl\tem_steps\tconverged\tstatus\n"

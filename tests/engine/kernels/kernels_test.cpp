@@ -24,7 +24,7 @@ using namespace mogem::detail;
 
 namespace {
 
-constexpr int KINDS[] = {SCALAR, DIAG, FULL};
+constexpr int KINDS[] = {SCALAR, DIAG, FULL, TIED};
 constexpr int THREADS[] = {1, 2, 3};
 
 // N (odd, so no whole number of blocks) with work enough for three parts in the lightest step
@@ -43,7 +43,7 @@ std::vector<std::vector<double>> cloud(int N, int F) {
   return rows;
 }
 
-// Means apart, every stored covariance value distinct (a band for FULL), weights unequal,
+// Means apart, every stored covariance value distinct (a band for FULL and TIED), weights unequal,
 // and an annealing exponent that is not 1.
 void set_model(test_model &t) {
   const int K = t->classes;
@@ -54,11 +54,12 @@ void set_model(test_model &t) {
     for (int j = 0; j < F; j++) mean[j] = 3.0 * (k == 1 && j % 6 == 0) + 0.1 * k;
     t.set_mean(k, mean);
     t.set_spherical(k, 0.5 + 0.25 * k);
-    for (long e = 0; e < kind.values_per_class(F); e++) {
+    // Tied classes all read and write class 1's matrix: it is set once.
+    for (long e = 0; e < (kind.kind == TIED && k > 1 ? 0 : kind.values_per_class(F)); e++) {
       double &value = kind.value(t->class_variances, k, F, e);
       if (value != 0.0) value += 0.01 * e;
     }
-    if (kind.kind == FULL)
+    if (kind.kind == FULL || kind.kind == TIED)
       for (int r = 1; r < F; r++) t->class_variances.full[k][r][r + 1] = t->class_variances.full[k][r + 1][r] = 0.1;
     t->P_j[k] = k == 1 ? 0.3 : 0.7;
   }
@@ -118,6 +119,7 @@ std::vector<double> mstep_formula(test_model &t) {
   const int N = t->datapoints, F = t->features;
   double **x = t->data.get(), **P = t->P_j_x.get();
   std::vector<double> weights, means, variances;
+  std::vector<double> pooled(static_cast<std::size_t>(F) * F, 0.0);  // TIED: the scatters, summed over k
   for (int k = 1; k <= K; k++) {
     double sum = 0.0;
     for (int i = 1; i <= N; i++) sum += P[k][i];
@@ -156,10 +158,15 @@ std::vector<double> mstep_formula(test_model &t) {
             for (int i = 1; i <= N; i++)
               if (P[k][i] != 0.0) sum += P[k][i] * (mean[std::min(r, s)] - x[i][std::min(r, s)]) *
                                          (mean[std::max(r, s)] - x[i][std::max(r, s)]);
-            variances.push_back(r == s ? std::max(sum * inv, mogem::options{}.variance_floor) : sum * inv);
+            if (t->kind->kind == TIED) pooled[(r - 1) * F + (s - 1)] += sum;
+            else variances.push_back(r == s ? std::max(sum * inv, mogem::options{}.variance_floor) : sum * inv);
           }
     }
   }
+  // TIED: the pooled scatter over N, its diagonal floored, the one matrix read back for every class.
+  for (int k = 1; k <= K && t->kind->kind == TIED; k++)
+    for (int e = 0; e < F * F; e++)
+      variances.push_back(e % (F + 1) == 0 ? std::max(pooled[e] / N, mogem::options{}.variance_floor) : pooled[e] / N);
   weights.insert(weights.end(), means.begin(), means.end());
   weights.insert(weights.end(), variances.begin(), variances.end());
   return weights;
