@@ -45,21 +45,25 @@ bool starts_from_responsibilities(int init_method) {
 void start_from_responsibilities(em_memory *m) {
   const int K = m->classes, F = m->features;
   rand48_stream random(m->generator_state);
-  if (m->params->init_method == RANDOM_RESPONSIBILITIES)
+  if (m->params->init_method == RANDOM_RESPONSIBILITIES) {
     random_responsibilities(m, random);
-  else
+    for (int k = 1; k <= K; k++)
+      for (int j = 1; j <= F; j++) m->class_means[k][j] = 0.0;
+  } else {
     kmeans_responsibilities(m, random);
+  }
+  // The start of the means file from the centres, which the M-step then replaces for every
+  // class with rows (and, for a kind whose classes share one covariance, replaces that).
   const covariance_kind_ops &kind = *m->kind;
-  for (int k = 1; k <= K; k++) m->P_j[k] = 0.0;
+  for (int k = 1; k <= K; k++) {
+    const double closest = find_closest(k, m);
+    kind.set_spherical(m->class_variances, k, F, closest > 0.0 ? closest : 1.0);
+    m->P_j[k] = 0.0;
+  }
   update_P_j(m);
   kind.update_means(m);
   kind.update_variances(m);
   regularise_variances(m);
-  for (int k = 1; k <= K; k++) {
-    if (m->P_j[k] * static_cast<double>(m->share.total) != 0.0) continue;
-    const double closest = find_closest(k, m);
-    kind.set_spherical(m->class_variances, k, F, closest > 0.0 ? closest : 1.0);
-  }
 }
 
 }  // namespace mogem::detail

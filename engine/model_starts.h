@@ -17,8 +17,9 @@ bool starts_from_responsibilities(int init_method);
 // 1 for the class of the row's nearest centre; for random ones each row's K uniform draws
 // divided by their sum, rows in order over all processes), then the weights, the kind's means
 // and covariances and reg_covar follow as in an EM step. A class without rows (weight 0) keeps
-// its centre as mean and gets the spherical variance of the means start: the squared distance
-// to the nearest other mean, or 1 when that is 0. Same bits on any thread and process count.
+// what the means-file start gives it from the centres: its centre as mean and a spherical
+// variance, the squared distance to the nearest other centre (1 when that is 0). Same bits on
+// any thread and process count.
 void start_from_responsibilities(em_memory *m);
 
 }  // namespace mogem::detail

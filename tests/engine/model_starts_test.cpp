@@ -2,6 +2,7 @@
 // random_from_data): worked cases, and the same bits on any thread and process count.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -83,21 +84,27 @@ TEST(ModelStarts, EachStartOnAWorkedCase) {
 }
 
 // Two distinct rows for three classes: the third centre repeats one, its class gets no rows and
-// keeps a finite model of weight 0 through the fit.
+// keeps a finite model of weight 0 through the fit (its own spherical covariance, 1 as its
+// centre coincides with another; a shared covariance stays the classes' pooled one).
 TEST(ModelStarts, AClassWithoutRowsGetsWeightZeroAndASaneCovariance) {
   const std::vector<double> values = {0, 0, 0, 0, 0, 0, 5, 5, 5, 5, 5, 5};
-  mogem::options o;
-  o.classes = 3;
-  o.init = mogem::initialization::kmeans;
-  o.covariance = mogem::covariance_kind::full;
-  o.max_iterations = 5;
-  o.reg_covar = 1e-6;
-  const mogem::model m = mogem::fit(view(values, 2), o).model;
-  int empty = 0;
-  for (double w : m.weights) empty += w == 0.0;
-  EXPECT_EQ(empty, 1);
-  for (double v : m.covariances) EXPECT_TRUE(std::isfinite(v));
-  for (double v : m.means) EXPECT_TRUE(std::isfinite(v));
+  for (auto kind : {mogem::covariance_kind::full, mogem::covariance_kind::tied}) {
+    mogem::options o;
+    o.classes = 3;
+    o.init = mogem::initialization::kmeans;
+    o.covariance = kind;
+    o.max_iterations = 5;
+    o.reg_covar = 1e-6;
+    const mogem::model m = mogem::fit(view(values, 2), o).model;
+    const auto empty = std::find(m.weights.begin(), m.weights.end(), 0.0);
+    ASSERT_NE(empty, m.weights.end());
+    EXPECT_EQ(std::count(m.weights.begin(), m.weights.end(), 0.0), 1);
+    const int k = static_cast<int>(empty - m.weights.begin());
+    const double expected = kind == mogem::covariance_kind::full ? 1.0 : 0.001 + 1e-6;
+    EXPECT_EQ(m.covariance(k, 0, 0), expected);
+    EXPECT_EQ(m.covariance(k, 0, 1), 0.0);
+    for (double v : m.means) EXPECT_TRUE(std::isfinite(v));
+  }
 }
 
 // Every start gives the same bits on 1, 2 and 3 threads and over 3 processes (threads of one
@@ -116,6 +123,7 @@ TEST(ModelStarts, SameBitsOnAnyThreadAndProcessCountAndOtherStartsPerRestart) {
   } settings[] = {
       {mogem::initialization::kmeans, mogem::covariance_kind::full, false},
       {mogem::initialization::kmeans, mogem::covariance_kind::diagonal, true},
+      {mogem::initialization::kmeans, mogem::covariance_kind::tied, false},
       {mogem::initialization::kmeans_plus_plus, mogem::covariance_kind::scalar, false},
       {mogem::initialization::random_responsibilities, mogem::covariance_kind::diagonal, false},
       {mogem::initialization::random_from_data, mogem::covariance_kind::full, false},
