@@ -1,5 +1,6 @@
 #include "engine/em.h"
 
+#include <cmath>
 #include <vector>
 
 #include "engine/breakdown.h"
@@ -65,6 +66,32 @@ void take_start_model(em_memory *m) {
   }
 }
 
+// The mean over the rows of every process of this process's values[0..N-1], summed in row
+// order and on through the processes.
+double mean_of_all(em_memory *m, const std::vector<double> &values) {
+  double total = 0.0;
+  sum_over_processes(
+      m->share, 1, [&](int) { return std::vector<sum_span>{{&total, 1}}; },
+      [&](int) {
+        for (double v : values) total += v;
+      });
+  return total / static_cast<double>(m->share.total);
+}
+
+// The E-step; under the log-likelihood rule (rows given) with the mean over all rows of each
+// row's log density (the stage's objective under annealing), else 0.
+double estep_and_objective(em_memory *m, std::vector<double> *rows) {
+  if (!rows) {
+    find_P_j_x(m);
+    return 0.0;
+  }
+  double *const caller = m->log_density;
+  m->log_density = rows->data();
+  find_P_j_x(m);
+  m->log_density = caller;
+  return mean_of_all(m, *rows);
+}
+
 }  // namespace
 
 void regularise_variances(em_memory *m) {
@@ -104,7 +131,10 @@ void initialize_parameters(em_memory *m) {
     for (int k = 1; k <= K; k++) {
       m->P_j[k] = 1.0 / K;
       for (int i = 1; i <= N; i++) m->P_j_x[k][i] = 1.0 / K;
-      m->kind->set_spherical(m->class_variances, k, F, find_closest(k, m));
+      // reg_covar joins the start's variances as it joins every later one: a mean that
+      // coincides with another then starts with a variance above 0.
+      const double closest = find_closest(k, m);
+      m->kind->set_spherical(m->class_variances, k, F, p->reg_covar > 0.0 ? closest + p->reg_covar : closest);
     }
   }
   if (m->hooks && m->hooks->on_transformed_data)
@@ -119,13 +149,21 @@ int em_run(em_memory *m, int start_index) {
   const int step = wants_snapshots(m) ? m->params->output_stepsize : 0;
   const covariance_kind_ops &kind = *m->kind;
 
+  // The log-likelihood rule needs an objective: none at exponent 0 (the first annealing stage,
+  // whose posteriors are uniform whatever the model), where the weight rule holds.
+  const bool loglik = m->params->loglik_rule && m->inv_temp > 0.0;
+  std::vector<double> densities(loglik ? static_cast<std::size_t>(m->datapoints) : 0);
+  double previous = -HUGE_VAL;
+
   m->converged = false;
+  m->stopped_by_loglik = false;
   int i = start_index;
   while (i < start_index + iterations) {
     if (step > 0 && i % step == 0) take_snapshot(m, i);
-    find_P_j_x(m);
+    const double objective = estep_and_objective(m, loglik ? &densities : nullptr);
     const double delta = update_P_j(m);
     kind.update_means(m);
+    m->at_floor = floor_count{};
     kind.update_variances(m);
     regularise_variances(m);
     stop_if_model_broke_down(m, i);
@@ -139,10 +177,14 @@ int em_run(em_memory *m, int start_index) {
       m->hooks->on_progress(at);
     }
     const double sum = trace[0] + trace[1] + trace[2] + trace[3];
-    if (sum < m->params->convergence_threshold) {
+    // The first change is infinite, and one from or to an infinite objective not a number:
+    // neither stops the loop.
+    if (loglik ? std::fabs(objective - previous) < m->params->tol : sum < m->params->convergence_threshold) {
       m->converged = true;
+      m->stopped_by_loglik = loglik;
       break;
     }
+    previous = objective;
     i++;
   }
   if (step > 0 && i % step == 0) take_snapshot(m, i);

@@ -28,9 +28,12 @@ void regularise_variances(em_memory *m);
 // Iterates from step start_index: snapshot (to the snapshot callback, when there is one,
 // output_stepsize > 0 and the step is a multiple of it), E-step, weights, the kind's means and
 // variances (m->kind), the progress callback;
-// it stops when the sum of the last four weight changes falls below 1e-6 (a NaN change never
-// does; m->converged tells which), or after max_em_iterations steps, counting each step in
-// m->steps. A final snapshot is taken under the returned step when that is a multiple of
+// it stops when the sum of the last four weight changes falls below convergence_threshold (a
+// NaN change never does), or under the log-likelihood rule (loglik_rule, at an exponent above
+// 0) when the mean over all rows of the E-step's log densities (or annealing objective, see
+// em_types.h) changes by less than tol from the step before, as the first step's never does;
+// m->converged and m->stopped_by_loglik tell which; or after max_em_iterations steps, counting
+// each step in m->steps. Every variance update starts m->at_floor afresh. A final snapshot is taken under the returned step when that is a multiple of
 // output_stepsize. Returns the step
 // of the converging iteration, or start_index + max_em_iterations when the budget ran out
 // (start_index itself for a budget of 0 or less).

@@ -38,6 +38,12 @@ void find_P_j_x_and_densities(em_memory *m) {
     m->inv_temp = 1.0;
     find_P_j_x(m);
     m->inv_temp = exponent;
+    // The posteriors at the model's exponent; the densities stay those at 1.
+    double *const log_density = m->log_density;
+    m->log_density = nullptr;
+    find_P_j_x(m);
+    m->log_density = log_density;
+    return;
   }
   find_P_j_x(m);
 }
@@ -62,8 +68,10 @@ void find_P_j_x_threads(em_memory *m, int threads) {
   std::vector<std::unique_ptr<estep_scratch>> scratch;
   for (int part = 0; part < parts; part++) scratch.push_back(std::make_unique<estep_scratch>(F, K));
 
-  // The terms at exponent 1 are w_k N(x | k) / exp(largest), so their sum gives the density.
-  double *const log_density = m->inv_temp == 1.0 ? m->log_density : nullptr;
+  // The terms at exponent b are (w_k N(x | k))^b / exp(b largest), so their sum gives the
+  // density (b = 1) or the stage's objective; at exponent 0 there is none.
+  const double exponent = m->inv_temp;
+  double *const log_density = exponent > 0.0 ? m->log_density : nullptr;
   em_run_parts(parts, [&](int part) {
     const int first = em_range_start(1, N, parts, part, BLOCK);
     const int end = em_range_start(1, N, parts, part + 1, BLOCK);
@@ -72,11 +80,12 @@ void find_P_j_x_threads(em_memory *m, int threads) {
       const int count = end - i < BLOCK ? end - i : BLOCK;
       kernels.posteriors_of_block(m, i, count, distances, block);
       if (log_density) {
-        for (int b = 0; b < count; b++) {
-          double sum = 0.0;
-          for (int k = 1; k <= K; k++) sum += block.terms[static_cast<long>(k) * BLOCK + b];
-          log_density[i - 1 + b] = block.largest[b] + std::log(sum);
-        }
+        // Each point's terms summed in class order, the points side by side (they vectorise).
+        double sum[BLOCK] = {};
+        for (int k = 1; k <= K; k++)
+          for (int b = 0; b < BLOCK; b++) sum[b] += block.terms[static_cast<long>(k) * BLOCK + b];
+        for (int b = 0; b < count; b++)
+          log_density[i - 1 + b] = block.largest[b] + (exponent == 1.0 ? std::log(sum[b]) : std::log(sum[b]) / exponent);
       }
     }
   });

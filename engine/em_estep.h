@@ -23,8 +23,8 @@ constexpr double EM_TWO_PI = 6.283185307179586;
 // the kernel path m->kernels (kernels/kernels.h), with results that depend on neither.
 void find_P_j_x(em_memory *m);
 
-// When m->log_density is set and the exponent is 1, the E-step also stores each point's log
-// density there (em_types.h).
+// When m->log_density is set and the exponent is above 0, the E-step also stores each point's
+// log density (exponent 1) or annealing objective there (em_types.h): one log per point.
 
 // find_P_j_x, with the log densities (when m->log_density is set) at exponent 1 whatever the
 // model's: a model whose exponent is another first runs one E-step at 1 for them.

@@ -287,7 +287,7 @@ void update_variances_scalar(em_memory *m) {
   for (const class_run &u : units)
     for (int k = u.k; k < u.k + u.classes; k++) {
       double variance = sums[k] / (values * m->P_j[k]);
-      if (variance < lowest) variance = lowest;
+      hold_at_floor(variance, lowest, m->at_floor);
       m->class_variances.scalar[k] = variance;
     }
 }
@@ -316,7 +316,7 @@ void update_means_and_variances_diag(em_memory *m) {
     for (int j = 1; j <= F; j++) {
       mean[j] *= inv;
       variance[j] = variance[j] * inv - mean[j] * mean[j];
-      if (variance[j] < lowest) variance[j] = lowest;
+      hold_at_floor(variance[j], lowest, m->at_floor);
     }
   }
   rescale_means_if_needed(m);
@@ -374,8 +374,7 @@ void update_variances_full(em_memory *m) {
     const double *class_sums = sums.get() + static_cast<long>(k - 1) * F * width;
     for (int r = 1; r <= F; r++)
       for (int s = r; s <= F; s++) V[r][s] = class_sums[static_cast<long>(r - 1) * width + (s - 1)] * inv;
-    for (int r = 1; r <= F; r++)
-      if (V[r][r] < lowest) V[r][r] = lowest;
+    for (int r = 1; r <= F; r++) hold_at_floor(V[r][r], lowest, m->at_floor);
     for (int r = 1; r <= F; r++)
       for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
   }
@@ -397,7 +396,7 @@ void update_variances_tied(em_memory *m) {
       V[r][s] = pooled / N;
     }
   for (int r = 1; r <= F; r++) {
-    if (V[r][r] < lowest) V[r][r] = lowest;
+    hold_at_floor(V[r][r], lowest, m->at_floor);
     V[r][r] += added;
   }
   for (int r = 1; r <= F; r++)

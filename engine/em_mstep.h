@@ -5,7 +5,8 @@
 // the same iteration. A class whose effective weight (N x P_j[k]; N*F x P_j[k] for the scalar
 // variance) is exactly 0 is skipped and keeps its previous mean and covariance; a point whose
 // posterior for the class is exactly 0 is skipped for it. Every variance, and the diagonal of
-// a full covariance, is held at or above the parameters' variance_floor. Under the correlation
+// a full covariance, is held at or above the parameters' variance_floor (hold_at_floor), and
+// counted in m->at_floor. Under the correlation
 // metric the means are rescaled to unit length after each update. Every accumulator adds its
 // terms in ascending data-point order; the sums over the points run through the kernel path
 // m->kernels (kernels/kernels.h). Nothing here allocates or reports.
@@ -41,6 +42,19 @@ void update_variances_full(em_memory *m);
 // diagonal held at or above variance_floor and then reg_covar added, once for all classes.
 // One covariance for all: the weights only enter through the posteriors.
 void update_variances_tied(em_memory *m);
+
+// Holds a re-estimated variance (a variance, or an entry of a covariance's diagonal) at or
+// above `floor` (variance_floor; with a floor of 0 a variance that rounding made negative is
+// held at 0) and counts it in `count`: seen, and held when the floor replaced it. Every kind's
+// variance update passes each variance it re-estimates through here, so that the fit's
+// statistics count the variances at the floor for any kind.
+inline void hold_at_floor(double &variance, double floor, floor_count &count) {
+  count.seen++;
+  if (variance < floor) {
+    variance = floor;
+    count.held++;
+  }
+}
 
 // Stands in the mean slot for DIAG, whose variance update computes the means.
 void no_op(em_memory *m);

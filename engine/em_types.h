@@ -57,7 +57,16 @@ struct em_parameters {
   double convergence_threshold;  // the EM loop stops when its last four weight changes sum below this
   double reg_covar;              // added to every updated variance (covariance diagonal); 0: nothing
   double variance_floor;         // every updated variance (covariance diagonal) is held at or above this
+  bool loglik_rule;              // the EM loop stops on the change of the mean log-likelihood per row ...
+  double tol;                    // ... when it is below this (else on the weight changes)
   int kmeans_iterations;         // KMEANS: Lloyd's iterations at most
+};
+
+// The variances one M-step re-estimated and those of them it held at the floor (hold_at_floor,
+// em_mstep.h).
+struct floor_count {
+  long held = 0;
+  long seen = 0;
 };
 
 // Variances of every class, or their inverses; only the member of the run's kind (`em_type`)
@@ -105,11 +114,14 @@ struct em_memory {
   int threads = 1;              // at most this many threads for a step
   int steps = 0;                // EM steps run so far, over all annealing stages
   bool converged = false;       // the last EM loop stopped by the rule, not the budget
+  bool stopped_by_loglik = false;  // and by the log-likelihood rule (else by the weights)
+  floor_count at_floor;         // the variances of the last M-step, and those held at the floor
   const callbacks *hooks = nullptr;  // the caller's callbacks (not owned); null for none
   progress stage{};                  // annealing: the stage the progress callback reports
   row_share share;                   // this process's rows among all; alone, rows 1..N are all
-  // When not null, each E-step at exponent 1 also writes log sum_k P_j[k] N(x_i | k), the log
-  // density of point i, into log_density[i - 1] (N values, the caller's).
+  // When not null, each E-step at an exponent b above 0 also writes (1/b) log sum_k (P_j[k]
+  // N(x_i | k))^b into log_density[i - 1] (N values, the caller's): at exponent 1 the log
+  // density of point i, under annealing the stage's objective for the point.
   double *log_density = nullptr;
   const model *start = nullptr;  // FROM_MODEL: the model to start from (the caller's)
   int restart = 0;               // which restart this fit is, for the progress callback

@@ -58,6 +58,7 @@ fit_result result_of(em_memory *m, const options &o) {
   fitted.inverse_temperature = m->inv_temp;
   fitted.steps = m->steps;
   fitted.converged = m->converged;
+  fitted.stopped_by = !m->converged ? "budget" : m->stopped_by_loglik ? "loglik" : "weights";
   out.labels.resize(static_cast<std::size_t>(N));
   for (int i = 1; i <= N; i++) out.labels[i - 1] = m->classifications[i] - 1;
   out.posteriors = take_posteriors(m);
@@ -99,6 +100,27 @@ fit_statistics statistics_of(const std::vector<double> &log_density, const fit_r
   return s;
 }
 
+// Below this effective weight (the rows' posteriors of a class summed) a class holds no row
+// in any sense that matters: a millionth of a row.
+constexpr double NO_WEIGHT = 1e-6;
+
+// Classes whose effective weight is below NO_WEIGHT (those of weight 0 kept their model).
+int classes_without_weight(const em_memory *m) {
+  int count = 0;
+  for (int k = 1; k <= m->classes; k++) count += !(m->P_j[k] * static_cast<double>(m->share.total) >= NO_WEIGHT);
+  return count;
+}
+
+// With reg_covar (where data with fewer groups than classes fit at all), the kept fit's classes
+// without weight, once.
+void warn_of_empty_classes(const model &fitted, const options &o, const callbacks &hooks) {
+  const int empty = fitted.statistics.classes_without_weight;
+  if (empty == 0 || !(o.reg_covar > 0.0) || !hooks.warning) return;
+  hooks.warning(std::to_string(empty) + " of " + std::to_string(fitted.classes) +
+                " classes carry no weight (the posteriors of all rows sum to less than a millionth of a row for each): "
+                "the data hold fewer distinct groups than classes; choose fewer classes");
+}
+
 // One fit. values: the caller's rows; writable when the transformations may work in them.
 fit_result fit_once(const double *values, double *writable, std::size_t rows, std::size_t cols, const options &o,
                     const callbacks &hooks, int restart, const row_share &share) {
@@ -125,7 +147,10 @@ fit_result fit_once(const double *values, double *writable, std::size_t rows, st
   m->log_density = log_density.data();
   run(m.get());
   fit_result fitted = result_of(m.get(), o);
-  fitted.model.statistics = statistics_of(log_density, fitted, share);
+  fit_statistics &s = fitted.model.statistics = statistics_of(log_density, fitted, share);
+  s.variances_at_floor = m->at_floor.held;
+  s.variances_total = m->at_floor.seen;
+  s.classes_without_weight = classes_without_weight(m.get());
   return fitted;
 }
 
@@ -213,9 +238,14 @@ fit_result fit_rows(const double *values, double *writable, std::size_t rows, st
   const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
   together(share, [&] { check_finite(values, rows, cols, name, static_cast<std::size_t>(share.first)); });
   check_settings(o, cols);
-  if (o.restarts > 1) return fit_restarts(values, writable, rows, cols, o, hooks, share);
-  fit_result fitted = fit_once(values, writable, rows, cols, o, hooks, 1, share);
-  fitted.restarts = {record_of(fitted.model, 1, o.random_seed)};
+  fit_result fitted;
+  if (o.restarts > 1) {
+    fitted = fit_restarts(values, writable, rows, cols, o, hooks, share);
+  } else {
+    fitted = fit_once(values, writable, rows, cols, o, hooks, 1, share);
+    fitted.restarts = {record_of(fitted.model, 1, o.random_seed)};
+  }
+  warn_of_empty_classes(fitted.model, o, hooks);
   return fitted;
 }
 

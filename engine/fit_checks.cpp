@@ -32,6 +32,8 @@ void check_runs(const options &o) {
   if (!(o.convergence_threshold >= 0.0) || std::isnan(o.convergence_threshold))
     refuse_setting("convergence_threshold",
                    format_text("convergence_threshold is %g; it must be 0 or more", o.convergence_threshold));
+  if (!(o.tol >= 0.0) || !std::isfinite(o.tol))
+    refuse_setting("tol", format_text("tol is %g; it must be a finite number of 0 or more", o.tol));
   // Annealing splits the widest class as it cools; classes that share one covariance are all
   // equally wide, so there is no class to choose.
   const char *no_widest = "annealing (%s) splits the widest class as it cools, and tied classes share one covariance; "

@@ -204,6 +204,18 @@ class model_reader {
       s.parameters = value["parameters"].get<long>();
     if (value.contains("em_steps") && value["em_steps"].is_number_integer()) m.steps = value["em_steps"].get<int>();
     if (value.contains("stop") && value["stop"].is_string()) m.converged = value["stop"] == "converged";
+    // Saved before the stop rule was recorded: the weight rule was the only one.
+    m.stopped_by = m.converged ? "weights" : "budget";
+    if (value.contains("stopped_by") && value["stopped_by"].is_string()) {
+      const std::string rule = value["stopped_by"].get<std::string>();
+      if (rule == "weights" || rule == "loglik" || rule == "budget") m.stopped_by = rule;
+    }
+    auto whole = [&](const char *key, auto &out) {
+      if (value.contains(key) && value[key].is_number_unsigned()) value[key].get_to(out);
+    };
+    whole("variances_at_floor", s.variances_at_floor);
+    whole("variances_total", s.variances_total);
+    whole("classes_without_weight", s.classes_without_weight);
     get("log_likelihood", s.log_likelihood);
     get("log_likelihood_per_point", s.log_likelihood_per_point);
     get("bic", s.bic);

@@ -70,7 +70,8 @@ void check_counts(const char *filename, const section_settings &s) {
   refuse_input("Error in parameter file %s: \"%s\" is \"%s\"; it must be %s", filename, key, value.c_str(), rule);
 }
 
-// The values held for their rules, in the order of the table: whole, finite, within bounds.
+// The values held for their rules, in the order of the table: one of a keyword's words; a number
+// whole, finite, within bounds.
 void check_held(const char *filename, section_settings &s) {
   for (const setting &row : settings_table()) {
     const auto held = s.held.find(row.key);
@@ -78,6 +79,11 @@ void check_held(const char *filename, section_settings &s) {
     const char *text = held->second.c_str();
     long whole = 0;
     double number = 0.0;
+    if (row.kind == value_kind::keyword) {  // one of its words
+      if (!value_fits(row, text)) bad_value(filename, row.key, held->second, row.rule);
+      row.store(s, text);
+      continue;
+    }
     const bool ok = row.kind == value_kind::integer ? whole_integer(text, &whole) && (number = whole, true)
                                                     : whole_real(text, &number) && std::isfinite(number);
     if (!ok || number < row.least || number > row.most) bad_value(filename, row.key, held->second, row.rule);

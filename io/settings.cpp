@@ -180,6 +180,16 @@ std::vector<setting> model_rows() {
        "added; 0 turns the floor off (for data in small units)",
        nullptr, [](section_settings &s, const char *x) { opt(s).variance_floor = real(x); }, nullptr, nullptr,
        "a number of 0 or more (the default is 0.001; 0 turns the floor off)", 0.0, NO_LIMIT},
+      {"stop_rule", v::keyword, {"weights", "loglik"}, "weights", "options.stop", FITS,
+       "what ends EM before max_em_iterations: the weight changes (convergence_threshold), or the mean "
+       "log-likelihood per row changing by less than tol between two steps",
+       nullptr,
+       [](section_settings &s, const char *x) { opt(s).stop = is(x, "loglik") ? stop_rule::loglik : stop_rule::weights; },
+       nullptr, nullptr, "weights or loglik"},
+      {"tol", v::real, {}, "1e-3", "options.tol", FITS,
+       "stop_rule loglik: EM stops when the mean log-likelihood per row changes by less than this", nullptr,
+       [](section_settings &s, const char *x) { opt(s).tol = real(x); }, nullptr, nullptr,
+       "a number of 0 or more (the default is 1e-3)", 0.0, NO_LIMIT},
   };
 }
 

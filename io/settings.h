@@ -53,7 +53,8 @@ struct setting {
   // then the default is stored. Null: the word is kept for a later check.
   const char *unknown_before = nullptr, *unknown_after = nullptr;
   // Not null: the value is held as given and checked whole once the section is read; it must
-  // lie in [least, most], else it is refused with "it must be <rule>".
+  // lie in [least, most] (a keyword: be one of `words`), else it is refused with "it must be
+  // <rule>".
   const char *rule = nullptr;
   double least = 0.0, most = 0.0;
 };

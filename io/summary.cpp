@@ -49,6 +49,7 @@ nlohmann::ordered_json statistics_json(const model &fitted) {
   out["data_points"] = s.data_points;
   out["em_steps"] = fitted.steps;
   out["stop"] = stop_name(fitted.converged);
+  out["stopped_by"] = fitted.stopped_by;
   out["log_likelihood"] = number(s.log_likelihood);
   out["log_likelihood_per_point"] = number(s.log_likelihood_per_point);
   out["parameters"] = s.parameters;
@@ -56,6 +57,9 @@ nlohmann::ordered_json statistics_json(const model &fitted) {
   out["aic"] = number(s.aic);
   out["icl"] = number(s.icl);
   out["entropy"] = number(s.entropy);
+  out["variances_at_floor"] = s.variances_at_floor;
+  out["variances_total"] = s.variances_total;
+  out["classes_without_weight"] = s.classes_without_weight;
   return out;
 }
 

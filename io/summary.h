@@ -10,8 +10,10 @@
 
 namespace mogem::detail {
 
-// {"data_points", "em_steps", "stop", "log_likelihood", "log_likelihood_per_point",
-// "parameters", "bic", "aic", "icl", "entropy"} of the model's training rows.
+// {"data_points", "em_steps", "stop", "stopped_by", "log_likelihood",
+// "log_likelihood_per_point", "parameters", "bic", "aic", "icl", "entropy",
+// "variances_at_floor", "variances_total", "classes_without_weight"} of the model's training
+// rows.
 nlohmann::ordered_json statistics_json(const model &fitted);
 
 // The summary of a fit: format, version, "run": "fit", the settings, the sizes, the statistics

@@ -94,6 +94,11 @@ enum class initialization { church_means, random_means, random_point, random_ran
                             saved_model, given_means, kmeans, kmeans_plus_plus, random_responsibilities,
                             random_from_data };
 
+// What ends the EM loop before its budget: the weight changes of its last four steps summing
+// below convergence_threshold, or the mean log-likelihood per row changing by less than tol
+// between two steps (each step's E-step gives it, for one log per row).
+enum class stop_rule { weights, loglik };
+
 // Whether an initialization draws random numbers: only those give other fits from other seeds.
 bool is_random(initialization init);
 
@@ -134,6 +139,12 @@ struct options {
   int restarts = 1;
   // The EM loop stops when the weight changes of its last four steps sum to less than this.
   double convergence_threshold = 1e-6;
+  // stop_rule::loglik: the EM loop stops when the mean log-likelihood per row (over the rows of
+  // every process) changes by less than tol between two steps; convergence_threshold then plays
+  // no part. Under annealing the rule holds per stage, on the stage's own objective (see
+  // model::stopped_by). Must be 0 or more.
+  stop_rule stop = stop_rule::weights;
+  double tol = 1e-3;
   // Added to every variance (every covariance's diagonal) of a class after each variance
   // update, before any inversion; 0 leaves the arithmetic as it is. Must be 0 or more.
   double reg_covar = 0.0;
@@ -206,6 +217,15 @@ struct fit_statistics {
   double aic = 0.0;                 // -2 L + 2 p
   double entropy = 0.0;             // -sum over rows of ln(posterior of the row's most probable class)
   double icl = 0.0;                 // BIC + 2 entropy
+  // The variances (every covariance's diagonal; the tied kind's one shared diagonal) the last EM
+  // step re-estimated, and how many of them it held at options.variance_floor: a face may warn when data in small units are
+  // flattened onto the floor. Classes without weight keep their model and are not counted.
+  long variances_at_floor = 0;
+  long variances_total = 0;
+  // Classes that carry no weight at the end of the fit: the posteriors of all rows sum to less
+  // than a millionth of a row (those at exactly 0 kept the model they had when they emptied).
+  // With reg_covar above 0 a fit that leaves such classes warns.
+  int classes_without_weight = 0;
 };
 
 // One of the fits of options.restarts.
@@ -237,6 +257,9 @@ struct model {
   double inverse_temperature = 1.0; // the exponent of the last E-step: 1 for plain EM
   int steps = 0;                    // EM steps run, over all annealing stages
   bool converged = false;           // the stop rule was met (else the budget ran out)
+  // What ended the (last stage's) EM loop: "weights" or "loglik" (the rule of options.stop), or
+  // "budget". A model read from a file saved before this was recorded says "weights" or "budget".
+  std::string stopped_by = "budget";
   // How the final model fits the training rows (kept with a saved model).
   fit_statistics statistics;
 
@@ -276,7 +299,9 @@ std::int32_t restart_seed(std::int32_t random_seed, int restart);
 // annealing schedule that never cools to 1); numerical_failure when memory runs out or a
 // covariance cannot be factorised; breakdown when the weights, means, variances or final
 // posteriors become not-a-number (coinciding initial means, values so large or small that
-// squared distances overflow), naming the EM step.
+// squared distances overflow; with reg_covar above 0 coinciding means start with that variance
+// and fit), naming the EM step. With reg_covar above 0, classes left without weight (more
+// classes than the data hold groups) are warned of through callbacks.warning.
 fit_result fit(matrix_view data, const options &settings, const callbacks &hooks = {});
 
 // As fit, but the transformations work in the caller's buffer, which afterwards holds the

@@ -76,6 +76,9 @@ py::dict statistics_dict(const mogem::fit_statistics &s) {
   d["aic"] = s.aic;
   d["entropy"] = s.entropy;
   d["icl"] = s.icl;
+  d["variances_at_floor"] = s.variances_at_floor;
+  d["variances_total"] = s.variances_total;
+  d["classes_without_weight"] = s.classes_without_weight;
   return d;
 }
 
@@ -116,6 +119,9 @@ void bind_enums(py::module_ &m) {
       .value("kmeans_plus_plus", mogem::initialization::kmeans_plus_plus)
       .value("random_responsibilities", mogem::initialization::random_responsibilities)
       .value("random_from_data", mogem::initialization::random_from_data);
+  py::enum_<mogem::stop_rule>(m, "StopRule")
+      .value("weights", mogem::stop_rule::weights)
+      .value("loglik", mogem::stop_rule::loglik);
   py::enum_<mogem::criterion>(m, "Criterion")
       .value("bic", mogem::criterion::bic)
       .value("aic", mogem::criterion::aic)
@@ -143,6 +149,8 @@ void bind_options(py::module_ &m) {
       .def_readwrite("reg_covar", &mogem::options::reg_covar)
       .def_readwrite("variance_floor", &mogem::options::variance_floor)
       .def_readwrite("kmeans_iterations", &mogem::options::kmeans_iterations)
+      .def_readwrite("stop", &mogem::options::stop)
+      .def_readwrite("tol", &mogem::options::tol)
       // The one start (options::start) under three names: each reads what it set, else nothing,
       // and setting one replaces whichever was set.
       .def_property(
@@ -179,6 +187,7 @@ void bind_model(py::module_ &m) {
       .def_readonly("inverse_temperature", &mogem::model::inverse_temperature)
       .def_readonly("steps", &mogem::model::steps)
       .def_readonly("converged", &mogem::model::converged)
+      .def_readonly("stopped_by", &mogem::model::stopped_by)
       .def_property_readonly("weights",
                              [](py::object self) {
                                const auto &f = self.cast<const mogem::model &>();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -399,23 +400,123 @@ TEST(Restarts, KeepTheBestAndRecordEveryFit) {
   EXPECT_EQ(survived.chosen_restart, 2);
 }
 
-// Collinear features make a full covariance singular; reg_covar keeps it invertible.
-TEST(Regularisation, LetsASingularFullCovarianceFit) {
-  std::vector<double> data;
+namespace {
+
+// The 150 rows of examples/iris.txt (4 features), times `scale`.
+std::vector<double> iris(double scale) {
+  const std::string text = source_file("examples/iris.txt");
+  std::istringstream rows(text.substr(text.find("begin data") + 10));
+  std::vector<double> values;
+  for (double v; rows >> v;) values.push_back(v * scale);
+  return values;
+}
+
+}  // namespace
+
+// Under stop_rule loglik EM stops at the first step whose mean log-likelihood per row (of the
+// model the step starts from) lies within tol of the step before's: worked out from fits cut
+// short at every step count, whose statistics are those models'. On iris (diagonal, church
+// means) the weight rule runs 114 steps, the log-likelihood rule (tol 1e-3) 10.
+TEST(StopRule, LoglikStopsWhereTheMeanLogLikelihoodSettles) {
+  const std::vector<double> data = iris(1.0);
+  mogem::options o = settings(mogem::covariance_kind::diagonal, mogem::initialization::church_means, 42);
+  o.max_iterations = 500;
+  const mogem::model by_weights = mogem::fit(view(data, 4), o).model;
+  o.stop = mogem::stop_rule::loglik;
+  const mogem::fit_result by_loglik = mogem::fit(view(data, 4), o);
+  const int steps = by_loglik.model.steps;
+  EXPECT_EQ(by_weights.stopped_by + " " + by_loglik.model.stopped_by, "weights loglik");
+  EXPECT_NE(steps, by_weights.steps);
+  mogem::options cut = o;
+  cut.stop = mogem::stop_rule::weights;
+  cut.convergence_threshold = 0.0;  // never met
+  std::vector<double> per_row;
+  for (cut.max_iterations = 0; cut.max_iterations <= steps; cut.max_iterations++) {
+    const mogem::fit_result r = mogem::fit(view(data, 4), cut);
+    per_row.push_back(r.model.statistics.log_likelihood_per_point);
+    EXPECT_EQ(r.model.stopped_by, "budget");
+    if (cut.max_iterations == steps) EXPECT_TRUE(same_model(r, by_loglik));
+  }
+  for (int n = 1; n < steps - 1; n++) EXPECT_GE(std::fabs(per_row[n] - per_row[n - 1]), o.tol) << n;
+  EXPECT_LT(std::fabs(per_row[steps - 1] - per_row[steps - 2]), o.tol);
+  o.method = mogem::algorithm::annealing;  // every stage after the first ends by the rule
+  o.init_temp = 2.0;
+  EXPECT_EQ(mogem::fit(view(data, 4), o).model.stopped_by, "loglik");
+}
+
+// Every fit counts the variances its last step held at the floor: iris in metres holds all of
+// them at 0.001 under every kind (12 per-feature variances, 3 scalar ones, 12 diagonal entries,
+// the 4 of the shared diagonal); with the floor off, or in centimetres, none.
+TEST(VarianceFloor, TheLastStepsVariancesAtTheFloorAreCounted) {
+  using k = mogem::covariance_kind;
+  const struct {
+    k kind;
+    double scale, floor;
+    long at_floor, total;
+  } cases[] = {{k::diagonal, 0.01, 0.001, 12, 12}, {k::scalar, 0.01, 0.001, 3, 3}, {k::full, 0.01, 0.001, 12, 12},
+               {k::tied, 0.01, 0.001, 4, 4},       {k::diagonal, 0.01, 0.0, 0, 12},  {k::full, 0.01, 0.0, 0, 12},
+               {k::diagonal, 1.0, 0.001, 0, 12}};
+  for (const auto &c : cases) {
+    mogem::options o = settings(c.kind, mogem::initialization::church_means, 42);
+    o.variance_floor = c.floor;
+    o.max_iterations = 100;
+    const mogem::fit_statistics s = mogem::fit(view(iris(c.scale), 4), o).model.statistics;
+    EXPECT_EQ(std::to_string(s.variances_at_floor) + " of " + std::to_string(s.variances_total),
+              std::to_string(c.at_floor) + " of " + std::to_string(c.total)) << &c - cases;
+  }
+}
+
+// Data a covariance cannot hold without reg_covar fail as they always did; with it they fit,
+// finite, and classes left without weight are warned of once. Ten rows with two distinct values
+// and ten classes (coinciding starting means, variance 0 at the start) under every kind;
+// collinear features in a full covariance.
+TEST(Regularisation, FitsWhatACovarianceCannotHoldWithoutIt) {
+  std::vector<double> two_values, collinear;
+  for (int i = 0; i < 10; i++) two_values.insert(two_values.end(), 2, i < 5 ? 0.0 : 1.0);
   for (int i = 0; i < 60; i++) {
     const double a = (i % 2 ? 4.0 : 0.0) + 0.1 * (i % 7);
-    data.insert(data.end(), {a, 2.0 * a, 0.3 * (i % 5)});
+    collinear.insert(collinear.end(), {a, 2.0 * a, 0.3 * (i % 5)});
   }
-  mogem::options o = settings(mogem::covariance_kind::full, mogem::initialization::church_means, 42);
-  o.classes = 2;
-  try {
-    mogem::fit(view(data, 3), o);
-    ADD_FAILURE() << "a singular covariance must fail to factorise";
-  } catch (const mogem::error &e) {
-    EXPECT_EQ(e.what_kind(), mogem::error::kind::numerical_failure);
+  using k = mogem::covariance_kind;
+  const struct {
+    const std::vector<double> &data;
+    std::size_t cols;
+    int classes;
+    k kind;
+    mogem::error::kind failure;
+    bool leaves_empty_classes;
+  } cases[] = {{two_values, 2, 10, k::scalar, mogem::error::kind::breakdown, true},
+               {two_values, 2, 10, k::diagonal, mogem::error::kind::breakdown, true},
+               {two_values, 2, 10, k::full, mogem::error::kind::numerical_failure, true},
+               {collinear, 3, 2, k::full, mogem::error::kind::numerical_failure, false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(&c - cases);
+    mogem::options o = settings(c.kind, mogem::initialization::church_means, 42);
+    o.classes = c.classes;
+    o.max_iterations = 100;
+    try {
+      mogem::fit(view(c.data, c.cols), o);
+      ADD_FAILURE() << "fitted without reg_covar";
+    } catch (const mogem::error &e) {
+      EXPECT_EQ(e.what_kind(), c.failure);
+    }
+    o.reg_covar = 1e-6;
+    std::vector<std::string> warnings;
+    mogem::callbacks hooks;
+    hooks.warning = [&](const std::string &text) { warnings.push_back(text); };
+    const mogem::fit_result r = mogem::fit(view(c.data, c.cols), o, hooks);
+    for (const std::vector<double> *values : {&r.model.weights, &r.model.means, &r.model.covariances, &r.posteriors})
+      EXPECT_TRUE(std::all_of(values->begin(), values->end(), [](double v) { return std::isfinite(v); }));
+    const double rows = static_cast<double>(c.data.size() / c.cols);
+    const int empty = static_cast<int>(
+        std::count_if(r.model.weights.begin(), r.model.weights.end(), [&](double w) { return w * rows < 1e-6; }));
+    EXPECT_EQ(empty > 0, c.leaves_empty_classes);
+    EXPECT_EQ(r.model.statistics.classes_without_weight, empty);
+    ASSERT_EQ(warnings.size(), empty > 0 ? 1u : 0u);
+    if (empty > 0)
+      EXPECT_EQ(warnings[0].rfind(std::to_string(empty) + " of 10 classes carry no weight", 0), 0u) << warnings[0];
   }
-  o.reg_covar = 1e-6;
-  EXPECT_TRUE(std::isfinite(mogem::fit(view(data, 3), o).model.statistics.log_likelihood));
-  o.reg_covar = -1.0;
-  EXPECT_THROW(mogem::fit(view(data, 3), o), mogem::error);
+  mogem::options negative = settings(k::full, mogem::initialization::church_means, 42);
+  negative.reg_covar = -1.0;
+  EXPECT_THROW(mogem::fit(view(collinear, 3), negative), mogem::error);
 }

@@ -73,6 +73,7 @@ TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
     mogem::initialization init;
     mogem::algorithm method;
     bool correlation;
+    mogem::stop_rule stop = mogem::stop_rule::weights;  // loglik: its mean goes on through the processes
   } settings[] = {
       {mogem::covariance_kind::diagonal, mogem::initialization::church_means, mogem::algorithm::em, false},
       {mogem::covariance_kind::full, mogem::initialization::random_means, mogem::algorithm::em, true},
@@ -80,6 +81,10 @@ TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
       {mogem::covariance_kind::diagonal, mogem::initialization::random_point, mogem::algorithm::annealing, false},
       {mogem::covariance_kind::full, mogem::initialization::random_range, mogem::algorithm::annealing, false},
       {mogem::covariance_kind::tied, mogem::initialization::random_means, mogem::algorithm::em, false},
+      {mogem::covariance_kind::diagonal, mogem::initialization::church_means, mogem::algorithm::em, false,
+       mogem::stop_rule::loglik},
+      {mogem::covariance_kind::full, mogem::initialization::random_range, mogem::algorithm::annealing, false,
+       mogem::stop_rule::loglik},
   };
   // Shares of unequal size, one of them empty, and one process per row for the first rows.
   const std::vector<std::vector<std::size_t>> cuts = {{0, 150}, {0, 7, 7, 333}, {0, 1, 2, 3, 200}};
@@ -96,7 +101,10 @@ TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
     o.init_temp = 4.0;
     o.schedule_scalar = 0.6;
     o.threads = 1;
+    o.stop = s.stop;
+    o.tol = 1e-2;
     const mogem::fit_result alone = mogem::fit({values.data(), rows, cols}, o);
+    if (s.stop == mogem::stop_rule::loglik) EXPECT_EQ(alone.model.stopped_by, "loglik");
     for (const std::vector<std::size_t> &starts : cuts) {
       const std::vector<outcome> shared = fit_over(values, cols, starts, o);
       for (std::size_t r = 0; r < shared.size(); r++) {
@@ -106,6 +114,7 @@ TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
         const std::size_t first = starts[r], n = (r + 1 < starts.size() ? starts[r + 1] : rows) - first;
         ASSERT_EQ(shared[r].failure, "");
         EXPECT_TRUE(same_model(f.model, alone.model) && same_bits(f.model.centre, alone.model.centre));
+        EXPECT_EQ(f.model.stopped_by, alone.model.stopped_by);
         ASSERT_EQ(f.labels.size(), n);
         EXPECT_TRUE(std::equal(f.labels.begin(), f.labels.end(), alone.labels.begin() + first));
         for (int k = 0; k < o.classes; k++)

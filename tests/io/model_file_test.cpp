@@ -3,7 +3,10 @@
 // comparison of the program's saved models with the same fits in process.)
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -74,6 +77,33 @@ TEST(ModelFile, RefusesWhatIsNotAUsableModel) {
     EXPECT_STREQ(e.what(), "the model file /nonexistent/m.json cannot be used: it cannot be opened (No such "
                            "file or directory)");
   }
+}
+
+// The stop rule and the counts of the statistics go into the summary and the saved model and
+// read back; a model saved before the rule was recorded reads as stopped by the weights.
+TEST(ModelFile, StatisticsCarryTheStopRuleAndTheCounts) {
+  mogem::fit_result result;
+  mogem::model &m = result.model = fitted();
+  m.converged = true;
+  m.stopped_by = "loglik";
+  m.statistics.variances_at_floor = 5;
+  m.statistics.variances_total = 6;
+  m.statistics.classes_without_weight = 1;
+  const std::string path = ::testing::TempDir() + "stop_rule.summary.json";
+  mogem::write_fit_summary(path, result);
+  std::ifstream in(path);
+  const std::string summary((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(path.c_str());
+  const char *fields = "  \"stopped_by\": \"loglik\",\n";
+  const char *counts = "  \"variances_at_floor\": 5,\n  \"variances_total\": 6,\n  \"classes_without_weight\": 1,\n";
+  EXPECT_NE(summary.find(std::string("\"stop\": \"converged\",\n") + fields), std::string::npos) << summary;
+  EXPECT_NE(summary.find(counts), std::string::npos) << summary;
+  const std::string saved = mogem::model_to_json(m);
+  const mogem::model back = mogem::model_from_json(saved, "m.json");
+  EXPECT_EQ(back.stopped_by + " " + std::to_string(back.statistics.variances_at_floor) + " " +
+                std::to_string(back.statistics.variances_total) + " " + std::to_string(back.statistics.classes_without_weight),
+            "loglik 5 6 1");
+  EXPECT_EQ(mogem::model_from_json(with(saved, " \"stopped_by\": \"loglik\",\n", ""), "m.json").stopped_by, "weights");
 }
 
 // A tied model saves its one matrix (not one per class), reads back to the same bits, and

@@ -31,7 +31,7 @@ std::string describe(const section_settings &s) {
       << o.center << ' ' << int(o.method) << ' ' << o.max_iterations << ' ' << o.schedule_scalar << ' '
       << o.init_temp << ' ' << int(o.init) << ' ' << o.random_seed << ' ' << o.samples << ' ' << means_file_of(o) << '|'
       << o.snapshot_every << ' ' << o.restarts << ' ' << o.convergence_threshold << ' ' << o.reg_covar << ' '
-      << o.variance_floor << ' ' << f.output_model << f.output_internal << f.output_summary << ' ' << f.model_file
+      << o.variance_floor << ' ' << int(o.stop) << ' ' << o.tol << ' ' << f.output_model << f.output_internal << f.output_summary << ' ' << f.model_file
       << '|' << f.predict_with << '|' << f.init_model << '|' << s.select_classes << '|' << s.select_em_types << '|'
       << s.select_criterion << '|' << s.init_params << ' ' << o.kmeans_iterations << '|';
   for (const auto &[key, text] : s.held) out << key << '=' << text << ' ';
