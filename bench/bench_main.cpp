@@ -13,6 +13,7 @@
 #include "engine/covariance_kinds.h"
 #include "engine/em.h"
 #include "engine/em_mstep.h"
+#include "engine/kmeans.h"
 #include "engine/kernels/parallel.h"
 #include "engine/model_state.h"
 #include "io/number_stream.h"
@@ -124,6 +125,21 @@ void BM_MStep(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// One Lloyd iteration of the k-means start on the model's rows, from the centres and labels of
+// the k-means++ seeding: the centres moved to their rows' means, every row given to the nearest.
+void BM_LloydStep(benchmark::State &state) {
+  bench_model b(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)),
+                static_cast<int>(state.range(3)));
+  em_memory *m = b.m;
+  const kmeans_rows rows{m->data.get(), m->datapoints, m->features, m->classes, &m->share, m->threads};
+  std::vector<int> labels(static_cast<std::size_t>(m->datapoints) + 1, 0);
+  rand48_stream random(42);
+  kmeans_plus_plus(rows, random, m->class_means.get());
+  assign_to_nearest(rows, m->class_means.get(), labels.data());
+  for (auto _ : state) lloyd_step(rows, m->class_means.get(), labels.data());
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 void step_sizes(benchmark::internal::Benchmark *bench) {
   bench->ArgNames({"N", "F", "K", "kind"});
   for (int kind : {SCALAR, DIAG, FULL}) bench->Args({100000, 16, 8, kind});
@@ -133,6 +149,7 @@ void step_sizes(benchmark::internal::Benchmark *bench) {
 BENCHMARK(BM_EStep)->Apply(step_sizes);
 BENCHMARK(BM_EStepOneThread)->Apply(step_sizes);
 BENCHMARK(BM_MStep)->Apply(step_sizes);
+BENCHMARK(BM_LloydStep)->Args({100000, 16, 8, DIAG})->Args({1000000, 16, 16, DIAG})->Unit(benchmark::kMillisecond);
 
 // One whole EM step on one thread (E-step, weights, means, variances), under the weight rule
 // (rule 0) or as stop_rule loglik runs it (rule 1): each row's log density written by the

@@ -38,6 +38,18 @@ struct rand48_stream {
 
   void step() { state = (0x5DEECE66DULL * state + 0xB) & ((1ULL << 48) - 1); }
 
+  // The state n steps on, as n calls of step() leave it, in about log2(n) multiplications: the
+  // step composed with itself by squaring (x -> a x + c twice is x -> a^2 x + (a + 1) c).
+  void skip(std::uint64_t n) {
+    std::uint64_t a = 0x5DEECE66DULL, c = 0xB, multiplier = 1, increment = 0;
+    for (; n > 0; n >>= 1) {
+      if (n & 1) multiplier *= a, increment = a * increment + c;
+      c *= a + 1;
+      a *= a;
+    }
+    state = (multiplier * state + increment) & ((1ULL << 48) - 1);
+  }
+
  private:
   // The inverse of the multiplier modulo 2^64 (so also modulo 2^48), by Newton's iteration.
   static constexpr std::uint64_t inverse_multiplier() {

@@ -7,6 +7,7 @@
 #include "engine/covariance_kinds.h"
 #include "engine/em_classify.h"
 #include "engine/em_mstep.h"
+#include "engine/model_starts.h"
 #include "initializations/init_means.h"
 #include "initializations/init_methods.h"
 #include "normalizations/norm_data.h"
@@ -65,15 +66,6 @@ void take_start_model(em_memory *m) {
   }
 }
 
-// The regularisation after a variance update, for the classes the update changed (those of
-// weight 0 keep their model).
-void regularise_variances(em_memory *m) {
-  const double x = m->params->reg_covar;
-  if (x == 0.0) return;
-  for (int k = 1; k <= m->classes; k++)
-    if (m->P_j[k] * static_cast<double>(m->share.total) != 0.0) m->kind->add_to_variances(m->class_variances, k, m->features, x);
-}
-
 // The mean over the rows of every process of this process's values[0..N-1], summed in row
 // order and on through the processes.
 double mean_of_all(em_memory *m, const std::vector<double> &values) {
@@ -102,6 +94,13 @@ double estep_and_objective(em_memory *m, std::vector<double> *rows) {
 
 }  // namespace
 
+void regularise_variances(em_memory *m) {
+  const double x = m->params->reg_covar;
+  if (x == 0.0) return;
+  for (int k = 1; k <= m->classes; k++)
+    if (m->P_j[k] * static_cast<double>(m->share.total) != 0.0) m->kind->add_to_variances(m->class_variances, k, m->features, x);
+}
+
 void initialize_parameters(em_memory *m) {
   em_parameters *p = m->params;
   const int N = m->datapoints, F = m->features, K = m->classes;
@@ -115,6 +114,9 @@ void initialize_parameters(em_memory *m) {
     take_start_model(m);
     for (int k = 1; k <= K; k++)
       for (int i = 1; i <= N; i++) m->P_j_x[k][i] = 1.0 / K;
+  } else if (starts_from_responsibilities(p->init_method)) {
+    if (need_norm(m)) euclidean_norm(m->data.get(), N, F);
+    start_from_responsibilities(m);
   } else {
     if (p->init_method == GIVEN_MEANS)
       for (int k = 1; k <= K; k++)

@@ -17,8 +17,13 @@ void em(em_memory *m);
 // the rest of the run); equal weights 1/K, uniform posteriors 1/K, and for every class a
 // spherical covariance whose variance is the squared distance from its mean to the nearest
 // other mean (find_closest). Then hands the data, as they now are, to the transformed-data
-// callback when there is one.
+// callback when there is one. The starts of a whole model (model_starts.h) instead take the
+// data as they now are and set weights, means and covariances from responsibilities.
 void initialize_parameters(em_memory *m);
+
+// The regularisation after a variance update: reg_covar added to the variances of the classes
+// the update changed (those of weight 0 keep their model); nothing when reg_covar is 0.
+void regularise_variances(em_memory *m);
 
 // Iterates from step start_index: snapshot (to the snapshot callback, when there is one,
 // output_stepsize > 0 and the step is a multiple of it), E-step, weights, the kind's means and

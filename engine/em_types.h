@@ -59,6 +59,7 @@ struct em_parameters {
   double variance_floor;         // every updated variance (covariance diagonal) is held at or above this
   bool loglik_rule;              // the EM loop stops on the change of the mean log-likelihood per row ...
   double tol;                    // ... when it is below this (else on the weight changes)
+  int kmeans_iterations;         // KMEANS: Lloyd's iterations at most
 };
 
 // The variances one M-step re-estimated and those of them it held at the floor (hold_at_floor,

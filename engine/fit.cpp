@@ -299,7 +299,9 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
 
 bool is_random(initialization init) {
   return init == initialization::random_means || init == initialization::random_point ||
-         init == initialization::random_range || init == initialization::random_sample;
+         init == initialization::random_range || init == initialization::random_sample ||
+         init == initialization::kmeans || init == initialization::kmeans_plus_plus ||
+         init == initialization::random_responsibilities || init == initialization::random_from_data;
 }
 
 long free_parameters(covariance_kind kind, int classes, int features) {

@@ -25,6 +25,10 @@ int init_code(initialization init) {
     case initialization::random_sample: return RANDOM_SAMPLE;
     case initialization::means_file: return FROM_FILE;
     case initialization::given_means: return GIVEN_MEANS;
+    case initialization::kmeans: return KMEANS;
+    case initialization::kmeans_plus_plus: return KMEANS_PLUS_PLUS;
+    case initialization::random_responsibilities: return RANDOM_RESPONSIBILITIES;
+    case initialization::random_from_data: return RANDOM_FROM_DATA;
     case initialization::saved_model: break;
   }
   return FROM_MODEL;
@@ -65,6 +69,7 @@ em_parameters parameters_of(const options &o, std::size_t rows, std::size_t cols
   p.convergence_threshold = o.convergence_threshold;
   p.reg_covar = o.reg_covar;
   p.variance_floor = o.variance_floor;
+  p.kmeans_iterations = o.kmeans_iterations;
   p.loglik_rule = o.stop == stop_rule::loglik;
   p.tol = o.tol;
   return p;

@@ -11,7 +11,8 @@ void init_means(double **data, double **means, int datapoints, int features, int
     case RANDOM_RANGE: random_range(data, means, datapoints, features, classes, seed, share); break;
     case RANDOM_SAMPLE: random_sample(data, means, datapoints, features, classes, seed, samples, share); break;
     case FROM_FILE: from_file(means, features, classes, file); break;
-    default: break;  // the options record names only the six methods
+    case RANDOM_FROM_DATA: random_from_data(data, means, datapoints, features, classes, seed, share); break;
+    default: break;  // the other starts do not choose means alone
   }
 }
 

@@ -91,6 +91,12 @@ void find_min_max(range_data *d, double *min, double *max);
 void random_sample(double **data, double **class_means, int datapoints, int features, int classes, int32_t seed,
                    int samples, const row_share &share = row_share{});
 
+// Mean k is the row at floor(u x N) for the k-th uniform draw u that falls on a row not taken
+// by the means before it (N the rows of all processes; the draws go on until every class has
+// its own row, which ends because classes <= N).
+void random_from_data(double **data, double **means, int datapoints, int features, int classes, int32_t seed,
+                      const row_share &share = row_share{});
+
 // Reads classes x features numbers, class by class, from the file `file`, each in single
 // precision. A null name, an unopenable file and a file with fewer readable numbers are
 // fatal errors; numbers after the ones needed are not read.

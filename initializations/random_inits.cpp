@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -239,6 +240,21 @@ void random_sample(double **data, double **class_means, int datapoints, int feat
   }
   for (int k = 1; k <= K; k++)
     for (int j = 1; j <= F; j++) class_means[k][j] /= static_cast<double>(samples);
+}
+
+void random_from_data(double **data, double **means, int datapoints, int features, int classes, int32_t seed,
+                      const row_share &share) {
+  const long long N = share.alone() ? datapoints : share.total;
+  rand48_stream random(seed);
+  std::unordered_set<long long> taken;
+  for (int k = 1; k <= classes; k++) {
+    long long row = 0;
+    do {
+      row = static_cast<long long>(random.next_unit() * static_cast<double>(N));
+      if (row >= N) row = N - 1;
+    } while (!taken.insert(row).second);
+    share_row(share, row, data, features, means[k]);
+  }
 }
 
 }  // namespace mogem::detail

@@ -91,6 +91,19 @@ void check_held(const char *filename, section_settings &s) {
   }
 }
 
+// init_params, when it names a start, in place of init_method.
+void take_init_params(const char *filename, section_settings &s) {
+  using i = initialization;
+  const std::string &word = s.init_params;
+  if (word == "init_method") return;
+  options &o = s.file.settings;
+  if (word == "kmeans") o.init = i::kmeans;
+  else if (word == "k-means++") o.init = i::kmeans_plus_plus;
+  else if (word == "random_responsibilities") o.init = i::random_responsibilities;
+  else if (word == "random_from_data") o.init = i::random_from_data;
+  else bad_value(filename, "init_params", word, "init_method, kmeans, k-means++, random_responsibilities or random_from_data");
+}
+
 // The keys that choose and use models, which must go together.
 void check_model_keys(const char *filename, const section_settings &s) {
   const parameter_file &f = s.file;
@@ -217,6 +230,7 @@ parameter_file read_parameter_section(FILE *fp, const char *filename, const warn
   read_pairs(fp, filename, s, warn);
   check_counts(filename, s);
   check_held(filename, s);
+  take_init_params(filename, s);
   check_model_keys(filename, s);
   parameter_file &file = s.file;
   file.settings.data_name = filename;

@@ -113,6 +113,16 @@ std::vector<setting> start_and_output_rows() {
       {"num_samples", v::integer, {}, "0", "options.samples", EVERY_RUN,
        "points averaged per mean by random_sample (at least 1)", nullptr,
        [](section_settings &s, const char *x) { opt(s).samples = integer(x); }},
+      {"init_params", v::keyword, {"init_method", "kmeans", "k-means++", "random_responsibilities", "random_from_data"},
+       "init_method", "options.init (in place of init_method)", FITS,
+       "a start of the whole model, in place of init_method: the classes of k-means (k-means++ centres, then up to "
+       "kmeans_iterations Lloyd iterations), of the k-means++ centres, or of random responsibilities, each followed "
+       "by an M-step; or distinct random rows as means; init_method leaves the start to init_method",
+       nullptr, [](section_settings &s, const char *x) { s.init_params = x; }},
+      {"kmeans_iterations", v::integer, {}, "300", "options.kmeans_iterations", FITS,
+       "init_params kmeans: Lloyd iterations at most (they stop earlier when no row changes class)", nullptr,
+       [](section_settings &s, const char *x) { opt(s).kmeans_iterations = integer(x); }, nullptr, nullptr,
+       "a whole number of 0 or more (the default is 300)", 0, INT_MAX},
       {"output_model", v::boolean, {}, "0", "output_model (program)", EVERY_RUN,
        "also write the .means, .variances, .weights and .probs files", nullptr,
        [](section_settings &s, const char *x) { s.file.output_model = boolean(x); }},

@@ -33,6 +33,9 @@ struct section_settings {
   // the section is read.
   std::map<std::string, std::string> held;
   std::string select_classes, select_em_types, select_criterion;  // as given
+  // init_params as given; once the section is read, any word but "init_method" chooses the
+  // start in place of init_method.
+  std::string init_params = "init_method";
 };
 
 struct setting {

@@ -83,8 +83,16 @@ enum class algorithm { em, annealing, mixture_of_t };
 // bounding box; averages of `samples` random points; or the start given in options::start:
 // means read from a file, a whole model (weights, means, covariances: a warm start), or means
 // at full precision (the rest of the start as for a means file).
+// The starts from a whole model: kmeans (k-means++ centres, then Lloyd's iterations until no
+// row changes class or kmeans_iterations ran) and kmeans_plus_plus (k-means++ centres, each row
+// given to the nearest) give every class the weight, mean and covariance of its rows (an
+// M-step from hard responsibilities; a class left without rows keeps its centre as mean, a
+// spherical covariance as the file start's and weight 0); random_responsibilities draws
+// uniform responsibilities per row, normalised, and runs the M-step on them; random_from_data
+// takes distinct random rows as means, the rest as for a means file.
 enum class initialization { church_means, random_means, random_point, random_range, random_sample, means_file,
-                            saved_model, given_means };
+                            saved_model, given_means, kmeans, kmeans_plus_plus, random_responsibilities,
+                            random_from_data };
 
 // What ends the EM loop before its budget: the weight changes of its last four steps summing
 // below convergence_threshold, or the mean log-likelihood per row changing by less than tol
@@ -144,6 +152,8 @@ struct options {
   // update, before reg_covar is added; 0 turns the floor off (a variance that rounding makes
   // negative is still held at 0). Must be 0 or more.
   double variance_floor = 0.001;
+  // Lloyd's iterations of initialization::kmeans at most (0: the k-means++ centres' classes).
+  int kmeans_iterations = 300;
   // The start of init means_file, saved_model or given_means (see start_point).
   start_point start;
 };

@@ -114,7 +114,11 @@ void bind_enums(py::module_ &m) {
       .value("random_sample", mogem::initialization::random_sample)
       .value("means_file", mogem::initialization::means_file)
       .value("saved_model", mogem::initialization::saved_model)
-      .value("given_means", mogem::initialization::given_means);
+      .value("given_means", mogem::initialization::given_means)
+      .value("kmeans", mogem::initialization::kmeans)
+      .value("kmeans_plus_plus", mogem::initialization::kmeans_plus_plus)
+      .value("random_responsibilities", mogem::initialization::random_responsibilities)
+      .value("random_from_data", mogem::initialization::random_from_data);
   py::enum_<mogem::stop_rule>(m, "StopRule")
       .value("weights", mogem::stop_rule::weights)
       .value("loglik", mogem::stop_rule::loglik);
@@ -144,6 +148,7 @@ void bind_options(py::module_ &m) {
       .def_readwrite("convergence_threshold", &mogem::options::convergence_threshold)
       .def_readwrite("reg_covar", &mogem::options::reg_covar)
       .def_readwrite("variance_floor", &mogem::options::variance_floor)
+      .def_readwrite("kmeans_iterations", &mogem::options::kmeans_iterations)
       .def_readwrite("stop", &mogem::options::stop)
       .def_readwrite("tol", &mogem::options::tol)
       // The one start (options::start) under three names: each reads what it set, else nothing,

@@ -168,6 +168,9 @@ TEST(DataReader, BrokenParameterSectionsNameTheProblem) {
       {head + "reg_covar -1" + tail, "\"reg_covar\" is \"-1\"; it must be a number of 0 or more"},
       {head + "convergence_threshold nan reg_covar -1" + tail, "\"convergence_threshold\" is \"nan\""},
       {head + "variance_floor -0.5" + tail, "\"variance_floor\" is \"-0.5\"; it must be a number of 0 or more"},
+      {head + "init_params kmeans++" + tail,
+       "\"init_params\" is \"kmeans++\"; it must be init_method, kmeans, k-means++, random_responsibilities or"},
+      {head + "kmeans_iterations -1" + tail, "\"kmeans_iterations\" is \"-1\"; it must be a whole number of 0 or more"},
       {head + "stop_rule Loglik tol -1" + tail, "\"stop_rule\" is \"Loglik\"; it must be weights or loglik"},
       {head + "stop_rule loglik tol 1e-3x" + tail, "\"tol\" is \"1e-3x\"; it must be a number of 0 or more"},
       {head + "select_classes 4:2" + tail, "\"select_classes\" is \"4:2\"; it must be A:B"},
@@ -188,7 +191,8 @@ TEST(DataReader, BrokenParameterSectionsNameTheProblem) {
   }
   // Without num_clusters, a selection reads as it is; values of 0 pass the checks of 0 or more.
   const read_outcome r = read_file(dir, "rows 3 cols 2 select_classes 1:3 select_em_types scalar,tied num_restarts 4"
-                                  " reg_covar 1e-6 convergence_threshold 0 variance_floor 0 stop_rule loglik tol 0" + tail);
+                                  " reg_covar 1e-6 convergence_threshold 0 variance_floor 0 init_params k-means++"
+                                  " init_method random_means kmeans_iterations 0 stop_rule loglik tol 0" + tail);
   ASSERT_EQ(r.call.exit_code, call_outcome::no_exit) << r.call.err;
   EXPECT_TRUE(r.file.select);
   EXPECT_EQ(r.file.selection.max_classes, 3);
@@ -196,6 +200,8 @@ TEST(DataReader, BrokenParameterSectionsNameTheProblem) {
             (std::vector<mogem::covariance_kind>{mogem::covariance_kind::scalar, mogem::covariance_kind::tied}));
   EXPECT_EQ(r.file.settings.convergence_threshold, 0.0);
   EXPECT_EQ(r.file.settings.variance_floor, 0.0);
+  EXPECT_EQ(r.file.settings.init, mogem::initialization::kmeans_plus_plus);  // whichever key comes last
+  EXPECT_EQ(r.file.settings.kmeans_iterations, 0);
   EXPECT_EQ(r.file.settings.stop, mogem::stop_rule::loglik);
   EXPECT_EQ(r.file.settings.tol, 0.0);
 }

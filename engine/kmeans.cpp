@@ -1,0 +1,198 @@
+#include "engine/kmeans.h"
+
+#include <cmath>
+#include <vector>
+
+#include "engine/kernels/block.h"
+#include "engine/kernels/parallel.h"
+
+namespace mogem::detail {
+
+namespace {
+
+double squared_distance(const double *x, const double *c, int F) {
+  double sum = 0.0;
+  for (int j = 1; j <= F; j++) {
+    const double d = x[j] - c[j];
+    sum += d * d;
+  }
+  return sum;
+}
+
+// Runs body(first, end) over contiguous ranges of the rows 1..N, one per part, for `per_row`
+// units of arithmetic a row.
+template <typename Body>
+void over_row_ranges(const kmeans_rows &rows, double per_row, Body body) {
+  const int N = rows.rows;
+  if (N < 1) return;
+  const int blocks = (N + EM_BLOCK - 1) / EM_BLOCK;
+  const int parts = em_parts_for(static_cast<double>(N) * per_row, rows.threads, blocks);
+  em_run_parts(parts, [&](int part) {
+    body(em_range_start(1, N, parts, part, EM_BLOCK), em_range_start(1, N, parts, part + 1, EM_BLOCK));
+  });
+}
+
+// The sum over the rows of all processes of values[1..N], in row order; *before gets the sum of
+// the rows of the processes before this one (0 for the first).
+double sum_in_row_order(const kmeans_rows &rows, const std::vector<double> &values, double *before) {
+  double sum = 0.0;
+  sum_over_processes(
+      *rows.share, 1, [&](int) { return std::vector<sum_span>{{&sum, 1}}; },
+      [&](int) {
+        *before = sum;
+        for (int i = 1; i <= rows.rows; i++) sum += values[i];
+      });
+  return sum;
+}
+
+// The first row (0-based over all rows) at which the running sum, from `before`, of values
+// first exceeds `target`; -1 when no row of any process does.
+long long first_row_past(const kmeans_rows &rows, const std::vector<double> &values, double before, double target) {
+  double running = before;
+  double mine = -1.0;
+  for (int i = 1; i <= rows.rows; i++) {
+    running += values[i];
+    if (running > target) {
+      mine = static_cast<double>(rows.share->first + i - 1);
+      break;
+    }
+  }
+  // The running sums grow with the rank, so the first process that finds a row holds the row.
+  for (double theirs : gather_from_all(*rows.share, &mine, 1))
+    if (theirs >= 0.0) return static_cast<long long>(theirs);
+  return -1;
+}
+
+// to[i] = min(from[i], the squared distance of row i from `centre`).
+void closer(const kmeans_rows &rows, const double *centre, const std::vector<double> &from, std::vector<double> &to) {
+  const int F = rows.features;
+  over_row_ranges(rows, F + 2.0, [&](int first, int end) {
+    for (int i = first; i < end; i++) {
+      const double d = squared_distance(rows.data[i], centre, F);
+      to[i] = d < from[i] ? d : from[i];
+    }
+  });
+}
+
+// The nearest centre of each of the rows first..first+count-1 (count <= EM_BLOCK) into
+// labels, counting the rows whose label changed. The rows are laid out feature by feature, so
+// that the loop over the rows of the block runs in vector lanes; each lane adds its row's
+// squared differences in ascending feature order, as squared_distance does.
+long long nearest_of_block(const kmeans_rows &rows, double *const *centres, int first, int count, int *labels,
+                           double *coordinates) {
+  const int F = rows.features, K = rows.classes;
+  for (int b = 0; b < EM_BLOCK; b++)
+    for (int j = 1; j <= F; j++) coordinates[(j - 1) * EM_BLOCK + b] = b < count ? rows.data[first + b][j] : 0.0;
+  double nearest[EM_BLOCK], sum[EM_BLOCK];
+  int best[EM_BLOCK];
+  for (int k = 1; k <= K; k++) {
+    for (int b = 0; b < EM_BLOCK; b++) sum[b] = 0.0;
+    for (int j = 1; j <= F; j++) {
+      const double c = centres[k][j], *x = &coordinates[(j - 1) * EM_BLOCK];
+      for (int b = 0; b < EM_BLOCK; b++) {
+        const double d = x[b] - c;
+        sum[b] += d * d;
+      }
+    }
+    for (int b = 0; b < EM_BLOCK; b++) {
+      const bool closer_here = k == 1 || sum[b] < nearest[b];
+      nearest[b] = closer_here ? sum[b] : nearest[b];
+      best[b] = closer_here ? k : best[b];
+    }
+  }
+  long long moved = 0;
+  for (int b = 0; b < count; b++)
+    if (labels[first + b] != best[b]) moved++, labels[first + b] = best[b];
+  return moved;
+}
+
+}  // namespace
+
+void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **centres) {
+  const int N = rows.rows, F = rows.features, K = rows.classes;
+  const long long total_rows = rows.share->alone() ? N : rows.share->total;
+  auto uniform_row = [&](double u) {
+    const long long row = static_cast<long long>(u * static_cast<double>(total_rows));
+    return row < total_rows ? row : total_rows - 1;
+  };
+  share_row(*rows.share, uniform_row(random.next_unit()), rows.data, F, centres[1]);
+  const int trials = 2 + static_cast<int>(std::log(static_cast<double>(K)));
+  const std::size_t n = static_cast<std::size_t>(N) + 1;
+  std::vector<double> closest(n, HUGE_VAL);
+  closer(rows, centres[1], closest, closest);
+  std::vector<std::vector<double>> candidate(trials, std::vector<double>(static_cast<std::size_t>(F) + 1));
+  std::vector<double> tried(n);  // one candidate's D^2 at a time: memory of two values a row
+  std::vector<double> potential(trials);
+  for (int k = 2; k <= K; k++) {
+    double before = 0.0;
+    const double total = sum_in_row_order(rows, closest, &before);
+    for (int t = 0; t < trials; t++) {
+      const double u = random.next_unit();
+      long long row = total > 0.0 ? first_row_past(rows, closest, before, u * total) : -1;
+      if (row < 0) row = uniform_row(u);
+      share_row(*rows.share, row, rows.data, F, candidate[t].data());
+    }
+    int best = 0;
+    for (int t = 0; t < trials; t++) {
+      closer(rows, candidate[t].data(), closest, tried);
+      potential[t] = sum_in_row_order(rows, tried, &before);
+      if (potential[t] < potential[best]) best = t;
+    }
+    for (int j = 1; j <= F; j++) centres[k][j] = candidate[best][j];
+    closer(rows, centres[k], closest, closest);
+  }
+}
+
+long long assign_to_nearest(const kmeans_rows &rows, double *const *centres, int *labels) {
+  const int F = rows.features, K = rows.classes;
+  const int blocks = rows.rows > 0 ? (rows.rows + EM_BLOCK - 1) / EM_BLOCK : 1;
+  std::vector<long long> changed(static_cast<std::size_t>(blocks), 0);
+  over_row_ranges(rows, static_cast<double>(K) * (F + 2.0), [&](int first, int end) {
+    std::vector<double> coordinates(static_cast<std::size_t>(F) * EM_BLOCK);
+    long long moved = 0;
+    for (int i = first; i < end; i += EM_BLOCK)
+      moved += nearest_of_block(rows, centres, i, end - i < EM_BLOCK ? end - i : EM_BLOCK, labels, coordinates.data());
+    changed[(first - 1) / EM_BLOCK] = moved;  // parts start on block boundaries
+  });
+  double mine = 0.0, all = 0.0;  // counts below 2^53 add exactly
+  for (long long c : changed) mine += static_cast<double>(c);
+  sum_over_processes(
+      *rows.share, 1, [&](int) { return std::vector<sum_span>{{&all, 1}}; }, [&](int) { all += mine; });
+  return static_cast<long long>(all);
+}
+
+long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels) {
+  const int N = rows.rows, F = rows.features, K = rows.classes;
+  // sums[(k - 1) * F + j - 1] for the class k and feature j, then the K row counts.
+  std::vector<double> sums(static_cast<std::size_t>(K) * (F + 1), 0.0);
+  double *const counts = &sums[static_cast<std::size_t>(K) * F];
+  sum_over_processes(
+      *rows.share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}}; },
+      [&](int) {
+        // Each part adds a range of features of every row, in row order.
+        const int parts = em_parts_for(static_cast<double>(N) * F, rows.threads, F);
+        em_run_parts(parts, [&](int part) {
+          const int from = em_range_start(1, F, parts, part, 1), to = em_range_start(1, F, parts, part + 1, 1);
+          for (int i = 1; i <= N; i++) {
+            double *sum = &sums[static_cast<std::size_t>(labels[i] - 1) * F];
+            for (int j = from; j < to; j++) sum[j - 1] += rows.data[i][j];
+          }
+        });
+        for (int i = 1; i <= N; i++) counts[labels[i] - 1] += 1.0;
+      });
+  for (int k = 1; k <= K; k++) {
+    if (counts[k - 1] == 0.0) continue;
+    for (int j = 1; j <= F; j++) centres[k][j] = sums[static_cast<std::size_t>(k - 1) * F + j - 1] / counts[k - 1];
+  }
+  return assign_to_nearest(rows, centres, labels);
+}
+
+int lloyd(const kmeans_rows &rows, double **centres, int *labels, int budget) {
+  for (int i = 1; i <= rows.rows; i++) labels[i] = 0;
+  assign_to_nearest(rows, centres, labels);
+  for (int iteration = 1; iteration <= budget; iteration++)
+    if (lloyd_step(rows, centres, labels) == 0) return iteration;
+  return budget > 0 ? budget : 0;
+}
+
+}  // namespace mogem::detail
