@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/covariance_kinds.h"
+#include "engine/model_starts.h"
 #include "initializations/init_methods.h"
 #include "nr/nr_util.h"
 
@@ -40,7 +41,9 @@ diagnosis diagnose(em_memory *m, int k) {
   const std::string reg_covar = reg_covar_advice(m);
   // No step has run: the variance is still the start's (the distance to the closest other mean,
   // plus reg_covar, so zero only without it).
-  if (zero == F && m->steps == 0 && m->estep != estep_purpose::prediction && m->params->init_method != FROM_MODEL)
+  const int init = m->params->init_method;
+  const bool spherical_start = init != FROM_MODEL && !starts_from_responsibilities(init);
+  if (zero == F && m->steps == 0 && m->estep != estep_purpose::prediction && spherical_start)
     return {"its starting variance is zero: its starting mean coincides with another class's",
             "set reg_covar, e.g. 1e-6, choose other starting means (another init or random_seed) or fewer classes",
             "reg_covar"};
