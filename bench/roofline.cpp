@@ -2,7 +2,8 @@
 // peak rate of independent adds and multiplies on one core for each code path the CPU runs
 // (default, AVX2, AVX-512: 2, 4 and 8 doubles a vector; with 8 to 24 independent chains, the
 // fastest kept, as too few chains measure the units' latency rather than their rate; the
-// independent check is mogem_peak_probe), the cost of one exp, and the memory bandwidth;
+// independent check is mogem_peak_probe), the cost of one exp and of one log, and the memory
+// bandwidth;
 // counts the operations of the E-step and of the M-step of each size and kind of
 // bench/compare from the formulas as the engine computes them (padding lanes and columns not
 // counted); then runs the steps on the same mixtures and prints, per size, kind and thread
@@ -21,12 +22,24 @@
 // diagonal 2F and 3F with the squares) and of the covariance (scalar: 2F adds and F multiplies
 // for every pair, the block distances being taken for all, then 1 and 1; full: F adds and F
 // multiplies for the differences and weighted differences, F(F + 1)/2 adds and as many
-// multiplies for the upper triangle). The per-class work (inverses, determinants) is left out:
+// multiplies for the upper triangle). The tied kind counts as the full one (the same distance
+// kernel, the same scatter) plus the pooling of the K classes' triangles, K F(F + 1)/2 adds; it
+// factorises once instead of K times. The per-class work (inverses, determinants) is left out:
 // it does not grow with the rows.
+//
+// Two more rows per size. "kmeans": one Lloyd iteration (lloyd_step), its assignment of every
+// row to the nearest centre in the E columns (N K F subtracts, multiplies and adds; the data
+// read, the labels read and written) and its centre sums in the M columns (N F adds; the data
+// read once per part and the labels once), the M time being the iteration's less the
+// assignment's; its nz% the share of pairs a row's label takes, 100/K. "loglik": the extra cost
+// of the log-likelihood stop rule, an E-step writing each row's log density against the same
+// kind's plain E-step, the two alternating on the same model (the kind given per size), in the
+// E columns only (the least with less the least without; rough on a loaded machine): N K
+// adds for the terms' sums, N adds and N logs (at the measured cost of log), N doubles written.
 //
 // The floor of each step on T threads is the larger of its arithmetic (the adds and
 // multiplies at the engine's path's rate, the larger of adds alone, multiplies alone and the
-// two together, plus the exps at their measured cost) divided by the speed-up T threads
+// two together, plus the exps and logs at their measured cost) divided by the speed-up T threads
 // measure running that arithmetic at once (below T where the machine's cores share execution
 // units), and its memory traffic at the bandwidth of T threads (the E-step reads the data and
 // writes the posteriors; each M-step pass reads the data once per part and the posteriors
@@ -51,6 +64,7 @@
 #include "engine/em_mstep.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
+#include "engine/kmeans.h"
 #include "engine/model_state.h"
 #include "engine/parameters.h"
 
@@ -190,20 +204,31 @@ std::vector<path_rates> measure_paths() {
   return paths;
 }
 
-// Seconds per exp call on arguments spread over [-30, 0], as the E-step's exponents are.
-double measure_exp() {
+// Seconds per call of f on arguments spread over [low, high].
+double measure_call(double (*f)(double), double low, double high) {
   std::vector<double> in(4096), out(4096);
-  for (size_t i = 0; i < in.size(); i++) in[i] = -30.0 * ((i * 2654435761u) % 4096) / 4096.0;
+  for (size_t i = 0; i < in.size(); i++) in[i] = low + (high - low) * ((i * 2654435761u) % 4096) / 4096.0;
   const int reps = 200;
   double sink = 0.0;
   const double time = least_time(5, [&] {
     for (int r = 0; r < reps; r++) {
-      for (size_t i = 0; i < in.size(); i++) out[i] = std::exp(in[i]);
+      for (size_t i = 0; i < in.size(); i++) out[i] = f(in[i]);
       sink += out[r];
     }
   });
   if (sink == 0.125) std::printf(" ");
   return time / (static_cast<double>(reps) * in.size());
+}
+
+// Seconds per exp call on arguments spread over [-30, 0], as the E-step's exponents are.
+double measure_exp() {
+  return measure_call([](double x) { return std::exp(x); }, -30.0, 0.0);
+}
+
+// Seconds per log call on arguments spread over [1, 16], as the sums of the E-step's terms
+// (the largest being 1) are.
+double measure_log() {
+  return measure_call([](double x) { return std::log(x); }, 1.0, 16.0);
 }
 
 // How many times one thread's arithmetic `threads` threads do at once: each runs the same
@@ -274,7 +299,7 @@ bandwidth measure_bandwidth(int threads) {
 // ---- the count ----
 
 struct step_count {
-  double adds = 0, muls = 0, exps = 0, bytes_read = 0, bytes_written = 0;
+  double adds = 0, muls = 0, exps = 0, logs = 0, bytes_read = 0, bytes_written = 0;
 };
 
 // The E-step and the M-step of one EM step on N x F points, K classes, `nonzero` pairs of
@@ -287,8 +312,8 @@ step_counts count_step(int kind, double N, double F, double K, double nonzero, i
   const double pairs = N * K;
   step_counts c;
   // E-step: distances, then the log-sum-exp and the posteriors.
-  const double distance_adds[] = {2 * F, 2 * F, F * F + 2 * F};
-  const double distance_muls[] = {F + 1, 2 * F, F * F + F};
+  const double distance_adds[] = {2 * F, 2 * F, F * F + 2 * F, F * F + 2 * F};
+  const double distance_muls[] = {F + 1, 2 * F, F * F + F, F * F + F};
   c.e.adds = pairs * (distance_adds[kind] + 5);
   c.e.muls = pairs * (distance_muls[kind] + 3) + N;
   c.e.exps = pairs;
@@ -302,12 +327,32 @@ step_counts count_step(int kind, double N, double F, double K, double nonzero, i
     c.m.adds += nonzero * F, c.m.muls += nonzero * F;
   }
   if (kind == SCALAR) c.m.adds += pairs * 2 * F + nonzero, c.m.muls += pairs * F + nonzero;
-  if (kind == FULL) {
+  if (kind == FULL || kind == TIED) {
     const double triangle = F * (F + 1) / 2;
     c.m.adds += nonzero * (F + triangle), c.m.muls += nonzero * (F + triangle);
+    if (kind == TIED) c.m.adds += K * triangle;  // the classes' scatters pooled
   }
   const int passes = kind == DIAG ? 1 : 2;
   c.m.bytes_read = passes * (parts * data + posteriors);
+  return c;
+}
+
+// One Lloyd iteration on N x F rows, K centres, the centre sums cut into `parts` parts: the
+// assignment as the E-step, the centre sums as the M-step.
+step_counts count_lloyd(double N, double F, double K, int parts) {
+  step_counts c;
+  const double data = N * F * 8, labels = N * 4;
+  c.e.adds = 2 * N * K * F, c.e.muls = N * K * F;
+  c.e.bytes_read = data + labels, c.e.bytes_written = labels;
+  c.m.adds = N * F;
+  c.m.bytes_read = parts * data + labels;
+  return c;
+}
+
+// The extra work of an E-step that writes each row's log density.
+step_count count_log_densities(double N, double K) {
+  step_count c;
+  c.adds = N * K + N, c.logs = N, c.bytes_written = N * 8;
   return c;
 }
 
@@ -316,15 +361,16 @@ step_counts count_step(int kind, double N, double F, double K, double nonzero, i
 struct size_case {
   int N, F, K;
   std::vector<int> kinds;
+  int loglik_kind;  // the kind whose E-step the loglik row measures with the log densities
 };
 
-// bench/compare's sizes.
+// bench/compare's sizes, and the tied kind.
 const size_case SIZES[] = {
-    {100000, 16, 8, {SCALAR, DIAG, FULL}},
-    {1000000, 16, 16, {SCALAR, DIAG, FULL}},
-    {100000, 64, 8, {FULL}},
+    {100000, 16, 8, {SCALAR, DIAG, FULL, TIED}, DIAG},
+    {1000000, 16, 16, {SCALAR, DIAG, FULL, TIED}, DIAG},
+    {100000, 64, 8, {FULL, TIED}, FULL},
 };
-const char *KIND_NAMES[] = {"scalar", "diagonal", "full"};
+const char *KIND_NAMES[] = {"scalar", "diagonal", "full", "tied"};
 
 // bench/compare's data: the mixture of its seed, rounded to the six decimals of its text.
 std::vector<double> mixture_rows(const size_case &s) {
@@ -350,11 +396,11 @@ struct step_times {
   double nonzero;         // of the least step: the pairs with a posterior other than 0
 };
 
-// Starts as bench/compare does (the first K rows as means, equal weights, each class's
-// variance the squared distance to the nearest other mean), runs two steps, then times
-// `steps` steps one by one.
-step_times time_steps(const size_case &s, int kind, int threads, int steps, std::vector<double> &rows) {
-  em_parameters p = parameters_of(mogem::options{}, s.N, s.F);
+// The model state of bench/compare's start (the first K rows as means, equal weights, each
+// class's variance the squared distance to the nearest other mean), on `threads` threads;
+// the caller releases it.
+em_memory *compare_start(const size_case &s, int kind, int threads, std::vector<double> &rows, em_parameters &p) {
+  p = parameters_of(mogem::options{}, s.N, s.F);
   p.num_classes = s.K, p.em_type = kind;
   em_memory *m = allocate_em_memory(&p, rows.data());
   m->threads = threads;
@@ -363,6 +409,13 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
     for (int j = 1; j <= s.F; j++) m->class_means[k][j] = m->data[k][j];
   }
   for (int k = 1; k <= s.K; k++) m->kind->set_spherical(m->class_variances, k, s.F, find_closest(k, m));
+  return m;
+}
+
+// From bench/compare's start, runs two steps, then times `steps` steps one by one.
+step_times time_steps(const size_case &s, int kind, int threads, int steps, std::vector<double> &rows) {
+  em_parameters p;
+  em_memory *m = compare_start(s, kind, threads, rows, p);
   std::vector<double> times, esteps, msteps, nonzero, cpu, estep_cpu, mstep_cpu;
   for (int step = 0; step < 2 + steps; step++) {
     auto start = std::chrono::steady_clock::now();
@@ -393,6 +446,71 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
           *std::min_element(esteps.begin(), esteps.end()), *std::min_element(msteps.begin(), msteps.end()),
           *std::min_element(estep_cpu.begin(), estep_cpu.end()), *std::min_element(mstep_cpu.begin(), mstep_cpu.end()),
           nonzero[least]};
+}
+
+// The extra cost of the log densities: from bench/compare's start, two steps, then `steps`
+// rounds of one plain E-step and one writing the log densities, alternating on the same model
+// so that both see the same load; the E fields of the result hold the least of those with the
+// densities less the least of the plain ones, the other fields nothing (NaN).
+step_times time_log_densities(const size_case &s, int kind, int threads, int steps, std::vector<double> &rows) {
+  em_parameters p;
+  em_memory *m = compare_start(s, kind, threads, rows, p);
+  for (int step = 0; step < 2; step++) {
+    find_P_j_x(m);
+    update_P_j(m);
+    m->kind->update_means(m);
+    m->kind->update_variances(m);
+  }
+  std::vector<double> log_density(s.N);
+  double least[2] = {1e30, 1e30}, least_cpu[2] = {1e30, 1e30};
+  for (int round = 0; round < 2 * steps; round++) {
+    const int with = round % 2;
+    m->log_density = with ? log_density.data() : nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+    find_P_j_x(m);
+    least_cpu[with] = std::min(least_cpu[with], cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start);
+    least[with] = std::min(least[with], seconds_since(start));
+  }
+  m->log_density = nullptr;
+  release_em_memory(m);
+  const double nan = std::nan("");
+  return {nan, nan, nan, least[1] - least[0], nan, least_cpu[1] - least_cpu[0], nan, nan};
+}
+
+// From bench/compare's start means, labels the rows, runs two Lloyd iterations, then times
+// `steps` iterations (lloyd_step), each after an assignment alone (assign_to_nearest) on the
+// same centres: the E fields hold the assignment, the M fields the rest of the iteration (the
+// centre sums), `least` the whole iteration.
+step_times time_lloyd(const size_case &s, int threads, int steps, std::vector<double> &rows) {
+  em_parameters p;
+  em_memory *m = compare_start(s, DIAG, threads, rows, p);
+  const kmeans_rows share{m->data.get(), s.N, s.F, s.K, &m->share, threads};
+  std::vector<int> labels(static_cast<size_t>(s.N) + 1, 0);
+  assign_to_nearest(share, m->class_means.get(), labels.data());
+  double least = 1e30, assign = 1e30, assign_cpu = 1e30, whole_cpu = 1e30;
+  std::vector<double> times;
+  for (int step = 0; step < 2 + steps; step++) {
+    if (step >= 2) {
+      std::vector<int> copy = labels;
+      auto start = std::chrono::steady_clock::now();
+      double cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+      assign_to_nearest(share, m->class_means.get(), copy.data());
+      assign_cpu = std::min(assign_cpu, cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start);
+      assign = std::min(assign, seconds_since(start));
+    }
+    auto start = std::chrono::steady_clock::now();
+    double cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+    lloyd_step(share, m->class_means.get(), labels.data());
+    if (step < 2) continue;
+    whole_cpu = std::min(whole_cpu, cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start);
+    times.push_back(seconds_since(start));
+    least = std::min(least, times.back());
+  }
+  release_em_memory(m);
+  std::sort(times.begin(), times.end());
+  return {least, times[times.size() / 2], whole_cpu, assign, std::max(0.0, least - assign),
+          assign_cpu, std::max(0.0, whole_cpu - assign_cpu), static_cast<double>(s.N)};  // one label a row
 }
 
 std::vector<int> thread_list(const char *text) {
@@ -426,6 +544,92 @@ const path_rates *print_paths(const std::vector<path_rates> &paths) {
   return used;
 }
 
+// What the machine measured: the engine's path's rates, the cost of exp and log, and per
+// thread count of the run its bandwidth and arithmetic speed-up.
+struct machine_rates {
+  const path_rates *used = nullptr;
+  double exp_cost = 0, log_cost = 0;
+  std::vector<bandwidth> bandwidths;
+  std::vector<double> speedups;
+};
+
+// The floor of one step's work on the run's t-th thread count, in seconds.
+double floor_of(const machine_rates &r, size_t t, const step_count &part) {
+  const double arithmetic =
+      std::max({part.adds / r.used->add, part.muls / r.used->mul, (part.adds + part.muls) / r.used->both}) +
+      part.exps * r.exp_cost + part.logs * r.log_cost;
+  const double memory = part.bytes_read / r.bandwidths[t].read + part.bytes_written / r.bandwidths[t].write;
+  return std::max(arithmetic / r.speedups[t], memory);
+}
+
+// v printed in `width` columns with `precision` decimals, or "-" when v is not a number (a
+// column the row has nothing for).
+std::string cell(double v, int width, int precision) {
+  char text[32];
+  if (std::isnan(v))
+    std::snprintf(text, sizeof text, "%*s", width, "-");
+  else
+    std::snprintf(text, sizeof text, "%*.*f", width, precision, v);
+  return text;
+}
+
+// One row of the table: the counts, the floors (seconds) and the measured times.
+void print_row(const size_case &s, const char *kind, int threads, const step_counts &c, double floor_e, double floor_m,
+               const step_times &measured) {
+  char size[32];
+  std::snprintf(size, sizeof size, s.N >= 1000000 ? "%dMx%d/%d" : "%dkx%d/%d", s.N >= 1000000 ? s.N / 1000000 : s.N / 1000,
+                s.F, s.K);
+  const double floor = floor_e + floor_m;
+  const double nz = 100.0 * measured.nonzero / (static_cast<double>(s.N) * s.K);
+  const std::string share = std::isnan(nz) ? cell(nz, 6, 1) : cell(nz, 5, 1) + "%";
+  std::printf("%-12s %-8s %3d | %s %s %6.0f | %6.1f %6.1f %6.2f | %s %s %s %s | %s %s %s | %6.1f %s\n", size, kind, threads,
+              cell((c.e.adds + c.e.muls) / 1e9, 6, 2).c_str(), cell((c.m.adds + c.m.muls) / 1e9, 6, 2).c_str(),
+              (c.e.bytes_read + c.e.bytes_written + c.m.bytes_read) / 1e6, floor_e * 1e3, measured.estep * 1e3,
+              measured.estep / floor_e, cell(floor_m * 1e3, 6, 1).c_str(), cell(measured.mstep * 1e3, 6, 1).c_str(),
+              cell(measured.mstep / floor_m, 6, 2).c_str(), share.c_str(), cell(floor * 1e3, 6, 1).c_str(),
+              cell(measured.least * 1e3, 6, 1).c_str(), cell(measured.least / floor, 6, 2).c_str(), measured.estep_cpu * 1e3,
+              cell(measured.mstep_cpu * 1e3, 6, 1).c_str());
+  std::fflush(stdout);
+}
+
+// The rows of one size: each kind's step, the log-likelihood rule's extra E-step cost on
+// s.loglik_kind, and one Lloyd iteration; each on every thread count, those whose label
+// `only` (when not empty) matches.
+void run_size(const size_case &s, const machine_rates &r, const std::vector<int> &threads, int steps,
+              const std::string &only) {
+  auto wanted = [&](const char *name) {
+    char label[64];
+    std::snprintf(label, sizeof label, "%dx%d/%d %s", s.N, s.F, s.K, name);
+    return only.empty() || std::regex_search(label, std::regex(only));
+  };
+  const double nan = std::nan("");
+  std::vector<double> rows;
+  for (int kind : s.kinds) {
+    const bool loglik = kind == s.loglik_kind && wanted("loglik");
+    if (!wanted(KIND_NAMES[kind]) && !loglik) continue;
+    if (rows.empty()) rows = mixture_rows(s);
+    for (size_t t = 0; t < threads.size(); t++) {
+      if (wanted(KIND_NAMES[kind])) {
+        const step_times measured = time_steps(s, kind, threads[t], steps, rows);
+        const step_counts c = count_step(kind, s.N, s.F, s.K, measured.nonzero, threads[t]);
+        print_row(s, KIND_NAMES[kind], threads[t], c, floor_of(r, t, c.e), floor_of(r, t, c.m), measured);
+      }
+      if (!loglik) continue;
+      step_counts c;
+      c.e = count_log_densities(s.N, s.K);
+      c.m.adds = c.m.muls = nan;
+      print_row(s, "loglik", threads[t], c, floor_of(r, t, c.e), nan, time_log_densities(s, kind, threads[t], steps, rows));
+    }
+  }
+  if (!wanted("kmeans")) return;
+  if (rows.empty()) rows = mixture_rows(s);
+  for (size_t t = 0; t < threads.size(); t++) {
+    const step_times measured = time_lloyd(s, threads[t], steps, rows);
+    const step_counts c = count_lloyd(s.N, s.F, s.K, threads[t]);
+    print_row(s, "kmeans", threads[t], c, floor_of(r, t, c.e), floor_of(r, t, c.m), measured);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -451,52 +655,22 @@ int main(int argc, char **argv) {
   }
 
   const std::vector<path_rates> paths = measure_paths();
-  const path_rates *used = print_paths(paths);
-  const double exp_cost = measure_exp();
-  std::printf("exp: %.2f ns a call\n", exp_cost * 1e9);
-  std::vector<bandwidth> bandwidths;
-  std::vector<double> speedups;
+  machine_rates rates;
+  rates.used = print_paths(paths);
+  rates.exp_cost = measure_exp(), rates.log_cost = measure_log();
+  std::printf("exp: %.2f ns a call\n", rates.exp_cost * 1e9);
+  std::printf("log: %.2f ns a call\n", rates.log_cost * 1e9);
   for (int t : threads) {
-    bandwidths.push_back(measure_bandwidth(t));
+    rates.bandwidths.push_back(measure_bandwidth(t));
     std::printf("memory, %d thread%s: read %.1f GB/s, write %.1f GB/s\n", t, t == 1 ? "" : "s",
-                bandwidths.back().read / 1e9, bandwidths.back().write / 1e9);
-    speedups.push_back(arithmetic_speedup(t, used->kernel));
-    if (t > 1) std::printf("arithmetic, %d threads at once: %.2f times one thread's\n", t, speedups.back());
+                rates.bandwidths.back().read / 1e9, rates.bandwidths.back().write / 1e9);
+    rates.speedups.push_back(arithmetic_speedup(t, rates.used->kernel));
+    if (t > 1) std::printf("arithmetic, %d threads at once: %.2f times one thread's\n", t, rates.speedups.back());
   }
 
   std::printf("\n%-12s %-8s %3s | %6s %6s %6s | %6s %6s %6s | %6s %6s %6s %6s | %6s %6s %6s | %6s %6s\n", "size", "kind", "thr",
               "Gop/E", "Gop/M", "MB", "floorE", "E ms", "E/fl", "floorM", "M ms", "M/fl", "nz%", "floor", "min ms",
               "ratio", "E cpu", "M cpu");
-  for (const size_case &s : SIZES) {
-    std::vector<double> rows;
-    for (int kind : s.kinds) {
-      char label[64];
-      std::snprintf(label, sizeof label, "%dx%d/%d %s", s.N, s.F, s.K, KIND_NAMES[kind]);
-      if (!only.empty() && !std::regex_search(label, std::regex(only))) continue;
-      if (rows.empty()) rows = mixture_rows(s);
-      for (size_t t = 0; t < threads.size(); t++) {
-        const step_times measured = time_steps(s, kind, threads[t], steps, rows);
-        const step_counts c = count_step(kind, s.N, s.F, s.K, measured.nonzero, threads[t]);
-        auto floor_of = [&](const step_count &part) {
-          const double arithmetic =
-              std::max({part.adds / used->add, part.muls / used->mul, (part.adds + part.muls) / used->both}) +
-              part.exps * exp_cost;
-          const double memory = part.bytes_read / bandwidths[t].read + part.bytes_written / bandwidths[t].write;
-          return std::max(arithmetic / speedups[t], memory);
-        };
-        const double floor_e = floor_of(c.e), floor_m = floor_of(c.m), floor = floor_e + floor_m;
-        char size[32];
-        std::snprintf(size, sizeof size, s.N >= 1000000 ? "%dMx%d/%d" : "%dkx%d/%d",
-                      s.N >= 1000000 ? s.N / 1000000 : s.N / 1000, s.F, s.K);
-        std::printf("%-12s %-8s %3d | %6.2f %6.2f %6.0f | %6.1f %6.1f %6.2f | %6.1f %6.1f %6.2f %5.1f%% | %6.1f %6.1f %6.2f | %6.1f %6.1f\n",
-                    size, KIND_NAMES[kind], threads[t], (c.e.adds + c.e.muls) / 1e9, (c.m.adds + c.m.muls) / 1e9,
-                    (c.e.bytes_read + c.e.bytes_written + c.m.bytes_read) / 1e6, floor_e * 1e3, measured.estep * 1e3,
-                    measured.estep / floor_e, floor_m * 1e3, measured.mstep * 1e3, measured.mstep / floor_m,
-                    100.0 * measured.nonzero / (static_cast<double>(s.N) * s.K), floor * 1e3, measured.least * 1e3,
-                    measured.least / floor, measured.estep_cpu * 1e3, measured.mstep_cpu * 1e3);
-        std::fflush(stdout);
-      }
-    }
-  }
+  for (const size_case &s : SIZES) run_size(s, rates, threads, steps, only);
   return 0;
 }
