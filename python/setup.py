@@ -1,5 +1,6 @@
 """Builds the extension module mogem._mogem with the repository's CMake (its MOGEM_PYTHON option),
-so the engine is compiled exactly as for the mogem program (-O2, no contraction)."""
+so the engine is compiled exactly as for the mogem program (-O2, no contraction); and beside it
+mogem._mpi (fits over the processes of an mpi4py communicator) where MPI and mpi4py are found."""
 
 import os
 import pathlib
@@ -35,7 +36,7 @@ class CMakeBuild(build_ext):
             pass  # CMake finds Debian's /usr/lib/cmake/pybind11
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", str(os.cpu_count() or 2))
         subprocess.run(configure, check=True)
-        subprocess.run(["cmake", "--build", str(tree), "--target", "_mogem", "-j", jobs], check=True)
+        subprocess.run(["cmake", "--build", str(tree), "--target", "mogem_python_modules", "-j", jobs], check=True)
         built = sorted(target.parent.glob("_mogem*.so"))
         if not built:
             sys.exit(f"mogem: the build left no _mogem module in {target.parent}")

@@ -18,7 +18,7 @@
 #   mpi        build, plus Open MPI (the MOGEM_MPI build and mpirun)
 #   python     build, plus pybind11, Python's headers, venv, pip, setuptools and wheel (the
 #              package in python/), NumPy, and pytest, scikit-learn, pandas and Hypothesis for
-#              its tests
+#              its tests; Open MPI and mpi4py (the package's fits over processes, mogem._mpi)
 set -euo pipefail
 
 missing=()
@@ -71,6 +71,8 @@ step_python() {
   need_python_module sklearn python3-sklearn
   need_python_module pandas python3-pandas
   need_python_module hypothesis python3-hypothesis
+  step_mpi
+  need_python_module mpi4py python3-mpi4py
 }
 
 step_peers() {

@@ -7,6 +7,7 @@ import warnings
 import numpy as np
 
 from . import _mogem
+from ._processes import process_group, together
 from ._base import BaseEstimator, ConvergenceWarning, DensityMixin, check_is_fitted, validate_rows
 from ._settings import COVARIANCE_TYPES, options_of, seed_of
 
@@ -57,6 +58,14 @@ def run_engine(call, *args):
     return result
 
 
+def _engine_fit(X, settings, processes=None):
+    """The library's fit of the rows X; over the processes of an mpi4py communicator when
+    processes is one (X this process's rows)."""
+    with process_group(processes, settings) as group:
+        (result,) = run_engine(_mogem.fit, X, settings, group)
+    return result
+
+
 class GaussianMixture(DensityMixin, BaseEstimator):
     """A mixture of Gaussians fitted by EM (or deterministic-annealing EM) with mogem's engine.
 
@@ -104,6 +113,11 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         Annealing: the starting temperature.
     n_threads : int or None, default=None
         At most this many threads; None uses every core the process may use.
+    comm : mpi4py communicator or None, default=None
+        Fit over the processes of this communicator (``mpirun -np P python script.py``): each
+        process passes its own rows (the processes' rows in rank order are the data), and every
+        process gets the model one process gets on all the rows, bit for bit; ``labels_`` are
+        its own rows'. Needs mpi4py.
 
     Attributes
     ----------
@@ -131,7 +145,7 @@ class GaussianMixture(DensityMixin, BaseEstimator):
 
     def __init__(self, n_components=1, *, covariance_type="diag", tol=1e-6, reg_covar=1e-6, max_iter=100, n_init=1,
                  init="church_means", init_samples=None, random_state=None, metric="euclidean", center=False,
-                 algorithm="em", schedule_scalar=0.9, init_temp=10.0, n_threads=None):
+                 algorithm="em", schedule_scalar=0.9, init_temp=10.0, n_threads=None, comm=None):
         self.n_components = n_components
         self.covariance_type = covariance_type
         self.tol = tol
@@ -147,6 +161,7 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         self.schedule_scalar = schedule_scalar
         self.init_temp = init_temp
         self.n_threads = n_threads
+        self.comm = comm
 
     # -- fitting ---------------------------------------------------------------------------
 
@@ -165,16 +180,18 @@ class GaussianMixture(DensityMixin, BaseEstimator):
     def _rows_and_settings(self, X):
         """The training rows checked (validate_rows) and the library's settings for them; as
         scikit-learn, fewer rows than components is refused."""
-        X = validate_rows(self, X, reset=True)
+        # With comm, rows refused on one process are refused on every process.
+        X = together(self.comm, lambda: validate_rows(self, X, reset=True))
         settings = options_of(self, X.shape[1])
-        if X.shape[0] < settings.classes:
+        rows = X.shape[0] if self.comm is None else self.comm.allreduce(X.shape[0])
+        if rows < settings.classes:
             raise ValueError(f"Expected n_samples >= n_components but got n_components = {settings.classes}, "
-                             f"n_samples = {X.shape[0]}")
+                             f"n_samples = {rows}")
         return X, settings
 
     def _fit(self, X):
         X, settings = self._rows_and_settings(X)
-        (result,) = run_engine(_mogem.fit, X, settings)
+        result = _engine_fit(X, settings, processes=self.comm)
         self._take_model(result.model, result)
         if not result.model.converged:
             warnings.warn(f"The fit did not meet its stop rule (tol={self.tol}) within max_iter={self.max_iter} "

@@ -4,6 +4,7 @@ import math
 
 from . import _mogem
 from ._estimator import GaussianMixture, _KIND_NAMES, in_parameter_words, run_engine
+from ._processes import process_group
 from ._settings import COVARIANCE_TYPES, CRITERIA, one_of
 
 
@@ -45,7 +46,7 @@ def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", 
     """Fits every count of ``n_components`` (consecutive integers) for every covariance type, and
     keeps the candidate with the lowest ``criterion`` ('bic', 'aic' or 'icl'; ties go to fewer
     parameters, then to the earlier candidate). ``params`` are further GaussianMixture
-    parameters (n_init, init, random_state, reg_covar, ...). Returns (table, estimator): one
+    parameters (n_init, init, random_state, reg_covar, comm, ...). Returns (table, estimator): one
     record per candidate, types in the order given and counts ascending (a pandas DataFrame when
     pandas is importable, else a list of dicts; a failed candidate has NaN criteria and its
     ``failure``), and the chosen candidate fitted."""
@@ -62,7 +63,8 @@ def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", 
     # The largest count bounds the rows needed; the engine sets each candidate's own count.
     estimator = GaussianMixture(n_components=high, covariance_type=covariance_types[0], **params)
     X, settings = estimator._rows_and_settings(X)
-    candidates, chosen, result = run_engine(_mogem.select, X, settings, low, high, kinds, by)
+    with process_group(estimator.comm, settings) as group:
+        candidates, chosen, result = run_engine(_mogem.select, X, settings, low, high, kinds, by, group)
     estimator.set_params(n_components=candidates[chosen]["classes"],
                          covariance_type=_KIND_NAMES[candidates[chosen]["covariance"]])
     estimator._take_model(result.model, result)

@@ -240,6 +240,16 @@ void bind_result(py::module_ &m) {
       .def_readonly("chosen_restart", &mogem::fit_result::chosen_restart);
 }
 
+// The process group of a capsule mogem._mpi made (comm=), or null for None: the fit then runs
+// over those processes, each with its own rows.
+const mogem::process_group *group_of(const py::object &processes) {
+  if (processes.is_none()) return nullptr;
+  if (!PyCapsule_CheckExact(processes.ptr())) throw py::type_error("processes must be None or mogem._mpi's capsule");
+  void *group = PyCapsule_GetPointer(processes.ptr(), "mogem.process_group");
+  if (!group) throw py::error_already_set();
+  return static_cast<const mogem::process_group *>(group);
+}
+
 py::tuple prediction_tuple(mogem::prediction &&p, int classes) {
   const py::ssize_t n = static_cast<py::ssize_t>(p.labels.size());
   return py::make_tuple(owned(std::move(p.posteriors), {classes, n}), owned(std::move(p.labels), {n}),
@@ -251,7 +261,7 @@ void bind_select(py::module_ &m) {
   m.def(
       "select",
       [](const rows_array &X, const mogem::options &settings, int min_classes, int max_classes,
-         const std::vector<mogem::covariance_kind> &kinds, mogem::criterion by) {
+         const std::vector<mogem::covariance_kind> &kinds, mogem::criterion by, const py::object &processes) {
         const mogem::matrix_view data = rows_of(X);
         mogem::selection_settings choice;
         choice.min_classes = min_classes;
@@ -259,6 +269,7 @@ void bind_select(py::module_ &m) {
         choice.kinds = kinds;
         choice.by = by;
         fit_hooks hooks;
+        hooks.hooks.processes = group_of(processes);
         mogem::selection chosen = without_gil([&] { return mogem::select_model(data, settings, choice, hooks.hooks); });
         py::list table;
         for (const auto &c : chosen.candidates) {
@@ -276,22 +287,23 @@ void bind_select(py::module_ &m) {
                               hooks.warnings);
       },
       py::arg("X"), py::arg("options"), py::arg("min_classes"), py::arg("max_classes"), py::arg("kinds"),
-      py::arg("criterion"), "Fits every candidate; returns (candidates, chosen index, chosen fit, warnings).");
+      py::arg("criterion"), py::arg("processes") = py::none(), "Fits every candidate; returns (candidates, chosen index, chosen fit, warnings).");
 }
 
 void bind_calls(py::module_ &m) {
   m.def(
       "fit",
-      [](const rows_array &X, const mogem::options &settings) {
+      [](const rows_array &X, const mogem::options &settings, const py::object &processes) {
         const mogem::matrix_view data = rows_of(X);
         fit_hooks hooks;
+        hooks.hooks.processes = group_of(processes);
         result_ptr fitted =
             without_gil([&] { return std::make_shared<mogem::fit_result>(mogem::fit(data, settings, hooks.hooks)); });
         return py::make_tuple(fitted, hooks.warnings);
       },
-      py::arg("X"), py::arg("options"),
+      py::arg("X"), py::arg("options"), py::arg("processes") = py::none(),
       "Fits a mixture to the rows of X; returns (fit result, warnings). X is used where it lies when it "
-      "is C-contiguous float64.");
+      "is C-contiguous float64. With processes (mogem._mpi), X is this process's share of the rows.");
   m.def(
       "predict_all",
       [](const model_ptr &fitted, const rows_array &X, int threads) {

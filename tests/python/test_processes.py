@@ -1,0 +1,79 @@
+"""Fits over the processes of an mpi4py communicator (comm=) under mpirun: every process gets the
+model one process gets on all the rows, bit for bit. Run as a script, this file is the processes'
+side: it prints one JSON line per process."""
+
+import importlib.util
+import json
+import pathlib
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
+MPIRUN = ["mpirun", "--oversubscribe", "--allow-run-as-root"]
+
+
+def run_under_mpirun(processes, script):
+    # Found, not imported: a process that started MPI cannot start mpirun.
+    if not importlib.util.find_spec("mpi4py") or not shutil.which("mpirun"):
+        pytest.skip("no mpi4py or no mpirun")
+    if not importlib.util.find_spec("mogem._mpi"):
+        pytest.skip("mogem was built without MPI")
+    done = subprocess.run(MPIRUN + ["-np", str(processes), sys.executable, str(script)], capture_output=True,
+                          text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+def test_the_example_gives_every_process_the_one_process_model():
+    out = run_under_mpirun(2, REPOSITORY / "examples" / "mpi4py_fit.py")
+    assert "process 0 of 2" in out and "process 1 of 2" in out, out
+    assert out.count("bit for bit: True") == 2, out
+
+
+def test_shares_of_any_size_give_the_one_process_fit_and_refusals_reach_every_process():
+    lines = [json.loads(line) for line in run_under_mpirun(3, __file__).splitlines()]
+    assert sorted(line["rank"] for line in lines) == [0, 1, 2]
+    for line in lines:
+        assert line["differs"] == [], line
+        # The refusal met on process 1 alone (a NaN in its rows) is every process's.
+        assert "NaN" in line["refused"], line
+
+
+def processes_side():
+    from mpi4py import MPI
+
+    import mogem
+
+    comm = MPI.COMM_WORLD
+    rng = np.random.RandomState(3)
+    X = np.vstack([rng.normal(0, 1, (301, 4)), rng.normal(3, 1, (200, 4)), rng.normal(-3, 2, (150, 4))])
+    rng.shuffle(X)
+    mine = np.array_split(X, [7, 400])[comm.rank]  # uneven shares, one smaller than the components
+    differs = []
+    for kind in ("spherical", "diag", "full", "tied"):
+        params = dict(n_components=3, covariance_type=kind, init="random_point", n_init=2, random_state=5)
+        shared = mogem.GaussianMixture(comm=comm, **params).fit(mine)
+        alone = mogem.GaussianMixture(**params).fit(X)
+        for name in ("weights_", "means_", "covariances_", "lower_bound_", "n_iter_"):
+            if not np.array_equal(getattr(shared, name), getattr(alone, name)):
+                differs.append(f"{kind} {name}")
+        if not np.array_equal(shared.labels_, np.array_split(alone.labels_, [7, 400])[comm.rank]):
+            differs.append(f"{kind} labels_")
+    table, chosen = mogem.select(mine, range(1, 4), ("diag", "tied"), comm=comm)
+    table_alone, chosen_alone = mogem.select(X, range(1, 4), ("diag", "tied"))
+    if not (table.equals(table_alone) and np.array_equal(chosen.covariances_, chosen_alone.covariances_)):
+        differs.append("select")
+    try:
+        mogem.GaussianMixture(2, comm=comm).fit(mine * (np.nan if comm.rank == 1 else 1.0))
+        refused = ""
+    except ValueError as e:
+        refused = str(e)
+    print(json.dumps({"rank": comm.rank, "differs": differs, "refused": refused}), flush=True)
+
+
+if __name__ == "__main__":
+    processes_side()
