@@ -7,7 +7,7 @@ import warnings
 import numpy as np
 
 from . import _mogem
-from ._processes import process_group, together
+from ._processes import process_group, shared_rows, together
 from ._base import BaseEstimator, ConvergenceWarning, DensityMixin, check_is_fitted, validate_rows
 from ._settings import COVARIANCE_TYPES, options_of, seed_of
 
@@ -183,7 +183,7 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         # With comm, rows refused on one process are refused on every process.
         X = together(self.comm, lambda: validate_rows(self, X, reset=True))
         settings = options_of(self, X.shape[1])
-        rows = X.shape[0] if self.comm is None else self.comm.allreduce(X.shape[0])
+        rows = X.shape[0] if self.comm is None else shared_rows(self.comm, X)
         if rows < settings.classes:
             raise ValueError(f"Expected n_samples >= n_components but got n_components = {settings.classes}, "
                              f"n_samples = {rows}")

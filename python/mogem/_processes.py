@@ -30,6 +30,17 @@ def together(comm, work):
     return result
 
 
+def shared_rows(comm, X):
+    """The rows of all processes of comm together; raises ValueError on every process when their
+    rows have different numbers of features."""
+    shapes = comm.allgather(X.shape)
+    features = sorted({f for _, f in shapes})
+    if len(features) > 1:
+        raise ValueError(f"the processes' rows must have the same number of features; they have {features} "
+                         f"(process by process: {[f for _, f in shapes]})")
+    return sum(n for n, _ in shapes)
+
+
 @contextlib.contextmanager
 def process_group(comm, settings):
     """The library's process group over comm for one fit (the capsule mogem._mogem's fit and
