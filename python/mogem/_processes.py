@@ -4,12 +4,17 @@ rows, and every process gets the model one process gets on all the rows, bit for
 import contextlib
 
 
-def _mpi():
+def _checked(comm):
+    """mogem._mpi, once comm is known to be an mpi4py intracommunicator."""
     try:
         from . import _mpi
     except ImportError as e:
         raise ImportError(f"comm= needs mpi4py and mogem built beside an MPI library ({e}); on Debian install "
                           "python3-mpi4py and libopenmpi-dev, then reinstall mogem") from None
+    from mpi4py import MPI
+
+    if not isinstance(comm, MPI.Intracomm):
+        raise TypeError(f"comm must be an mpi4py intracommunicator (such as MPI.COMM_WORLD); got {comm!r}")
     return _mpi
 
 
@@ -19,6 +24,7 @@ def together(comm, work):
     Without comm, work() alone."""
     if comm is None:
         return work()
+    _checked(comm)
     try:
         result, failure = work(), None
     except Exception as e:  # handed to every process below
@@ -50,11 +56,7 @@ def process_group(comm, settings):
     if comm is None:
         yield None
         return
-    mpi = _mpi()
-    from mpi4py import MPI
-
-    if not isinstance(comm, MPI.Intracomm):
-        raise TypeError(f"comm must be an mpi4py intracommunicator (such as MPI.COMM_WORLD); got {comm!r}")
+    mpi = _checked(comm)
     settings.random_seed = comm.bcast(settings.random_seed, root=0)
     if comm.Get_size() == 1:
         yield None
