@@ -66,4 +66,5 @@ def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", 
     estimator.set_params(n_components=candidates[chosen]["classes"],
                          covariance_type=_KIND_NAMES[candidates[chosen]["covariance"]])
     estimator._take_model(result.model, result)
+    estimator.restarts_ = [dict(r, failure=in_parameter_words(r["failure"])) for r in result.restarts]
     return _table(candidates, chosen), estimator
