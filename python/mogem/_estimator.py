@@ -377,10 +377,12 @@ def _engine_fit(X, settings, on_step=None, processes=None):
 
 def _with_start(X, settings, weights, means, covariances, processes):
     """settings starting from a whole model: the start of init_params (its means replaced by the
-    given means first where it starts from means), with the given arrays in its place."""
+    given means first where it starts from means, or where every array is given and the start
+    would be replaced whole), with the given arrays in its place."""
     first = copy.copy(settings)
     first.max_iterations = 0
-    if means is not None and settings.init in MEANS_STARTS.values():
+    whole = weights is not None and covariances is not None
+    if means is not None and (whole or settings.init in MEANS_STARTS.values()):
         first.init = _mogem.Initialization.given_means
         first.initial_means = means
     (result,) = run_engine(_engine_fit, X, first, None, processes)
