@@ -269,6 +269,10 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         """The model's attributes; with the fit result (a fit, not a loaded model) the training
         rows' labels_ and the restarts_."""
         self._model = fitted
+        if result is not None and hasattr(self, "feature_names_in_"):
+            fitted.feature_names = [str(name) for name in self.feature_names_in_]  # kept by save
+        elif result is None and fitted.feature_names:
+            self.feature_names_in_ = np.asarray(fitted.feature_names, dtype=object)
         self.weights_ = fitted.weights
         self.means_ = fitted.means
         self.covariances_ = fitted.covariances
@@ -432,13 +436,10 @@ class _Trace:
 
 
 def budget_words(budget, change):
-    """The words of a fit that ran out of steps, as the program's."""
+    """The words of a fit that ran out of steps, as the command line's (with the estimator's
+    parameter names); change: the last change of the lower bound."""
     return (f"EM stopped at its budget of {budget} steps before the stop rule was met (last change "
-            f"{_g3(change)}); raise max_iter or tol")
-
-
-def _g3(value):
-    return "%.3g" % value
+            f"{'%.3g' % abs(change)}); raise max_iter or tol")
 
 
 def precisions_cholesky(covariances, kind):

@@ -155,6 +155,8 @@ def test_not_fitted_and_sample(mixture):
 
 
 def test_saved_and_pickled_models_predict_the_same_bits(mixture, tmp_path):
+    pandas = pytest.importorskip("pandas")
+    mixture = pandas.DataFrame(mixture, columns=list("abcde"))
     estimator = mogem.GaussianMixture(3, metric="correlation", center=True).fit(mixture)
     estimator.save(tmp_path / "model.json")
     loaded = mogem.load(tmp_path / "model.json")
@@ -164,6 +166,7 @@ def test_saved_and_pickled_models_predict_the_same_bits(mixture, tmp_path):
     assert unpickled.predict_proba(mixture).tobytes() == expected
     assert np.array_equal(loaded.precisions_, estimator.precisions_)
     assert (loaded.metric, loaded.center, loaded.n_components) == ("correlation", True, 3)
+    assert list(loaded.feature_names_in_) == list("abcde")
     with pytest.raises(OSError):
         estimator.save(tmp_path / "missing" / "model.json")
     (tmp_path / "bad.json").write_text("{}")
