@@ -229,17 +229,8 @@ class GaussianMixture(DensityMixin, BaseEstimator):
             one = copy.copy(settings)
             one.restarts = 1
             one.random_seed = _mogem.restart_seed(settings.random_seed, start)
-            if warm:
-                one.init = _mogem.Initialization.saved_model
-                one.start_model = self._model
-                one.start_objective = self.lower_bound_
-            elif weights is None and covariances is None and means is not None and one.init in MEANS_STARTS.values():
-                one.init = _mogem.Initialization.given_means  # the program's means file
-                one.initial_means = means
-            elif weights is not None or means is not None or covariances is not None:
-                one = _with_start(X, one, weights, means, covariances, self.comm)
             try:
-                result = trace.run(X, one, self.comm)
+                result = trace.run(start, X, self._started(X, one, warm, weights, means, covariances), self.comm)
             except FitError as failure:
                 failures.append(failure)
                 records.append(dict(restart=start, seed=one.random_seed, failed=True, failure=str(failure),
@@ -265,9 +256,26 @@ class GaussianMixture(DensityMixin, BaseEstimator):
                           "data in small units); rescale the data or raise reg_covar", MogemWarning, stacklevel=3)
         return result
 
+    def _started(self, X, settings, warm, weights, means, covariances):
+        """settings with the start of one fit: the last model (a warm start, its first change taken
+        from the last lower bound), the given means in place of a start of means (the program's
+        means file), a whole model with the given arrays in place of the start's, or init_params'
+        own start."""
+        if warm:
+            settings.init = _mogem.Initialization.saved_model
+            settings.start_model = self._model
+            settings.start_objective = self.lower_bound_
+        elif weights is None and covariances is None and means is not None and settings.init in MEANS_STARTS.values():
+            settings.init = _mogem.Initialization.given_means
+            settings.initial_means = means
+        elif weights is not None or means is not None or covariances is not None:
+            settings = _with_start(X, settings, weights, means, covariances, self.comm)
+        return settings
+
     def _take_model(self, fitted, result=None, lower_bound=None):
         """The model's attributes; with the fit result (a fit, not a loaded model) the training
-        rows' labels_ and the restarts_."""
+        rows' labels_, and the feature names of a fit go into the model (those of a loaded model
+        come out of it)."""
         self._model = fitted
         if result is not None and hasattr(self, "feature_names_in_"):
             fitted.feature_names = [str(name) for name in self.feature_names_in_]  # kept by save
@@ -400,14 +408,13 @@ class _Trace:
     number), and the lines scikit-learn prints with verbose."""
 
     def __init__(self, estimator):
-        self.verbose, self.interval, self.tol = estimator.verbose, estimator.verbose_interval, estimator.tol
-        self.start = 0
+        self.verbose, self.interval = estimator.verbose, estimator.verbose_interval
         self.objective = {}
         self.change = {}
 
-    def run(self, X, settings, processes):
-        """The engine's fit of one start, its steps heard."""
-        self.start += 1
+    def run(self, start, X, settings, processes):
+        """The engine's fit of start number `start`, its steps heard."""
+        self.start = start
         self.previous = settings.start_objective
         if self.verbose:
             print(f"Initialization {self.start - 1}")

@@ -95,7 +95,8 @@ def options_of(est, n_features):
     o.method = one_of("algorithm", est.algorithm, ALGORITHMS)
     o.schedule_scalar = real("schedule_scalar", est.schedule_scalar, above=0.0)
     o.init_temp = real("init_temp", est.init_temp, above=0.0)
-    whole("verbose", est.verbose, 0)
+    if not isinstance(est.verbose, (bool, np.bool_)):  # True prints as 1, as in scikit-learn
+        whole("verbose", est.verbose, 0)
     whole("verbose_interval", est.verbose_interval, 1)
     if est.n_threads is not None:
         o.threads = whole("n_threads", est.n_threads, 1)
