@@ -54,7 +54,7 @@ class Figures(unittest.TestCase):
                              ["class 1 (1 rows)", "class 2 (2 rows)"])
             self.assertEqual(output, os.path.join(self.dir, "x.png"))
         fig, _ = plot.figure([os.path.join(self.dir, "x.csv"), os.path.join(self.dir, "x.labels"), "--pca"])
-        self.assertRegex(fig.axes[0].get_xlabel(), r"^principal component 1: [+-]0\.71 a, [+-]0\.71 b$")
+        self.assertRegex(fig.axes[0].get_xlabel(), r"^PC 1 \(standardised\): [+-]0\.71 a, [+-]0\.71 b$")
 
     def test_failed_candidates_are_named_and_break_the_line(self):
         rows = [(1, "full", "7201"), (2, "full", "7161"), (3, "full", None), (4, "full", "7607")] + \
