@@ -36,9 +36,11 @@ def together(comm, work):
     return result
 
 
-def shared_rows(comm, X):
+def shared_rows(comm, X, settings):
     """The rows of all processes of comm together; raises ValueError on every process when their
-    rows have different numbers of features."""
+    rows have different numbers of features. The processes agree on the random seed: process 0's,
+    so that random_state=None draws the same starts on all."""
+    settings.random_seed = comm.bcast(settings.random_seed, root=0)
     shapes = comm.allgather(X.shape)
     features = sorted({f for _, f in shapes})
     if len(features) > 1:
@@ -48,16 +50,14 @@ def shared_rows(comm, X):
 
 
 @contextlib.contextmanager
-def process_group(comm, settings):
+def process_group(comm):
     """The library's process group over comm for one fit (the capsule mogem._mogem's fit and
-    select take as processes=), None without comm or with one process. The processes agree on
-    the random seed first: process 0's, so that random_state=None draws the same starts on all.
-    Collective: every process of comm enters it with its own rows."""
+    select take as processes=), None without comm or with one process. Collective: every process
+    of comm enters it with its own rows."""
     if comm is None:
         yield None
         return
     mpi = _checked(comm)
-    settings.random_seed = comm.bcast(settings.random_seed, root=0)
     if comm.Get_size() == 1:
         yield None
         return
