@@ -1,6 +1,9 @@
+// mogem fit | select | predict: the commands on CSV and NumPy files (cli/command_run.h).
 // mogem <input_file> <output_file>: fits a mixture of Gaussians to the rows of the data matrix
-// in input_file and writes each row's most probable class to output_file.
+// in input_file and writes each row's most probable class to output_file; it runs whenever the
+// first argument names an existing file.
 // Under mpirun (a build with MOGEM_MPI) the processes run one fit together (cli/processes.h).
+#include "cli/command_run.h"
 #include "cli/help.h"
 #include "cli/processes.h"
 #include "cli/program.h"
@@ -9,6 +12,7 @@
 int main(int argc, char **argv) {
   using namespace mogem::detail;
   if (handle_info_option(argc, argv)) return 0;
+  if (names_a_command(argc, argv)) return run_command(argc - 1, argv + 1);
   const mogem::process_group *group = nullptr;
   try {
     group = start_processes(&argc, &argv);
