@@ -23,6 +23,7 @@ std::string suggestion(const std::string &written, const std::vector<std::string
   std::string best;
   std::size_t best_distance = std::string::npos;
   for (const std::string &c : candidates) {
+    if (!written.empty() && c.compare(0, written.size(), written) == 0) return "; did you mean " + c + "?";  // a prefix
     const std::size_t d = edit_distance(written, c);
     if (d < best_distance) best_distance = d, best = c;
   }
@@ -156,7 +157,7 @@ void finish(command_request &r) {
   if (given("means") && o.init != initialization::means_file)
     refuse("--means is the file of --init file; add --init file, or leave --means out");
   if (r.which == command::fit && !given("classes") && !given("init-model"))
-    refuse("mogem fit needs the number of classes: --classes K (-k K); mogem select chooses it");
+    refuse("the number of classes is needed: --classes K (-k K); mogem select chooses it");
   if (r.which == command::select) {
     s.file.select = true;
     s.file.selection = selection_of(s, "the command line");
@@ -236,7 +237,9 @@ command_request parse_command_line(command which, int argc, char **argv) {
       std::string known_elsewhere;
       for (const setting &row : all_settings())
         if (row.flag.name && ("--" + std::string(row.flag.name)) == arg.substr(0, arg.find('=')))
-          known_elsewhere = "; it belongs to another command";
+          for (command other : {command::fit, command::select, command::predict})
+            if (known_elsewhere.empty() && (row.flag.commands & run_bit(other)))
+              known_elsewhere = std::string("; it belongs to mogem ") + command_word(other);
       refuse("unknown option " + arg.substr(0, arg.find('=')) +
              (known_elsewhere.empty() ? suggestion(arg.substr(0, arg.find('=')), names) : known_elsewhere));
     }
@@ -254,7 +257,7 @@ command_request parse_command_line(command which, int argc, char **argv) {
   const std::size_t wanted = which == command::predict ? 2 : 1;
   const char *what = which == command::predict ? "a saved model and a data file" : "one data file";
   if (positional.size() != wanted)
-    refuse(std::string("mogem ") + command_word(which) + " takes " + what + " (\"-\" for standard input), given " +
+    refuse(std::string("it takes ") + what + " (\"-\" for standard input), given " +
            std::to_string(positional.size()));
   r.data_path = positional.back();
   if (which == command::predict) r.model_path = positional.front();

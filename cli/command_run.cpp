@@ -251,6 +251,17 @@ int predict_rows(const command_request &r, const result_plan &plan, staged_resul
   return 0;
 }
 
+// The library names options fields; the note says which flag sets the one a message concerns.
+std::string flag_note(const error &failure) {
+  if (failure.setting().empty()) return "";
+  const std::string field = "options." + failure.setting();
+  for (const setting &row : all_settings())
+    if (row.flag.name && std::string(row.sets).compare(0, field.size(), field) == 0 &&
+        (row.sets[field.size()] == '\0' || row.sets[field.size()] == ' ' || row.sets[field.size()] == ','))
+      return "\n(" + failure.setting() + " is --" + row.flag.name + " on the command line)";
+  return "";
+}
+
 }  // namespace
 
 bool names_a_command(int argc, char **argv) {
@@ -287,7 +298,7 @@ int run_command(int argc, char **argv) {
     return which == command::predict ? predict_rows(r, plan, results, threads)
                                      : fit_or_select(r, plan, results, threads);
   } catch (const error &failure) {
-    std::fprintf(stderr, "mogem %s: %s\n", argv[0], failure.what());
+    std::fprintf(stderr, "mogem %s: %s%s\n", argv[0], failure.what(), flag_note(failure).c_str());
     return failure.what_kind() == error::kind::invalid_input && !failure.setting().empty() ? 2 : 1;
   } catch (const interrupted &stop) {
     std::fprintf(stderr, "%s\n", interrupt_message(nullptr, stop.signal_number).c_str());
