@@ -27,6 +27,7 @@ bool is_missing_word(const char *first, const char *last) {
   static const char *const words[] = {"NA", "N/A", "n/a", "NaN", "nan", "-nan", "NULL", "null", "None", "<NA>", "#N/A"};
   const std::size_t n = static_cast<std::size_t>(last - first);
   if (n == 0) return true;
+  if (n > 4 || std::strchr("NnN<#-", *first) == nullptr) return false;  // no number is one of them
   for (const char *word : words)
     if (std::strlen(word) == n && std::memcmp(word, first, n) == 0) return true;
   return false;
@@ -49,10 +50,7 @@ field_value value_of(const std::string &text) {
 
 bool is_number(const std::string &text) { return value_of(text) == field_value::number; }
 
-bool is_number_or_missing(const std::string &text) {
-  const field_value v = value_of(text);
-  return v == field_value::number || v == field_value::missing;
-}
+bool is_text(const std::string &text) { return value_of(text) == field_value::not_a_number; }
 
 // What went wrong first in a piece of the text, at a line counted from the piece's start.
 struct piece_problem {
@@ -187,7 +185,7 @@ void read_pieces(const record_layout &layout, std::vector<piece> &pieces, int th
       refuse_text(at + ": text after the closing quote of a field (a quote inside a field is written \"\")");
     case piece_problem::field_count:
       refuse_text(at + " has " + std::to_string(problem.field) + " field" + (problem.field == 1 ? "" : "s") +
-                  ", line " + std::to_string(first_line) + " " + std::to_string(fields) +
+                  " where line " + std::to_string(first_line) + " has " + std::to_string(fields) +
                   " (is the delimiter right? a field holding the delimiter needs quotes)");
     case piece_problem::missing:
       refuse_text(at + ", column " + column_label(problem.field, names) +
@@ -254,18 +252,18 @@ table read_text_table(const char *text, std::size_t length, const std::string &s
   const char *data_begin = header ? c.at : begin;
   const long long data_line = header ? c.line : 1;
 
-  // The columns: those asked for, or those whose first data field is a number or missing.
+  // The columns: those asked for, else every one, less (under a header) those whose first data
+  // field is text.
   record_layout layout{delimiter, first.size(), {}, std::vector<char>(first.size(), 0), request.drop_incomplete,
                        request.keep_missing};
   if (!request.columns.empty()) {
     layout.take = choose_columns(request.columns, first.size(), names, source);
   } else {
-    const bool have_sample = !header || next_record(c, sample, &sample_line, &problem);
-    if (!header) sample = first;
+    const bool have_sample = header && next_record(c, sample, &sample_line, &problem);
     for (std::size_t f = 0; f < first.size(); f++)
-      if (!have_sample || f >= sample.size() || is_number_or_missing(sample[f])) layout.take.push_back(f);
+      if (!have_sample || f >= sample.size() || !is_text(sample[f])) layout.take.push_back(f);
     if (layout.take.empty())
-      refuse_text(source + ": line " + std::to_string(header ? sample_line : first_line) +
+      refuse_text(source + ": line " + std::to_string(sample_line) +
                   " has no number; choose the columns to read with --columns");
   }
   for (std::size_t field : layout.take) {
