@@ -34,7 +34,32 @@ bool is_plain_decimal(const char *p, const char *end) {
   return p == end;
 }
 
+// The plain decimal token converted by from_chars, which needs no '+' and is not used for
+// values out of range (the library's conversion decides those).
+inline bool read_plain_decimal(const char *first, const char *last, double *value) {
+  if (!is_plain_decimal(first, last)) return false;
+  const char *digits = *first == '+' ? first + 1 : first;
+  double parsed;
+  const std::from_chars_result r = std::from_chars(digits, last, parsed);
+  if (r.ec != std::errc() || r.ptr != last) return false;
+  *value = parsed;
+  return true;
+}
+
 }  // namespace
+
+bool read_whole_token(const char *first, const char *last, double *value) {
+  if (first >= last) return false;
+  if (read_plain_decimal(first, last, value)) return true;
+  FILE *token = fmemopen(const_cast<char *>(first), static_cast<std::size_t>(last - first), "r");
+  if (!token) return false;
+  double parsed;
+  int used = 0;
+  const bool whole = std::fscanf(token, "%lf%n", &parsed, &used) == 1 && used == last - first;
+  std::fclose(token);
+  if (whole) *value = parsed;
+  return whole;
+}
 
 number_stream::number_stream(FILE *fp, std::size_t buffer_bytes, unsigned long long limit)
     : fp_(fp),
@@ -89,16 +114,9 @@ number_status number_stream::read(double *value) {
   const bool at_end = stop == end_;  // nothing follows the token in the stream
   const char *first = buffer_.get() + begin_, *last = buffer_.get() + stop;
 
-  if (is_plain_decimal(first, last)) {
-    const char *digits = *first == '+' ? first + 1 : first;  // from_chars takes no '+'
-    double parsed;
-    const std::from_chars_result r = std::from_chars(digits, last, parsed);
-    if (r.ec == std::errc() && r.ptr == last) {
-      *value = parsed;
-      begin_ = stop;
-      return NUMBER_READ;
-    }
-    // Out of range (overflow, underflow): the library's conversion decides.
+  if (read_plain_decimal(first, last, value)) {
+    begin_ = stop;
+    return NUMBER_READ;
   }
 
   // Every other token goes through the library's own conversion, run on the token alone; the
