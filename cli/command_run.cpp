@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -51,7 +52,9 @@ result_plan plan_of(const command_request &r) {
   return plan;
 }
 
-table read_data(const command_request &r, int threads) {
+// names: the columns wanted when --columns is not given (a saved model's feature names), taken
+// only when the data have them all.
+table read_data(const command_request &r, int threads, const std::vector<std::string> &names = {}) {
   const command_settings &c = r.settings.command;
   table_request request;
   request.path = r.data_path;
@@ -61,6 +64,13 @@ table read_data(const command_request &r, int threads) {
   request.drop_incomplete = c.drop_incomplete;
   request.threads = threads;
   table data = read_table(request);
+  if (c.columns.empty() && !names.empty() && data.names != names &&
+      std::all_of(names.begin(), names.end(), [&](const std::string &name) {
+        return std::find(data.names.begin(), data.names.end(), name) != data.names.end();
+      })) {
+    request.columns = names;  // the model's columns, in its order
+    data = read_table(request);
+  }
   if (data.dropped > 0)
     warn(std::to_string(data.dropped) + " rows with an empty or NA field were dropped (--drop-incomplete)");
   return data;
@@ -223,7 +233,7 @@ int fit_or_select(const command_request &r, const result_plan &plan, staged_resu
 
 int predict_rows(const command_request &r, const result_plan &plan, staged_results &results, int threads) {
   const model used = read_model_file(r.model_path);
-  table data = read_data(r, threads);
+  table data = read_data(r, threads, used.feature_names);
   stop_if_interrupted();
   const prediction p = predict_all(used, matrix_view{data.values.data(), data.rows, data.cols}, threads);
   double log_likelihood = 0.0;

@@ -1,5 +1,6 @@
 #include "cli/help.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -39,19 +40,6 @@ void print_wrapped(std::FILE *out, int indent, const std::string &text) {
   std::fputc('\n', out);
 }
 
-// "--name VALUE" as a command's help shows a flag.
-std::string flag_form(const setting &row) {
-  std::string form = std::string("--") + row.flag.name;
-  if (row.flag.letter) form = std::string("-") + row.flag.letter + ", " + form;
-  if (row.flag.switch_word) return form;
-  const std::string values = row.kind == value_kind::keyword ? value_text(row)
-                             : row.kind == value_kind::file_name ? "FILE"
-                             : row.kind == value_kind::text      ? row.value_form
-                             : row.kind == value_kind::integer   ? "N"
-                                                                 : "X";
-  return form + " " + values;
-}
-
 const char *const command_usages[] = {
     "mogem fit DATA -k K [options]",
     "mogem select DATA [options]",
@@ -67,10 +55,50 @@ const char *const command_texts[] = {
     "labels as mogem fit does; the table of candidates, the choice marked, goes to\n"
     "standard error.\n",
     "Labels the rows of DATA with the saved model MODEL (a .model.json that fit or\n"
-    "select wrote with -o): each row's most probable class to standard output.\n",
+    "select wrote with -o): each row's most probable class to standard output. The\n"
+    "model's columns are taken by name, in its order, when DATA has them all.\n",
 };
 
 }  // namespace
+
+std::string command_names(unsigned commands) {
+  std::string text;
+  for (command c : {command::fit, command::select, command::predict})
+    if (commands & (1u << static_cast<int>(c))) text += (text.empty() ? "" : ", ") + std::string(command_word(c));
+  return text;
+}
+
+std::vector<flag_entry> flag_entries() {
+  std::vector<flag_entry> entries;
+  for (const setting &row : all_settings()) {
+    const command_flag &f = row.flag;
+    if (!f.name) continue;
+    const std::string name = (f.letter ? std::string("-") + f.letter + ", --" : std::string("--")) + f.name;
+    const std::string help = f.help ? f.help : row.help;
+    auto same = std::find_if(entries.begin(), entries.end(),
+                             [&](const flag_entry &e) { return e.name == name && e.commands == f.commands; });
+    if (same != entries.end()) {  // another row of the same flag: its words and its help join
+      for (const char *word : row.words)
+        if (!find_setting(word)) same->words.push_back(word), same->values += ", " + std::string(word);
+      same->help += "; " + help;
+      if (f.face_default) same->default_text = f.face_default;
+      continue;
+    }
+    flag_entry e{name, "", {}, f.commands, f.face_default ? f.face_default : row.default_text, help};
+    if (f.switch_word) e.default_text = "off";
+    else if (row.kind == value_kind::keyword) {
+      e.words.assign(row.words.begin(), row.words.end());
+      for (const char *word : row.words) e.values += (e.values.empty() ? "" : ", ") + std::string(word);
+    } else {
+      e.values = row.kind == value_kind::file_name ? "FILE"
+                 : row.kind == value_kind::text    ? row.value_form
+                 : row.kind == value_kind::integer ? "N"
+                                                   : "X";
+    }
+    entries.push_back(e);
+  }
+  return entries;
+}
 
 void print_command_help(std::FILE *out, const char *word) {
   command which = command::fit;
@@ -88,14 +116,18 @@ void print_command_help(std::FILE *out, const char *word) {
                "Options (the default in brackets):\n",
                command_usages[c], command_texts[c]);
   const int indent = 8;
-  for (const setting *row : flags_of(which)) {
-    const std::string form = flag_form(*row);
-    std::fprintf(out, "  %s\n%*s", form.c_str(), indent, "");
-    const char *fallback = row->flag.face_default ? row->flag.face_default : row->default_text;
-    std::string text = row->flag.help ? row->flag.help : row->help;
-    if (!row->flag.switch_word && std::strcmp(fallback, "none") != 0 && std::strcmp(fallback, "required") != 0)
-      text += " [" + std::string(fallback) + "]";
-    print_wrapped(out, indent, text);
+  for (const flag_entry &flag : flag_entries()) {
+    if (!(flag.commands & (1u << c))) continue;
+    std::string values = flag.values;
+    if (!flag.words.empty()) {
+      values.clear();
+      for (const std::string &word : flag.words) values += (values.empty() ? "" : " | ") + word;
+    }
+    std::fprintf(out, "  ");
+    print_wrapped(out, 4, flag.name + (values.empty() ? "" : " ") + values);
+    std::fprintf(out, "%*s", indent, "");
+    const bool shown = flag.default_text != "off" && flag.default_text != "none" && flag.default_text != "required";
+    print_wrapped(out, indent, flag.help + (shown ? " [" + flag.default_text + "]" : ""));
   }
   std::fprintf(out,
                "  -h, --help\n"

@@ -77,7 +77,7 @@ std::vector<setting> sizes_and_algorithm_rows() {
                                                : covariance_kind::diagonal;
        },
        "Unsupported em type: ", "Defaulting to Diagonal EM"},
-              {"covariance", 0, FIT_RUN, "full"}),  // no line break: one line
+              {"covariance", 0, FIT_RUN, "full", nullptr, "covariance per class: one variance, one per feature, or a full matrix; tied: one full matrix shared by all classes (not with --annealing)"}),  // no line break: one line
       flagged({"algorithm", v::keyword, {"em", "em_annealing", "em_mixture_of_t"}, "em", "options.method", EVERY_RUN,
        "plain EM, or annealing EM (one class at a high temperature, split as it cools); em_mixture_of_t is refused",
        nullptr,
@@ -125,7 +125,7 @@ std::vector<setting> start_and_output_rows() {
                                                 : i::church_means;
        },
        "Unsupported mean init method: ", "\nDefaulting to Church Means"},
-              {"init", 0, FITS, nullptr, nullptr, "or a start of the means alone: centroid then farthest points, a random partition, random points, random points of the bounding box, averages of random samples, read from --means"}),
+              {"init", 0, FITS, nullptr, nullptr, "the start of the means alone: centroid then farthest points, a random partition, random points, random points of the bounding box, averages of --samples random points, the means of --means (file), a saved model (model, with --init-model)"}),
       flagged({"means_file", v::file_name, {}, "none", "options.start (a means_file_start)", EVERY_RUN,
        "file of num_clusters rows of cols numbers, for init_method file", nullptr,
        [](section_settings &s, const char *x) { opt(s).start = means_file_start{x}; }},
@@ -140,12 +140,12 @@ std::vector<setting> start_and_output_rows() {
        "kmeans_iterations Lloyd iterations), of the k-means++ centres, or of random responsibilities, each followed "
        "by an M-step; or distinct random rows as means; init_method leaves the start to init_method",
        nullptr, [](section_settings &s, const char *x) { s.init_params = x; }},
-              {"init", 0, FITS, "kmeans", nullptr, "the start: k-means (k-means++ centres, then Lloyd iterations), the k-means++ centres alone, random responsibilities, or distinct random rows as means"}),
+              {"init", 0, FITS, "kmeans", nullptr, "or of the whole model: k-means (k-means++ centres, then Lloyd iterations), the k-means++ centres alone, random responsibilities, or distinct random rows as means"}),
       flagged({"kmeans_iterations", v::integer, {}, "300", "options.kmeans_iterations", FITS,
        "init_params kmeans: Lloyd iterations at most (they stop earlier when no row changes class)", nullptr,
        [](section_settings &s, const char *x) { opt(s).kmeans_iterations = integer(x); }, nullptr, nullptr,
        "a whole number of 0 or more (the default is 300)", 0, INT_MAX},
-              {"kmeans-iter", 0, FITS}),
+              {"kmeans-iter", 0, FITS, nullptr, nullptr, "--init kmeans: Lloyd iterations at most (they stop earlier when no row changes class)", 0, INT_MAX}),
       {"output_model", v::boolean, {}, "0", "output_model (program)", EVERY_RUN,
        "also write the .means, .variances, .weights and .probs files", nullptr,
        [](section_settings &s, const char *x) { s.file.output_model = boolean(x); }},
@@ -245,7 +245,7 @@ std::vector<setting> command_rows() {
                [](section_settings &s, const char *x) { s.command.header = is(x, "yes") ? 1 : is(x, "no") ? 0 : -1; }},
               {"header", 0, COMMANDS}),
       flagged({nullptr, v::text, {}, "every numeric column", "command.columns", 0,
-               "the columns to use, in this order: header names or numbers from 1", "NAME,NAME,...",
+               "the columns to use, in this order: header names, numbers from 1 or ranges such as 2-4", "NAME,NAME,...",
                [](section_settings &s, const char *x) {
                  s.command.columns.clear();
                  for (const char *at = x;; at++) {
