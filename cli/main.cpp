@@ -9,10 +9,11 @@
 #include "cli/program.h"
 #include "mogem/files.h"
 
+#include <cstdio>
+
 int main(int argc, char **argv) {
   using namespace mogem::detail;
   if (handle_info_option(argc, argv)) return 0;
-  if (names_a_command(argc, argv)) return run_command(argc - 1, argv + 1);
   const mogem::process_group *group = nullptr;
   try {
     group = start_processes(&argc, &argv);
@@ -20,7 +21,17 @@ int main(int argc, char **argv) {
     print_failure(stderr, failure);
     return exit_code_of(failure);
   }
-  const int code = run_program(argc, argv, group);
+  int code;
+  if (!names_a_command(argc, argv)) {
+    code = run_program(argc, argv, group);
+  } else if (group && group->size > 1) {  // each process would fit and print alone
+    if (group->rank == 0)
+      std::fprintf(stderr, "mogem %s runs as one process for now; under mpirun give a parameter file: mpirun -np P "
+                           "mogem <input_file> <output_file>\n", argv[1]);
+    code = 2;
+  } else {
+    code = run_command(argc - 1, argv + 1);
+  }
   end_processes();
   return code;
 }
