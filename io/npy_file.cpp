@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <vector>
 
 #include "io/table_columns.h"
@@ -145,11 +144,7 @@ table read_npy_table(const char *bytes, std::size_t length, const std::string &s
   result.cols = take.size();
   if (l.rows == 0 || result.cols == 0) refuse_npy(source, "holds no data rows");
 
-  try {
-    result.values.resize(l.rows * result.cols);
-  } catch (const std::bad_alloc &) {
-    throw error(error::kind::numerical_failure, source + ": the table does not fit in memory");
-  }
+  result.values.resize(l.rows * result.cols);  // running out of memory is read_table's to report
   double *out = result.values.data();
   const bool plain = l.item == 8 && !l.big_endian && !l.fortran && take.size() == l.cols;
   if (plain) std::memcpy(out, l.data, l.rows * l.cols * sizeof(double));  // the mapped file copied whole

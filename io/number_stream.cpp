@@ -15,30 +15,14 @@ inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // A token of the plain decimal form [+-]digits[.digits][(e|E)[+-]digits] (at least one mantissa
 // digit, the fraction digits optional, a complete exponent): for these fscanf, strtod and
-// from_chars agree on where the number ends (the whole token) and on its value.
-bool is_plain_decimal(const char *p, const char *end) {
-  if (p < end && (*p == '+' || *p == '-')) p++;
-  int digits = 0;
-  while (p < end && is_digit(*p)) p++, digits++;
-  if (p < end && *p == '.') {
-    p++;
-    while (p < end && is_digit(*p)) p++, digits++;
-  }
-  if (digits == 0) return false;
-  if (p < end && (*p == 'e' || *p == 'E')) {
-    p++;
-    if (p < end && (*p == '+' || *p == '-')) p++;
-    if (p == end || !is_digit(*p)) return false;
-    while (p < end && is_digit(*p)) p++;
-  }
-  return p == end;
-}
-
-// The plain decimal token converted by from_chars, which needs no '+' and is not used for
-// values out of range (the library's conversion decides those).
+// from_chars agree on where the number ends (the whole token) and on its value. from_chars
+// (which takes no '+') reads exactly that form when the token starts, after its sign, with a
+// digit or a point, and reads it whole; its other forms (inf, nan) start with a letter. Tokens
+// out of range are left to the library's conversion, which decides those.
 inline bool read_plain_decimal(const char *first, const char *last, double *value) {
-  if (!is_plain_decimal(first, last)) return false;
-  const char *digits = *first == '+' ? first + 1 : first;
+  const char *digits = first < last && *first == '+' ? first + 1 : first;
+  const char *lead = digits < last && *digits == '-' && digits == first ? digits + 1 : digits;
+  if (lead >= last || !(is_digit(*lead) || *lead == '.')) return false;
   double parsed;
   const std::from_chars_result r = std::from_chars(digits, last, parsed);
   if (r.ec != std::errc() || r.ptr != last) return false;

@@ -88,8 +88,12 @@ table read_table(const table_request &request) {
     throw error(error::kind::invalid_input, "the delimiter cannot be a quote or a line break");
   const file_bytes bytes(request.path, source);
   const bool npy = is_npy(bytes.data(), bytes.size()) || ends_with(request.path, ".npy");
-  if (npy) return read_npy_table(bytes.data(), bytes.size(), source, request);
-  return read_text_table(bytes.data(), bytes.size(), source, request);
+  try {
+    if (npy) return read_npy_table(bytes.data(), bytes.size(), source, request);
+    return read_text_table(bytes.data(), bytes.size(), source, request);
+  } catch (const std::bad_alloc &) {
+    throw error(error::kind::numerical_failure, source + ": the table does not fit in memory");
+  }
 }
 
 }  // namespace mogem::detail
