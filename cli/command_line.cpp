@@ -142,6 +142,8 @@ void finish(command_request &r) {
   section_settings &s = r.settings;
   options &o = s.file.settings;
   const auto given = [&](const char *flag) { return r.given.count(flag) > 0; };
+  if (!s.command.plot.empty() && r.data_path == "-")
+    refuse("--plot reads DATA again to draw it; give a file, not standard input");
   if (r.which == command::predict) return;
   if (given("init-model")) {
     if (given("init")) refuse("--init-model starts from a saved model; --init chooses another start. Give one of them");

@@ -133,12 +133,20 @@ std::string plot_tool() {
   return "mogem-plot";
 }
 
+std::string columns_text(const std::vector<std::string> &columns) {
+  std::string text;
+  for (const std::string &c : columns) text += (text.empty() ? "" : ",") + c;
+  return text;
+}
+
 // Runs mogem-plot on the saved model, the data and the labels; true when it drew the picture.
 bool draw(const command_request &r, const std::string &model_path, const std::string &labels_path) {
   const std::string tool = plot_tool();
   const pid_t pid = fork();
   if (pid == 0) {
-    std::vector<std::string> args{tool, "--model", model_path, "-o", r.settings.command.plot, r.data_path, labels_path};
+    std::vector<std::string> args{tool, "--model", model_path, "-o", r.settings.command.plot};
+    if (r.given.count("columns")) args.insert(args.end(), {"--columns", columns_text(r.settings.command.columns)});
+    args.insert(args.end(), {r.data_path, labels_path});
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -166,7 +174,11 @@ bool plot_fit(const command_request &r, const fit_result &fitted) {
     std::fprintf(stderr, "mogem: no temporary folder for the picture: %s\n", std::strerror(errno));
     return false;
   }
-  const std::string model_path = std::string(folder) + "/model.json", labels_path = std::string(folder) + "/labels";
+  // Named after the picture: the tool's title names the model.
+  std::string stem = r.settings.command.plot.substr(r.settings.command.plot.rfind('/') + 1);
+  stem = stem.substr(0, stem.rfind('.'));
+  const std::string model_path = std::string(folder) + "/" + stem + ".model.json",
+                    labels_path = std::string(folder) + "/" + stem + ".labels";
   write_model_file(model_path, fitted.model);
   write_labels(labels_path, fitted);
   const bool drawn = draw(r, model_path, labels_path);

@@ -84,6 +84,9 @@ TEST(Commands, OutputsSummaryAndPrediction) {
   EXPECT_NE(dir.read("run.summary.json").find("\"run\": \"fit\""), std::string::npos);
   EXPECT_EQ(run_mogem(dir, {"predict", "run.model.json", "iris.csv", "-o", "new"}).exit_code, 0);
   EXPECT_EQ(dir.read("new.probs"), dir.read("run.probs"));
+  // The picture of a fit (tools/mogem-plot, from the saved model and the data).
+  EXPECT_EQ(run_mogem(dir, fit({"-k", "3", "-q", "--plot", "fit.png"})).exit_code, 0);
+  EXPECT_EQ(dir.read("fit.png").substr(1, 3), "PNG");
   // A budget that ends the fit says so, with the remedy.
   const run_result short_run = run_mogem(dir, fit({"-k", "3", "--max-iter", "2", "-o", "short"}));
   EXPECT_NE(short_run.err.find("warning: EM stopped at its budget of 2 steps before the stop rule was met (last "
