@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/fit_checks.h"
 #include "io/parameter_section.h"
 
 namespace mogem::detail {
@@ -164,9 +165,26 @@ void finish(command_request &r) {
     s.file.select = true;
     s.file.selection = selection_of(s, "the command line");
   }
+  // What no fit can run with, before the data are read (a saved model's start needs the data's
+  // width and is checked by the fit).
+  if (o.init != initialization::saved_model) {
+    options checked = o;
+    if (r.which == command::select) checked.classes = s.file.selection.min_classes;  // each candidate's
+    check_settings(checked, 1);
+  }
 }
 
 }  // namespace
+
+std::string flag_note(const error &failure) {
+  if (failure.setting().empty()) return "";
+  const std::string field = "options." + failure.setting();
+  for (const setting &row : all_settings())
+    if (row.flag.name && std::string(row.sets).compare(0, field.size(), field) == 0 &&
+        (row.sets[field.size()] == '\0' || row.sets[field.size()] == ' ' || row.sets[field.size()] == ','))
+      return "\n(" + failure.setting() + " is --" + row.flag.name + " on the command line)";
+  return "";
+}
 
 bool command_named(const char *word, command *which) {
   for (command c : {command::fit, command::select, command::predict})
@@ -266,7 +284,7 @@ command_request parse_command_line(command which, int argc, char **argv) {
   try {
     finish(r);
   } catch (const error &failure) {  // a value the settings' own checks refuse
-    refuse(failure.what());
+    refuse(failure.what() + flag_note(failure));
   }
   return r;
 }

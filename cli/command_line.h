@@ -44,6 +44,10 @@ command_request parse_command_line(command which, int argc, char **argv);
 // The flags a command takes: the rows whose flag the command takes, in the table's order.
 std::vector<const setting *> flags_of(command which);
 
+// The library names options fields in its messages: "\n(<field> is --<flag> on the command
+// line)" for the field a failure concerns, "" when it concerns none or no flag sets it.
+std::string flag_note(const error &failure);
+
 // The Levenshtein distance of two texts (for the suggestions).
 std::size_t edit_distance(const std::string &a, const std::string &b);
 

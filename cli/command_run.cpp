@@ -273,17 +273,6 @@ int predict_rows(const command_request &r, const result_plan &plan, staged_resul
   return 0;
 }
 
-// The library names options fields; the note says which flag sets the one a message concerns.
-std::string flag_note(const error &failure) {
-  if (failure.setting().empty()) return "";
-  const std::string field = "options." + failure.setting();
-  for (const setting &row : all_settings())
-    if (row.flag.name && std::string(row.sets).compare(0, field.size(), field) == 0 &&
-        (row.sets[field.size()] == '\0' || row.sets[field.size()] == ' ' || row.sets[field.size()] == ','))
-      return "\n(" + failure.setting() + " is --" + row.flag.name + " on the command line)";
-  return "";
-}
-
 }  // namespace
 
 bool names_a_command(int argc, char **argv) {

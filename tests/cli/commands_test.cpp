@@ -115,6 +115,7 @@ TEST(Commands, StrictCommandLinesEndBeforeAnyWork) {
       {fit({"-k", "3", "--center=yes"}), "--center takes no value"},
       {fit({"-k", "3", "--init", "file"}), "give it with --means FILE"},
       {fit({}), "the number of classes is needed"},
+      {fit({"-k", "3", "--init", "church_means", "--n-init", "2"}), "(restarts is --n-init on the command line)"},
       {{"select", "iris.csv", "--covariance", "full,diag"}, "\"diag\" is not a covariance kind"},
       {{"select", "iris.csv", "--means", "m.txt"}, "unknown option --means; it belongs to mogem fit"},
       {{"predict", "iris.csv"}, "it takes a saved model and a data file"},
