@@ -99,6 +99,13 @@ void print_labels(const command_request &r, const std::vector<int> &labels, cons
   out.finish();
 }
 
+// Whether the names are the column numbers 1..F a table without a header gives: no names.
+bool numbered(const std::vector<std::string> &names) {
+  for (std::size_t c = 0; c < names.size(); c++)
+    if (names[c] != std::to_string(c + 1)) return false;
+  return true;
+}
+
 // The progress line of a fit (a terminal only) and the time the fit took.
 struct watched_fit {
   em_progress *line = nullptr;
@@ -213,7 +220,7 @@ int fit_or_select(const command_request &r, const result_plan &plan, staged_resu
       chosen.best = fit_in_place(data.values.data(), data.rows, data.cols, o, hooks);
   }
   fit_result &fitted = chosen.best;
-  fitted.model.feature_names = data.names;
+  if (!numbered(data.names)) fitted.model.feature_names = data.names;
   const setting_names names{"--max-iter", o.stop == stop_rule::loglik ? "--tol" : "--convergence-threshold",
                             "--reg-covar"};
   if (file.select) say(r, selection_report(chosen, file.selection.by));
