@@ -100,6 +100,10 @@ TEST(Commands, OutputsSummaryAndPrediction) {
   EXPECT_EQ(chosen.exit_code, 0) << chosen.err;
   EXPECT_NE(chosen.err.find("*       2  full"), std::string::npos) << chosen.err;
   EXPECT_EQ(dir.read("sel.selection.tsv").substr(0, 8), "classes\t");
+  dir.write("tiny.csv", "a,b\n1,2\n1.1,2.3\n0.9,1.8\n5,5\n5.2,5.1\n4.9,5.3\n");
+  const run_result failing = run_mogem(dir, {"select", "tiny.csv", "-k", "2:3", "--covariance", "full", "--reg-covar", "0"});
+  EXPECT_NE(failing.err.find("*       2  full"), std::string::npos) << failing.err;
+  EXPECT_NE(failing.err.find("\n        3  full        failed: the covariance of class"), std::string::npos);
 }
 
 TEST(Commands, StrictCommandLinesEndBeforeAnyWork) {
