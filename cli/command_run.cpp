@@ -99,6 +99,15 @@ void print_labels(const command_request &r, const std::vector<int> &labels, cons
   out.finish();
 }
 
+// Before any work: the picture's folder takes a new file.
+void refuse_unwritable_picture(const std::string &png) {
+  if (png.empty()) return;
+  const std::size_t slash = png.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : png.substr(0, slash);
+  if (access(folder.c_str(), W_OK | X_OK) != 0)
+    throw error(error::kind::write_failure, "could not write the file " + png + ": " + std::strerror(errno));
+}
+
 // Whether the names are the column numbers 1..F a table without a header gives: no names.
 bool numbered(const std::vector<std::string> &names) {
   for (std::size_t c = 0; c < names.size(); c++)
@@ -162,14 +171,14 @@ bool draw(const command_request &r, const std::string &model_path, const std::st
     _exit(127);
   }
   int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr,
-                 "mogem: the picture %s was not drawn: tools/mogem-plot needs Python 3 with matplotlib "
-                 "(scripts/install-deps.sh test installs Debian's python3-matplotlib); the results are written\n",
-                 r.settings.command.plot.c_str());
-    return false;
-  }
-  return true;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  const bool not_run = pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) == 127;
+  std::fprintf(stderr, "mogem: the picture %s was not drawn: %s; the other results stand\n",
+               r.settings.command.plot.c_str(),
+               not_run ? "tools/mogem-plot needs Python 3 (/usr/bin/python3) with matplotlib and numpy "
+                         "(scripts/install-deps.sh test installs them)"
+                       : "mogem-plot said why above");
+  return false;
 }
 
 // With --plot and no -o, the model and labels go to a temporary folder for the picture tool.
@@ -312,6 +321,7 @@ int run_command(int argc, char **argv) {
       refuse_results_over_input(plan);
       refuse_unwritable_results(plan);
     }
+    refuse_unwritable_picture(r.settings.command.plot);
     staged_results results(plan);
     return which == command::predict ? predict_rows(r, plan, results, threads)
                                      : fit_or_select(r, plan, results, threads);
