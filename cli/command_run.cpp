@@ -294,7 +294,8 @@ int predict_rows(const command_request &r, const result_plan &plan, staged_resul
 bool names_a_command(int argc, char **argv) {
   command which;
   struct stat info;
-  return argc >= 2 && command_named(argv[1], &which) && stat(argv[1], &info) != 0;
+  // A folder called "fit" is no parameter file: the command runs.
+  return argc >= 2 && command_named(argv[1], &which) && (stat(argv[1], &info) != 0 || S_ISDIR(info.st_mode));
 }
 
 int run_command(int argc, char **argv) {

@@ -14,7 +14,7 @@ namespace mogem::detail {
 int run_command(int argc, char **argv);
 
 // Whether the arguments name a command (argv[1] is "fit", "select" or "predict") rather than
-// the parameter-file form: not when a file of that name exists, which keeps
+// the parameter-file form: not when a file of that name exists (a folder does not count), which keeps
 // `mogem <input_file> <output_file>` running for a parameter file called "fit".
 bool names_a_command(int argc, char **argv);
 

@@ -136,7 +136,8 @@ TEST(Commands, StrictCommandLinesEndBeforeAnyWork) {
   }
 }
 
-// A parameter file called "fit" runs as one: the first argument names an existing file.
+// A parameter file called "fit" runs as one: the first argument names an existing file; a folder
+// of that name leaves the command to run.
 TEST(Commands, AnExistingFileNamedLikeACommandIsAParameterFile) {
   scratch_dir dir;
   dir.write("fit", parameter_file(command_defaults + "num_clusters 3"));
@@ -144,4 +145,8 @@ TEST(Commands, AnExistingFileNamedLikeACommandIsAParameterFile) {
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");
   EXPECT_TRUE(dir.exists("fit.labels"));
+  scratch_dir folder;  // a folder of the name is no parameter file
+  folder.make_dir("fit");
+  folder.write("iris.csv", iris);
+  EXPECT_EQ(run_mogem(folder, fit({"-k", "3", "-q"})).out, dir.read("fit.labels"));
 }
