@@ -287,7 +287,9 @@ std::string model_to_json(const model &fitted) {
   // tied: the one matrix all classes share, not K copies.
   doc["covariances"] = fitted.kind == covariance_kind::tied ? class_covariance(fitted, 0) : covariances;
   doc["statistics"] = statistics_json(fitted);
-  return doc.dump(1) + "\n";
+  // A feature name that is not UTF-8 (a header in another encoding) is kept with its stray bytes
+  // replaced by U+FFFD rather than refused; every other text is ASCII.
+  return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 model model_from_json(const std::string &text, const std::string &name) {

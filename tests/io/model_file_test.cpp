@@ -131,7 +131,8 @@ TEST(ModelFile, ATiedModelKeepsOneSharedMatrix) {
 }
 
 // Feature names are saved only when the model has them (an unnamed model's file has no such
-// field, as files saved before names were kept), read back in order, and must be one per feature.
+// field, as files saved before names were kept), read back in order (bytes that are not UTF-8
+// as U+FFFD), and must be one per feature.
 TEST(ModelFile, FeatureNamesAreKeptOnlyWhenGiven) {
   mogem::model m = fitted();
   const std::string unnamed = mogem::model_to_json(m);
@@ -141,6 +142,8 @@ TEST(ModelFile, FeatureNamesAreKeptOnlyWhenGiven) {
   const std::string named = mogem::model_to_json(m);
   EXPECT_EQ(with(named, " \"feature_names\": [\n  \"alcohol\",\n  \"malic acid\",\n  \"h\u00e9\"\n ],\n", ""), unnamed);
   EXPECT_EQ(mogem::model_from_json(named, "m.json").feature_names, m.feature_names);
+  m.feature_names[2] = "h\xe9";  // Latin-1, not UTF-8
+  EXPECT_EQ(mogem::model_from_json(mogem::model_to_json(m), "m.json").feature_names[2], "h\ufffd");
   m.feature_names.pop_back();
   const std::string path = ::testing::TempDir() + "two_names.json";
   try {
