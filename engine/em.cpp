@@ -169,15 +169,17 @@ int em_run(em_memory *m, int start_index, double previous_objective) {
     stop_if_model_broke_down(m, i);
     m->steps++;
     trace[i % TRACE_LENGTH] = delta;
+    const double sum = trace[0] + trace[1] + trace[2] + trace[3];
+    m->last_change = loglik ? std::fabs(objective - previous) : sum;
     if (m->hooks && m->hooks->on_progress) {
       progress at = m->stage;
       at.restart = m->restart;
       at.step = i;
       at.weight_change = delta;
       at.objective = loglik ? objective : NAN;
+      at.loglik_change = loglik ? objective - previous : NAN;
       m->hooks->on_progress(at);
     }
-    const double sum = trace[0] + trace[1] + trace[2] + trace[3];
     // The first change is infinite, and one from or to an infinite objective not a number:
     // neither stops the loop.
     if (loglik ? std::fabs(objective - previous) < m->params->tol : sum < m->params->convergence_threshold) {

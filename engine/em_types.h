@@ -121,6 +121,7 @@ struct em_memory {
   int steps = 0;                // EM steps run so far, over all annealing stages
   bool converged = false;       // the last EM loop stopped by the rule, not the budget
   bool stopped_by_loglik = false;  // and by the log-likelihood rule (else by the weights)
+  double last_change = 0.0;     // what the rule last measured (model::last_change)
   floor_count at_floor;         // the variances of the last M-step, and those held at the floor
   const callbacks *hooks = nullptr;  // the caller's callbacks (not owned); null for none
   progress stage{};                  // annealing: the stage the progress callback reports

@@ -186,6 +186,9 @@ struct progress {
   int restart;           // which of options.restarts fits (1 for the first)
   int step;              // the EM step just finished (numbered on across annealing stages)
   double weight_change;  // sum over classes of the change of the weight in that step
+  // stop_rule::loglik: the change of the mean log-likelihood per row the step's E-step measured
+  // (infinite at a loop's first step); NaN under the weight rule.
+  double loglik_change;
   bool annealing;
   double temperature;    // annealing only: the stage's temperature, its class count and the goal
   int classes, max_classes;
@@ -274,6 +277,10 @@ struct model {
   // What ended the (last stage's) EM loop: "weights" or "loglik" (the rule of options.stop), or
   // "budget". A model read from a file saved before this was recorded says "weights" or "budget".
   std::string stopped_by = "budget";
+  // What the stop rule last measured (of the last stage's loop): the change of the mean
+  // log-likelihood per row between the last two steps (infinite after one step), or the sum of
+  // the last four weight changes. Not kept in a saved model (0 when read from one).
+  double last_change = 0.0;
   // How the final model fits the training rows (kept with a saved model).
   fit_statistics statistics;
 

@@ -250,16 +250,16 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         start, result = best
         self._take_model(result.model, result, trace.objective.get(start, -math.inf))
         self.restarts_ = records
+        if self.verbose:
+            print(_mogem.fit_report(result, settings.max_iterations), end="")
+        # The command line's words after scikit-learn's.
         if not result.model.converged and settings.max_iterations > 0:
             warnings.warn(f"Initialization {len(records)} did not converge. Try different init parameters, or "
                           "increase max_iter, tol or check for degenerate data. " +
-                          budget_words(settings.max_iterations, trace.change.get(start, math.inf)),
+                          _mogem.budget_warning(result.model, settings.max_iterations),
                           ConvergenceWarning, stacklevel=3)
-        stats = self.statistics_
-        if stats["variances_at_floor"]:
-            warnings.warn(f"{stats['variances_at_floor']} of {stats['variances_total']} variances were held at the "
-                          "variance floor in the last EM step (a constant feature, a class on a single point, or "
-                          "data in small units); rescale the data or raise reg_covar", MogemWarning, stacklevel=3)
+        if _mogem.floor_warning(result.model):
+            warnings.warn(_mogem.floor_warning(result.model), MogemWarning, stacklevel=3)
         return result
 
     def _started(self, X, settings, warm, weights, means, covariances):
@@ -410,13 +410,12 @@ def _with_start(X, settings, weights, means, covariances, processes):
 
 
 class _Trace:
-    """What the steps of the fit's starts told (each start's last lower bound and change, by start
-    number), and the lines scikit-learn prints with verbose."""
+    """What the steps of the fit's starts told (each start's last lower bound, by start number), and
+    the lines scikit-learn prints with verbose."""
 
     def __init__(self, estimator):
         self.verbose, self.interval = estimator.verbose, estimator.verbose_interval
         self.objective = {}
-        self.change = {}
 
     def run(self, start, X, settings, processes):
         """The engine's fit of start number `start`, its steps heard."""
@@ -438,7 +437,7 @@ class _Trace:
     def step(self, restart, step, objective):
         change = objective - self.previous
         self.previous = objective
-        self.objective[self.start], self.change[self.start] = objective, change
+        self.objective[self.start] = objective
         if self.verbose and step % self.interval == 0:
             if self.verbose == 1:
                 print(f"  Iteration {step}")
@@ -446,13 +445,6 @@ class _Trace:
                 now = time.time()
                 print(f"  Iteration {step}\t time lapse {now - self.lapsed:.5f}s\t ll change {change:.5f}")
                 self.lapsed = now
-
-
-def budget_words(budget, change):
-    """The words of a fit that ran out of steps, as the command line's (with the estimator's
-    parameter names); change: the last change of the lower bound."""
-    return (f"EM stopped at its budget of {budget} steps before the stop rule was met (last change "
-            f"{'%.3g' % abs(change)}); raise max_iter or tol")
 
 
 def precisions_cholesky(covariances, kind):

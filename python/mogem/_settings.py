@@ -18,12 +18,13 @@ COVARIANCE_TYPES = {
 METRICS = {"euclidean": _mogem.Metric.euclidean, "correlation": _mogem.Metric.correlation}
 ALGORITHMS = {"em": _mogem.Algorithm.em, "annealing": _mogem.Algorithm.annealing}
 _I = _mogem.Initialization
-# init_params: scikit-learn's four starts, each a whole model (weights, means and covariances from
-# responsibilities), then the program's starts of means alone (the variances derived from them).
-MODEL_STARTS = {"kmeans": _I.kmeans, "k-means++": _I.kmeans_plus_plus, "random": _I.random_responsibilities,
-                "random_from_data": _I.random_from_data}
-MEANS_STARTS = {w: getattr(_I, w) for w in SETTINGS["init_method"]["words"] if w not in ("file", "model")}
-INITS = {**MODEL_STARTS, **MEANS_STARTS}
+# init_params: scikit-learn's four starts, then the program's. 'kmeans', 'k-means++' and 'random'
+# give a whole model (from responsibilities); the others start from means alone, the variances
+# derived from them (MEANS_STARTS), so that means_init in their place is the program's means file.
+INITS = {"kmeans": _I.kmeans, "k-means++": _I.kmeans_plus_plus, "random": _I.random_responsibilities,
+         "random_from_data": _I.random_from_data,
+         **{w: getattr(_I, w) for w in SETTINGS["init_method"]["words"] if w not in ("file", "model")}}
+MEANS_STARTS = {name: init for name, init in INITS.items() if name not in ("kmeans", "k-means++", "random")}
 CRITERIA = {w: getattr(_mogem.Criterion, w) for w in SETTINGS["select_criterion"]["words"]}
 _INT32_MAX = 2**31 - 1
 

@@ -19,6 +19,7 @@
 
 #include "arrays.h"
 #include "io/settings.h"
+#include "io/summary.h"
 #include "mogem/files.h"
 
 namespace py = pybind11;
@@ -338,6 +339,18 @@ void bind_calls(py::module_ &m) {
       "Fits a mixture to the rows of X; returns (fit result, warnings). X is used where it lies when it "
       "is C-contiguous float64. on_step(restart, step, objective), when given, hears of every EM step. With "
       "processes (mogem._mpi), X is this process's share of the rows.");
+  // The words the command line uses at the end of a fit, with the estimator's parameter names.
+  m.def(
+      "budget_warning",
+      [](const model_ptr &fitted, int budget) { return mogem::detail::budget_warning(*fitted, budget, {}); },
+      py::arg("model"), py::arg("budget"), "\"\" when the fit met its stop rule, else the words of its budget.");
+  m.def(
+      "floor_warning", [](const model_ptr &fitted) { return mogem::detail::floor_warning(*fitted, {}); },
+      py::arg("model"), "\"\" when no variance was held at the floor in the last step, else how many and the remedy.");
+  m.def(
+      "fit_report",
+      [](const result_ptr &fitted, int budget) { return mogem::detail::fit_report(*fitted, budget, {}); },
+      py::arg("result"), py::arg("budget"), "The end of a fit for a person, as the command line prints it.");
   m.def("is_random", &mogem::is_random, py::arg("init"), "Whether the start draws random numbers.");
   m.def("restart_seed", &mogem::restart_seed, py::arg("random_seed"), py::arg("restart"),
         "The seed the fit's restart (1-based) runs with.");

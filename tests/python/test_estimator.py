@@ -93,6 +93,19 @@ def test_results_have_scikit_learns_shapes_and_meaning(mixture, kind):
     assert not estimator.weights_.flags.writeable
 
 
+@pytest.mark.parametrize("kind", KINDS)
+def test_same_start_gives_scikit_learns_fit(mixture, kind):
+    from sklearn.mixture import GaussianMixture
+
+    start = GaussianMixture(3, covariance_type=kind, max_iter=0, random_state=0).fit(mixture)
+    given = dict(n_components=3, covariance_type=kind, weights_init=start.weights_, means_init=start.means_,
+                 precisions_init=start.precisions_, tol=1e-6)
+    ours, theirs = mogem.GaussianMixture(**given).fit(mixture), GaussianMixture(**given).fit(mixture)
+    assert ours.n_iter_ == theirs.n_iter_ and ours.lower_bound_ == pytest.approx(theirs.lower_bound_, rel=1e-10)
+    for name in ("weights_", "means_", "covariances_", "precisions_", "precisions_cholesky_"):
+        assert np.allclose(getattr(ours, name), getattr(theirs, name), rtol=1e-7, atol=1e-10), name
+
+
 def test_start_arrays_warm_starts_and_seeds(mixture):
     # With max_iter=0 the model is the start: the given arrays where given (no ConvergenceWarning).
     weights, means = [0.2, 0.3, 0.5], mixture[:3]
