@@ -27,7 +27,7 @@ bool is_missing_word(const char *first, const char *last) {
   static const char *const words[] = {"NA", "N/A", "n/a", "NaN", "nan", "-nan", "NULL", "null", "None", "<NA>", "#N/A"};
   const std::size_t n = static_cast<std::size_t>(last - first);
   if (n == 0) return true;
-  if (n > 4 || std::strchr("NnN<#-", *first) == nullptr) return false;  // no number is one of them
+  if (n > 4 || *first == '\0' || std::strchr("Nn<#-", *first) == nullptr) return false;  // the words' first letters
   for (const char *word : words)
     if (std::strlen(word) == n && std::memcmp(word, first, n) == 0) return true;
   return false;
