@@ -176,6 +176,10 @@ TEST(TableFile, SameDoublesAsTheParameterFileOnAnyThreads) {
     ASSERT_EQ(t.values.size(), expected.size());
     EXPECT_EQ(std::memcmp(t.values.data(), expected.data(), expected.size() * sizeof(double)), 0) << threads;
   }
+  // The shipped example as CSV (its first line is no header of names, but a header all the same).
+  table_request iris{std::string(MOGEM_SOURCE_DIR) + "/examples/iris.csv", 0, 1, {"1-4"}};
+  EXPECT_EQ(read_table(iris).values, mogem::read_parameter_file(std::string(MOGEM_SOURCE_DIR) + "/examples/iris.txt").data);
+
   dir.write("t.csv", csv + "1,2,x\n");
   table_request two;
   two.threads = 2;
