@@ -36,6 +36,8 @@ std::vector<std::size_t> choose_columns(const std::vector<std::string> &asked, s
     const std::size_t dash = item.find('-');
     if (all_digits(item)) {
       from = to = number_of(item);
+      for (std::size_t c = 0; c < names.size() && (from < 1 || from > count); c++)  // a header name "2024"
+        if (names[c] == item) from = to = c + 1;
     } else {
       for (std::size_t c = 0; c < names.size() && from == 0; c++)
         if (names[c] == item) from = to = c + 1;

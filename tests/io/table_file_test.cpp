@@ -76,8 +76,8 @@ TEST(TableFile, ReadsWorkedFiles) {
       {"d.txt", "  1 2\t 3\n\n4  5 6  \n", {}, {"1", "2", "3"}, {1, 2, 3, 4, 5, 6}},
       {"e.csv", "p;q\n1,5;2\n", {"", ';', -1, {"q"}}, {"q"}, {2}},
       // Columns by name, number and range, in the order asked; a header stated.
-      {"f.csv", "10,b,c\n1,2,3\n4,5,6\n", {"", 0, 1, {"c", "1", "2-3"}}, {"c", "10", "b", "c"},
-       {3, 1, 2, 3, 6, 4, 5, 6}},
+      {"f.csv", "10,b,c\n1,2,3\n4,5,6\n", {"", 0, 1, {"c", "1", "2-3", "10"}}, {"c", "10", "b", "c", "10"},
+       {3, 1, 2, 3, 1, 6, 4, 5, 6, 4}},
       {"g.csv", "x,y\n1,NA\n2,3\n,4\n", {"", 0, -1, {}, true}, {"x", "y"}, {2, 3}, 2},
       {"h.csv", "x,y\n1,NA\n2,3\n", {"", 0, -1, {}, false, true}, {"x", "y"}, {1, nan, 2, 3}},
       // NumPy: float64, float32, Fortran order, big-endian, version 2, a vector.
