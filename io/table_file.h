@@ -5,9 +5,10 @@
 // enclosed in double quotes ("" is one quote inside them); blanks around a field are ignored;
 // empty lines are skipped; a UTF-8 byte-order mark is ignored. With the delimiter ' ', any run
 // of blanks separates fields. Numbers are read as the parameter file's reader reads them
-// (io/number_stream.h), to the same doubles. A field that is empty, NA, N/A, NaN, nan, NULL,
-// null, None or <NA> is missing. Regular files are read mapped into memory, in pieces cut at
-// line breaks on several threads; the result is the same on any thread count.
+// (io/number_stream.h), to the same doubles. A field that is empty, a NaN, or NA, N/A, n/a,
+// NULL, null, None, <NA> or #N/A is missing; an infinity is refused. Regular files are read
+// mapped into memory, other input (a pipe) whole first; then in pieces cut at line breaks on
+// several threads, with the same result on any thread count.
 //
 // NumPy: the .npy format, versions 1.0 to 3.0, of float64 or float32 in either byte order and
 // in C or Fortran order, one or two dimensions (a vector is one column). Read mapped into
