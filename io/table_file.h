@@ -29,8 +29,7 @@ struct table_request {
   int header = -1;     // -1 detected (the first line is a header when none of its fields is a
                        // number), 0 none, 1 the first line names the columns
   // Columns by header name or 1-based number, in the order wanted; "2-4" is a range. Empty:
-  // every column, less under a header those whose first data field is text (not a number,
-  // not missing).
+  // every numeric column, those whose first data field is not text (a number or missing).
   std::vector<std::string> columns;
   bool drop_incomplete = false;  // drop rows with a missing field instead of refusing them
   bool keep_missing = false;     // keep missing fields as NaN (both set: refused)

@@ -262,14 +262,14 @@ table read_text_table(const char *text, std::size_t length, const std::string &s
   const char *data_begin = header ? c.at : begin;
   const long long data_line = header ? c.line : 1;
 
-  // The columns: those asked for, else every one, less (under a header) those whose first data
-  // field is text.
+  // The columns: those asked for, else every one whose first data field is not text.
   record_layout layout{delimiter, first.size(), {}, std::vector<char>(first.size(), 0), request.drop_incomplete,
                        request.keep_missing};
   if (!request.columns.empty()) {
     layout.take = choose_columns(request.columns, first.size(), names, source);
   } else {
-    const bool have_sample = header && next_record(c, sample, &sample_line, &problem);
+    const bool have_sample = header ? next_record(c, sample, &sample_line, &problem) : (sample = first, true);
+    if (!header) sample_line = first_line;
     for (std::size_t f = 0; f < first.size(); f++)
       if (!have_sample || f >= sample.size() || !is_text(sample[f])) layout.take.push_back(f);
     if (layout.take.empty())

@@ -72,7 +72,7 @@ TEST(TableFile, ReadsWorkedFiles) {
       {"a.csv", "\xEF\xBB\xBFx,\"y, cm\",z\r\n1,2,3\r\n\r\n\"4\",5 , 6\r\n7,8,9", {}, {"x", "y, cm", "z"},
        {1, 2, 3, 4, 5, 6, 7, 8, 9}},
       {"b.csv", "name,v\n\"a,\nb\",1.5\nc,-2e1\n", {}, {"v"}, {1.5, -20}},  // the text column left out
-      {"c.tsv", "1\t2\n3\t4\n", {}, {"1", "2"}, {1, 2, 3, 4}},
+      {"c.tsv", "1\ta\t2\n3\tb\t4\n", {}, {"1", "3"}, {1, 2, 3, 4}},
       {"d.txt", "  1 2\t 3\n\n4  5 6  \n", {}, {"1", "2", "3"}, {1, 2, 3, 4, 5, 6}},
       {"e.csv", "p;q\n1,5;2\n", {"", ';', -1, {"q"}}, {"q"}, {2}},
       // Columns by name, number and range, in the order asked; a header stated.
@@ -114,7 +114,7 @@ TEST(TableFile, RefusesNamingFileLineColumnAndRemedy) {
   } cases[] = {
       {"a.csv", "x,y\n1,2\n3,1.5x\n", {}, "a.csv: line 3, column 2 (\"y\"): \"1.5x\" is not a number; correct it, "
                                           "or leave the column out with --columns"},
-      {"a.csv", "x,1\n3,4\n", {}, "a.csv: line 1, column 1: \"x\" is not a number (a header line: say the first "
+      {"a.csv", "x,1\n3,4\n", {"", 0, -1, {"1-2"}}, "a.csv: line 1, column 1: \"x\" is not a number (a header line: say the first "
                                   "line is a header); correct it, or leave the column out with --columns"},
       {"a.csv", "x,y\n1,\n", {}, "a.csv: line 2, column 2 (\"y\") is empty; leave out rows with a missing value "
                                  "with --drop-incomplete, or the column with --columns"},
