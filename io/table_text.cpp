@@ -246,7 +246,8 @@ joined_rows read_pieces(const record_layout &layout, const std::vector<const cha
                                  bool header_stated) {
   const long long line = problem.line;
   const std::string at = source + ": line " + std::to_string(line);
-  const std::string field = at + ", column " + column_label(problem.field, names) + ": \"" + problem.text + "\"";
+  const std::string text = problem.text.size() > 60 ? problem.text.substr(0, 57) + "..." : problem.text;
+  const std::string field = at + ", column " + column_label(problem.field, names) + ": \"" + text + "\"";
   // A first line of names read as data.
   const std::string header_hint =
       line == first_line && names.empty() && !header_stated ? " (a header line: say the first line is a header)" : "";
