@@ -250,7 +250,7 @@ joined_rows read_pieces(const record_layout &layout, const std::vector<const cha
   const std::string field = at + ", column " + column_label(problem.field, names) + ": \"" + text + "\"";
   // A first line of names read as data.
   const std::string header_hint =
-      line == first_line && names.empty() && !header_stated ? " (a header line: say the first line is a header)" : "";
+      line == first_line && names.empty() && !header_stated ? " (a header line? --header yes)" : "";
   switch (problem.what) {
     case piece_problem::unclosed_quote:
       refuse_text(at + ": a quoted field is not closed (a quote inside a field is written \"\")");

@@ -114,8 +114,8 @@ TEST(TableFile, RefusesNamingFileLineColumnAndRemedy) {
   } cases[] = {
       {"a.csv", "x,y\n1,2\n3,1.5x\n", {}, "a.csv: line 3, column 2 (\"y\"): \"1.5x\" is not a number; correct it, "
                                           "or leave the column out with --columns"},
-      {"a.csv", "x,1\n3,4\n", {"", 0, -1, {"1-2"}}, "a.csv: line 1, column 1: \"x\" is not a number (a header line: say the first "
-                                  "line is a header); correct it, or leave the column out with --columns"},
+      {"a.csv", "x,1\n3,4\n", {"", 0, -1, {"1-2"}}, "a.csv: line 1, column 1: \"x\" is not a number (a header line? --header "
+                                                    "yes); correct it, or leave the column out with --columns"},
       {"a.csv", "x,y\n1,\n", {}, "a.csv: line 2, column 2 (\"y\") is empty; leave out rows with a missing value "
                                  "with --drop-incomplete, or the column with --columns"},
       {"a.csv", "x,y\n1,inf\n", {}, "a.csv: line 2, column 2 (\"y\"): \"inf\" is not a finite number; correct it, "
@@ -128,7 +128,7 @@ TEST(TableFile, RefusesNamingFileLineColumnAndRemedy) {
       {"a.csv", "x,y\n1,2\n", {"", 0, -1, {"z"}}, "a.csv: no column is named \"z\"; the header names x, y"},
       {"a.csv", "x,y\n1,2\n", {"", 0, -1, {"3"}}, "a.csv: there is no column 3 (it has 2 columns)"},
       {"a.csv", "1,2\n", {"", 0, 0, {"y"}}, "a.csv: no column is named \"y\": without a header line columns are chosen "
-                                        "by number, 1 to 2 (or say the first line is a header)"},
+                                        "by number, 1 to 2 (with a header line: --header yes)"},
       {"a.csv", "1,2\n", {"", 0, -1, {}, true, true}, "rows with a missing value can be dropped or kept, not both: "
                                                   "choose one of the two"},
       {"none.csv", "", {}, ""},
