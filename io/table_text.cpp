@@ -146,6 +146,7 @@ void read_piece(const record_layout &layout, piece &p) {
 // when the text holds no quote, else where a reading of the records stands.
 std::vector<const char *> cut_records(const char *from, const char *to, char delimiter, std::size_t parts) {
   std::vector<const char *> cuts{from};
+  if (parts <= 1) return {from, to};
   const std::size_t length = static_cast<std::size_t>(to - from);
   const bool quotes = std::memchr(from, '"', length) != nullptr;
   record_cursor c{from, to, delimiter};
