@@ -333,10 +333,10 @@ void class_scatters(em_memory *m, int width, const kernel_buffer &sums) {
   const int F = m->features, K = m->classes;
   const int parts = parts_for(m, 0.5 * F * F);
   const std::vector<class_features> units = weighted_units(m, units_wanted(m, parts, 0.5 * F * F));
-  // Each part's differences and weighted differences of a run of rows, a whole number of cache
-  // lines apart; the padding columns of the differences stay 0.
-  const int rows = rows_for(2 * F + width);
-  const long per_part = static_cast<long>(rows) * (width + F);
+  // Each part's differences and weighted differences of a run of points, a whole number of
+  // cache lines apart; the padding columns of the differences stay 0.
+  const int rows = rows_for(F);
+  const long per_part = static_cast<long>(product_run(width, F)) * (width + F);
   kernel_buffer work(parts * per_part);
   for (long e = 0; e < static_cast<long>(K) * F * width; e++) sums.get()[e] = 0.0;
   for (long e = 0; e < parts * per_part; e++) work.get()[e] = 0.0;

@@ -41,6 +41,13 @@ struct class_features {
   int k, first, last;
 };
 
+// Points whose differences add_products holds at a time: as many as 16 KiB takes, so that they
+// stay in a first-level data cache (32 KiB or more) beside the rows being read; at least 4.
+inline int product_run(int width, int features) {
+  const int run = 16384 / (static_cast<int>(sizeof(double)) * (width + features));
+  return run > 4 ? run : 4;
+}
+
 struct kernel_set {
   const char *name;  // "default", "avx2" or "avx512"
   int lanes;         // doubles in one of the path's vectors: 4 or 8
@@ -75,8 +82,9 @@ struct kernel_set {
   // FULL: sums[(r-1) * width + (s-1)] += (w d_r) d_s with d = class_means[u.k] - x, for rows
   // r = u.first..u.last and columns s >= r (the columns left of the diagonal, up to the
   // lanes-aligned one, get values nobody reads). width is F rounded up to a multiple of
-  // `lanes`; work is working storage of (last - first + 1) x (width + F) values, each point's
-  // d (width values, its padding columns 0) then w d (F values).
+  // `lanes`; work is working storage of product_run(width, F) x (width + F) values, each
+  // point's d (width values, its padding columns 0, as the caller leaves them) then w d (F
+  // values).
   void (*add_products)(em_memory *m, const class_features &u, int first, int last, double *sums, int width,
                        double *work);
 };
