@@ -436,9 +436,7 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
       for (int i = 1; i <= s.N; i++) count += m->P_j_x[k][i] != 0.0;
     start = std::chrono::steady_clock::now();
     cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    update_P_j(m);
-    m->kind->update_means(m);
-    m->kind->update_variances(m);
+    m->kind->m_step(m);
     if (step >= 2) mstep_cpu.push_back(cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start);
     cpu_step += cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
     if (step >= 2) cpu.push_back(cpu_step);
@@ -464,9 +462,7 @@ step_times time_log_densities(const size_case &s, int kind, int threads, int ste
   em_memory *m = compare_start(s, kind, threads, rows, p);
   for (int step = 0; step < 2; step++) {
     find_P_j_x(m);
-    update_P_j(m);
-    m->kind->update_means(m);
-    m->kind->update_variances(m);
+    m->kind->m_step(m);
   }
   std::vector<double> log_density(s.N);
   double least[2] = {1e30, 1e30}, least_cpu[2] = {1e30, 1e30};
