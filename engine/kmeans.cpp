@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/kernels/block.h"
+#include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
 
 namespace mogem::detail {
@@ -76,30 +77,20 @@ void closer(const kmeans_rows &rows, const double *centre, const std::vector<dou
 
 // The nearest centre of each of the rows first..first+count-1 (count <= EM_BLOCK) into
 // labels, counting the rows whose label changed. The rows are laid out feature by feature, so
-// that the loop over the rows of the block runs in vector lanes; each lane adds its row's
-// squared differences in ascending feature order, as squared_distance does.
+// that the loop over the rows of the block runs in vector lanes of the fastest kernel path;
+// each lane adds its row's squared differences in ascending feature order, as
+// squared_distance does.
 long long nearest_of_block(const kmeans_rows &rows, double *const *centres, int first, int count, int *labels,
                            double *coordinates) {
   const int F = rows.features, K = rows.classes;
-  for (int b = 0; b < EM_BLOCK; b++)
-    for (int j = 1; j <= F; j++) coordinates[(j - 1) * EM_BLOCK + b] = b < count ? rows.data[first + b][j] : 0.0;
-  double nearest[EM_BLOCK], sum[EM_BLOCK];
-  int best[EM_BLOCK];
-  for (int k = 1; k <= K; k++) {
-    for (int b = 0; b < EM_BLOCK; b++) sum[b] = 0.0;
-    for (int j = 1; j <= F; j++) {
-      const double c = centres[k][j], *x = &coordinates[(j - 1) * EM_BLOCK];
-      for (int b = 0; b < EM_BLOCK; b++) {
-        const double d = x[b] - c;
-        sum[b] += d * d;
-      }
-    }
-    for (int b = 0; b < EM_BLOCK; b++) {
-      const bool closer_here = k == 1 || sum[b] < nearest[b];
-      nearest[b] = closer_here ? sum[b] : nearest[b];
-      best[b] = closer_here ? k : best[b];
-    }
+  for (int b = 0; b < count; b++) {
+    const double *row = rows.data[first + b];
+    for (int j = 1; j <= F; j++) coordinates[(j - 1) * EM_BLOCK + b] = row[j];
   }
+  for (int b = count; b < EM_BLOCK; b++)
+    for (int j = 1; j <= F; j++) coordinates[(j - 1) * EM_BLOCK + b] = 0.0;
+  int best[EM_BLOCK];
+  best_kernels().nearest_centres(centres, K, F, coordinates, best);
   long long moved = 0;
   for (int b = 0; b < count; b++)
     if (labels[first + b] != best[b]) moved++, labels[first + b] = best[b];

@@ -89,6 +89,12 @@ struct kernel_set {
   // values).
   void (*add_products)(em_memory *m, const class_features &u, int first, int last, double *sums, int width,
                        double *work);
+
+  // k-means: best[b] = the centre k of 1..K nearest to each of the EM_BLOCK points laid out in
+  // coordinates (feature j + 1 of point b at [j * EM_BLOCK + b]), by the squared distance summed
+  // from 0 over the features in ascending order; a tie goes to the lower k, and a distance that
+  // is not a number never wins over class 1's. centres[k][1..F].
+  void (*nearest_centres)(double *const *centres, int K, int F, const double *coordinates, int *best);
 };
 
 // The path built for the target's baseline instruction set; every build has it.
