@@ -76,6 +76,7 @@ class model_reader {
     m.classes = count("classes");
     m.features = count("features");
     const int K = m.classes, F = m.features;
+    if (doc_.contains("feature_names")) m.feature_names = names(doc_["feature_names"], F);
     m.weights = numbers(field("weights"), K, "weights");
     for (double w : m.weights)
       if (w < 0.0) fail("\"weights\" holds the negative weight " + json(w).dump());
@@ -128,6 +129,17 @@ class model_reader {
     std::vector<double> out;
     out.reserve(length);
     for (const json &v : value) out.push_back(number(v, what));
+    return out;
+  }
+
+  std::vector<std::string> names(const json &value, int length) const {
+    if (!value.is_array() || value.size() != static_cast<std::size_t>(length))
+      fail("\"feature_names\" is not a list of " + std::to_string(length) + " texts");
+    std::vector<std::string> out;
+    for (const json &v : value) {
+      if (!v.is_string()) fail("\"feature_names\" holds " + v.dump(-1).substr(0, 40) + ", not a text");
+      out.push_back(v.get<std::string>());
+    }
     return out;
   }
 
@@ -259,6 +271,8 @@ std::string model_to_json(const model &fitted) {
   doc["metric"] = metric_name(fitted.distance);
   doc["classes"] = fitted.classes;
   doc["features"] = fitted.features;
+  // Only when named: a model without names keeps the bytes it was always saved as.
+  if (!fitted.feature_names.empty()) doc["feature_names"] = fitted.feature_names;
   doc["centre"] = fitted.centre.empty() ? json(nullptr) : json(fitted.centre);
   doc["unit_length"] = fitted.unit_length;
   doc["inverse_temperature"] = fitted.inverse_temperature;
@@ -273,7 +287,9 @@ std::string model_to_json(const model &fitted) {
   // tied: the one matrix all classes share, not K copies.
   doc["covariances"] = fitted.kind == covariance_kind::tied ? class_covariance(fitted, 0) : covariances;
   doc["statistics"] = statistics_json(fitted);
-  return doc.dump(1) + "\n";
+  // A feature name that is not UTF-8 (a header in another encoding) is kept with its stray bytes
+  // replaced by U+FFFD rather than refused; every other text is ASCII.
+  return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 model model_from_json(const std::string &text, const std::string &name) {
@@ -290,6 +306,10 @@ void detail::put_model(output_file &out, const model &fitted) {
   if (!all_finite(fitted.weights) || !all_finite(fitted.means) || !all_finite(fitted.covariances) ||
       !all_finite(fitted.centre))
     throw error(error::kind::invalid_input, "the model holds a value that is not finite; no model file is written");
+  if (!fitted.feature_names.empty() && fitted.feature_names.size() != static_cast<std::size_t>(fitted.features))
+    throw error(error::kind::invalid_input, "the model has " + std::to_string(fitted.feature_names.size()) +
+                                                " feature names for its " + std::to_string(fitted.features) +
+                                                " features; no model file is written");
   const std::string text = model_to_json(fitted);
   out.put(text.data(), text.size());
 }

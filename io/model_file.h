@@ -8,8 +8,9 @@
 
 namespace mogem::detail {
 
-// model_to_json(fitted) into out; a model with a value that is not finite is refused
-// (error(invalid_input)) before anything is written.
+// model_to_json(fitted) into out; a model with a value that is not finite, or with feature
+// names that are not one per feature, is refused (error(invalid_input)) before anything is
+// written.
 void put_model(output_file &out, const model &fitted);
 
 }  // namespace mogem::detail

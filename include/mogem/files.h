@@ -18,17 +18,20 @@
 namespace mogem {
 
 // Saved models: one JSON document (format "mogem model", version 1) with the kind, metric,
+// the feature names (a "feature_names" field only when the model has them, so a model without
+// names saves as it always did and a file without the field reads as unnamed), the
 // transformations, inverse temperature, weights, means, every covariance entry and the fit
 // statistics, numbers in round-trip precision.
 
 std::string model_to_json(const model &fitted);
 // Refuses (error(invalid_input), naming `name` and the problem) text that is not such a
 // document: not JSON, another format or version, a missing or mistyped field, sizes that do not
-// agree, a value that is not finite, weights that are negative, a covariance that is not
-// positive definite. Labels and posteriors of the training rows are not part of it.
+// agree (feature names that are not F texts), a value that is not finite, weights that are
+// negative, a covariance that is not positive definite. Labels and posteriors of the training rows are not part of it.
 model model_from_json(const std::string &text, const std::string &name);
 // The file forms; the writer replaces the file whole or not at all (as the result writers),
-// refusing (error(invalid_input)) a model with a value that is not finite.
+// refusing (error(invalid_input)) a model with a value that is not finite or feature names that
+// are not one per feature.
 void write_model_file(const std::string &path, const model &fitted);
 model read_model_file(const std::string &path);
 

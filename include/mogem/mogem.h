@@ -248,6 +248,11 @@ struct model {
   algorithm method = algorithm::em;
   int classes = 0;   // K in effect (options.classes, or N when that was larger)
   int features = 0;  // F
+  // The name of each feature (the columns of the data the model was fitted to), F of them; or
+  // empty when the features are unnamed. fit leaves it empty: the face that read the columns
+  // fills it. Kept with a saved model (in UTF-8: a byte that is not is saved as U+FFFD); it
+  // plays no part in any result.
+  std::vector<std::string> feature_names;
   std::vector<double> weights;      // K
   std::vector<double> means;        // K x F
   // scalar: K variances; diagonal: K x F; full: K x F x F (class, row, column); tied: F x F

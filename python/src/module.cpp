@@ -183,6 +183,7 @@ void bind_model(py::module_ &m) {
       .def_property_readonly("method", [](const mogem::model &f) { return f.method; })
       .def_readonly("classes", &mogem::model::classes)
       .def_readonly("features", &mogem::model::features)
+      .def_readonly("feature_names", &mogem::model::feature_names)
       .def_readonly("unit_length", &mogem::model::unit_length)
       .def_readonly("inverse_temperature", &mogem::model::inverse_temperature)
       .def_readonly("steps", &mogem::model::steps)

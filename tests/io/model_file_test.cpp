@@ -59,6 +59,10 @@ TEST(ModelFile, RefusesWhatIsNotAUsableModel) {
       {with(good, "\"covariance\": \"full\"", "\"covariance\": \"round\""), "\"covariance\" is \"round\""},
       {with(good, "\"unit_length\": false", "\"unit_length\": true"), "\"unit_length\" must be true exactly when"},
       {with(good, "\"weights\"", "\"heights\""), "the field \"weights\" is missing"},
+      {with(good, "\"features\": 3,", "\"features\": 3,\n \"feature_names\": [\"a\", \"b\"],"),
+       "\"feature_names\" is not a list of 3 texts"},
+      {with(good, "\"features\": 3,", "\"features\": 3,\n \"feature_names\": [\"a\", 2, \"c\"],"),
+       "\"feature_names\" holds 2, not a text"},
   };
   for (const auto &c : cases) {
     const std::string message = refusal(c.text);
@@ -124,4 +128,29 @@ TEST(ModelFile, ATiedModelKeepsOneSharedMatrix) {
   m.covariances[4] = -m.covariances[4];
   EXPECT_NE(refusal(mogem::model_to_json(m)).find("the shared (tied) covariance is not symmetric and positive definite"),
             std::string::npos);
+}
+
+// Feature names are saved only when the model has them (an unnamed model's file has no such
+// field, as files saved before names were kept), read back in order (bytes that are not UTF-8
+// as U+FFFD), and must be one per feature.
+TEST(ModelFile, FeatureNamesAreKeptOnlyWhenGiven) {
+  mogem::model m = fitted();
+  const std::string unnamed = mogem::model_to_json(m);
+  EXPECT_EQ(unnamed.find("feature_names"), std::string::npos);
+  EXPECT_TRUE(mogem::model_from_json(unnamed, "m.json").feature_names.empty());
+  m.feature_names = {"alcohol", "malic acid", "h\u00e9"};
+  const std::string named = mogem::model_to_json(m);
+  EXPECT_EQ(with(named, " \"feature_names\": [\n  \"alcohol\",\n  \"malic acid\",\n  \"h\u00e9\"\n ],\n", ""), unnamed);
+  EXPECT_EQ(mogem::model_from_json(named, "m.json").feature_names, m.feature_names);
+  m.feature_names[2] = "h\xe9";  // Latin-1, not UTF-8
+  EXPECT_EQ(mogem::model_from_json(mogem::model_to_json(m), "m.json").feature_names[2], "h\ufffd");
+  m.feature_names.pop_back();
+  const std::string path = ::testing::TempDir() + "two_names.json";
+  try {
+    mogem::write_model_file(path, m);
+    ADD_FAILURE();
+  } catch (const mogem::error &e) {
+    EXPECT_STREQ(e.what(), "the model has 2 feature names for its 3 features; no model file is written");
+  }
+  EXPECT_NE(std::remove(path.c_str()), 0);  // nothing was written
 }

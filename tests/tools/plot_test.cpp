@@ -19,7 +19,8 @@ unsigned big_endian(const std::string &bytes, std::size_t at) {
 
 // Runs mogem-plot, then reads the picture: a PNG starts with its signature and the IHDR chunk
 // (width, height) and ends with IEND.
-std::string drawn(const scratch_dir &dir, const std::vector<std::string> &args, const std::string &png) {
+std::string drawn(const scratch_dir &dir, const std::vector<std::string> &args, const std::string &png,
+                  unsigned width = 700, unsigned height = 550) {
   const run_result r = run_executable(dir, std::string(MOGEM_SOURCE_DIR) + "/tools/mogem-plot", args);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out + r.err, "");
@@ -27,8 +28,8 @@ std::string drawn(const scratch_dir &dir, const std::vector<std::string> &args, 
   EXPECT_GT(bytes.size(), 1000u) << png;
   if (bytes.size() <= 1000) return bytes;
   EXPECT_EQ(bytes.substr(0, 16), std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16));
-  EXPECT_EQ(big_endian(bytes, 16), 700u);
-  EXPECT_EQ(big_endian(bytes, 20), 550u);
+  EXPECT_EQ(big_endian(bytes, 16), width);
+  EXPECT_EQ(big_endian(bytes, 20), height);
   EXPECT_EQ(bytes.substr(bytes.size() - 12), std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12));
   return bytes;
 }
@@ -73,7 +74,7 @@ TEST(MogemPlot, DrawsTheExampleASavedModelAndASelectionTable) {
             "2\tdiagonal\t9\t-8.25\t29\t34.5\t29.5\t6\t1\tok\n"
             "1\tfull\t5\t-19\t44.9\t48\t44.9\t1\t1\tok\n"
             "2\tfull\tNA\tNA\tNA\tNA\tNA\tNA\t0\tfailed: the covariance of class 2 is singular\n");
-  drawn(dir, {"--selection", "run.selection.tsv"}, "run.selection.png");
+  drawn(dir, {"--selection", "run.selection.tsv"}, "run.selection.png", 860, 409);  // a panel per kind
 
   // What it cannot draw is refused, and no picture is left.
   dir.write("short.labels", "1\n2\n");
@@ -81,9 +82,9 @@ TEST(MogemPlot, DrawsTheExampleASavedModelAndASelectionTable) {
   const std::pair<std::vector<std::string>, std::string> refusals[] = {
       {{"-o", "x.png", "iris.txt", "short.labels"}, "short.labels has 2 labels for 150 rows"},
       {{"-o", "x.png", "--features", "1,5", "iris.txt", "iris.labels"},
-       "--features needs two feature numbers from 1 to 4, such as 1,2"},
+       "--features needs two features, names or numbers from 1 to 4, such as 1,2"},
       {{"-o", "x.png", "--model", "three.json", "two.txt", "two.labels"},
-       "three.json does not match the data's 2 features"},
+       "three.json: its sizes do not agree with its 2 classes of 2 features"},
       {{"-o", "x.png", "--selection", "two.labels"},
        "two.labels is not a selection table: its first line lacks classes, covariance, parameters, "
        "log_likelihood, bic, aic, icl"},
