@@ -160,14 +160,24 @@ long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels) {
   sum_over_processes(
       *rows.share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}}; },
       [&](int) {
-        // Each part adds a range of features of every row, in row order.
+        // Each part adds a range of features of every row, in row order, into sums of its own
+        // (taken from and put back into `sums`, which hold what other processes handed on): in
+        // the shared rows of `sums` two parts' features met in one cache line, and every row's
+        // adds moved that line between the cores (two threads took twice one's time).
         const int parts = em_parts_for(static_cast<double>(N) * F, rows.threads, F);
         em_run_parts(parts, [&](int part) {
           const int from = em_range_start(1, F, parts, part, 1), to = em_range_start(1, F, parts, part + 1, 1);
+          const int width = to - from;
+          std::vector<double> own(static_cast<std::size_t>(K) * width);
+          for (int k = 0; k < K; k++)
+            for (int j = 0; j < width; j++) own[k * width + j] = sums[static_cast<std::size_t>(k) * F + from - 1 + j];
           for (int i = 1; i <= N; i++) {
-            double *sum = &sums[static_cast<std::size_t>(labels[i] - 1) * F];
-            for (int j = from; j < to; j++) sum[j - 1] += rows.data[i][j];
+            double *sum = &own[static_cast<std::size_t>(labels[i] - 1) * width];
+            const double *row = rows.data[i] + from;
+            for (int j = 0; j < width; j++) sum[j] += row[j];
           }
+          for (int k = 0; k < K; k++)
+            for (int j = 0; j < width; j++) sums[static_cast<std::size_t>(k) * F + from - 1 + j] = own[k * width + j];
         });
         for (int i = 1; i <= N; i++) counts[labels[i] - 1] += 1.0;
       });
