@@ -15,26 +15,35 @@ inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // A token of the plain decimal form [+-]digits[.digits][(e|E)[+-]digits] (at least one mantissa
 // digit, the fraction digits optional, a complete exponent): for these fscanf, strtod and
-// from_chars agree on where the number ends (the whole token) and on its value.
-bool is_plain_decimal(const char *p, const char *end) {
-  if (p < end && (*p == '+' || *p == '-')) p++;
-  int digits = 0;
-  while (p < end && is_digit(*p)) p++, digits++;
-  if (p < end && *p == '.') {
-    p++;
-    while (p < end && is_digit(*p)) p++, digits++;
-  }
-  if (digits == 0) return false;
-  if (p < end && (*p == 'e' || *p == 'E')) {
-    p++;
-    if (p < end && (*p == '+' || *p == '-')) p++;
-    if (p == end || !is_digit(*p)) return false;
-    while (p < end && is_digit(*p)) p++;
-  }
-  return p == end;
+// from_chars agree on where the number ends (the whole token) and on its value. from_chars
+// (which takes no '+') reads exactly that form when the token starts, after its sign, with a
+// digit or a point, and reads it whole; its other forms (inf, nan) start with a letter. Tokens
+// out of range are left to the library's conversion, which decides those.
+inline bool read_plain_decimal(const char *first, const char *last, double *value) {
+  const char *digits = first < last && *first == '+' ? first + 1 : first;
+  const char *lead = digits < last && *digits == '-' && digits == first ? digits + 1 : digits;
+  if (lead >= last || !(is_digit(*lead) || *lead == '.')) return false;
+  double parsed;
+  const std::from_chars_result r = std::from_chars(digits, last, parsed);
+  if (r.ec != std::errc() || r.ptr != last) return false;
+  *value = parsed;
+  return true;
 }
 
 }  // namespace
+
+bool read_whole_token(const char *first, const char *last, double *value) {
+  if (first >= last) return false;
+  if (read_plain_decimal(first, last, value)) return true;
+  FILE *token = fmemopen(const_cast<char *>(first), static_cast<std::size_t>(last - first), "r");
+  if (!token) return false;
+  double parsed;
+  int used = 0;
+  const bool whole = std::fscanf(token, "%lf%n", &parsed, &used) == 1 && used == last - first;
+  std::fclose(token);
+  if (whole) *value = parsed;
+  return whole;
+}
 
 number_stream::number_stream(FILE *fp, std::size_t buffer_bytes, unsigned long long limit)
     : fp_(fp),
@@ -89,16 +98,9 @@ number_status number_stream::read(double *value) {
   const bool at_end = stop == end_;  // nothing follows the token in the stream
   const char *first = buffer_.get() + begin_, *last = buffer_.get() + stop;
 
-  if (is_plain_decimal(first, last)) {
-    const char *digits = *first == '+' ? first + 1 : first;  // from_chars takes no '+'
-    double parsed;
-    const std::from_chars_result r = std::from_chars(digits, last, parsed);
-    if (r.ec == std::errc() && r.ptr == last) {
-      *value = parsed;
-      begin_ = stop;
-      return NUMBER_READ;
-    }
-    // Out of range (overflow, underflow): the library's conversion decides.
+  if (read_plain_decimal(first, last, value)) {
+    begin_ = stop;
+    return NUMBER_READ;
   }
 
   // Every other token goes through the library's own conversion, run on the token alone; the

@@ -47,6 +47,11 @@ class number_stream {
   bool ended_;
 };
 
+// The number a field of a table spells, read as number_stream reads a token: true with *value
+// when the number read at `first` ends exactly at `last` (the same double the reader gives for
+// the same token in a parameter file); false when [first, last) is not one number.
+bool read_whole_token(const char *first, const char *last, double *value);
+
 }  // namespace mogem::detail
 
 #endif

@@ -2,9 +2,10 @@
 # Builds the libFuzzer targets (clang++, both sanitizers) and runs each from its committed corpus
 # with its dictionary, FUZZ_SECONDS (60) seconds in all:
 #   reader  whole runs on arbitrary parameter files (tests/fuzz/corpus, mogem.dict), half the time
-#   csv     mogem-csv's reader and converter (tests/fuzz/csv-corpus, csv.dict), a quarter
-#   model   the saved-model reader (tests/fuzz/model-corpus, model.dict), a quarter
-# FUZZ_TARGETS ("reader csv model") picks targets; a single one gets all the time. FUZZ_RUNS
+#   csv     mogem-csv's reader and converter (tests/fuzz/csv-corpus, csv.dict), a sixth
+#   table   the table reader on text and .npy bytes (tests/fuzz/table-csv-corpus, csv.dict), a sixth
+#   model   the saved-model reader (tests/fuzz/model-corpus, model.dict), a sixth
+# FUZZ_TARGETS ("reader csv table model") picks targets; a single one gets all the time. FUZZ_RUNS
 # (unset: no limit) stops each target after that many inputs, whichever comes first. Fails on
 # any crash, leak, hang, excess memory or sanitizer report; prints how many inputs each target
 # ran and how fast.
@@ -19,15 +20,15 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh fuzz
 build=${FUZZ_BUILD:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-reader csv model}
+targets=${FUZZ_TARGETS:-reader csv table model}
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DBUILD_TESTING=OFF \
   -DMOGEM_FUZZ=ON >/dev/null
 binaries=()
 for target in $targets; do
   case "$target" in
-    reader | csv | model) binaries+=("mogem_fuzz_$target") ;;
-    *) echo "fuzz: unknown target $target (reader, csv, model)" >&2; exit 2 ;;
+    reader | csv | table | model) binaries+=("mogem_fuzz_$target") ;;
+    *) echo "fuzz: unknown target $target (reader, csv, table, model)" >&2; exit 2 ;;
   esac
 done
 cmake --build "$build" -j "$jobs" --target "${binaries[@]}" >"$build/build.log" 2>&1 ||
@@ -48,6 +49,7 @@ for target in "$@"; do
   case "$target" in
     reader) seeds=tests/fuzz/corpus dict=tests/fuzz/mogem.dict ;;
     csv) seeds=tests/fuzz/csv-corpus dict=tests/fuzz/csv.dict ;;
+    table) seeds=tests/fuzz/table-csv-corpus dict=tests/fuzz/csv.dict ;;
     model) seeds=tests/fuzz/model-corpus dict=tests/fuzz/model.dict ;;
   esac
   # Inputs that fail are kept in $build/findings-<target> (replay one: $build/mogem_fuzz_<target> <file>).

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "io/settings.h"
-#include "tools/csv/csv_records.h"
+#include "io/table_records.h"
 
 using namespace mogem::detail;
 
@@ -132,13 +132,15 @@ std::string number_problem(const std::string &value) {
 csv_result csv_to_parameters(const std::string &text, const std::string &source, const csv_options &options,
                              std::string *params, std::string *error) {
   if (!check_settings(options, error)) return CSV_BAD_REQUEST;
-  csv_cursor cursor = csv_start(text);
+  const std::size_t mark = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a byte-order mark
+  record_cursor cursor{text.data() + mark, text.data() + text.size(), options.delimiter};
   std::vector<std::string> fields, names;
   std::vector<int> picked;
   std::string data, problem;
-  int line = 0, first_count = -1;
+  long long line = 0;
+  int first_count = -1;
   long rows = 0;
-  while (csv_next_record(cursor, options.delimiter, fields, &line, &problem)) {
+  while (next_record(cursor, fields, &line, &problem)) {
     if (first_count < 0) {
       first_count = static_cast<int>(fields.size());
       if (!resolve_columns(options, fields, &picked, error)) return CSV_BAD_REQUEST;
