@@ -1,8 +1,10 @@
 #include "cli/help.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "cli/command_line.h"
 #include "cli/result_plan.h"
 #include "io/settings.h"
 
@@ -38,17 +40,121 @@ void print_wrapped(std::FILE *out, int indent, const std::string &text) {
   std::fputc('\n', out);
 }
 
+const char *const command_usages[] = {
+    "mogem fit DATA -k K [options]",
+    "mogem select DATA [options]",
+    "mogem predict MODEL DATA [options]",
+};
+
+const char *const command_texts[] = {
+    "Fits a mixture of K Gaussians to the rows of DATA and writes each row's class\n"
+    "(1..K) to standard output, one a line; on standard error a progress line while\n"
+    "it runs (on a terminal) and a summary at the end.\n",
+    "Fits every class count and covariance kind asked for (by default 1..9 classes\n"
+    "and all four kinds), keeps the one with the lowest criterion (BIC) and writes its\n"
+    "labels as mogem fit does; the table of candidates, the choice marked, goes to\n"
+    "standard error.\n",
+    "Labels the rows of DATA with the saved model MODEL (a .model.json that fit or\n"
+    "select wrote with -o): each row's most probable class to standard output. The\n"
+    "model's columns are taken by name, in its order, when DATA has them all.\n",
+};
+
 }  // namespace
+
+std::string command_names(unsigned commands) {
+  std::string text;
+  for (command c : {command::fit, command::select, command::predict})
+    if (commands & (1u << static_cast<int>(c))) text += (text.empty() ? "" : ", ") + std::string(command_word(c));
+  return text;
+}
+
+std::vector<flag_entry> flag_entries() {
+  std::vector<flag_entry> entries;
+  for (const setting &row : all_settings()) {
+    const command_flag &f = row.flag;
+    if (!f.name) continue;
+    const std::string name = (f.letter ? std::string("-") + f.letter + ", --" : std::string("--")) + f.name;
+    const std::string help = f.help ? f.help : row.help;
+    auto same = std::find_if(entries.begin(), entries.end(),
+                             [&](const flag_entry &e) { return e.name == name && e.commands == f.commands; });
+    if (same != entries.end()) {  // another row of the same flag: its words and its help join
+      for (const char *word : row.words)
+        if (!find_setting(word)) same->words.push_back(word), same->values += ", " + std::string(word);
+      same->help += "; " + help;
+      if (f.face_default) same->default_text = f.face_default;
+      continue;
+    }
+    flag_entry e{name, "", {}, f.commands, f.face_default ? f.face_default : row.default_text, help};
+    if (f.switch_word) e.default_text = "off";
+    else if (row.kind == value_kind::keyword) {
+      e.words.assign(row.words.begin(), row.words.end());
+      for (const char *word : row.words) e.values += (e.values.empty() ? "" : ", ") + std::string(word);
+    } else {
+      e.values = row.kind == value_kind::file_name ? "FILE"
+                 : row.kind == value_kind::text    ? row.value_form
+                 : row.kind == value_kind::integer ? "N"
+                                                   : "X";
+    }
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+void print_command_help(std::FILE *out, const char *word) {
+  command which = command::fit;
+  command_named(word, &which);
+  const int c = static_cast<int>(which);
+  std::fprintf(out,
+               "Usage: %s\n"
+               "\n"
+               "%s"
+               "\n"
+               "DATA: a CSV or TSV file (the header and the delimiter detected), a NumPy .npy\n"
+               "file, or - for standard input. Every numeric column is used unless --columns\n"
+               "says otherwise. With -o PREFIX the results go to files instead, all or nothing.\n"
+               "\n"
+               "Options (the default in brackets):\n",
+               command_usages[c], command_texts[c]);
+  const int indent = 8;
+  for (const flag_entry &flag : flag_entries()) {
+    if (!(flag.commands & (1u << c))) continue;
+    std::string values = flag.values;
+    if (!flag.words.empty()) {
+      values.clear();
+      for (const std::string &word : flag.words) values += (values.empty() ? "" : " | ") + word;
+    }
+    std::fprintf(out, "  ");
+    print_wrapped(out, 4, flag.name + (values.empty() ? "" : " ") + values);
+    std::fprintf(out, "%*s", indent, "");
+    const bool shown = flag.default_text != "off" && flag.default_text != "none" && flag.default_text != "required";
+    print_wrapped(out, indent, flag.help + (shown ? " [" + flag.default_text + "]" : ""));
+  }
+  std::fprintf(out,
+               "  -h, --help\n"
+               "        this text\n"
+               "\n"
+               "Exit codes: 0 done; 1 data that cannot be read, a fit that failed, a result\n"
+               "that could not be written; 2 a command line that cannot run (nothing is done);\n"
+               "130 (143) interrupted by SIGINT (SIGTERM), no result written.\n");
+}
 
 void print_version(std::FILE *out) { std::fprintf(out, "mogem %s\n", MOGEM_VERSION); }
 
 void print_help(std::FILE *out, const char *program) {
   std::fprintf(out,
-               "Usage: %s <input_file> <output_file>\n"
+               "Usage: %s fit DATA -k K [options]      classes of the rows of a CSV or .npy file\n"
+               "       %s select DATA [options]      the number of classes and kind chosen by BIC\n"
+               "       %s predict MODEL DATA          rows labelled with a saved model\n"
+               "       %s <input_file> <output_file>  the parameter-file form\n"
                "       %s --help | --version\n"
                "\n"
-               "Fits a mixture of Gaussians to the rows of the data matrix in input_file with\n"
-               "EM (or annealing EM) and writes each row's most probable class to output_file.\n"
+               "Each command has its own --help (mogem fit --help). The parameter-file form\n"
+               "runs whenever the first argument names an existing file, so a parameter file\n"
+               "called \"fit\" still runs as one.\n"
+               "\n"
+               "The parameter-file form fits a mixture of Gaussians to the rows of the data\n"
+               "matrix in input_file with EM (or annealing EM) and writes each row's most\n"
+               "probable class to output_file.\n"
                "\n"
                "The input file: whitespace-separated \"key value\" pairs, then \"begin\" and one\n"
                "more token, then rows x cols numbers, row after row:\n"
@@ -59,7 +165,7 @@ void print_help(std::FILE *out, const char *program) {
                "  5.0 5.1\n"
                "\n"
                "Keys (unknown keys and values are reported and skipped or defaulted):\n",
-               program, program);
+               program, program, program, program, program);
   const int indent = 25;  // "  " and the key padded to 22, then one blank
   for (const setting &row : settings_table()) {
     const bool required = std::strcmp(row.default_text, "required") == 0;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 namespace mogem::detail {
@@ -17,6 +18,8 @@ constexpr std::chrono::milliseconds REDRAW_INTERVAL{100};
 struct em_progress {
   progress_clock::time_point next_draw;  // the first update is drawn at once
   int width = 0;                         // characters of the line now on the screen
+  int budget = 0, restarts = 0;          // the commands' line when the budget is set
+  progress_clock::time_point started = progress_clock::now();
 };
 
 namespace {
@@ -36,12 +39,26 @@ void draw(em_progress *progress, const char *text) {
 
 em_progress *progress_start_if_terminal() { return isatty(STDERR_FILENO) ? new em_progress{} : nullptr; }
 
+void progress_set_budget(em_progress *progress, int budget, int restarts) {
+  progress->budget = budget;
+  progress->restarts = restarts;
+}
+
 void progress_em_step(em_progress *progress, const mogem::progress &at) {
   const progress_clock::time_point now = progress_clock::now();
   if (now < progress->next_draw) return;
   progress->next_draw = now + REDRAW_INTERVAL;
-  char text[160];
-  if (at.candidates > 0)
+  char text[200];
+  const double seconds = std::chrono::duration<double>(now - progress->started).count();
+  if (progress->budget > 0 && at.candidates == 0 && !at.annealing) {
+    char change[48] = "";
+    if (!std::isnan(at.loglik_change)) std::snprintf(change, sizeof change, ", log-likelihood change %.3g", at.loglik_change);
+    else std::snprintf(change, sizeof change, ", weight change %.3g", at.weight_change);
+    char restart[48] = "";
+    if (progress->restarts > 1) std::snprintf(restart, sizeof restart, "restart %d of %d: ", at.restart, progress->restarts);
+    std::snprintf(text, sizeof text, "%sEM step %d of %d%s, %.1f s", restart, at.step + 1, progress->budget, change,
+                  seconds);
+  } else if (at.candidates > 0)
     std::snprintf(text, sizeof text, "selection: %d of %d candidates fitted", at.candidates_done, at.candidates);
   else if (at.annealing)
     std::snprintf(text, sizeof text, "annealing: temperature %.4g, %d of %d classes, EM step %d, weight change %.3g",

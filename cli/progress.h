@@ -18,6 +18,10 @@ struct em_progress;
 // A new progress record, owned by the caller, when standard error is a terminal; else null.
 em_progress *progress_start_if_terminal();
 
+// The commands' line: each step shown against the budget, with the restart of `restarts`, the
+// change of the mean log-likelihood per row and the time since the start.
+void progress_set_budget(em_progress *progress, int budget, int restarts);
+
 // The fit has finished an EM step.
 void progress_em_step(em_progress *progress, const mogem::progress &at);
 

@@ -8,6 +8,7 @@
 #ifndef MOGEM_ENGINE_EM_TYPES_H
 #define MOGEM_ENGINE_EM_TYPES_H
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,6 +60,7 @@ struct em_parameters {
   double variance_floor;         // every updated variance (covariance diagonal) is held at or above this
   bool loglik_rule;              // the EM loop stops on the change of the mean log-likelihood per row ...
   double tol;                    // ... when it is below this (else on the weight changes)
+  double start_objective = -HUGE_VAL;  // plain EM under that rule: the objective its first step's change is taken from
   int kmeans_iterations;         // KMEANS: Lloyd's iterations at most
 };
 
@@ -119,6 +121,7 @@ struct em_memory {
   int steps = 0;                // EM steps run so far, over all annealing stages
   bool converged = false;       // the last EM loop stopped by the rule, not the budget
   bool stopped_by_loglik = false;  // and by the log-likelihood rule (else by the weights)
+  double last_change = 0.0;     // what the rule last measured (model::last_change)
   floor_count at_floor;         // the variances of the last M-step, and those held at the floor
   const callbacks *hooks = nullptr;  // the caller's callbacks (not owned); null for none
   progress stage{};                  // annealing: the stage the progress callback reports

@@ -70,6 +70,7 @@ fit_result result_of(em_memory *m, const options &o) {
   fitted.steps = m->steps;
   fitted.converged = m->converged;
   fitted.stopped_by = !m->converged ? "budget" : m->stopped_by_loglik ? "loglik" : "weights";
+  fitted.last_change = m->last_change;
   out.labels.resize(static_cast<std::size_t>(N));
   for (int i = 1; i <= N; i++) out.labels[i - 1] = m->classifications[i] - 1;
   out.posteriors = take_posteriors(m);

@@ -91,19 +91,6 @@ void check_held(const char *filename, section_settings &s) {
   }
 }
 
-// init_params, when it names a start, in place of init_method.
-void take_init_params(const char *filename, section_settings &s) {
-  using i = initialization;
-  const std::string &word = s.init_params;
-  if (word == "init_method") return;
-  options &o = s.file.settings;
-  if (word == "kmeans") o.init = i::kmeans;
-  else if (word == "k-means++") o.init = i::kmeans_plus_plus;
-  else if (word == "random_responsibilities") o.init = i::random_responsibilities;
-  else if (word == "random_from_data") o.init = i::random_from_data;
-  else bad_value(filename, "init_params", word, "init_method, kmeans, k-means++, random_responsibilities or random_from_data");
-}
-
 // The keys that choose and use models, which must go together.
 void check_model_keys(const char *filename, const section_settings &s) {
   const parameter_file &f = s.file;
@@ -126,6 +113,41 @@ void check_model_keys(const char *filename, const section_settings &s) {
   if (selecting && from_model)
     refuse_input("Error in parameter file %s: a selection fits several class counts; init_method model starts "
                  "from one model. Choose another init_method", filename);
+}
+
+// Reads the pairs up to "begin" into s.
+void read_pairs(FILE *fp, const char *filename, section_settings &s, const warning_sink &warn) {
+  // One byte more than a token may hold, so that a longer token is noticed, not cut.
+  char key[MAX_TOKEN + 2];
+  char value[MAX_TOKEN + 2];
+  for (int pairs = 0;; pairs++) {
+    const int tokens = std::fscanf(fp, "%512s %512s", key, value);
+    if (tokens < 2) section_error(filename, fp, tokens, pairs);
+    for (const char *token : {key, value}) {
+      if (std::strlen(token) <= MAX_TOKEN) continue;
+      char problem[200];
+      std::snprintf(problem, sizeof problem, "a token is longer than %d characters (it starts with \"%.40s\")",
+                    MAX_TOKEN, token);
+      input_error(filename, problem);
+    }
+    if (parse_param_pair(key, value, &s, warn)) return;
+    s.file.keys.push_back(key);
+  }
+}
+
+}  // namespace
+
+// init_params, when it names a start, in place of init_method.
+void take_init_params(const char *filename, section_settings &s) {
+  using i = initialization;
+  const std::string &word = s.init_params;
+  if (word == "init_method") return;
+  options &o = s.file.settings;
+  if (word == "kmeans") o.init = i::kmeans;
+  else if (word == "k-means++") o.init = i::kmeans_plus_plus;
+  else if (word == "random_responsibilities") o.init = i::random_responsibilities;
+  else if (word == "random_from_data") o.init = i::random_from_data;
+  else bad_value(filename, "init_params", word, "init_method, kmeans, k-means++, random_responsibilities or random_from_data");
 }
 
 // select_classes "A:B", select_em_types "kind,kind,..." and select_criterion, or a refusal
@@ -167,28 +189,6 @@ selection_settings selection_of(const section_settings &s, const char *filename)
   else bad_value(filename, "select_criterion", by, "bic, aic or icl");
   return out;
 }
-
-// Reads the pairs up to "begin" into s.
-void read_pairs(FILE *fp, const char *filename, section_settings &s, const warning_sink &warn) {
-  // One byte more than a token may hold, so that a longer token is noticed, not cut.
-  char key[MAX_TOKEN + 2];
-  char value[MAX_TOKEN + 2];
-  for (int pairs = 0;; pairs++) {
-    const int tokens = std::fscanf(fp, "%512s %512s", key, value);
-    if (tokens < 2) section_error(filename, fp, tokens, pairs);
-    for (const char *token : {key, value}) {
-      if (std::strlen(token) <= MAX_TOKEN) continue;
-      char problem[200];
-      std::snprintf(problem, sizeof problem, "a token is longer than %d characters (it starts with \"%.40s\")",
-                    MAX_TOKEN, token);
-      input_error(filename, problem);
-    }
-    if (parse_param_pair(key, value, &s, warn)) return;
-    s.file.keys.push_back(key);
-  }
-}
-
-}  // namespace
 
 int match(const char *str1, const char *str2) { return std::strcmp(str1, str2) == 0; }
 

@@ -37,6 +37,13 @@ int match(const char *str1, const char *str2);
 // that breaks its key's rule, or keys that do not go together.
 parameter_file read_parameter_section(FILE *fp, const char *filename, const warning_sink &warn);
 
+// The steps after the pairs that turn what they said into settings, for a command line that
+// stores its flags through the same rows: init_params in place of init_method, and the
+// selection of select_classes, select_em_types and select_criterion. Each refuses a value it
+// cannot take as the reader does, naming `source`.
+void take_init_params(const char *source, section_settings &s);
+selection_settings selection_of(const section_settings &s, const char *source);
+
 }  // namespace mogem::detail
 
 #endif

@@ -143,6 +143,80 @@ void put_selection_table(output_file &out, const selection &chosen) {
     }
 }
 
+std::string budget_warning(const model &fitted, int budget, const setting_names &names) {
+  if (fitted.converged) return "";
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "EM stopped at its budget of %d steps before the stop rule was met (last change %.3g); raise %s or %s",
+                budget, fitted.last_change, names.max_iter.c_str(), names.tol.c_str());
+  return text;
+}
+
+std::string floor_warning(const model &fitted, const setting_names &names) {
+  const fit_statistics &s = fitted.statistics;
+  if (s.variances_at_floor == 0) return "";
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "%ld of %ld variances were held at the variance floor in the last EM step (a constant feature, a "
+                "class on a single point, or data in small units); rescale the data or raise %s",
+                s.variances_at_floor, s.variances_total, names.reg_covar.c_str());
+  return text;
+}
+
+std::string fit_report(const fit_result &fitted, int budget, const setting_names &names) {
+  const model &m = fitted.model;
+  const fit_statistics &s = m.statistics;
+  std::string text;
+  char line[300];
+  std::snprintf(line, sizeof line, "%d classes, %s covariance, %zu rows: log-likelihood %.6g (%.6g per row), BIC %.6g\n",
+                m.classes, kind_name(m.kind), s.data_points, s.log_likelihood, s.log_likelihood_per_point, s.bic);
+  text += line;
+  const std::string ended = !m.converged                ? "the step budget"
+                            : m.stopped_by == "loglik" ? "the stop rule (log-likelihood change below " + names.tol + ")"
+                                                       : "the stop rule (weight changes below the threshold)";
+  std::snprintf(line, sizeof line, "%d EM steps, ended by %s\n", m.steps, ended.c_str());
+  text += line;
+  std::vector<std::size_t> rows(static_cast<std::size_t>(m.classes), 0);
+  for (int label : fitted.labels) rows[static_cast<std::size_t>(label)]++;
+  text += "class  weight      rows\n";
+  for (int k = 0; k < m.classes; k++) {
+    std::snprintf(line, sizeof line, "%5d  %.4f  %8zu\n", k + 1, m.weights[static_cast<std::size_t>(k)],
+                  rows[static_cast<std::size_t>(k)]);
+    text += line;
+  }
+  for (const std::string &warning : {budget_warning(m, budget, names), floor_warning(m, names)})
+    if (!warning.empty()) text += "warning: " + warning + "\n";
+  return text;
+}
+
+std::string selection_report(const selection &chosen, criterion by) {
+  std::string text;
+  char line[400];
+  std::snprintf(line, sizeof line, "  classes  covariance  %14s  %14s  steps  stop\n", "log-likelihood",
+                by == criterion::bic ? "BIC" : by == criterion::aic ? "AIC" : "ICL");
+  text += line;
+  for (std::size_t c = 0; c < chosen.candidates.size(); c++) {
+    const candidate &one = chosen.candidates[c];
+    const char *mark = c == chosen.chosen ? "*" : " ";
+    if (one.failed) {
+      std::string reason = one.failure;
+      for (char &ch : reason)
+        if (ch == '\n') ch = ' ';
+      std::snprintf(line, sizeof line, "%s %7d  %-10s  failed: %s\n", mark, one.classes, kind_name(one.covariance),
+                    reason.c_str());
+    } else {
+      const double value = by == criterion::bic ? one.statistics.bic
+                           : by == criterion::aic ? one.statistics.aic
+                                                  : one.statistics.icl;
+      std::snprintf(line, sizeof line, "%s %7d  %-10s  %14.6g  %14.6g  %5d  %s%s\n", mark, one.classes,
+                    kind_name(one.covariance), one.statistics.log_likelihood, value, one.steps,
+                    one.converged ? "rule" : "budget", c == chosen.chosen ? "  <- chosen" : "");
+    }
+    text += line;
+  }
+  return text;
+}
+
 }  // namespace detail
 
 using namespace detail;

@@ -87,3 +87,14 @@ TEST(Progress, ShownOnATerminalAndErasedAtTheEnd) {
       EXPECT_EQ(tty.read(name), plain.read(name)) << name;
   }
 }
+
+// The commands' line: the restart, the step against its budget, the change of the
+// log-likelihood (infinite at the first step) and the time; erased at the end.
+TEST(Progress, CommandsShowTheStepOfTheBudget) {
+  scratch_dir tty;
+  tty.write("iris.csv", source_file("examples/iris_features.csv"));
+  const std::optional<std::string> screen = run_on_terminal(tty, {"fit", "iris.csv", "-k", "3", "-q", "-o", "r"}, nullptr);
+  if (!screen) GTEST_SKIP() << "no pseudo-terminal available";
+  EXPECT_EQ(screen->rfind("\rrestart 1 of 3: EM step 1 of 100, log-likelihood change inf, 0.", 0), 0u) << *screen;
+  EXPECT_TRUE(leaves_screen_blank(*screen)) << *screen;
+}

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "cli/help.h"
 #include "io/parameter_section.h"
 #include "support/run_binary.h"
 
@@ -84,6 +85,29 @@ TEST(SettingsTable, ReadmeAndManPageListEveryKeyWithItsValuesAndDefault) {
   }
   // The picture README shows is shipped.
   EXPECT_EQ(source_file("examples/iris.png").substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+}
+
+// The commands' flags, each as its entry says (the rows that share a flag joined), in README's
+// flag table and the man page's COMMAND FLAGS.
+TEST(SettingsTable, ReadmeAndManPageListEveryFlagWithItsValuesCommandsAndDefault) {
+  const std::string readme = source_file("README.md"), man = source_file("man/mogem.1");
+  const std::size_t from = readme.find("| flag | values | commands | default | effect |");
+  std::string table = readme.substr(from, readme.find("\n\n", from) - from);
+  table.erase(std::remove(table.begin(), table.end(), '`'), table.end());
+  const std::vector<flag_entry> flags = flag_entries();
+  EXPECT_EQ(occurrences(table, "\n| "), flags.size() + 1) << "README's flag table: one row a flag";
+  for (const flag_entry &flag : flags) {
+    const std::string line = "\n| " + flag.name + " | " + flag.values + " | " + command_names(flag.commands) + " | " +
+                             flag.default_text + " |";
+    EXPECT_NE(table.find(line), std::string::npos) << line.substr(1) << " is not in README";
+    std::string name, values;
+    for (char c : flag.name) name += c == '-' ? std::string("\\-") : std::string(1, c);
+    for (const std::string &word : flag.words) values += (values.empty() ? "" : " | ") + word;
+    if (flag.words.empty()) values = flag.values;
+    const std::string entry =
+        values.empty() ? "\n.B \"" + name + "\"\n" : "\n.BR \"" + name + "\" \" " + values + "\"\n";
+    EXPECT_NE(man.find(entry), std::string::npos) << entry.substr(1) << " is not in the man page";
+  }
 }
 
 // The defaults of a file without keys (each row's default stored) are the library's, but for
