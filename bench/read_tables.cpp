@@ -2,8 +2,11 @@
 // benchmarks' mixture (bench/mixture.h, "%.6f") as both into DIR, then reads each once per
 // thread count and prints seconds and MB/s of text. Both readings must give the same doubles
 // (it fails otherwise). Reads once, not in a loop: the page cache is warm after the writing.
+// Processor seconds (all threads together) give the speed per core on a machine others share.
 //
 //   build/mogem_read_tables N F DIR [THREADS...]     e.g. 1000000 16 /tmp 1 2
+#include <time.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +20,23 @@
 
 namespace {
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+// Wall-clock and processor seconds (all threads) of one call.
+struct timing {
+  double wall, cpu;
+};
+
+double cpu_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+template <typename F>
+timing timed(F call) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpu = cpu_seconds();
+  call();
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), cpu_seconds() - cpu};
 }
 
 long long file_bytes(const std::string &path) {
@@ -66,20 +84,20 @@ int main(int argc, char **argv) {
   for (int threads : thread_counts) {
     mogem::reader_callbacks hooks;
     hooks.threads = threads;
-    auto start = std::chrono::steady_clock::now();
-    const mogem::parameter_file file = mogem::read_parameter_file(params, hooks);
-    const double param_s = seconds_since(start);
+    mogem::parameter_file file;
+    const timing param = timed([&] { file = mogem::read_parameter_file(params, hooks); });
     mogem::detail::table_request request;
     request.path = csv;
     request.threads = threads;
-    start = std::chrono::steady_clock::now();
-    const mogem::detail::table table = mogem::detail::read_table(request);
-    const double csv_s = seconds_since(start);
+    mogem::detail::table table;
+    const timing text = timed([&] { table = mogem::detail::read_table(request); });
     const bool same = table.values.size() == file.data.size() &&
                       std::memcmp(table.values.data(), file.data.data(), file.data.size() * sizeof(double)) == 0;
-    std::printf("%ld x %d, %d thread%s: parameter file %.3f s (%.0f MB/s), CSV %.3f s (%.0f MB/s)%s\n", n, f,
-                threads, threads == 1 ? "" : "s", param_s, file_bytes(params) / param_s / 1e6, csv_s,
-                file_bytes(csv) / csv_s / 1e6, same ? "" : "; THE VALUES DIFFER");
+    const double param_mb = file_bytes(params) / 1e6, csv_mb = file_bytes(csv) / 1e6;
+    std::printf("%ld x %d, %d thread%s: parameter file %.0f MB in %.3f s (%.0f MB/s; %.0f MB per processor second), "
+                "CSV %.0f MB in %.3f s (%.0f MB/s; %.0f MB per processor second)%s\n",
+                n, f, threads, threads == 1 ? "" : "s", param_mb, param.wall, param_mb / param.wall, param_mb / param.cpu,
+                csv_mb, text.wall, csv_mb / text.wall, csv_mb / text.cpu, same ? "" : "; THE VALUES DIFFER");
     if (!same) status = 1;
   }
   std::remove(csv.c_str());

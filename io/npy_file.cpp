@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "io/table_columns.h"
@@ -83,21 +82,18 @@ npy_layout layout_of(const char *bytes, std::size_t length, const std::string &s
     p = shape.find_first_not_of(" ,", p);
     if (p == std::string::npos) refuse_npy(source, "has a header with a bad \"shape\"" + remedy);
     if (shape[p] == ')') break;
-    std::size_t used = 0;
-    unsigned long long n = 0;
-    try {
-      n = std::stoull(shape.substr(p, 20), &used);
-    } catch (const std::exception &) {
+    const std::size_t end = shape.find_first_not_of("0123456789", p);
+    if (end == p || end == std::string::npos || end - p > 18)
       refuse_npy(source, "has a header with a bad \"shape\"" + remedy);
-    }
-    dims.push_back(static_cast<std::size_t>(n));
-    p += used;
+    dims.push_back(static_cast<std::size_t>(std::stoull(shape.substr(p, end - p))));
+    p = end;
   }
   if (dims.empty() || dims.size() > 2)
     refuse_npy(source, "holds an array of " + std::to_string(dims.size()) +
                            " dimensions; this program reads a table (rows x columns) or a single column");
   l.rows = dims[0];
   l.cols = dims.size() == 2 ? dims[1] : 1;
+  if (l.rows == 0 || l.cols == 0) refuse_npy(source, "holds no data rows");
   unsigned long long elements, needed;
   if (__builtin_mul_overflow(static_cast<unsigned long long>(l.rows), static_cast<unsigned long long>(l.cols), &elements) ||
       __builtin_mul_overflow(elements, static_cast<unsigned long long>(l.item), &needed) ||
@@ -142,7 +138,6 @@ table read_npy_table(const char *bytes, std::size_t length, const std::string &s
     take = choose_columns(request.columns, l.cols, {}, source);
   for (std::size_t c : take) result.names.push_back(std::to_string(c + 1));
   result.cols = take.size();
-  if (l.rows == 0 || result.cols == 0) refuse_npy(source, "holds no data rows");
 
   result.values.resize(l.rows * result.cols);  // running out of memory is read_table's to report
   double *out = result.values.data();

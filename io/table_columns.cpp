@@ -36,6 +36,8 @@ std::vector<std::size_t> choose_columns(const std::vector<std::string> &asked, s
     const std::size_t dash = item.find('-');
     if (all_digits(item)) {
       from = to = number_of(item);
+      for (std::size_t c = 0; c < names.size() && (from < 1 || from > count); c++)  // a header name "2024"
+        if (names[c] == item) from = to = c + 1;
     } else {
       for (std::size_t c = 0; c < names.size() && from == 0; c++)
         if (names[c] == item) from = to = c + 1;
@@ -47,7 +49,7 @@ std::vector<std::size_t> choose_columns(const std::vector<std::string> &asked, s
       } else if (from == 0) {
         if (names.empty())
           no_such_column(source, "no column is named \"" + item + "\": without a header line columns are chosen by "
-                                 "number, 1 to " + std::to_string(count) + " (or say the first line is a header)");
+                                 "number, 1 to " + std::to_string(count) + " (with a header line: --header yes)");
         std::string list;
         for (const std::string &name : names) list += (list.empty() ? "" : ", ") + name;
         no_such_column(source, "no column is named \"" + item + "\"; the header names " + list);

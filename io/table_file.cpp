@@ -25,13 +25,17 @@ class file_bytes {
     const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) refuse_read(source, errno);
     struct stat file;
-    if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0) {
-      void *map = ::mmap(nullptr, static_cast<std::size_t>(file.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    // Standard input may stand anywhere in a file: the bytes from there on are the input.
+    const off_t at = fd == STDIN_FILENO ? ::lseek(fd, 0, SEEK_CUR) : 0;
+    if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && at >= 0 && file.st_size > at) {
+      const std::size_t length = static_cast<std::size_t>(file.st_size);
+      void *map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
       if (map != MAP_FAILED) {
-        ::madvise(map, static_cast<std::size_t>(file.st_size), MADV_SEQUENTIAL);
+        ::madvise(map, length, MADV_SEQUENTIAL);
         map_ = map;
-        data_ = static_cast<const char *>(map);
-        size_ = static_cast<std::size_t>(file.st_size);
+        map_length_ = length;
+        data_ = static_cast<const char *>(map) + at;
+        size_ = length - static_cast<std::size_t>(at);
       }
     }
     const int read_errno = map_ ? 0 : read_all(fd);
@@ -42,7 +46,7 @@ class file_bytes {
   file_bytes(const file_bytes &) = delete;
   file_bytes &operator=(const file_bytes &) = delete;
   ~file_bytes() {
-    if (map_) ::munmap(map_, size_);
+    if (map_) ::munmap(map_, map_length_);
   }
   const char *data() const { return data_; }
   std::size_t size() const { return size_; }
@@ -67,6 +71,7 @@ class file_bytes {
     throw error(error::kind::invalid_input, "cannot read " + source + ": " + std::strerror(number));
   }
   void *map_ = nullptr;
+  std::size_t map_length_ = 0;
   const char *data_ = nullptr;
   std::size_t size_ = 0;
   std::string text_;

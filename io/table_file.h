@@ -5,9 +5,10 @@
 // enclosed in double quotes ("" is one quote inside them); blanks around a field are ignored;
 // empty lines are skipped; a UTF-8 byte-order mark is ignored. With the delimiter ' ', any run
 // of blanks separates fields. Numbers are read as the parameter file's reader reads them
-// (io/number_stream.h), to the same doubles. A field that is empty, NA, N/A, NaN, nan, NULL,
-// null, None or <NA> is missing. Regular files are read mapped into memory, in pieces cut at
-// line breaks on several threads; the result is the same on any thread count.
+// (io/number_stream.h), to the same doubles. A field that is empty, a NaN, or NA, N/A, n/a,
+// NULL, null, None, <NA> or #N/A is missing; an infinity is refused. Regular files are read
+// mapped into memory, other input (a pipe) whole first; then in pieces cut at line breaks on
+// several threads, with the same result on any thread count.
 //
 // NumPy: the .npy format, versions 1.0 to 3.0, of float64 or float32 in either byte order and
 // in C or Fortran order, one or two dimensions (a vector is one column). Read mapped into
@@ -28,8 +29,7 @@ struct table_request {
   int header = -1;     // -1 detected (the first line is a header when none of its fields is a
                        // number), 0 none, 1 the first line names the columns
   // Columns by header name or 1-based number, in the order wanted; "2-4" is a range. Empty:
-  // every column, less under a header those whose first data field is text (not a number,
-  // not missing).
+  // every numeric column, those whose first data field is not text (a number or missing).
   std::vector<std::string> columns;
   bool drop_incomplete = false;  // drop rows with a missing field instead of refusing them
   bool keep_missing = false;     // keep missing fields as NaN (both set: refused)

@@ -1,9 +1,11 @@
 #include "io/table_text.h"
 
-#include <atomic>
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <vector>
 
 #include "engine/kernels/parallel.h"
@@ -22,12 +24,15 @@ constexpr int SAMPLE_RECORDS = 10;
 // Bytes of text a piece holds, about, when the text is read on several threads.
 constexpr std::size_t PIECE_BYTES = 4 << 20;
 
+// Rows of a piece read before its storage is reserved for the rows its length suggests.
+constexpr std::size_t ROWS_BEFORE_ESTIMATE = 256;
+
 // The spellings of a missing value.
 bool is_missing_word(const char *first, const char *last) {
   static const char *const words[] = {"NA", "N/A", "n/a", "NaN", "nan", "-nan", "NULL", "null", "None", "<NA>", "#N/A"};
   const std::size_t n = static_cast<std::size_t>(last - first);
   if (n == 0) return true;
-  if (n > 4 || std::strchr("NnN<#-", *first) == nullptr) return false;  // no number is one of them
+  if (n > 4 || *first == '\0' || std::strchr("Nn<#-", *first) == nullptr) return false;  // the words' first letters
   for (const char *word : words)
     if (std::strlen(word) == n && std::memcmp(word, first, n) == 0) return true;
   return false;
@@ -62,7 +67,7 @@ struct piece_problem {
 
 // The rows of one piece of the text.
 struct piece {
-  const char *from, *to;
+  const char *from = nullptr, *to = nullptr;
   std::vector<double> values;
   std::size_t rows = 0, dropped = 0;
   long long lines = 0;  // line breaks in the piece
@@ -78,7 +83,12 @@ struct record_layout {
   bool drop_incomplete, keep_missing;
 };
 
+// Reads the rows of [p.from, p.to) into p, whose storage may hold an earlier piece's.
 void read_piece(const record_layout &layout, piece &p) {
+  p.values.clear();
+  p.rows = p.dropped = 0;
+  p.lines = 0;
+  p.problem = {};
   record_cursor c{p.from, p.to, layout.delimiter, 0};
   std::vector<double> fields(layout.fields);
   auto fail = [&](piece_problem::kind what, long long line, std::size_t field, std::string text) {
@@ -121,7 +131,13 @@ void read_piece(const record_layout &layout, piece &p) {
       continue;
     }
     for (std::size_t field : layout.take) p.values.push_back(fields[field]);
-    p.rows++;
+    if (++p.rows == ROWS_BEFORE_ESTIMATE) {
+      // Room for the rest at the rows' length so far, though never more doubles than half the
+      // piece's bytes (rows of empty fields first would ask for much more than later ones fill).
+      const double bytes = static_cast<double>(p.to - p.from), read = static_cast<double>(c.at - p.from);
+      const double values = bytes / read * static_cast<double>(p.values.size()) * 1.05;
+      p.values.reserve(static_cast<std::size_t>(std::min(values, bytes / 2)));
+    }
   }
   p.lines = c.line;
 }
@@ -130,6 +146,7 @@ void read_piece(const record_layout &layout, piece &p) {
 // when the text holds no quote, else where a reading of the records stands.
 std::vector<const char *> cut_records(const char *from, const char *to, char delimiter, std::size_t parts) {
   std::vector<const char *> cuts{from};
+  if (parts <= 1) return {from, to};
   const std::size_t length = static_cast<std::size_t>(to - from);
   const bool quotes = std::memchr(from, '"', length) != nullptr;
   record_cursor c{from, to, delimiter};
@@ -150,34 +167,91 @@ std::vector<const char *> cut_records(const char *from, const char *to, char del
   return cuts;
 }
 
-// Reads the pieces on up to `threads` threads; the pieces after one that failed are left.
-void read_pieces(const record_layout &layout, std::vector<piece> &pieces, int threads) {
-  std::atomic<std::size_t> next{0}, first_failed{pieces.size()};
-  const int parts = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), pieces.size()));
-  em_run_parts(parts, [&](int) {
-    for (std::size_t k; (k = next++) < pieces.size();) {
-      if (k > first_failed.load()) return;
-      read_piece(layout, pieces[k]);
-      if (pieces[k].problem.what != piece_problem::none) {
-        std::size_t seen = first_failed.load();
-        while (k < seen && !first_failed.compare_exchange_weak(seen, k)) {
-        }
+// The rows of the pieces joined in order, and the first problem at its line in the text.
+struct joined_rows {
+  std::vector<double> values;
+  std::size_t rows = 0, dropped = 0;
+  piece_problem problem;  // its line counted from the text's first line
+};
+
+// Reads the pieces cut at `cuts` (their text starting at line `first_line`) on up to
+// `threads` threads, each into storage of its own that it keeps from piece to piece; each
+// piece is handed on as soon as the pieces before it were, and none after a problem.
+joined_rows read_pieces(const record_layout &layout, const std::vector<const char *> &cuts, long long first_line,
+                        int threads) {
+  const std::size_t count = cuts.size() - 1;
+  std::mutex lock;
+  std::condition_variable turn;
+  std::size_t next = 0, handed = 0;
+  bool done = false;
+  long long line = first_line;
+  joined_rows joined;
+  // The first piece's rows go on as they are; the others' are appended.
+  const auto hand_on = [&](piece &p, std::size_t k) {
+    if (p.problem.what != piece_problem::none) {
+      joined.problem = p.problem;
+      joined.problem.line += line;
+      done = true;
+      return;
+    }
+    if (k > 0) {
+      joined.values.insert(joined.values.end(), p.values.begin(), p.values.end());
+    } else if (p.to > p.from) {
+      joined.values.swap(p.values);
+      // Room for the rest at the first piece's rows per byte (no more doubles than half the bytes).
+      const double bytes = static_cast<double>(cuts[count] - cuts[0]), read = static_cast<double>(p.to - p.from);
+      const double values = bytes / read * static_cast<double>(joined.values.size()) * 1.05;
+      joined.values.reserve(static_cast<std::size_t>(std::min(values, bytes / 2)));
+    }
+    line += p.lines;
+    joined.rows += p.rows;
+    joined.dropped += p.dropped;
+    handed++;
+  };
+  const auto read_in_turn = [&](piece &p) {
+    for (;;) {
+      std::size_t k;
+      {
+        std::lock_guard<std::mutex> held(lock);
+        if (done || next >= count) return;
+        k = next++;
       }
+      p.from = cuts[k], p.to = cuts[k + 1];
+      read_piece(layout, p);
+      std::unique_lock<std::mutex> held(lock);
+      turn.wait(held, [&] { return done || handed == k; });
+      if (done) return;
+      hand_on(p, k);
+      turn.notify_all();
+    }
+  };
+  em_run_parts(static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), count)), [&](int) {
+    piece p;
+    try {
+      read_in_turn(p);
+    } catch (...) {  // out of memory: the others must not wait for this thread's pieces
+      std::lock_guard<std::mutex> held(lock);
+      done = true;
+      turn.notify_all();
+      throw;
     }
   });
+  return joined;
 }
 
 [[noreturn]] void refuse_text(const std::string &message) { throw error(error::kind::invalid_input, message); }
 
-// The refusal of a piece's problem at the absolute line `line`.
-[[noreturn]] void refuse_problem(const piece_problem &problem, long long line, const std::string &source,
+// The refusal of a problem, its line counted from the text's first line.
+[[noreturn]] void refuse_problem(const piece_problem &problem, const std::string &source,
                                  const std::vector<std::string> &names, long long first_line, std::size_t fields,
                                  bool header_stated) {
+  const long long line = problem.line;
   const std::string at = source + ": line " + std::to_string(line);
-  const std::string field = at + ", column " + column_label(problem.field, names) + ": \"" + problem.text + "\"";
+  const std::string text = problem.text.size() > 60 ? problem.text.substr(0, 57) + "..." : problem.text;
+  const std::string field = at + ", column " + column_label(problem.field, names) + ": \"" + text + "\"";
   // A first line of names read as data.
   const std::string header_hint =
-      line == first_line && names.empty() && !header_stated ? " (a header line: say the first line is a header)" : "";
+      line == first_line && names.empty() && !header_stated ? " (a header line? --header yes)" : "";
   switch (problem.what) {
     case piece_problem::unclosed_quote:
       refuse_text(at + ": a quoted field is not closed (a quote inside a field is written \"\")");
@@ -252,14 +326,14 @@ table read_text_table(const char *text, std::size_t length, const std::string &s
   const char *data_begin = header ? c.at : begin;
   const long long data_line = header ? c.line : 1;
 
-  // The columns: those asked for, else every one, less (under a header) those whose first data
-  // field is text.
+  // The columns: those asked for, else every one whose first data field is not text.
   record_layout layout{delimiter, first.size(), {}, std::vector<char>(first.size(), 0), request.drop_incomplete,
                        request.keep_missing};
   if (!request.columns.empty()) {
     layout.take = choose_columns(request.columns, first.size(), names, source);
   } else {
-    const bool have_sample = header && next_record(c, sample, &sample_line, &problem);
+    const bool have_sample = header ? next_record(c, sample, &sample_line, &problem) : (sample = first, true);
+    if (!header) sample_line = first_line;
     for (std::size_t f = 0; f < first.size(); f++)
       if (!have_sample || f >= sample.size() || !is_text(sample[f])) layout.take.push_back(f);
     if (layout.take.empty())
@@ -277,31 +351,14 @@ table read_text_table(const char *text, std::size_t length, const std::string &s
   const std::size_t span = static_cast<std::size_t>(end - data_begin);
   const std::size_t parts = threads == 1 ? 1 : std::max<std::size_t>(static_cast<std::size_t>(threads), span / PIECE_BYTES);
   const std::vector<const char *> cuts = cut_records(data_begin, end, delimiter, parts);
-  std::vector<piece> pieces(cuts.size() - 1);
-  for (std::size_t k = 0; k < pieces.size(); k++) pieces[k].from = cuts[k], pieces[k].to = cuts[k + 1];
-  read_pieces(layout, pieces, threads);
-
-  long long line = data_line;
-  std::size_t rows = 0;
-  for (const piece &p : pieces) {
-    if (p.problem.what != piece_problem::none)
-      refuse_problem(p.problem, line + p.problem.line, source, names, first_line, first.size(), request.header >= 0);
-    line += p.lines;
-    rows += p.rows;
-    result.dropped += p.dropped;
-  }
-  if (rows == 0)
-    refuse_text(source + (result.dropped ? ": every row has a missing value" : ": holds no data rows"));
-  if (pieces.size() == 1) {
-    result.values = std::move(pieces[0].values);
-  } else {
-    result.values.reserve(rows * result.cols);
-    for (piece &p : pieces) {
-      result.values.insert(result.values.end(), p.values.begin(), p.values.end());
-      std::vector<double>().swap(p.values);
-    }
-  }
-  result.rows = rows;
+  joined_rows joined = read_pieces(layout, cuts, data_line, threads);
+  if (joined.problem.what != piece_problem::none)
+    refuse_problem(joined.problem, source, names, first_line, first.size(), request.header >= 0);
+  if (joined.rows == 0)
+    refuse_text(source + (joined.dropped ? ": every row has a missing value" : ": holds no data rows"));
+  result.values = std::move(joined.values);
+  result.dropped = joined.dropped;
+  result.rows = joined.rows;
   return result;
 }
 

@@ -3,7 +3,7 @@
 # with its dictionary, FUZZ_SECONDS (60) seconds in all:
 #   reader  whole runs on arbitrary parameter files (tests/fuzz/corpus, mogem.dict), half the time
 #   csv     mogem-csv's reader and converter (tests/fuzz/csv-corpus, csv.dict), a sixth
-#   table   the table reader on text (tests/fuzz/table-csv-corpus, csv.dict), a sixth
+#   table   the table reader on text and .npy bytes (tests/fuzz/table-csv-corpus, csv.dict), a sixth
 #   model   the saved-model reader (tests/fuzz/model-corpus, model.dict), a sixth
 # FUZZ_TARGETS ("reader csv table model") picks targets; a single one gets all the time. FUZZ_RUNS
 # (unset: no limit) stops each target after that many inputs, whichever comes first. Fails on

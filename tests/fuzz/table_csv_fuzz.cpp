@@ -1,13 +1,15 @@
-// libFuzzer target: the table reader's text path (io/table_text.h) on arbitrary text, in process.
+// libFuzzer target: the table reader (io/table_text.h, io/npy_file.h) on arbitrary text and
+// NumPy bytes, in process.
 //
 // An input is a control line, then the text. The control line is: the header ('0' none, '1'
 // stated, any other byte detected), the delimiter ('t' a tab, '0' detected, else itself; a
 // quote or a line break is refused as read_table refuses it), what a missing value does ('d'
 // drop the row, 'k' keep it as NaN, else refuse), then the column list, comma-separated, up to
-// the line break.
+// the line break. What follows is read as a .npy file when it starts with the format's magic
+// bytes, else as text.
 //
-// Besides surviving every input, the reader must keep its promises: the same table or the same
-// refusal on one thread and on two (the pieces cut at line breaks, or through the records
+// Besides surviving every input, the reader must keep its promises: for text, the same table or
+// the same refusal on one thread and on two (the pieces cut at line breaks, or through the records
 // when the text holds quotes, join to what one reading gives); a table whose sizes agree, with
 // a name per column and only finite values unless missing ones are kept; a refusal with a
 // message naming the input.
@@ -19,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "io/npy_file.h"
 #include "io/table_text.h"
 #include "mogem/mogem.h"
 
@@ -36,7 +39,8 @@ constexpr std::size_t MAX_INPUT_BYTES = 1 << 16;
 // The table, or the refusal's message after "!".
 std::string reading(const std::string &text, const table_request &request, table *out) {
   try {
-    *out = read_text_table(text.data(), text.size(), "input.csv", request);
+    *out = is_npy(text.data(), text.size()) ? read_npy_table(text.data(), text.size(), "input.csv", request)
+                                            : read_text_table(text.data(), text.size(), "input.csv", request);
     return "";
   } catch (const mogem::error &refusal) {
     const std::string message = refusal.what();

@@ -72,12 +72,12 @@ TEST(TableFile, ReadsWorkedFiles) {
       {"a.csv", "\xEF\xBB\xBFx,\"y, cm\",z\r\n1,2,3\r\n\r\n\"4\",5 , 6\r\n7,8,9", {}, {"x", "y, cm", "z"},
        {1, 2, 3, 4, 5, 6, 7, 8, 9}},
       {"b.csv", "name,v\n\"a,\nb\",1.5\nc,-2e1\n", {}, {"v"}, {1.5, -20}},  // the text column left out
-      {"c.tsv", "1\t2\n3\t4\n", {}, {"1", "2"}, {1, 2, 3, 4}},
+      {"c.tsv", "1\ta\t2\n3\tb\t4\n", {}, {"1", "3"}, {1, 2, 3, 4}},
       {"d.txt", "  1 2\t 3\n\n4  5 6  \n", {}, {"1", "2", "3"}, {1, 2, 3, 4, 5, 6}},
       {"e.csv", "p;q\n1,5;2\n", {"", ';', -1, {"q"}}, {"q"}, {2}},
       // Columns by name, number and range, in the order asked; a header stated.
-      {"f.csv", "10,b,c\n1,2,3\n4,5,6\n", {"", 0, 1, {"c", "1", "2-3"}}, {"c", "10", "b", "c"},
-       {3, 1, 2, 3, 6, 4, 5, 6}},
+      {"f.csv", "10,b,c\n1,2,3\n4,5,6\n", {"", 0, 1, {"c", "1", "2-3", "10"}}, {"c", "10", "b", "c", "10"},
+       {3, 1, 2, 3, 1, 6, 4, 5, 6, 4}},
       {"g.csv", "x,y\n1,NA\n2,3\n,4\n", {"", 0, -1, {}, true}, {"x", "y"}, {2, 3}, 2},
       {"h.csv", "x,y\n1,NA\n2,3\n", {"", 0, -1, {}, false, true}, {"x", "y"}, {1, nan, 2, 3}},
       // NumPy: float64, float32, Fortran order, big-endian, version 2, a vector.
@@ -114,8 +114,8 @@ TEST(TableFile, RefusesNamingFileLineColumnAndRemedy) {
   } cases[] = {
       {"a.csv", "x,y\n1,2\n3,1.5x\n", {}, "a.csv: line 3, column 2 (\"y\"): \"1.5x\" is not a number; correct it, "
                                           "or leave the column out with --columns"},
-      {"a.csv", "x,1\n3,4\n", {}, "a.csv: line 1, column 1: \"x\" is not a number (a header line: say the first "
-                                  "line is a header); correct it, or leave the column out with --columns"},
+      {"a.csv", "x,1\n3,4\n", {"", 0, -1, {"1-2"}}, "a.csv: line 1, column 1: \"x\" is not a number (a header line? --header "
+                                                    "yes); correct it, or leave the column out with --columns"},
       {"a.csv", "x,y\n1,\n", {}, "a.csv: line 2, column 2 (\"y\") is empty; leave out rows with a missing value "
                                  "with --drop-incomplete, or the column with --columns"},
       {"a.csv", "x,y\n1,inf\n", {}, "a.csv: line 2, column 2 (\"y\"): \"inf\" is not a finite number; correct it, "
@@ -128,7 +128,7 @@ TEST(TableFile, RefusesNamingFileLineColumnAndRemedy) {
       {"a.csv", "x,y\n1,2\n", {"", 0, -1, {"z"}}, "a.csv: no column is named \"z\"; the header names x, y"},
       {"a.csv", "x,y\n1,2\n", {"", 0, -1, {"3"}}, "a.csv: there is no column 3 (it has 2 columns)"},
       {"a.csv", "1,2\n", {"", 0, 0, {"y"}}, "a.csv: no column is named \"y\": without a header line columns are chosen "
-                                        "by number, 1 to 2 (or say the first line is a header)"},
+                                        "by number, 1 to 2 (with a header line: --header yes)"},
       {"a.csv", "1,2\n", {"", 0, -1, {}, true, true}, "rows with a missing value can be dropped or kept, not both: "
                                                   "choose one of the two"},
       {"none.csv", "", {}, ""},
@@ -176,6 +176,10 @@ TEST(TableFile, SameDoublesAsTheParameterFileOnAnyThreads) {
     ASSERT_EQ(t.values.size(), expected.size());
     EXPECT_EQ(std::memcmp(t.values.data(), expected.data(), expected.size() * sizeof(double)), 0) << threads;
   }
+  // The shipped example as CSV (its first line is no header of names, but a header all the same).
+  table_request iris{std::string(MOGEM_SOURCE_DIR) + "/examples/iris.csv", 0, 1, {"1-4"}};
+  EXPECT_EQ(read_table(iris).values, mogem::read_parameter_file(std::string(MOGEM_SOURCE_DIR) + "/examples/iris.txt").data);
+
   dir.write("t.csv", csv + "1,2,x\n");
   table_request two;
   two.threads = 2;
