@@ -10,7 +10,13 @@
 // count, each step's floor in ms, its least measured ms and their ratio, the whole step's
 // floor (the sum) and ratio, and each step's least processor time.
 //
-//   build/mogem_roofline [--threads 1,2] [--steps S] [--only REGEX]
+//   build/mogem_roofline [--threads 1,2] [--steps S] [--only REGEX] [--clock wall|cpu]
+//
+// --clock cpu sets the floors against the processor time of each step over its threads
+// (processor time / T) instead of the wall clock: on a machine shared with other work the wall
+// clock counts the time the step waited for a core, and its ratios say more of the load than of
+// the code. Processor time over T leaves out what the threads spent waiting on one another, so
+// on several threads the wall clock of a quiet machine is the truer figure.
 //
 // The count, per point and class pair (F features): the E-step's differences and distance
 // (scalar 2F adds and F + 1 multiplies, diagonal 2F and 2F, full F^2 + 2F and F^2 + F: the
@@ -19,8 +25,9 @@
 // the terms), 3 multiplies and one exp; one division per point, counted as a multiply. The
 // M-step: the weight sums (1 add for every pair) and, for each pair whose posterior is not
 // exactly 0 (counted in the step itself), the sums of the means (F adds and F multiplies;
-// diagonal 2F and 3F with the squares) and of the covariance (scalar: 2F adds and F multiplies
-// for every pair, the block distances being taken for all, then 1 and 1; full: F adds and F
+// diagonal 2F and 2F with the squares, whose x (w x) takes the mean's w x) and of the
+// covariance (scalar: 2F adds and F multiplies for every pair, the block distances being taken
+// for all, then 1 and 1; full: F adds and F
 // multiplies for the differences and weighted differences, F(F + 1)/2 adds and as many
 // multiplies for the upper triangle). The tied kind counts as the full one (the same distance
 // kernel, the same scatter) plus the pooling of the K classes' triangles, K F(F + 1)/2 adds; it
@@ -322,7 +329,7 @@ step_counts count_step(int kind, double N, double F, double K, double nonzero, i
   // M-step.
   c.m.adds = pairs;  // the weights
   if (kind == DIAG) {
-    c.m.adds += nonzero * 2 * F, c.m.muls += nonzero * 3 * F;
+    c.m.adds += nonzero * 2 * F, c.m.muls += nonzero * 2 * F;
   } else {
     c.m.adds += nonzero * F, c.m.muls += nonzero * F;
   }
@@ -429,9 +436,7 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
       for (int i = 1; i <= s.N; i++) count += m->P_j_x[k][i] != 0.0;
     start = std::chrono::steady_clock::now();
     cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    update_P_j(m);
-    m->kind->update_means(m);
-    m->kind->update_variances(m);
+    m->kind->m_step(m);
     if (step >= 2) mstep_cpu.push_back(cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start);
     cpu_step += cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
     if (step >= 2) cpu.push_back(cpu_step);
@@ -457,9 +462,7 @@ step_times time_log_densities(const size_case &s, int kind, int threads, int ste
   em_memory *m = compare_start(s, kind, threads, rows, p);
   for (int step = 0; step < 2; step++) {
     find_P_j_x(m);
-    update_P_j(m);
-    m->kind->update_means(m);
-    m->kind->update_variances(m);
+    m->kind->m_step(m);
   }
   std::vector<double> log_density(s.N);
   double least[2] = {1e30, 1e30}, least_cpu[2] = {1e30, 1e30};
@@ -573,9 +576,15 @@ std::string cell(double v, int width, int precision) {
   return text;
 }
 
-// One row of the table: the counts, the floors (seconds) and the measured times.
+// One row of the table: the counts, the floors (seconds) and the measured times, the ratios
+// taken against the wall clock or (on_cpu) against the processor time over the threads.
 void print_row(const size_case &s, const char *kind, int threads, const step_counts &c, double floor_e, double floor_m,
-               const step_times &measured) {
+               const step_times &timed, bool on_cpu) {
+  step_times measured = timed;
+  if (on_cpu) {
+    measured.estep = timed.estep_cpu / threads, measured.mstep = timed.mstep_cpu / threads;
+    measured.least = timed.cpu / threads;
+  }
   char size[32];
   std::snprintf(size, sizeof size, s.N >= 1000000 ? "%dMx%d/%d" : "%dkx%d/%d", s.N >= 1000000 ? s.N / 1000000 : s.N / 1000,
                 s.F, s.K);
@@ -596,7 +605,7 @@ void print_row(const size_case &s, const char *kind, int threads, const step_cou
 // s.loglik_kind, and one Lloyd iteration; each on every thread count, those whose label
 // `only` (when not empty) matches.
 void run_size(const size_case &s, const machine_rates &r, const std::vector<int> &threads, int steps,
-              const std::string &only) {
+              const std::string &only, bool on_cpu) {
   auto wanted = [&](const char *name) {
     char label[64];
     std::snprintf(label, sizeof label, "%dx%d/%d %s", s.N, s.F, s.K, name);
@@ -612,13 +621,14 @@ void run_size(const size_case &s, const machine_rates &r, const std::vector<int>
       if (wanted(KIND_NAMES[kind])) {
         const step_times measured = time_steps(s, kind, threads[t], steps, rows);
         const step_counts c = count_step(kind, s.N, s.F, s.K, measured.nonzero, threads[t]);
-        print_row(s, KIND_NAMES[kind], threads[t], c, floor_of(r, t, c.e), floor_of(r, t, c.m), measured);
+        print_row(s, KIND_NAMES[kind], threads[t], c, floor_of(r, t, c.e), floor_of(r, t, c.m), measured, on_cpu);
       }
       if (!loglik) continue;
       step_counts c;
       c.e = count_log_densities(s.N, s.K);
       c.m.adds = c.m.muls = nan;
-      print_row(s, "loglik", threads[t], c, floor_of(r, t, c.e), nan, time_log_densities(s, kind, threads[t], steps, rows));
+      print_row(s, "loglik", threads[t], c, floor_of(r, t, c.e), nan, time_log_densities(s, kind, threads[t], steps, rows),
+                on_cpu);
     }
   }
   if (!wanted("kmeans")) return;
@@ -626,7 +636,7 @@ void run_size(const size_case &s, const machine_rates &r, const std::vector<int>
   for (size_t t = 0; t < threads.size(); t++) {
     const step_times measured = time_lloyd(s, threads[t], steps, rows);
     const step_counts c = count_lloyd(s.N, s.F, s.K, threads[t]);
-    print_row(s, "kmeans", threads[t], c, floor_of(r, t, c.e), floor_of(r, t, c.m), measured);
+    print_row(s, "kmeans", threads[t], c, floor_of(r, t, c.e), floor_of(r, t, c.m), measured, on_cpu);
   }
 }
 
@@ -637,6 +647,7 @@ int main(int argc, char **argv) {
   if (threads[1] == 1) threads.pop_back();
   int steps = 5;
   std::string only;
+  bool on_cpu = false;
   for (int a = 1; a < argc; a++) {
     const std::string arg = argv[a];
     if (arg == "--threads" && a + 1 < argc) {
@@ -645,11 +656,13 @@ int main(int argc, char **argv) {
       steps = std::atoi(argv[++a]);
     } else if (arg == "--only" && a + 1 < argc) {
       only = argv[++a];
+    } else if (arg == "--clock" && a + 1 < argc && (std::strcmp(argv[a + 1], "cpu") == 0 || std::strcmp(argv[a + 1], "wall") == 0)) {
+      on_cpu = std::strcmp(argv[++a], "cpu") == 0;
     } else {
       threads.clear();
     }
     if (threads.empty() || steps < 1) {
-      std::fprintf(stderr, "usage: %s [--threads 1,2] [--steps S] [--only REGEX]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--threads 1,2] [--steps S] [--only REGEX] [--clock wall|cpu]\n", argv[0]);
       return 2;
     }
   }
@@ -668,9 +681,10 @@ int main(int argc, char **argv) {
     if (t > 1) std::printf("arithmetic, %d threads at once: %.2f times one thread's\n", t, rates.speedups.back());
   }
 
+  if (on_cpu) std::printf("\nthe ms and ratios below: processor time over the threads\n");
   std::printf("\n%-12s %-8s %3s | %6s %6s %6s | %6s %6s %6s | %6s %6s %6s %6s | %6s %6s %6s | %6s %6s\n", "size", "kind", "thr",
               "Gop/E", "Gop/M", "MB", "floorE", "E ms", "E/fl", "floorM", "M ms", "M/fl", "nz%", "floor", "min ms",
               "ratio", "E cpu", "M cpu");
-  for (const size_case &s : SIZES) run_size(s, rates, threads, steps, only);
+  for (const size_case &s : SIZES) run_size(s, rates, threads, steps, only, on_cpu);
   return 0;
 }

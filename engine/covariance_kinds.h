@@ -43,10 +43,10 @@ struct covariance_kind_ops {
   // Where the values of class k (1-based) start in mogem::model::covariances: (k - 1) x
   // values_per_class, or 0 for TIED, whose classes share one matrix.
   long (*model_offset)(int k, int F);
-  // The EM operations of the kind, reached through m->kind: the M-step's mean and variance
-  // updates (em_mstep.h), and the E-step's log-determinant, distance and inverse (em_estep.h).
-  em_step_op update_means;
-  em_step_op update_variances;
+  // The EM operations of the kind, reached through m->kind: the M-step (em_mstep.h: weights,
+  // means and covariances; returns the weights' change), and the E-step's log-determinant,
+  // distance and inverse (em_estep.h).
+  double (*m_step)(em_memory *m);
   em_class_value_op log_determinant;
   em_distance_op mahalanobis_distance;
   em_class_op build_inv_covariance;

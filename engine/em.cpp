@@ -161,10 +161,8 @@ int em_run(em_memory *m, int start_index) {
   while (i < start_index + iterations) {
     if (step > 0 && i % step == 0) take_snapshot(m, i);
     const double objective = estep_and_objective(m, loglik ? &densities : nullptr);
-    const double delta = update_P_j(m);
-    kind.update_means(m);
     m->at_floor = floor_count{};
-    kind.update_variances(m);
+    const double delta = kind.m_step(m);
     regularise_variances(m);
     stop_if_model_broke_down(m, i);
     m->steps++;

@@ -1,8 +1,9 @@
 // M-step: weights, means and covariances re-estimated from the posteriors P_j_x.
 //
-// With N = datapoints, F = features, K = classes. The EM loop calls update_P_j, then the
-// kind's mean update, then its variance update; the means and variances use the weights of
-// the same iteration. A class whose effective weight (N x P_j[k]; N*F x P_j[k] for the scalar
+// With N = datapoints, F = features, K = classes. The EM loop calls the kind's m_step
+// (covariance_kinds.h), one of the m_step_* below: the weights, then the means, then the
+// covariances, the means and covariances with the weights of the same iteration. A class whose
+// effective weight (N x P_j[k]; N*F x P_j[k] for the scalar
 // variance) is exactly 0 is skipped and keeps its previous mean and covariance; a point whose
 // posterior for the class is exactly 0 is skipped for it. Every variance, and the diagonal of
 // a full covariance, is held at or above the parameters' variance_floor (hold_at_floor), and
@@ -17,20 +18,21 @@
 
 namespace mogem::detail {
 
-// P_j[k] = (sum over i of P_j_x[k][i]) / N. Returns the sum over classes of |new - old|,
-// between 0 and 2 for weights that sum to 1; 0 when K < 1.
-double update_P_j(em_memory *m);
-
-// class_means[k] = the posterior-weighted mean of the data (SCALAR and FULL).
-void update_means(em_memory *m);
+// One M-step of the kind: P_j[k] = (sum over i of P_j_x[k][i]) / N, class_means[k] = the
+// posterior-weighted mean of the data, then the kind's covariances (the update_variances_*
+// below; DIAG: the per-feature variances, the weighted mean of x^2 minus the squared mean, taken
+// around the means before any rescaling). The weights' sums ride on the pass over the points
+// that takes the means (and DIAG's squares): the posteriors are read in one pass fewer.
+// Returns the sum over classes of |new weight - old|, between 0 and 2 for weights that sum to
+// 1; 0 when K < 1.
+double m_step_scalar(em_memory *m);
+double m_step_diag(em_memory *m);
+double m_step_full(em_memory *m);
+double m_step_tied(em_memory *m);
 
 // class_variances.scalar[k] = the weighted sum of squared distances to the new mean divided
 // by N*F x P_j[k]: the mean squared distance per feature.
 void update_variances_scalar(em_memory *m);
-
-// DIAG: means and per-feature variances (weighted mean of x^2 minus the squared mean) from one
-// pass over the data; the variances are taken around the means before any rescaling.
-void update_means_and_variances_diag(em_memory *m);
 
 // FULL: the weighted covariance around the new mean, upper triangle accumulated and then
 // mirrored so the matrix is exactly symmetric; only the diagonal is floored.
@@ -55,9 +57,6 @@ inline void hold_at_floor(double &variance, double floor, floor_count &count) {
     count.held++;
   }
 }
-
-// Stands in the mean slot for DIAG, whose variance update computes the means.
-void no_op(em_memory *m);
 
 }  // namespace mogem::detail
 

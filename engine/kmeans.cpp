@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/kernels/block.h"
+#include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
 
 namespace mogem::detail {
@@ -76,30 +77,20 @@ void closer(const kmeans_rows &rows, const double *centre, const std::vector<dou
 
 // The nearest centre of each of the rows first..first+count-1 (count <= EM_BLOCK) into
 // labels, counting the rows whose label changed. The rows are laid out feature by feature, so
-// that the loop over the rows of the block runs in vector lanes; each lane adds its row's
-// squared differences in ascending feature order, as squared_distance does.
+// that the loop over the rows of the block runs in vector lanes of the fastest kernel path;
+// each lane adds its row's squared differences in ascending feature order, as
+// squared_distance does.
 long long nearest_of_block(const kmeans_rows &rows, double *const *centres, int first, int count, int *labels,
                            double *coordinates) {
   const int F = rows.features, K = rows.classes;
-  for (int b = 0; b < EM_BLOCK; b++)
-    for (int j = 1; j <= F; j++) coordinates[(j - 1) * EM_BLOCK + b] = b < count ? rows.data[first + b][j] : 0.0;
-  double nearest[EM_BLOCK], sum[EM_BLOCK];
-  int best[EM_BLOCK];
-  for (int k = 1; k <= K; k++) {
-    for (int b = 0; b < EM_BLOCK; b++) sum[b] = 0.0;
-    for (int j = 1; j <= F; j++) {
-      const double c = centres[k][j], *x = &coordinates[(j - 1) * EM_BLOCK];
-      for (int b = 0; b < EM_BLOCK; b++) {
-        const double d = x[b] - c;
-        sum[b] += d * d;
-      }
-    }
-    for (int b = 0; b < EM_BLOCK; b++) {
-      const bool closer_here = k == 1 || sum[b] < nearest[b];
-      nearest[b] = closer_here ? sum[b] : nearest[b];
-      best[b] = closer_here ? k : best[b];
-    }
+  for (int b = 0; b < count; b++) {
+    const double *row = rows.data[first + b];
+    for (int j = 1; j <= F; j++) coordinates[(j - 1) * EM_BLOCK + b] = row[j];
   }
+  for (int b = count; b < EM_BLOCK; b++)
+    for (int j = 1; j <= F; j++) coordinates[(j - 1) * EM_BLOCK + b] = 0.0;
+  int best[EM_BLOCK];
+  best_kernels().nearest_centres(centres, K, F, coordinates, best);
   long long moved = 0;
   for (int b = 0; b < count; b++)
     if (labels[first + b] != best[b]) moved++, labels[first + b] = best[b];
@@ -169,14 +160,24 @@ long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels) {
   sum_over_processes(
       *rows.share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}}; },
       [&](int) {
-        // Each part adds a range of features of every row, in row order.
+        // Each part adds a range of features of every row, in row order, into sums of its own
+        // (taken from and put back into `sums`, which hold what other processes handed on): in
+        // the shared rows of `sums` two parts' features met in one cache line, and every row's
+        // adds moved that line between the cores (two threads took twice one's time).
         const int parts = em_parts_for(static_cast<double>(N) * F, rows.threads, F);
         em_run_parts(parts, [&](int part) {
           const int from = em_range_start(1, F, parts, part, 1), to = em_range_start(1, F, parts, part + 1, 1);
+          const int width = to - from;
+          std::vector<double> own(static_cast<std::size_t>(K) * width);
+          for (int k = 0; k < K; k++)
+            for (int j = 0; j < width; j++) own[k * width + j] = sums[static_cast<std::size_t>(k) * F + from - 1 + j];
           for (int i = 1; i <= N; i++) {
-            double *sum = &sums[static_cast<std::size_t>(labels[i] - 1) * F];
-            for (int j = from; j < to; j++) sum[j - 1] += rows.data[i][j];
+            double *sum = &own[static_cast<std::size_t>(labels[i] - 1) * width];
+            const double *row = rows.data[i] + from;
+            for (int j = 0; j < width; j++) sum[j] += row[j];
           }
+          for (int k = 0; k < K; k++)
+            for (int j = 0; j < width; j++) sums[static_cast<std::size_t>(k) * F + from - 1 + j] = own[k * width + j];
         });
         for (int i = 1; i <= N; i++) counts[labels[i] - 1] += 1.0;
       });

@@ -60,9 +60,7 @@ void start_from_responsibilities(em_memory *m) {
     kind.set_spherical(m->class_variances, k, F, closest > 0.0 ? closest : 1.0);
     m->P_j[k] = 0.0;
   }
-  update_P_j(m);
-  kind.update_means(m);
-  kind.update_variances(m);
+  kind.m_step(m);
   regularise_variances(m);
 }
 

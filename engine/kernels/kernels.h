@@ -41,6 +41,13 @@ struct class_features {
   int k, first, last;
 };
 
+// Points whose differences add_products holds at a time: as many as 16 KiB takes, so that they
+// stay in a first-level data cache (32 KiB or more) beside the rows being read; at least 4.
+inline int product_run(int width, int features) {
+  const int run = 16384 / (static_cast<int>(sizeof(double)) * (width + features));
+  return run > 4 ? run : 4;
+}
+
 struct kernel_set {
   const char *name;  // "default", "avx2" or "avx512"
   int lanes;         // doubles in one of the path's vectors: 4 or 8
@@ -61,11 +68,13 @@ struct kernel_set {
   // whose posterior P_j_x[k][i] is exactly 0 is left out of class k's sums (or adds terms that change nothing).
   // class_means[k][j] += w x, for j = u.first..u.last and the classes k[0..classes-1]
   // (1 <= classes <= MEAN_CLASSES), all in one pass over the points: each coordinate loaded
-  // serves every class, and their independent sums keep the adder busy.
-  void (*add_means)(em_memory *m, const class_features &u, const int *k, int classes, int first, int last);
+  // serves every class, and their independent sums keep the adder busy. When weights is not
+  // null, also weights[k] += w for those classes (every point, its posterior 0 or not).
+  void (*add_means)(em_memory *m, const class_features &u, const int *k, int classes, int first, int last,
+                    double *weights);
   // The same as add_means, and class_variances.diagonal[k][j] += x (w x).
   void (*add_means_and_squares)(em_memory *m, const class_features &u, const int *k, int classes, int first,
-                                int last);
+                                int last, double *weights);
   // SCALAR: for the classes k .. k + classes - 1 (1 <= classes <= lanes): sums[c] += w x (the
   // squared distance of the point from class_means[k + c], its features added in ascending
   // order from 0), w the point's posterior of that class, for the points first..last in
@@ -75,10 +84,17 @@ struct kernel_set {
   // FULL: sums[(r-1) * width + (s-1)] += (w d_r) d_s with d = class_means[u.k] - x, for rows
   // r = u.first..u.last and columns s >= r (the columns left of the diagonal, up to the
   // lanes-aligned one, get values nobody reads). width is F rounded up to a multiple of
-  // `lanes`; work is working storage of (last - first + 1) x (width + F) values, each point's
-  // d (width values, its padding columns 0) then w d (F values).
+  // `lanes`; work is working storage of product_run(width, F) x (width + F) values, each
+  // point's d (width values, its padding columns 0, as the caller leaves them) then w d (F
+  // values).
   void (*add_products)(em_memory *m, const class_features &u, int first, int last, double *sums, int width,
                        double *work);
+
+  // k-means: best[b] = the centre k of 1..K nearest to each of the EM_BLOCK points laid out in
+  // coordinates (feature j + 1 of point b at [j * EM_BLOCK + b]), by the squared distance summed
+  // from 0 over the features in ascending order; a tie goes to the lower k, and a distance that
+  // is not a number never wins over class 1's. centres[k][1..F].
+  void (*nearest_centres)(double *const *centres, int K, int F, const double *coordinates, int *best);
 };
 
 // The path built for the target's baseline instruction set; every build has it.

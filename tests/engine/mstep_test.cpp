@@ -13,10 +13,7 @@ namespace {
 // One M-step as the EM loop runs it, from the given posteriors of every class.
 double m_step(test_model &t, const std::vector<std::vector<double>> &posteriors) {
   for (int k = 1; k <= t->classes; k++) t.set_posteriors(k, posteriors[k - 1]);
-  const double delta = update_P_j(t.get());
-  t->kind->update_means(t.get());
-  t->kind->update_variances(t.get());
-  return delta;
+  return t->kind->m_step(t.get());
 }
 
 }  // namespace

@@ -213,13 +213,40 @@ TEST_P(KernelPath, StepsAreThePointByPointFormulas) {
             m->threads = threads;
             set_posteriors(m);
             if (mstep_want.empty()) mstep_want = mstep_formula(m);
-            update_P_j(m.get());
-            m->kind->update_means(m.get());
-            m->kind->update_variances(m.get());
+            m->kind->m_step(m.get());
             EXPECT_TRUE(same_bits(mstep_outputs(m), mstep_want)) << "M-step, " << where(kind, K, F, N, threads);
           }
         }
       }
+}
+
+// The k-means assignment of a block: the nearest centre by the squared distance from 0 in
+// feature order, a tie (centres 2 and 3 alike) to the lower number, a NaN row to centre 1.
+TEST_P(KernelPath, NearestCentresAreThoseOfThePointByPointDistances) {
+  const int F = 5, K = 4;
+  const std::vector<std::vector<double>> rows = cloud(EM_BLOCK, F);
+  std::vector<double> coordinates(F * EM_BLOCK);
+  for (int b = 0; b < EM_BLOCK; b++)
+    for (int j = 0; j < F; j++) coordinates[j * EM_BLOCK + b] = b == 7 ? std::nan("") : rows[b][j];
+  test_model t(rows, K, DIAG);
+  for (int k = 1; k <= K; k++) t.set_mean(k, std::vector<double>(F, k == 3 ? 0.2 : 0.1 * k + (k == 1 ? 1.0 : 0.0)));
+  int best[EM_BLOCK], chosen[K + 1] = {};
+  kernels_->nearest_centres(t->class_means.get(), K, F, coordinates.data(), best);
+  for (int b = 0; b < EM_BLOCK; b++) {
+    int want = 1;
+    double nearest = 0.0;
+    for (int k = 1; k <= K; k++) {
+      double sum = 0.0;
+      for (int j = 0; j < F; j++) {
+        const double d = coordinates[j * EM_BLOCK + b] - t->class_means[k][j + 1];
+        sum += d * d;
+      }
+      if (k == 1 || sum < nearest) nearest = sum, want = k;
+    }
+    EXPECT_EQ(best[b], want) << GetParam() << " path, point " << b;
+    chosen[best[b]]++;
+  }
+  EXPECT_TRUE(chosen[1] > 0 && chosen[2] > 0 && chosen[3] == 0) << "the NaN row, the tie";
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, KernelPath, testing::Values("default", "avx2", "avx512"),
