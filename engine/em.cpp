@@ -141,7 +141,7 @@ void initialize_parameters(em_memory *m) {
     m->hooks->on_transformed_data(&m->data[1][1], static_cast<std::size_t>(N), static_cast<std::size_t>(F));
 }
 
-int em_run(em_memory *m, int start_index) {
+int em_run(em_memory *m, int start_index, double previous_objective) {
   // The weight changes of the last four iterations, by step mod 4. The start values keep a
   // call from stopping before slots 1..3 hold real changes.
   double trace[TRACE_LENGTH] = {0.0, 10.0, 20.0, 30.0};
@@ -153,7 +153,7 @@ int em_run(em_memory *m, int start_index) {
   // whose posteriors are uniform whatever the model), where the weight rule holds.
   const bool loglik = m->params->loglik_rule && m->inv_temp > 0.0;
   std::vector<double> densities(loglik ? static_cast<std::size_t>(m->datapoints) : 0);
-  double previous = -HUGE_VAL;
+  double previous = previous_objective;
 
   m->converged = false;
   m->stopped_by_loglik = false;
@@ -174,6 +174,7 @@ int em_run(em_memory *m, int start_index) {
       at.restart = m->restart;
       at.step = i;
       at.weight_change = delta;
+      at.objective = loglik ? objective : NAN;
       at.loglik_change = loglik ? objective - previous : NAN;
       m->hooks->on_progress(at);
     }
@@ -194,7 +195,7 @@ int em_run(em_memory *m, int start_index) {
 void em(em_memory *m) {
   initialize_parameters(m);
   m->inv_temp = 1.0;
-  em_run(m, 0);
+  em_run(m, 0, m->params->start_objective);
 }
 
 }  // namespace mogem::detail

@@ -2,6 +2,8 @@
 #ifndef MOGEM_ENGINE_EM_H
 #define MOGEM_ENGINE_EM_H
 
+#include <cmath>
+
 #include "engine/em_estep.h"
 #include "engine/em_types.h"
 
@@ -36,8 +38,9 @@ void regularise_variances(em_memory *m);
 // each step in m->steps. Every variance update starts m->at_floor afresh. A final snapshot is taken under the returned step when that is a multiple of
 // output_stepsize. Returns the step
 // of the converging iteration, or start_index + max_em_iterations when the budget ran out
-// (start_index itself for a budget of 0 or less).
-int em_run(em_memory *m, int start_index);
+// (start_index itself for a budget of 0 or less). The first step's change is taken from
+// previous_objective (a warm start's last objective; by default the first step never stops).
+int em_run(em_memory *m, int start_index, double previous_objective = -HUGE_VAL);
 
 }  // namespace mogem::detail
 

@@ -8,6 +8,7 @@
 #ifndef MOGEM_ENGINE_EM_TYPES_H
 #define MOGEM_ENGINE_EM_TYPES_H
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,6 +60,7 @@ struct em_parameters {
   double variance_floor;         // every updated variance (covariance diagonal) is held at or above this
   bool loglik_rule;              // the EM loop stops on the change of the mean log-likelihood per row ...
   double tol;                    // ... when it is below this (else on the weight changes)
+  double start_objective = -HUGE_VAL;  // plain EM under that rule: the objective its first step's change is taken from
   int kmeans_iterations;         // KMEANS: Lloyd's iterations at most
 };
 

@@ -112,7 +112,9 @@ void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **c
   std::vector<double> closest(n, HUGE_VAL);
   closer(rows, centres[1], closest, closest);
   std::vector<std::vector<double>> candidate(trials, std::vector<double>(static_cast<std::size_t>(F) + 1));
-  std::vector<double> tried(n);  // one candidate's D^2 at a time: memory of two values a row
+  // One candidate's D^2 at a time, and the best candidate's so far: three values a row, so
+  // that the kept centre's distances are not computed a second time.
+  std::vector<double> tried(n), kept(n);
   std::vector<double> potential(trials);
   for (int k = 2; k <= K; k++) {
     double before = 0.0;
@@ -127,10 +129,10 @@ void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **c
     for (int t = 0; t < trials; t++) {
       closer(rows, candidate[t].data(), closest, tried);
       potential[t] = sum_in_row_order(rows, tried, &before);
-      if (potential[t] < potential[best]) best = t;
+      if (t == 0 || potential[t] < potential[best]) best = t, tried.swap(kept);
     }
     for (int j = 1; j <= F; j++) centres[k][j] = candidate[best][j];
-    closer(rows, centres[k], closest, closest);
+    closest.swap(kept);
   }
 }
 

@@ -72,6 +72,7 @@ em_parameters parameters_of(const options &o, std::size_t rows, std::size_t cols
   p.kmeans_iterations = o.kmeans_iterations;
   p.loglik_rule = o.stop == stop_rule::loglik;
   p.tol = o.tol;
+  p.start_objective = o.start_objective;
   return p;
 }
 

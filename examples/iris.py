@@ -21,8 +21,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 output = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build", "example", "iris-python.png")
 
 X = np.loadtxt(os.path.join(HERE, "iris.csv"), delimiter=",", skiprows=1, usecols=range(4))
-# examples/iris.txt: 3 classes, diagonal covariances, church_means, 100 steps, no reg_covar.
-model = mogem.GaussianMixture(3, covariance_type="diag", max_iter=100, reg_covar=0.0).fit(X)
+# As examples/iris.txt: 3 classes, diagonal covariances, church_means, 100 steps, no reg_covar,
+# the variance floor 0.001 (the stop rule is the lower bound's here).
+model = mogem.GaussianMixture(3, covariance_type="diag", max_iter=100, reg_covar=0.0, init_params="church_means",
+                              variance_floor=0.001).fit(X)
 petal = [2, 3]  # petal length and width
 
 fig, ax = plt.subplots(figsize=(7, 5.5), dpi=100)

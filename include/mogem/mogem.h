@@ -15,6 +15,7 @@
 #ifndef MOGEM_MOGEM_H
 #define MOGEM_MOGEM_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -145,6 +146,10 @@ struct options {
   // model::stopped_by). Must be 0 or more.
   stop_rule stop = stop_rule::weights;
   double tol = 1e-3;
+  // stop_rule::loglik in plain EM: the objective the first step's change is taken from. A warm
+  // start (a whole model of an earlier fit) passes that fit's last objective, so that a start
+  // already at its optimum stops after one step; -infinity: the first step never stops.
+  double start_objective = -HUGE_VAL;
   // Added to every variance (every covariance's diagonal) of a class after each variance
   // update, before any inversion; 0 leaves the arithmetic as it is. Must be 0 or more.
   double reg_covar = 0.0;
@@ -191,6 +196,9 @@ struct progress {
   // after each EM step of any candidate and when one finishes, how many are done (step and the
   // rest are then 0).
   int candidates_done, candidates;
+  // stop_rule::loglik: the mean log-likelihood per row of the step's E-step (the stop rule's
+  // objective, of the model before the step's update); NaN under the weight rule.
+  double objective;
 };
 
 // What a fit tells its caller while it runs. Each may be empty. They are called on the

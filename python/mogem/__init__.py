@@ -1,6 +1,7 @@
 """mogem: Gaussian mixtures fitted by EM or annealing EM, bit for bit reproducible.
 
-``GaussianMixture`` follows scikit-learn's estimator conventions; ``select`` chooses the
+``GaussianMixture`` is scikit-learn's ``sklearn.mixture.GaussianMixture`` (its parameters,
+defaults, attributes and messages) with mogem's own keyword arguments after them; ``select`` chooses the
 number of components and the covariance type by BIC, AIC or ICL; ``load`` reads a saved model.
 The engine itself is ``mogem._mogem`` (the C++ library's fit, prediction and model files).
 """

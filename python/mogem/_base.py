@@ -55,7 +55,8 @@ except ImportError:  # pragma: no cover - exercised where scikit-learn is missin
 
     def check_is_fitted(estimator):
         if not any(k.endswith("_") and not k.startswith("__") for k in vars(estimator)):
-            raise NotFittedError(f"This {type(estimator).__name__} instance is not fitted yet. Call 'fit' first.")
+            raise NotFittedError(f"This {type(estimator).__name__} instance is not fitted yet. Call 'fit' with "
+                                 "appropriate arguments before using this estimator.")
 
 
 def validate_rows(estimator, X, reset):

@@ -1,14 +1,17 @@
-"""mogem.GaussianMixture: a scikit-learn-style estimator over the mogem engine."""
+"""mogem.GaussianMixture: scikit-learn's GaussianMixture over the mogem engine."""
 
+import copy
 import math
 import os
+import time
 import warnings
 
 import numpy as np
 
 from . import _mogem
 from ._base import BaseEstimator, ConvergenceWarning, DensityMixin, check_is_fitted, validate_rows
-from ._settings import COVARIANCE_TYPES, options_of, seed_of
+from ._settings import (COVARIANCE_TYPES, MEANS_STARTS, checked_means, checked_weights, covariances_of_precisions,
+                        options_of)
 
 FitError = _mogem.FitError
 
@@ -22,7 +25,7 @@ _KIND_NAMES = {kind: name for name, kind in COVARIANCE_TYPES.items()}
 _PARAMETER_WORDS = (
     ("fewer classes", "fewer components (n_components)"),
     ("the diagonal kind", "covariance_type='diag'"),
-    ("another init or random_seed", "another init or random_state"),
+    ("another init or random_seed", "another init_params or random_state"),
     ("fit in place (fit_in_place), with fewer rows, or over several processes", "fit fewer rows"),
 )
 
@@ -34,8 +37,17 @@ def in_parameter_words(message):
     return message
 
 
+# scikit-learn's words for a fit whose covariances cannot be factorised, first in such failures.
+ILL_DEFINED = ("Fitting the mixture model failed because some components have ill-defined empirical covariance (for "
+               "instance caused by singleton or collapsed samples). Try to decrease the number of components, or "
+               "increase reg_covar.")
+
+
 def _failure_in_parameter_words(e):
-    raised = FitError(in_parameter_words(str(e)))
+    text = in_parameter_words(str(e))
+    if "memory" not in text:
+        text = ILL_DEFINED + "\n" + text
+    raised = FitError(text)
     raised.kind = e.kind
     return raised
 
@@ -58,39 +70,52 @@ def run_engine(call, *args):
 
 
 class GaussianMixture(DensityMixin, BaseEstimator):
-    """A mixture of Gaussians fitted by EM (or deterministic-annealing EM) with mogem's engine.
+    """A mixture of Gaussians fitted by EM with mogem's engine: scikit-learn's
+    ``sklearn.mixture.GaussianMixture`` (its parameters, defaults, attributes and methods), plus
+    mogem's own keyword arguments after them.
 
-    The same data and parameters give the same bits on every run and for any ``n_threads``, and
-    the same model as the ``mogem`` program with the matching parameter file.
+    The same data and parameters with an int ``random_state`` give the same bits on every run and
+    for any ``n_threads``, and the same model as the ``mogem`` program with the matching parameter
+    file.
 
-    Parameters
-    ----------
+    Parameters (scikit-learn's)
+    ---------------------------
     n_components : int, default=1
-        The number of mixture components (classes).
-    covariance_type : {'diag', 'spherical', 'full', 'tied'}, default='diag'
-        One variance per feature, one variance, or a full covariance matrix per component; or one
-        full covariance matrix shared by all components ('tied'; not with annealing).
-    tol : float, default=1e-6
-        The stop rule: EM stops when the changes of the mixture weights over its last four steps
-        sum to less than ``tol``. This is not scikit-learn's rule (a change of the lower bound).
+    covariance_type : {'full', 'tied', 'diag', 'spherical'}, default='full'
+    tol : float, default=1e-3
+        EM stops when the lower bound (the mean log-likelihood per row of the E-step) changes by
+        less than this between two steps.
     reg_covar : float, default=1e-6
-        Added to every variance (every covariance's diagonal) after each update, as in
-        scikit-learn; 0 gives the ``mogem`` program's default arithmetic.
+        Added to every variance (every covariance's diagonal) after each update.
     max_iter : int, default=100
-        The EM step budget (per annealing stage).
+        The EM step budget; 0 keeps the start (no ConvergenceWarning then).
     n_init : int, default=1
-        Fits from this many seeds, the one with the highest log-likelihood kept; above 1 only
-        with a random ``init``.
-    init : {'church_means', 'random_means', 'random_point', 'random_range', 'random_sample'} or
-        array of shape (n_components, n_features), default='church_means'
-        The initial means: the centroid, then the points farthest from the means so far; the
-        means of a random partition; random data points; random points of the data's bounding
-        box; averages of ``init_samples`` random points; or these means, at full precision.
-    init_samples : int, default=None
-        For ``init='random_sample'``: the points averaged per mean (required there).
+        Fits from this many starts, the one with the highest log-likelihood kept.
+    init_params : str, default='kmeans'
+        scikit-learn's 'kmeans', 'k-means++', 'random' (random responsibilities) and
+        'random_from_data' give a whole starting model; mogem's 'church_means' (the centroid, then
+        the points farthest from the means so far), 'random_means', 'random_point',
+        'random_range' and 'random_sample' (with ``init_samples``) give starting means, the
+        variances derived from them.
+    weights_init, means_init, precisions_init : array-like, default=None
+        Take the place of the start's weights, means and precisions (the inverse covariances, in
+        the kind's shape), checked with scikit-learn's shapes and messages. Under the correlation
+        metric (or ``center``) they describe the rows as the fit sees them.
     random_state : int, RandomState or None, default=None
-        The seed of the random initializations; None takes the engine's default seed 42, so an
-        estimator without one still gives the same fit every time.
+        Seeds the random starts and ``sample``: None draws from NumPy's global generator, a
+        RandomState from itself, an int gives the same fit (and draws) every time.
+    warm_start : bool, default=False
+        Each fit after the first continues from the last model (``n_init`` ignored), its first
+        step's change taken from the last ``lower_bound_``.
+    verbose : int, default=0
+        1 prints each start and every ``verbose_interval``-th step, 2 the time and the change of
+        the lower bound as well.
+    verbose_interval : int, default=10
+
+    Parameters (mogem's)
+    --------------------
+    init_samples : int, default=None
+        For ``init_params='random_sample'``: the points averaged per mean.
     metric : {'euclidean', 'correlation'}, default='euclidean'
         'correlation' scales data rows and means to unit length for the whole fit.
     center : bool, default=False
@@ -99,54 +124,64 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         Plain EM, or annealing EM: one component at ``init_temp``, cooled by ``schedule_scalar``
         per stage, components split until ``n_components`` are reached at temperature 1.
     schedule_scalar : float, default=0.9
-        Annealing: the temperature factor per stage.
     init_temp : float, default=10.0
-        Annealing: the starting temperature.
+    variance_floor : float, default=0.0
+        Every variance is held at or above this after each update (a warning tells how many
+        were); 0 keeps scikit-learn's arithmetic.
     n_threads : int or None, default=None
         At most this many threads; None uses every core the process may use.
+    comm : mpi4py communicator or None, default=None
+        Fit over the processes of this communicator, each passing its own rows.
 
     Attributes
     ----------
-    weights_ : ndarray of shape (n_components,)
-    means_ : ndarray of shape (n_components, n_features)
-    covariances_ : ndarray of shape (n_components,), (n_components, n_features),
-        (n_components, n_features, n_features) or (n_features, n_features) for 'spherical',
-        'diag', 'full' and 'tied'
+    weights_, means_, covariances_, precisions_, precisions_cholesky_ : ndarray
+        In scikit-learn's shapes for each kind; the first three are read-only views of the
+        engine's model.
     converged_ : bool
     n_iter_ : int
-        EM steps run (over all annealing stages).
     lower_bound_ : float
-        The training rows' log-likelihood per row under the final model.
+        The mean log-likelihood per row of the last E-step (of the model before the last update).
+    n_features_in_ : int
+    feature_names_in_ : ndarray of str (when X has string column names)
     labels_ : ndarray of shape (n_samples,)
         Each training row's component from the E-step before the last update (the ``mogem``
         program's labels; ``predict`` gives the final model's).
     statistics_ : dict
-        Log-likelihood, BIC, AIC, ICL, entropy and free parameters of the training rows.
-    n_features_in_ : int
-
-    The model arrays are read-only views of the engine's model. Under the correlation metric
-    (and with ``center``) the model describes the rows as the fit sees them: centred, at unit
-    length.
+        Log-likelihood, BIC, AIC, ICL, entropy, free parameters and variances held at the floor
+        of the training rows under the final model.
+    restarts_ : list of dict
+        Every start of the fit: its seed, log-likelihood, steps, and failure if it failed.
     """
 
-    def __init__(self, n_components=1, *, covariance_type="diag", tol=1e-6, reg_covar=1e-6, max_iter=100, n_init=1,
-                 init="church_means", init_samples=None, random_state=None, metric="euclidean", center=False,
-                 algorithm="em", schedule_scalar=0.9, init_temp=10.0, n_threads=None):
+    def __init__(self, n_components=1, *, covariance_type="full", tol=1e-3, reg_covar=1e-6, max_iter=100, n_init=1,
+                 init_params="kmeans", weights_init=None, means_init=None, precisions_init=None, random_state=None,
+                 warm_start=False, verbose=0, verbose_interval=10, init_samples=None, metric="euclidean",
+                 center=False, algorithm="em", schedule_scalar=0.9, init_temp=10.0, variance_floor=0.0,
+                 n_threads=None, comm=None):
         self.n_components = n_components
         self.covariance_type = covariance_type
         self.tol = tol
         self.reg_covar = reg_covar
         self.max_iter = max_iter
         self.n_init = n_init
-        self.init = init
-        self.init_samples = init_samples
+        self.init_params = init_params
+        self.weights_init = weights_init
+        self.means_init = means_init
+        self.precisions_init = precisions_init
         self.random_state = random_state
+        self.warm_start = warm_start
+        self.verbose = verbose
+        self.verbose_interval = verbose_interval
+        self.init_samples = init_samples
         self.metric = metric
         self.center = center
         self.algorithm = algorithm
         self.schedule_scalar = schedule_scalar
         self.init_temp = init_temp
+        self.variance_floor = variance_floor
         self.n_threads = n_threads
+        self.comm = comm
 
     # -- fitting ---------------------------------------------------------------------------
 
@@ -172,29 +207,91 @@ class GaussianMixture(DensityMixin, BaseEstimator):
                              f"n_samples = {X.shape[0]}")
         return X, settings
 
+    def _given_start(self, n_features):
+        """The *_init arrays checked, flat in the model's order (None where not given)."""
+        K = self.n_components
+        weights = None if self.weights_init is None else checked_weights(self.weights_init, K)
+        means = None if self.means_init is None else checked_means(self.means_init, K, n_features)
+        covariances = None
+        if self.precisions_init is not None:
+            covariances = covariances_of_precisions(self.precisions_init, self.covariance_type, K, n_features)
+        return [None if a is None else a.ravel().tolist() for a in (weights, means, covariances)]
+
     def _fit(self, X):
         X, settings = self._rows_and_settings(X)
-        (result,) = run_engine(_mogem.fit, X, settings)
-        self._take_model(result.model, result)
-        if not result.model.converged:
-            warnings.warn(f"The fit did not meet its stop rule (tol={self.tol}) within max_iter={self.max_iter} "
-                          "steps; raise max_iter or tol", ConvergenceWarning, stacklevel=3)
+        weights, means, covariances = self._given_start(X.shape[1])
+        warm = self.warm_start and hasattr(self, "_model")
+        trace = _Trace(self)
+        # The starts run one by one, as scikit-learn's, the one of the highest lower bound kept
+        # (ties: the first); one that fails numerically is recorded and the others go on.
+        best, failures, records = None, [], []
+        for start in range(1, 2 if warm else settings.restarts + 1):
+            one = copy.copy(settings)
+            one.restarts = 1
+            one.random_seed = _mogem.restart_seed(settings.random_seed, start)
+            try:
+                result = trace.run(start, X, self._started(X, one, warm, weights, means, covariances), self.comm)
+            except FitError as failure:
+                failures.append(failure)
+                records.append(dict(restart=start, seed=one.random_seed, failed=True, failure=str(failure),
+                                    log_likelihood=0.0, steps=0, converged=False))
+                continue
+            records.append(dict(result.restarts[0], restart=start))
+            if best is None or trace.objective.get(start, -math.inf) > trace.objective.get(best[0], -math.inf):
+                best = (start, result)
+        if best is None:
+            raise failures[0]
+        start, result = best
+        self._take_model(result.model, result, trace.objective.get(start, -math.inf))
+        self.restarts_ = records
+        if self.verbose:
+            print(_mogem.fit_report(result, settings.max_iterations), end="")
+        # The command line's words after scikit-learn's.
+        if not result.model.converged and settings.max_iterations > 0:
+            warnings.warn(f"Initialization {len(records)} did not converge. Try different init parameters, or "
+                          "increase max_iter, tol or check for degenerate data. " +
+                          _mogem.budget_warning(result.model, settings.max_iterations),
+                          ConvergenceWarning, stacklevel=3)
+        if _mogem.floor_warning(result.model):
+            warnings.warn(_mogem.floor_warning(result.model), MogemWarning, stacklevel=3)
         return result
 
-    def _take_model(self, fitted, result=None):
+    def _started(self, X, settings, warm, weights, means, covariances):
+        """settings with the start of one fit: the last model (a warm start, its first change taken
+        from the last lower bound), the given means in place of a start of means (the program's
+        means file), a whole model with the given arrays in place of the start's, or init_params'
+        own start."""
+        if warm:
+            settings.init = _mogem.Initialization.saved_model
+            settings.start_model = self._model
+            settings.start_objective = self.lower_bound_
+        elif weights is None and covariances is None and means is not None and settings.init in MEANS_STARTS.values():
+            settings.init = _mogem.Initialization.given_means
+            settings.initial_means = means
+        elif weights is not None or means is not None or covariances is not None:
+            settings = _with_start(X, settings, weights, means, covariances, self.comm)
+        return settings
+
+    def _take_model(self, fitted, result=None, lower_bound=None):
         """The model's attributes; with the fit result (a fit, not a loaded model) the training
-        rows' labels_ and the restarts_."""
+        rows' labels_, and the feature names of a fit go into the model (those of a loaded model
+        come out of it)."""
         self._model = fitted
+        if result is not None and hasattr(self, "feature_names_in_"):
+            fitted.feature_names = [str(name) for name in self.feature_names_in_]  # kept by save
+        elif result is None and fitted.feature_names:
+            self.feature_names_in_ = np.asarray(fitted.feature_names, dtype=object)
         self.weights_ = fitted.weights
         self.means_ = fitted.means
         self.covariances_ = fitted.covariances
+        self.precisions_cholesky_ = precisions_cholesky(self.covariances_, fitted.covariance)
+        self.precisions_ = precisions(self.precisions_cholesky_, fitted.covariance)
         self.converged_ = bool(fitted.converged)
         self.n_iter_ = int(fitted.steps)
         self.statistics_ = fitted.statistics
-        self.lower_bound_ = self.statistics_["log_likelihood_per_point"]
+        self.lower_bound_ = self.statistics_["log_likelihood_per_point"] if lower_bound is None else lower_bound
         self.restarts_ = []
         if result is not None:
-            self.restarts_ = [dict(r, failure=in_parameter_words(r["failure"])) for r in result.restarts]
             self.labels_ = result.labels
         self.n_features_in_ = int(fitted.features)
 
@@ -209,17 +306,20 @@ class GaussianMixture(DensityMixin, BaseEstimator):
 
     def predict(self, X):
         """Each row's most probable component (ties to the lower one)."""
-        _, labels, _ = call_engine(_mogem.predict_all, self._model, self._rows(X), self._threads())
+        X = self._rows(X)
+        _, labels, _ = call_engine(_mogem.predict_all, self._model, X, self._threads())
         return labels
 
     def predict_proba(self, X):
         """Each row's posterior probability of each component, shape (n_samples, n_components)."""
-        posteriors, _, _ = call_engine(_mogem.predict_all, self._model, self._rows(X), self._threads())
+        X = self._rows(X)
+        posteriors, _, _ = call_engine(_mogem.predict_all, self._model, X, self._threads())
         return posteriors.T
 
     def score_samples(self, X):
         """The log density of each row under the mixture."""
-        return call_engine(_mogem.score_samples, self._model, self._rows(X), self._threads())
+        X = self._rows(X)
+        return call_engine(_mogem.score_samples, self._model, X, self._threads())
 
     def _log_likelihood(self, X):
         scores = self.score_samples(X)
@@ -227,7 +327,7 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         return _mogem.ordered_sum(scores), scores.shape[0]
 
     def score(self, X, y=None):
-        """The mean log density of the rows (on the training rows, ``lower_bound_``)."""
+        """The mean log density of the rows."""
         total, n = self._log_likelihood(X)
         return total / n
 
@@ -245,23 +345,27 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         return -2.0 * total + 2.0 * self._n_parameters()
 
     def sample(self, n_samples=1):
-        """Draws n_samples rows from the mixture (with random_state's seed); returns (X, y), y each
-        row's component. Centred models get their centre back."""
+        """Draws n_samples rows from the mixture with random_state, as scikit-learn draws them (the
+        same draws for the same model and state); returns (X, y), y each row's component. Centred
+        models get their centre back."""
         check_is_fitted(self)
         if isinstance(n_samples, bool) or not isinstance(n_samples, (int, np.integer)) or n_samples < 1:
-            raise ValueError(f"n_samples must be an integer of at least 1; got {n_samples!r}")
-        rng = np.random.RandomState(seed_of(self.random_state))
+            raise ValueError(f"Invalid value for 'n_samples': {n_samples!r} . The sampling requires at least one "
+                             "sample.")
+        rng = self.random_state
+        if rng is None or isinstance(rng, (int, np.integer)):
+            rng = np.random.mtrand._rand if rng is None else np.random.RandomState(rng)
         counts = rng.multinomial(n_samples, self.weights_ / self.weights_.sum())
         F = self.n_features_in_
+        kind = self._model.covariance
         parts = []
         for k, count in enumerate(counts):
-            if self._model.covariance == _mogem.CovarianceKind.full:
-                parts.append(rng.multivariate_normal(self.means_[k], self.covariances_[k], count))
-            elif self._model.covariance == _mogem.CovarianceKind.tied:
-                parts.append(rng.multivariate_normal(self.means_[k], self.covariances_, count))
+            if kind == _mogem.CovarianceKind.full:
+                parts.append(rng.multivariate_normal(self.means_[k], self.covariances_[k], int(count)))
+            elif kind == _mogem.CovarianceKind.tied:
+                parts.append(rng.multivariate_normal(self.means_[k], self.covariances_, int(count)))
             else:
-                spread = np.sqrt(self.covariances_[k])
-                parts.append(self.means_[k] + rng.standard_normal((count, F)) * spread)
+                parts.append(self.means_[k] + rng.standard_normal(size=(count, F)) * np.sqrt(self.covariances_[k]))
         X = np.vstack(parts)
         if self._model.centre.size:
             X = X + self._model.centre
@@ -273,6 +377,86 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         """Writes the fitted model as the ``mogem`` program's model file (JSON), whole or not at all."""
         check_is_fitted(self)
         _mogem.write_model_file(os.fspath(path), self._model)
+
+
+def _engine_fit(X, settings, on_step=None, processes=None):
+    """The engine's fit of X with these settings: (result, notices). processes: the communicator
+    the rows are shared over (None: this process holds them all)."""
+    if processes is not None:
+        raise ValueError("comm needs mogem built with its processes binding (mpi4py)")
+    return _mogem.fit(X, settings, on_step)
+
+
+def _with_start(X, settings, weights, means, covariances, processes):
+    """settings starting from a whole model: the start of init_params (its means replaced by the
+    given means first where it starts from means, or where every array is given and the start
+    would be replaced whole), with the given arrays in its place."""
+    first = copy.copy(settings)
+    first.max_iterations = 0
+    whole = weights is not None and covariances is not None
+    if means is not None and (whole or settings.init in MEANS_STARTS.values()):
+        first.init = _mogem.Initialization.given_means
+        first.initial_means = means
+    (result,) = run_engine(_engine_fit, X, first, None, processes)
+    settings.init = _mogem.Initialization.saved_model
+    settings.start_model = result.model.replaced(weights, means, covariances)
+    return settings
+
+
+class _Trace:
+    """What the steps of the fit's starts told (each start's last lower bound, by start number), and
+    the lines scikit-learn prints with verbose."""
+
+    def __init__(self, estimator):
+        self.verbose, self.interval = estimator.verbose, estimator.verbose_interval
+        self.objective = {}
+
+    def run(self, start, X, settings, processes):
+        """The engine's fit of start number `start`, its steps heard."""
+        self.start = start
+        self.previous = settings.start_objective
+        if self.verbose:
+            print(f"Initialization {self.start - 1}")
+            self.began = self.lapsed = time.time()
+        (result,) = run_engine(_engine_fit, X, settings, self.step, processes)
+        if self.verbose:
+            converged = bool(result.model.converged)
+            if self.verbose == 1:
+                print(f"Initialization converged: {converged}")
+            else:
+                print(f"Initialization converged: {converged}\t time lapse {time.time() - self.began:.5f}s\t "
+                      f"ll {self.objective.get(self.start, -math.inf):.5f}")
+        return result
+
+    def step(self, restart, step, objective):
+        change = objective - self.previous
+        self.previous = objective
+        self.objective[self.start] = objective
+        if self.verbose and step % self.interval == 0:
+            if self.verbose == 1:
+                print(f"  Iteration {step}")
+            else:
+                now = time.time()
+                print(f"  Iteration {step}\t time lapse {now - self.lapsed:.5f}s\t ll change {change:.5f}")
+                self.lapsed = now
+
+
+def precisions_cholesky(covariances, kind):
+    """scikit-learn's precisions_cholesky_ of the covariances of this kind: per matrix the
+    transposed inverse of its lower Cholesky factor; 1 / sqrt of each variance otherwise."""
+    if kind not in (_mogem.CovarianceKind.full, _mogem.CovarianceKind.tied):
+        return 1.0 / np.sqrt(covariances)
+    matrices = np.asarray(covariances).reshape(-1, *covariances.shape[-2:])
+    identity = np.eye(matrices.shape[-1])
+    factors = np.array([np.linalg.solve(np.linalg.cholesky(c), identity).T for c in matrices])
+    return factors.reshape(covariances.shape)
+
+
+def precisions(cholesky, kind):
+    """The precisions (inverse covariances) from precisions_cholesky."""
+    if kind not in (_mogem.CovarianceKind.full, _mogem.CovarianceKind.tied):
+        return cholesky ** 2
+    return np.matmul(cholesky, np.swapaxes(cholesky, -1, -2))
 
 
 def load(path):

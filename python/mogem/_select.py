@@ -41,11 +41,12 @@ def _table(candidates, chosen):
     return pandas.DataFrame(rows)
 
 
-def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", "full"), criterion="bic", **params):
+def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", "tied", "full"), criterion="bic",
+           **params):
     """Fits every count of ``n_components`` (consecutive integers) for every covariance type, and
     keeps the candidate with the lowest ``criterion`` ('bic', 'aic' or 'icl'; ties go to fewer
     parameters, then to the earlier candidate). ``params`` are further GaussianMixture
-    parameters (n_init, init, random_state, reg_covar, ...). Returns (table, estimator): one
+    parameters (n_init, init_params, random_state, reg_covar, ...). Returns (table, estimator): one
     record per candidate, types in the order given and counts ascending (a pandas DataFrame when
     pandas is importable, else a list of dicts; a failed candidate has NaN criteria and its
     ``failure``), and the chosen candidate fitted."""
@@ -56,9 +57,10 @@ def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", 
     if not kinds:
         raise ValueError("covariance_types must name at least one of 'spherical', 'diag', 'full', 'tied'")
     by = one_of("criterion", criterion, CRITERIA)
-    if "init" in params and not isinstance(params["init"], str):
-        raise ValueError("init as an array of means holds one component count; a selection fits several: "
-                         "choose a named init")
+    given = [name for name in ("weights_init", "means_init", "precisions_init") if params.get(name) is not None]
+    if given or params.get("warm_start"):
+        raise ValueError(f"{', '.join(given) or 'warm_start'} holds one component count and kind; a selection fits "
+                         "several: choose a named init_params")
     # The largest count bounds the rows needed; the engine sets each candidate's own count.
     estimator = GaussianMixture(n_components=high, covariance_type=covariance_types[0], **params)
     X, settings = estimator._rows_and_settings(X)
@@ -66,4 +68,5 @@ def select(X, n_components=range(1, 10), covariance_types=("spherical", "diag", 
     estimator.set_params(n_components=candidates[chosen]["classes"],
                          covariance_type=_KIND_NAMES[candidates[chosen]["covariance"]])
     estimator._take_model(result.model, result)
+    estimator.restarts_ = [dict(r, failure=in_parameter_words(r["failure"])) for r in result.restarts]
     return _table(candidates, chosen), estimator

@@ -17,14 +17,15 @@ COVARIANCE_TYPES = {
 }
 METRICS = {"euclidean": _mogem.Metric.euclidean, "correlation": _mogem.Metric.correlation}
 ALGORITHMS = {"em": _mogem.Algorithm.em, "annealing": _mogem.Algorithm.annealing}
-# The initializations of init_method that need no file (a means file and a saved model are the
-# program's; an array of means stands for them here).
-INITS = {w: getattr(_mogem.Initialization, w) for w in SETTINGS["init_method"]["words"] if w not in ("file", "model")}
-RANDOM_INITS = tuple(w for w in INITS if w.startswith("random_"))
+_I = _mogem.Initialization
+# init_params: scikit-learn's four starts, then the program's. 'kmeans', 'k-means++' and 'random'
+# give a whole model (from responsibilities); the others start from means alone, the variances
+# derived from them (MEANS_STARTS), so that means_init in their place is the program's means file.
+INITS = {"kmeans": _I.kmeans, "k-means++": _I.kmeans_plus_plus, "random": _I.random_responsibilities,
+         "random_from_data": _I.random_from_data,
+         **{w: getattr(_I, w) for w in SETTINGS["init_method"]["words"] if w not in ("file", "model")}}
+MEANS_STARTS = {name: init for name, init in INITS.items() if name not in ("kmeans", "k-means++", "random")}
 CRITERIA = {w: getattr(_mogem.Criterion, w) for w in SETTINGS["select_criterion"]["words"]}
-# The seed taken when random_state is None: the library's default, so that an estimator
-# without one gives the same fit every time.
-DEFAULT_SEED = int(SETTINGS["random_seed"]["default"])
 _INT32_MAX = 2**31 - 1
 
 
@@ -61,9 +62,11 @@ def real(name, value, least=None, above=None, below=None):
 
 
 def seed_of(random_state):
-    """The library's 32-bit seed: None gives DEFAULT_SEED, an int itself, a RandomState a draw."""
+    """The library's 32-bit seed of a fit, as scikit-learn's check_random_state reads random_state:
+    None draws it from NumPy's global generator, a RandomState draws it from that generator, an
+    int is the seed itself (the same fit every time, the program's random_seed)."""
     if random_state is None:
-        return DEFAULT_SEED
+        random_state = np.random.mtrand._rand
     if isinstance(random_state, np.random.RandomState):
         return int(random_state.randint(1, _INT32_MAX))
     if isinstance(random_state, (bool, np.bool_)) or not isinstance(random_state, numbers.Integral):
@@ -74,44 +77,83 @@ def seed_of(random_state):
 
 
 def options_of(est, n_features):
-    """The Options of a fit with the estimator's parameters; raises ValueError naming the parameter."""
+    """The Options of a fit with the estimator's parameters (the start: init_params alone; the fit
+    puts the *_init arrays and a warm start in); raises ValueError naming the parameter."""
     o = _mogem.Options()
     o.classes = whole("n_components", est.n_components, 1)
     o.covariance = one_of("covariance_type", est.covariance_type, COVARIANCE_TYPES)
-    o.convergence_threshold = real("tol", est.tol, least=SETTINGS["convergence_threshold"]["least"])
+    o.stop = _mogem.StopRule.loglik
+    o.tol = real("tol", est.tol, least=SETTINGS["tol"]["least"])
     o.reg_covar = real("reg_covar", est.reg_covar, least=SETTINGS["reg_covar"]["least"])
+    o.variance_floor = real("variance_floor", est.variance_floor, least=SETTINGS["variance_floor"]["least"])
     o.max_iterations = whole("max_iter", est.max_iter, 0)
     o.restarts = whole("n_init", est.n_init, 1)
     o.distance = one_of("metric", est.metric, METRICS)
-    if not isinstance(est.center, (bool, np.bool_)):
-        raise ValueError(f"center must be True or False; got {est.center!r}")
+    for name in ("center", "warm_start"):
+        if not isinstance(getattr(est, name), (bool, np.bool_)):
+            raise ValueError(f"{name} must be True or False; got {getattr(est, name)!r}")
     o.center = bool(est.center)
     o.method = one_of("algorithm", est.algorithm, ALGORITHMS)
     o.schedule_scalar = real("schedule_scalar", est.schedule_scalar, above=0.0)
     o.init_temp = real("init_temp", est.init_temp, above=0.0)
-    o.random_seed = seed_of(est.random_state)
+    if not isinstance(est.verbose, (bool, np.bool_)):  # True prints as 1, as in scikit-learn
+        whole("verbose", est.verbose, 0)
+    whole("verbose_interval", est.verbose_interval, 1)
     if est.n_threads is not None:
         o.threads = whole("n_threads", est.n_threads, 1)
-    init = est.init
-    if isinstance(init, str):
-        o.init = one_of("init", init, INITS)
-        if init == "random_sample":
-            if est.init_samples is None:
-                raise ValueError("init='random_sample' averages init_samples random points per mean; set init_samples "
-                                 "(an integer of at least 1)")
-            o.samples = whole("init_samples", est.init_samples, 1)
-        if o.restarts > 1 and init not in RANDOM_INITS:
-            raise ValueError(f"n_init={est.n_init} needs a random init (one of "
-                             f"{', '.join(repr(r) for r in RANDOM_INITS)}): init={init!r} gives the same fit each time")
-    else:
-        means = np.asarray(init, dtype=np.float64)
-        if means.shape != (o.classes, n_features):
-            raise ValueError(f"init as an array of means must have shape (n_components, n_features) = "
-                             f"({o.classes}, {n_features}); got shape {means.shape}")
-        if not np.all(np.isfinite(means)):
-            raise ValueError("init as an array of means must hold finite numbers only")
-        if o.restarts > 1:
-            raise ValueError(f"n_init={est.n_init} needs a random init: an array of means gives the same fit each time")
-        o.init = _mogem.Initialization.given_means
-        o.initial_means = means.ravel().tolist()
+    o.init = one_of("init_params", est.init_params, INITS)
+    if est.init_params == "random_sample":
+        if est.init_samples is None:
+            raise ValueError("init_params='random_sample' averages init_samples random points per mean; set "
+                             "init_samples (an integer of at least 1)")
+        o.samples = whole("init_samples", est.init_samples, 1)
+    if o.restarts > 1 and not _mogem.is_random(o.init):
+        raise ValueError(f"n_init={est.n_init} needs a random start: init_params={est.init_params!r} gives the same "
+                         "fit each time")
+    o.random_seed = seed_of(est.random_state)
     return o
+
+
+def _array(name, value, shape):
+    """value as a float64 array of this shape, or ValueError in scikit-learn's words."""
+    try:
+        array = np.asarray(value, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise ValueError(f"The parameter '{name}' must be an array of numbers; got {value!r}") from None
+    if array.shape != shape:
+        raise ValueError(f"The parameter '{name}' should have the shape of {shape}, but got {array.shape}")
+    if not np.isfinite(array).all():
+        raise ValueError(f"The parameter '{name}' must hold finite numbers only")
+    return array
+
+
+def checked_weights(weights, n_components):
+    """weights_init checked as scikit-learn checks it: shape, range [0, 1], sum 1."""
+    weights = _array("weights", weights, (n_components,))
+    if (weights < 0.0).any() or (weights > 1.0).any():
+        raise ValueError("The parameter 'weights' should be in the range [0, 1], but got max value "
+                         f"{np.min(weights):.5f}, min value {np.max(weights):.5f}")
+    if not np.allclose(np.abs(1.0 - np.sum(weights)), 0.0):
+        raise ValueError(f"The parameter 'weights' should be normalized, but got sum(weights) = {np.sum(weights):.5f}")
+    return weights
+
+
+def checked_means(means, n_components, n_features):
+    return _array("means", means, (n_components, n_features))
+
+
+def covariances_of_precisions(precisions, kind, n_components, n_features):
+    """precisions_init checked as scikit-learn checks it (shape of the kind; positive, or symmetric
+    positive-definite matrices), and the covariances they are the inverses of."""
+    shape = {"full": (n_components, n_features, n_features), "tied": (n_features, n_features),
+             "diag": (n_components, n_features), "spherical": (n_components,)}[kind]
+    precisions = _array(f"{kind} precision", precisions, shape)
+    if kind in ("diag", "spherical"):
+        if (precisions <= 0.0).any():
+            raise ValueError(f"'{kind} precision' should be positive")
+        return 1.0 / precisions
+    matrices = precisions.reshape(-1, n_features, n_features)
+    for p in matrices:
+        if not (np.allclose(p, p.T) and (np.linalg.eigvalsh(p) > 0.0).all()):
+            raise ValueError(f"'{kind} precision' should be symmetric, positive-definite")
+    return np.linalg.inv(matrices).reshape(shape)

@@ -5,19 +5,21 @@
 //
 // The engine runs without the GIL; between EM steps it takes the GIL back for a moment to
 // notice Ctrl-C, which ends the fit with KeyboardInterrupt. The library's errors become
-// ValueError (invalid input), mogem.FitError (a numerical failure or a breakdown, with
-// `kind`) and OSError (a file that could not be written).
+// ValueError (invalid input), mogem.FitError (a ValueError: a numerical failure or a breakdown,
+// with `kind`) and OSError (a file that could not be written).
 #include <pybind11/functional.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "arrays.h"
 #include "io/settings.h"
+#include "io/summary.h"
 #include "mogem/files.h"
 
 namespace py = pybind11;
@@ -32,15 +34,24 @@ using result_ptr = std::shared_ptr<mogem::fit_result>;
 // and the caller raises that exception once the GIL is back.
 struct python_error_pending {};
 
-// Callbacks that gather the fit's warnings and, after every step, let Python handle signals.
+// Callbacks that gather the fit's warnings and, after every step, let Python handle signals and
+// hear of the step: on_step(restart, step, objective) when given (step counted from 1; objective
+// as mogem::progress::objective). An exception it raises ends the fit.
 struct fit_hooks {
   std::vector<std::string> warnings;
   mogem::callbacks hooks;
-  fit_hooks() {
+  explicit fit_hooks(py::object on_step = py::none()) {
     hooks.warning = [this](const std::string &w) { warnings.push_back(w); };
-    hooks.on_progress = [](const mogem::progress &) {
+    hooks.on_progress = [on_step](const mogem::progress &at) {
       py::gil_scoped_acquire gil;
       if (PyErr_CheckSignals() != 0) throw python_error_pending();
+      if (on_step.is_none()) return;
+      try {
+        on_step(at.restart, at.step + 1, at.objective);
+      } catch (py::error_already_set &raised) {
+        raised.restore();
+        throw python_error_pending();
+      }
     };
   }
 };
@@ -151,6 +162,8 @@ void bind_options(py::module_ &m) {
       .def_readwrite("kmeans_iterations", &mogem::options::kmeans_iterations)
       .def_readwrite("stop", &mogem::options::stop)
       .def_readwrite("tol", &mogem::options::tol)
+      .def_readwrite("start_objective", &mogem::options::start_objective)
+      .def("__copy__", [](const mogem::options &o) { return mogem::options(o); })
       // The one start (options::start) under three names: each reads what it set, else nothing,
       // and setting one replaces whichever was set.
       .def_property(
@@ -183,7 +196,7 @@ void bind_model(py::module_ &m) {
       .def_property_readonly("method", [](const mogem::model &f) { return f.method; })
       .def_readonly("classes", &mogem::model::classes)
       .def_readonly("features", &mogem::model::features)
-      .def_readonly("feature_names", &mogem::model::feature_names)
+      .def_readwrite("feature_names", &mogem::model::feature_names)
       .def_readonly("unit_length", &mogem::model::unit_length)
       .def_readonly("inverse_temperature", &mogem::model::inverse_temperature)
       .def_readonly("steps", &mogem::model::steps)
@@ -210,6 +223,26 @@ void bind_model(py::module_ &m) {
                                return view(f.centre, {static_cast<py::ssize_t>(f.centre.size())}, self);
                              })
       .def_property_readonly("statistics", [](const mogem::model &f) { return statistics_dict(f.statistics); })
+      .def(
+          "replaced",
+          [](const mogem::model &f, std::optional<std::vector<double>> weights,
+             std::optional<std::vector<double>> means, std::optional<std::vector<double>> covariances) {
+            auto copy = std::make_shared<mogem::model>(f);
+            const auto take = [](std::vector<double> &into, std::optional<std::vector<double>> &given, const char *what) {
+              if (!given) return;
+              if (given->size() != into.size())
+                throw py::value_error(std::string("the ") + what + " hold " + std::to_string(given->size()) +
+                                      " values; the model has " + std::to_string(into.size()));
+              into = std::move(*given);
+            };
+            take(copy->weights, weights, "weights");
+            take(copy->means, means, "means");
+            take(copy->covariances, covariances, "covariances");
+            return copy;
+          },
+          py::arg("weights") = py::none(), py::arg("means") = py::none(), py::arg("covariances") = py::none(),
+          "A copy of the model with the arrays given (flat, in the model's order) in place of its own: "
+          "a start for a fit (Options.start_model).")
       // Pickled as the saved model's JSON: everything but the training rows' labels and
       // posteriors.
       .def(py::pickle([](const mogem::model &f) { return mogem::model_to_json(f); },
@@ -283,16 +316,31 @@ void bind_select(py::module_ &m) {
 void bind_calls(py::module_ &m) {
   m.def(
       "fit",
-      [](const rows_array &X, const mogem::options &settings) {
+      [](const rows_array &X, const mogem::options &settings, py::object on_step) {
         const mogem::matrix_view data = rows_of(X);
-        fit_hooks hooks;
+        fit_hooks hooks(std::move(on_step));
         result_ptr fitted =
             without_gil([&] { return std::make_shared<mogem::fit_result>(mogem::fit(data, settings, hooks.hooks)); });
         return py::make_tuple(fitted, hooks.warnings);
       },
-      py::arg("X"), py::arg("options"),
+      py::arg("X"), py::arg("options"), py::arg("on_step") = py::none(),
       "Fits a mixture to the rows of X; returns (fit result, warnings). X is used where it lies when it "
-      "is C-contiguous float64.");
+      "is C-contiguous float64. on_step(restart, step, objective), when given, hears of every EM step.");
+  // The words the command line uses at the end of a fit, with the estimator's parameter names.
+  m.def(
+      "budget_warning",
+      [](const model_ptr &fitted, int budget) { return mogem::detail::budget_warning(*fitted, budget, {}); },
+      py::arg("model"), py::arg("budget"), "\"\" when the fit met its stop rule, else the words of its budget.");
+  m.def(
+      "floor_warning", [](const model_ptr &fitted) { return mogem::detail::floor_warning(*fitted, {}); },
+      py::arg("model"), "\"\" when no variance was held at the floor in the last step, else how many and the remedy.");
+  m.def(
+      "fit_report",
+      [](const result_ptr &fitted, int budget) { return mogem::detail::fit_report(*fitted, budget, {}); },
+      py::arg("result"), py::arg("budget"), "The end of a fit for a person, as the command line prints it.");
+  m.def("is_random", &mogem::is_random, py::arg("init"), "Whether the start draws random numbers.");
+  m.def("restart_seed", &mogem::restart_seed, py::arg("random_seed"), py::arg("restart"),
+        "The seed the fit's restart (1-based) runs with.");
   m.def(
       "predict_all",
       [](const model_ptr &fitted, const rows_array &X, int threads) {
@@ -365,8 +413,9 @@ void bind_settings_table(py::module_ &m) {
 PYBIND11_MODULE(_mogem, m) {
   m.doc() = "The mogem library: Gaussian mixtures fitted by EM or annealing EM, bit for bit reproducible.";
   // mogem.FitError: the fit failed numerically (a covariance that cannot be factorised, a model
-  // that became not-a-number); `kind` says which, the message says what to change.
-  static py::exception<mogem::error> fit_error(m, "FitError", PyExc_RuntimeError);
+  // that became not-a-number); `kind` says which, the message says what to change. A ValueError,
+  // as scikit-learn raises for such a fit.
+  static py::exception<mogem::error> fit_error(m, "FitError", PyExc_ValueError);
   py::register_exception_translator([](std::exception_ptr thrown) {
     try {
       if (thrown) std::rethrow_exception(thrown);
