@@ -271,6 +271,8 @@ command_request parse_command_line(command which, int argc, char **argv) {
       if (a + 1 >= argc) refuse(flag + " needs a value");
       value = argv[++a];
     }
+    if (which == command::fit && flag == "--classes" && value.find(':') != std::string::npos)
+      refuse("--classes takes one count in mogem fit; to choose among " + value + ", run mogem select DATA -k " + value);
     store_flag(rows, flag, value, r.settings);
     r.given.insert(rows.front()->flag.name);
   }

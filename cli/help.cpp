@@ -142,10 +142,10 @@ void print_version(std::FILE *out) { std::fprintf(out, "mogem %s\n", MOGEM_VERSI
 
 void print_help(std::FILE *out, const char *program) {
   std::fprintf(out,
-               "Usage: %s fit DATA -k K [options]      classes of the rows of a CSV or .npy file\n"
-               "       %s select DATA [options]      the number of classes and kind chosen by BIC\n"
-               "       %s predict MODEL DATA          rows labelled with a saved model\n"
-               "       %s <input_file> <output_file>  the parameter-file form\n"
+               "Usage: %s fit DATA -k K [options]         the classes of a CSV or .npy file's rows\n"
+               "       %s select DATA [options]           the classes and kind chosen by BIC\n"
+               "       %s predict MODEL DATA [options]    rows labelled with a saved model\n"
+               "       %s <input_file> <output_file>      the parameter-file form\n"
                "       %s --help | --version\n"
                "\n"
                "Each command has its own --help (mogem fit --help). The parameter-file form\n"

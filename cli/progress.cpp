@@ -58,6 +58,9 @@ void progress_em_step(em_progress *progress, const mogem::progress &at) {
     if (progress->restarts > 1) std::snprintf(restart, sizeof restart, "restart %d of %d: ", at.restart, progress->restarts);
     std::snprintf(text, sizeof text, "%sEM step %d of %d%s, %.1f s", restart, at.step + 1, progress->budget, change,
                   seconds);
+  } else if (at.candidates > 0 && progress->budget > 0) {
+    std::snprintf(text, sizeof text, "selection: %d of %d candidates fitted, %.1f s", at.candidates_done,
+                  at.candidates, seconds);
   } else if (at.candidates > 0)
     std::snprintf(text, sizeof text, "selection: %d of %d candidates fitted", at.candidates_done, at.candidates);
   else if (at.annealing)

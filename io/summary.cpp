@@ -176,6 +176,13 @@ std::string fit_report(const fit_result &fitted, int budget, const setting_names
                                                        : "the stop rule (weight changes below the threshold)";
   std::snprintf(line, sizeof line, "%d EM steps, ended by %s\n", m.steps, ended.c_str());
   text += line;
+  if (fitted.restarts.size() > 1) {
+    std::size_t failed = 0;
+    for (const restart_record &r : fitted.restarts) failed += r.failed ? 1 : 0;
+    std::snprintf(line, sizeof line, "start %d of %zu kept (the highest log-likelihood)%s\n", fitted.chosen_restart,
+                  fitted.restarts.size(), failed ? (", " + std::to_string(failed) + " failed").c_str() : "");
+    text += line;
+  }
   std::vector<std::size_t> rows(static_cast<std::size_t>(m.classes), 0);
   for (int label : fitted.labels) rows[static_cast<std::size_t>(label)]++;
   text += "class  weight      rows\n";

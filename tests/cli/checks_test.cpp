@@ -32,7 +32,7 @@ TEST(InfoOptions, HelpAndVersionGoToStandardOutputAndSucceed) {
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_EQ(help.err, "");
   EXPECT_EQ(help.out.rfind(std::string("Usage: ") + MOGEM_BINARY + " fit DATA -k K [options]", 0), 0u);
-  EXPECT_NE(help.out.find(std::string(MOGEM_BINARY) + " <input_file> <output_file>  the parameter-file form\n"),
+  EXPECT_NE(help.out.find(std::string(MOGEM_BINARY) + " <input_file> <output_file>      the parameter-file form\n"),
             std::string::npos);
   for (const mogem::detail::setting &row : mogem::detail::settings_table())
     EXPECT_NE(help.out.find(std::string("\n  ") + row.key + " "), std::string::npos) << row.key;

@@ -63,7 +63,8 @@ TEST(Commands, OutputsSummaryAndPrediction) {
   dir.write("iris.csv", iris);
   const run_result plain = run_mogem(dir, fit({"-k", "3"}));
   EXPECT_NE(plain.err.find("3 classes, full covariance, 150 rows: log-likelihood"), std::string::npos) << plain.err;
-  EXPECT_NE(plain.err.find("EM steps, ended by the stop rule (log-likelihood change below --tol)\nclass  weight"),
+  EXPECT_NE(plain.err.find("EM steps, ended by the stop rule (log-likelihood change below --tol)\nstart 1 of 3 kept (the highest "
+                            "log-likelihood)\nclass  weight"),
             std::string::npos);
   // CSV: a header, then the row, the label of the plain run and the probabilities.
   std::istringstream csv(run_mogem(dir, fit({"-k", "3", "--format", "csv", "-q"})).out);
