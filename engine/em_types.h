@@ -62,6 +62,7 @@ struct em_parameters {
   double tol;                    // ... when it is below this (else on the weight changes)
   double start_objective = -HUGE_VAL;  // plain EM under that rule: the objective its first step's change is taken from
   int kmeans_iterations;         // KMEANS: Lloyd's iterations at most
+  double kmeans_tol;             // KMEANS: stop when the centres' squared move is below this x the mean variance
 };
 
 // The variances one M-step re-estimated and those of them it held at the floor (hold_at_floor,

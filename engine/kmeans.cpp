@@ -154,7 +154,7 @@ long long assign_to_nearest(const kmeans_rows &rows, double *const *centres, int
   return static_cast<long long>(all);
 }
 
-long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels) {
+long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels, double *moved) {
   const int N = rows.rows, F = rows.features, K = rows.classes;
   // sums[(k - 1) * F + j - 1] for the class k and feature j, then the K row counts.
   std::vector<double> sums(static_cast<std::size_t>(K) * (F + 1), 0.0);
@@ -183,18 +183,56 @@ long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels) {
         });
         for (int i = 1; i <= N; i++) counts[labels[i] - 1] += 1.0;
       });
+  double move = 0.0;
   for (int k = 1; k <= K; k++) {
     if (counts[k - 1] == 0.0) continue;
-    for (int j = 1; j <= F; j++) centres[k][j] = sums[static_cast<std::size_t>(k - 1) * F + j - 1] / counts[k - 1];
+    for (int j = 1; j <= F; j++) {
+      const double to = sums[static_cast<std::size_t>(k - 1) * F + j - 1] / counts[k - 1];
+      move += (to - centres[k][j]) * (to - centres[k][j]);
+      centres[k][j] = to;
+    }
   }
+  if (moved) *moved = move;
   return assign_to_nearest(rows, centres, labels);
 }
 
-int lloyd(const kmeans_rows &rows, double **centres, int *labels, int budget) {
+double mean_feature_variance(const kmeans_rows &rows) {
+  const int N = rows.rows, F = rows.features;
+  // Each feature's sum, then its sum of squares about the mean, in row order: two passes, as
+  // a variance is computed without cancellation.
+  std::vector<double> sums(static_cast<std::size_t>(F) + 1, 0.0);
+  double *const count = &sums[static_cast<std::size_t>(F)];
+  sum_over_processes(
+      *rows.share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}}; },
+      [&](int) {
+        for (int i = 1; i <= N; i++)
+          for (int j = 1; j <= F; j++) sums[j - 1] += rows.data[i][j];
+        *count += N;
+      });
+  if (*count == 0.0) return 0.0;
+  std::vector<double> squares(static_cast<std::size_t>(F), 0.0);
+  sum_over_processes(
+      *rows.share, 1, [&](int) { return std::vector<sum_span>{{squares.data(), squares.size()}}; },
+      [&](int) {
+        for (int i = 1; i <= N; i++)
+          for (int j = 1; j <= F; j++) {
+            const double d = rows.data[i][j] - sums[j - 1] / *count;
+            squares[j - 1] += d * d;
+          }
+      });
+  double mean = 0.0;
+  for (int j = 0; j < F; j++) mean += squares[j] / *count;
+  return F > 0 ? mean / F : 0.0;
+}
+
+int lloyd(const kmeans_rows &rows, double **centres, int *labels, int budget, double tol) {
   for (int i = 1; i <= rows.rows; i++) labels[i] = 0;
   assign_to_nearest(rows, centres, labels);
-  for (int iteration = 1; iteration <= budget; iteration++)
-    if (lloyd_step(rows, centres, labels) == 0) return iteration;
+  const double enough = tol > 0.0 && budget > 0 ? tol * mean_feature_variance(rows) : 0.0;
+  for (int iteration = 1; iteration <= budget; iteration++) {
+    double moved = 0.0;
+    if (lloyd_step(rows, centres, labels, &moved) == 0 || moved <= enough) return iteration;
+  }
   return budget > 0 ? budget : 0;
 }
 

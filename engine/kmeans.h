@@ -44,12 +44,19 @@ long long assign_to_nearest(const kmeans_rows &rows, double *const *centres, int
 
 // One Lloyd iteration: each centre moved to the mean of its rows (a centre without rows stays
 // where it is), then every row given to its nearest centre. Returns the rows of all processes
-// that changed class.
-long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels);
+// that changed class; *moved (when not null) gets the sum over classes, in class and feature
+// order, of the squared move of the centre.
+long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels, double *moved = nullptr);
 
-// Labels from the centres, then Lloyd iterations until no row changes class or `budget`
-// iterations ran (none for a budget of 0 or less). Returns the iterations run.
-int lloyd(const kmeans_rows &rows, double **centres, int *labels, int budget);
+// The mean over features of each feature's variance over the rows of every process (sums in
+// row order, handed from process to process): the scale of a k-means tolerance.
+double mean_feature_variance(const kmeans_rows &rows);
+
+// Labels from the centres, then Lloyd iterations until no row changes class, the centres moved
+// (lloyd_step's *moved) by at most tol x mean_feature_variance, or `budget` iterations ran (none
+// for a budget of 0 or less). tol 0 stops only when no row changes class. Returns the
+// iterations run.
+int lloyd(const kmeans_rows &rows, double **centres, int *labels, int budget, double tol = 0.0);
 
 }  // namespace mogem::detail
 

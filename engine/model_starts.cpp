@@ -31,7 +31,7 @@ void kmeans_responsibilities(em_memory *m, rand48_stream &random) {
   kmeans_plus_plus(rows, random, m->class_means.get());
   one_based_vector<int> labels(N > 0 ? N : 1, "allocation failure in the k-means start");
   const int budget = m->params->init_method == KMEANS ? m->params->kmeans_iterations : 0;
-  lloyd(rows, m->class_means.get(), labels.get(), budget);
+  lloyd(rows, m->class_means.get(), labels.get(), budget, m->params->kmeans_tol);
   for (int k = 1; k <= K; k++)
     for (int i = 1; i <= N; i++) m->P_j_x[k][i] = labels[i] == k ? 1.0 : 0.0;
 }

@@ -70,6 +70,7 @@ em_parameters parameters_of(const options &o, std::size_t rows, std::size_t cols
   p.reg_covar = o.reg_covar;
   p.variance_floor = o.variance_floor;
   p.kmeans_iterations = o.kmeans_iterations;
+  p.kmeans_tol = o.kmeans_tol;
   p.loglik_rule = o.stop == stop_rule::loglik;
   p.tol = o.tol;
   p.start_objective = o.start_objective;

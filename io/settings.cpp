@@ -146,6 +146,12 @@ std::vector<setting> start_and_output_rows() {
        [](section_settings &s, const char *x) { opt(s).kmeans_iterations = integer(x); }, nullptr, nullptr,
        "a whole number of 0 or more (the default is 300)", 0, INT_MAX},
               {"kmeans-iter", 0, FITS, nullptr, nullptr, "--init kmeans: Lloyd iterations at most (they stop earlier when no row changes class)", 0, INT_MAX}),
+      flagged({"kmeans_tol", v::real, {}, "0", "options.kmeans_tol", FITS,
+       "init_params kmeans: Lloyd iterations also stop once the centres' summed squared move is at most this "
+       "times the mean variance of the features; 0 stops only when no row changes class",
+       nullptr, [](section_settings &s, const char *x) { opt(s).kmeans_tol = real(x); }, nullptr, nullptr,
+       "a number of 0 or more, such as 1e-4", 0.0, NO_LIMIT},
+              {"kmeans-tol", 0, FITS, "1e-4"}),
       {"output_model", v::boolean, {}, "0", "output_model (program)", EVERY_RUN,
        "also write the .means, .variances, .weights and .probs files", nullptr,
        [](section_settings &s, const char *x) { s.file.output_model = boolean(x); }},

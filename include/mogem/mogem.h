@@ -159,6 +159,11 @@ struct options {
   double variance_floor = 0.001;
   // Lloyd's iterations of initialization::kmeans at most (0: the k-means++ centres' classes).
   int kmeans_iterations = 300;
+  // Lloyd's iterations of initialization::kmeans also stop once the centres moved less than this
+  // in an iteration: the sum over classes of the squared move of the centre, against kmeans_tol
+  // times the mean variance of the features. 0 (the program's default): only when no row changes
+  // class. Must be 0 or more.
+  double kmeans_tol = 0.0;
   // The start of init means_file, saved_model or given_means (see start_point).
   start_point start;
 };

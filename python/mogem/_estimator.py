@@ -94,7 +94,9 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         Fits from this many starts, the one with the highest log-likelihood kept.
     init_params : str, default='kmeans'
         scikit-learn's 'kmeans', 'k-means++', 'random' (random responsibilities) and
-        'random_from_data' give a whole starting model; mogem's 'church_means' (the centroid, then
+        'random_from_data' give a whole starting model ('kmeans': k-means++ centres, then Lloyd
+        iterations until the centres move less than 1e-4 of the mean feature variance, as
+        scikit-learn's KMeans stops); mogem's 'church_means' (the centroid, then
         the points farthest from the means so far), 'random_means', 'random_point',
         'random_range' and 'random_sample' (with ``init_samples``) give starting means, the
         variances derived from them.

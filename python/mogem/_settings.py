@@ -27,6 +27,7 @@ INITS = {"kmeans": _I.kmeans, "k-means++": _I.kmeans_plus_plus, "random": _I.ran
 MEANS_STARTS = {name: init for name, init in INITS.items() if name not in ("kmeans", "k-means++", "random")}
 CRITERIA = {w: getattr(_mogem.Criterion, w) for w in SETTINGS["select_criterion"]["words"]}
 _INT32_MAX = 2**31 - 1
+KMEANS_TOL = 1e-4
 
 
 def one_of(name, value, accepted):
@@ -102,6 +103,9 @@ def options_of(est, n_features):
     if est.n_threads is not None:
         o.threads = whole("n_threads", est.n_threads, 1)
     o.init = one_of("init_params", est.init_params, INITS)
+    # The k-means start stops as scikit-learn's KMeans does (its tol, 1e-4 of the mean feature
+    # variance), not only when no row changes class as the program's default does.
+    o.kmeans_tol = KMEANS_TOL
     if est.init_params == "random_sample":
         if est.init_samples is None:
             raise ValueError("init_params='random_sample' averages init_samples random points per mean; set "

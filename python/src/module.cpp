@@ -160,6 +160,7 @@ void bind_options(py::module_ &m) {
       .def_readwrite("reg_covar", &mogem::options::reg_covar)
       .def_readwrite("variance_floor", &mogem::options::variance_floor)
       .def_readwrite("kmeans_iterations", &mogem::options::kmeans_iterations)
+      .def_readwrite("kmeans_tol", &mogem::options::kmeans_tol)
       .def_readwrite("stop", &mogem::options::stop)
       .def_readwrite("tol", &mogem::options::tol)
       .def_readwrite("start_objective", &mogem::options::start_objective)

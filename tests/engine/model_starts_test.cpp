@@ -55,6 +55,24 @@ TEST(KMeans, GreedySeedingAndLloydOnAWorkedCase) {
   EXPECT_EQ(centres.row(2), (std::vector<double>{31.0 / 3, 31.0 / 3}));
 }
 
+// The tolerance's scale is the mean feature variance (both features of `nine` have 202/9); a
+// start of three centres in one group takes Lloyd several iterations with tol 0, and one when
+// any move is small enough.
+TEST(KMeans, ToleranceEndsLloydOnTheCentresMove) {
+  literal_matrix data(nine);
+  const row_share alone;
+  const kmeans_rows rows{data.get(), 9, 2, 3, &alone, 1};
+  EXPECT_NEAR(mean_feature_variance(rows), 202.0 / 9, 1e-13);
+  std::vector<int> iterations;
+  for (double tol : {0.0, 1e9}) {
+    literal_matrix centres({nine[0], nine[1], nine[2]});
+    std::vector<int> labels(10);
+    iterations.push_back(lloyd(rows, centres.get(), labels.data(), 300, tol));
+  }
+  EXPECT_GT(iterations[0], 1);
+  EXPECT_EQ(iterations[1], 1);
+}
+
 // Each start as the fit's model before any EM step.
 TEST(ModelStarts, EachStartOnAWorkedCase) {
   // k-means and the k-means++ centres' classes: each group's weight, mean and variances.
@@ -120,10 +138,11 @@ TEST(ModelStarts, SameBitsOnAnyThreadAndProcessCountAndOtherStartsPerRestart) {
     mogem::initialization init;
     mogem::covariance_kind kind;
     bool correlation;
+    double kmeans_tol = 0.0;
   } settings[] = {
       {mogem::initialization::kmeans, mogem::covariance_kind::full, false},
       {mogem::initialization::kmeans, mogem::covariance_kind::diagonal, true},
-      {mogem::initialization::kmeans, mogem::covariance_kind::tied, false},
+      {mogem::initialization::kmeans, mogem::covariance_kind::tied, false, 1e-4},
       {mogem::initialization::kmeans_plus_plus, mogem::covariance_kind::scalar, false},
       {mogem::initialization::random_responsibilities, mogem::covariance_kind::diagonal, false},
       {mogem::initialization::random_from_data, mogem::covariance_kind::full, false},
@@ -137,6 +156,7 @@ TEST(ModelStarts, SameBitsOnAnyThreadAndProcessCountAndOtherStartsPerRestart) {
     o.covariance = s.kind;
     o.distance = s.correlation ? mogem::metric::correlation : mogem::metric::euclidean;
     o.center = s.correlation;
+    o.kmeans_tol = s.kmeans_tol;
     o.max_iterations = 3;
     o.threads = 1;
     const mogem::fit_result alone = mogem::fit(view(values, cols), o);
