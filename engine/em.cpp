@@ -17,24 +17,6 @@ namespace mogem::detail {
 
 namespace {
 
-// The mean of every column over the rows of all processes into mean[1..F]: the first row's
-// values, then the others added in row order (column_means, normalizations/norm_data.h).
-void column_means_of_all(em_memory *m, double *mean) {
-  const int N = m->datapoints, F = m->features;
-  for (int j = 1; j <= F; j++) mean[j] = 0.0;
-  sum_over_processes(
-      m->share, 1, [&](int) { return std::vector<sum_span>{{mean + 1, static_cast<std::size_t>(F)}}; },
-      [&](int) {
-        int from = 1;
-        if (m->share.first == 0 && N > 0) {
-          for (int j = 1; j <= F; j++) mean[j] = m->data[1][j];
-          from = 2;
-        }
-        for (int i = from; i <= N; i++)
-          for (int j = 1; j <= F; j++) mean[j] += m->data[i][j];
-      });
-  for (int j = 1; j <= F; j++) mean[j] /= static_cast<double>(m->share.total);
-}
 const int TRACE_LENGTH = 4;
 
 // The caller's snapshot of step `step`: means, per-feature variances and the labels of the
@@ -105,7 +87,7 @@ void initialize_parameters(em_memory *m) {
   em_parameters *p = m->params;
   const int N = m->datapoints, F = m->features, K = m->classes;
   if (p->center_data) {
-    column_means_of_all(m, m->centre.get());
+    column_means_over_processes(m->share, m->data.get(), m->datapoints, m->features, m->centre.get());
     subtract_from_rows(m->data.get(), N, F, m->centre.get());
   }
   if (need_norm(m)) together(m->share, [m] { refuse_zero_length_rows(m); });

@@ -198,31 +198,24 @@ long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels, dou
 
 double mean_feature_variance(const kmeans_rows &rows) {
   const int N = rows.rows, F = rows.features;
-  // Each feature's sum, then its sum of squares about the mean, in row order: two passes, as
-  // a variance is computed without cancellation.
-  std::vector<double> sums(static_cast<std::size_t>(F) + 1, 0.0);
-  double *const count = &sums[static_cast<std::size_t>(F)];
-  sum_over_processes(
-      *rows.share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}}; },
-      [&](int) {
-        for (int i = 1; i <= N; i++)
-          for (int j = 1; j <= F; j++) sums[j - 1] += rows.data[i][j];
-        *count += N;
-      });
-  if (*count == 0.0) return 0.0;
-  std::vector<double> squares(static_cast<std::size_t>(F), 0.0);
+  const double all = static_cast<double>(rows.share->alone() ? N : rows.share->total);
+  if (all == 0.0 || F == 0) return 0.0;
+  // Each feature's sum of squares about its mean, in row order: two passes, as a variance is
+  // computed without cancellation.
+  std::vector<double> mean(static_cast<std::size_t>(F) + 1), squares(static_cast<std::size_t>(F), 0.0);
+  column_means_over_processes(*rows.share, rows.data, N, F, mean.data());
   sum_over_processes(
       *rows.share, 1, [&](int) { return std::vector<sum_span>{{squares.data(), squares.size()}}; },
       [&](int) {
         for (int i = 1; i <= N; i++)
           for (int j = 1; j <= F; j++) {
-            const double d = rows.data[i][j] - sums[j - 1] / *count;
+            const double d = rows.data[i][j] - mean[j];
             squares[j - 1] += d * d;
           }
       });
-  double mean = 0.0;
-  for (int j = 0; j < F; j++) mean += squares[j] / *count;
-  return F > 0 ? mean / F : 0.0;
+  double sum = 0.0;
+  for (int j = 0; j < F; j++) sum += squares[j] / all;
+  return sum / F;
 }
 
 int lloyd(const kmeans_rows &rows, double **centres, int *labels, int budget, double tol) {

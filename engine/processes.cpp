@@ -88,6 +88,23 @@ std::vector<double> gather_from_all(const row_share &share, const double *values
   return all;
 }
 
+void column_means_over_processes(const row_share &share, double *const *data, int N, int F, double *mean) {
+  for (int j = 1; j <= F; j++) mean[j] = 0.0;
+  sum_over_processes(
+      share, 1, [&](int) { return std::vector<sum_span>{{mean + 1, static_cast<std::size_t>(F)}}; },
+      [&](int) {
+        int from = 1;
+        if (share.first == 0 && N > 0) {
+          for (int j = 1; j <= F; j++) mean[j] = data[1][j];
+          from = 2;
+        }
+        for (int i = from; i <= N; i++)
+          for (int j = 1; j <= F; j++) mean[j] += data[i][j];
+      });
+  const double rows = static_cast<double>(share.alone() ? N : share.total);
+  for (int j = 1; j <= F; j++) mean[j] /= rows;
+}
+
 void share_row(const row_share &share, long long row, double *const *data, int F, double *out) {
   if (share.alone()) {
     for (int j = 1; j <= F; j++) out[j] = data[row + 1][j];

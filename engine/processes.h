@@ -54,6 +54,11 @@ int stages_for(const row_share &share, int units, double work = 0.0, double valu
 // values[0..n) of every process, in rank order (size() x n), on every process.
 std::vector<double> gather_from_all(const row_share &share, const double *values, std::size_t n);
 
+// The mean of every column over the rows of all processes into mean[1..F]: the first row's
+// values, then the others added in row order (as normalizations/norm_data.h's column_means),
+// divided by the rows of all processes. data holds this process's N rows, 1-based.
+void column_means_over_processes(const row_share &share, double *const *data, int N, int F, double *mean);
+
 // Copies row `row` (0-based, over all rows) of the data into out[1..F] on every process: the
 // process holding it sends it to all.
 void share_row(const row_share &share, long long row, double *const *data, int F, double *out);
