@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -41,15 +42,29 @@ void relay_interrupt(int signal_number) {
   if (told) return;
   told = true;
   tell_others(*world, STOPPED_TAG, std::string(1, static_cast<char>(signal_number)));
+  // Once this process ends, mpirun sends SIGTERM to the others: the news of the signal that
+  // came first must be with them by then, for the run to be reported by it.
+  finish_telling(1.0);
+}
+
+// The signal another process told of first, 0 while none has come; takes what has come.
+int relayed_signal() {
+  static int first = 0;
+  std::string bytes;
+  while (take(*world, STOPPED_TAG, &bytes)) {
+    const int signal_number = bytes.empty() ? SIGTERM : static_cast<unsigned char>(bytes[0]);
+    if (!first) first = signal_number;
+    note_interrupt(signal_number);
+  }
+  return first;
 }
 
 // The processes on this machine that ended without telling the others (killed, crashed): their
 // ids are free again (mpirun collects its ended processes at once).
 std::vector<int> gone_processes() {
   mpi_group &g = *world;
-  std::string bytes;
   std::vector<int> gone;
-  while (take(g, STOPPED_TAG, &bytes)) note_interrupt(bytes.empty() ? SIGTERM : static_cast<unsigned char>(bytes[0]));
+  relayed_signal();  // marks the processes that announced their end
   const mpi_member &me = g.members[static_cast<std::size_t>(g.group.rank)];
   for (int r = 0; r < g.group.size; r++) {
     const mpi_member &m = g.members[static_cast<std::size_t>(r)];
@@ -63,8 +78,7 @@ std::vector<int> gone_processes() {
 // While waiting: a signal here or at another process ends the wait (interrupted). Every tenth
 // of a second it looks for processes that are gone: the run then stops as for SIGTERM.
 void heed_interrupts(long round) {
-  std::string bytes;
-  if (take(*world, STOPPED_TAG, &bytes) && !bytes.empty()) note_interrupt(static_cast<unsigned char>(bytes[0]));
+  relayed_signal();
   if (round % 500 == 499 && !gone_processes().empty()) note_interrupt(SIGTERM);
   if (interrupt_arrived()) {
     world->abandoned = true;
@@ -96,10 +110,20 @@ const process_group *start_processes(int *argc, char ***argv) {
 }
 
 std::string interrupt_message(const process_group *processes, int signal_number) {
-  const std::string plain = std::string("Interrupted (") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM") +
-                            "); no result was written";
-  if (!processes) return plain;
+  const auto plain_for = [](int number) {
+    return std::string("Interrupted (") + (number == SIGINT ? "SIGINT" : "SIGTERM") + "); no result was written";
+  };
+  if (!processes) return plain_for(signal_number);
 #ifdef MOGEM_MPI
+  // A SIGTERM here may be mpirun's, sent because another process ended on a signal of its own:
+  // that process told of it before it ended, and the run is reported by the signal that came first.
+  int first = relayed_signal();
+  for (int waited = 0; !first && signal_number == SIGTERM && waited < 10; waited++) {
+    const timespec pause{0, 2000000};
+    nanosleep(&pause, nullptr);
+    first = relayed_signal();
+  }
+  const std::string plain = plain_for(signal_number == SIGTERM && first ? first : signal_number);
   // The lowest-ranked process alive speaks.
   const std::vector<int> gone = gone_processes();
   std::string names;
@@ -110,7 +134,7 @@ std::string interrupt_message(const process_group *processes, int signal_number)
   return std::string(gone.size() > 1 ? "Error: processes " : "Error: process ") + names +
          " of the run died (killed, or crashed); the others were stopped, and no result was written";
 #else
-  return processes->rank == 0 ? plain : "";
+  return processes->rank == 0 ? plain_for(signal_number) : "";
 #endif
 }
 

@@ -140,14 +140,32 @@ void free_mpi_group(mpi_group &g) {
     if (*comm != MPI_COMM_NULL) MPI_Comm_free(comm);
 }
 
+namespace {
+std::vector<MPI_Request> told;  // the sends of tell_others not yet known to be complete
+}  // namespace
+
 void tell_others(mpi_group &g, int tag, std::string bytes) {
   static std::vector<std::unique_ptr<std::string>> sent;
+  finish_telling(0);  // forget the sends that completed
   sent.push_back(std::make_unique<std::string>(std::move(bytes)));
   for (int r = 0; r < g.group.size; r++) {
     if (r == g.group.rank) continue;
-    MPI_Request request;
-    MPI_Isend(&(*sent.back())[0], static_cast<int>(sent.back()->size()), MPI_CHAR, r, tag, g.control, &request);
-    MPI_Request_free(&request);
+    told.emplace_back();
+    MPI_Isend(&(*sent.back())[0], static_cast<int>(sent.back()->size()), MPI_CHAR, r, tag, g.control, &told.back());
+  }
+}
+
+bool finish_telling(double seconds) {
+  const timespec pause{0, 1000000};
+  for (double waited = 0;; waited += 0.001) {
+    int done = 0;
+    MPI_Testall(static_cast<int>(told.size()), told.data(), &done, MPI_STATUSES_IGNORE);
+    if (done) {
+      told.clear();
+      return true;
+    }
+    if (waited >= seconds) return false;
+    nanosleep(&pause, nullptr);
   }
 }
 

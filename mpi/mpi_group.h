@@ -59,6 +59,10 @@ void free_mpi_group(mpi_group &group);
 // (the bytes are kept to the end of the process).
 void tell_others(mpi_group &group, int tag, std::string bytes);
 
+// Waits up to `seconds` for the sends of tell_others to complete, so that a process about to
+// end leaves its news with the others rather than in its own buffers; whether they completed.
+bool finish_telling(double seconds);
+
 // The message with `tag` another process sent on the control communicator, if one has come; its
 // sender is then marked as announced.
 bool take(mpi_group &group, int tag, std::string *bytes);
