@@ -344,14 +344,16 @@ fit_result fit_in_place(double *values, std::size_t rows, std::size_t cols, cons
   return fit_rows(values, values, rows, cols, settings, hooks);
 }
 
-std::vector<double> predict_proba(const model &fitted, matrix_view rows, int threads) {
+std::vector<double> predict_proba(const model &fitted, matrix_view rows, int threads, missing_values missing) {
+  (void)missing;  // holes in new rows: not built yet
   em_parameters p;
   state_ptr m = state_for(fitted, p, rows, threads);
   find_P_j_x(m.get());
   return take_posteriors(m.get());
 }
 
-std::vector<int> predict(const model &fitted, matrix_view rows, int threads) {
+std::vector<int> predict(const model &fitted, matrix_view rows, int threads, missing_values missing) {
+  (void)missing;  // holes in new rows: not built yet
   em_parameters p;
   state_ptr m = state_for(fitted, p, rows, threads);
   find_P_j_x(m.get());
@@ -361,7 +363,8 @@ std::vector<int> predict(const model &fitted, matrix_view rows, int threads) {
   return labels;
 }
 
-prediction predict_all(const model &fitted, matrix_view rows, int threads) {
+prediction predict_all(const model &fitted, matrix_view rows, int threads, missing_values missing) {
+  (void)missing;  // holes in new rows: not built yet
   em_parameters p;
   state_ptr m = state_for(fitted, p, rows, threads);
   prediction out;
@@ -375,8 +378,13 @@ prediction predict_all(const model &fitted, matrix_view rows, int threads) {
   return out;
 }
 
-std::vector<double> score_samples(const model &fitted, matrix_view rows, int threads) {
-  return predict_all(fitted, rows, threads).log_densities;
+std::vector<double> score_samples(const model &fitted, matrix_view rows, int threads, missing_values missing) {
+  return predict_all(fitted, rows, threads, missing).log_densities;
+}
+
+std::vector<double> impute(const model &fitted, matrix_view rows, int threads) {
+  (void)fitted, (void)rows, (void)threads;
+  throw error(error::kind::invalid_input, "imputing missing values is not built yet");
 }
 
 }  // namespace mogem

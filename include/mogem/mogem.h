@@ -100,6 +100,14 @@ enum class initialization { church_means, random_means, random_point, random_ran
 // between two steps (each step's E-step gives it, for one log per row).
 enum class stop_rule { weights, loglik };
 
+// What a missing value (a NaN in the data) means: an error that names its row and column
+// (refuse), or a value the fit does without: EM on each row's observed values (em). Under em the
+// E-step takes each class's marginal density over the row's observed features, the M-step the
+// expected statistics of the missing ones given the observed, and the log-likelihood and the
+// criteria are those of the observed values. Infinite values are refused either way; so are a
+// row with no observed value, the correlation metric and annealing, under em.
+enum class missing_values { refuse, em };
+
 // Whether an initialization draws random numbers: only those give other fits from other seeds.
 bool is_random(initialization init);
 
@@ -164,6 +172,8 @@ struct options {
   // times the mean variance of the features. 0 (the program's default): only when no row changes
   // class. Must be 0 or more.
   double kmeans_tol = 0.0;
+  // NaN in the data: refused, or fitted by EM on the observed values (see missing_values).
+  missing_values missing = missing_values::refuse;
   // The start of init means_file, saved_model or given_means (see start_point).
   start_point start;
 };
@@ -340,16 +350,22 @@ fit_result fit_in_place(double *values, std::size_t rows, std::size_t cols, cons
 // Posteriors of new rows under the model, class first (result[k * rows + i]): the model's
 // transformations are applied to a copy of the rows, the E-step runs at the model's inverse
 // temperature. Throws error(invalid_input) when the rows have another number of features or
-// a value that is not finite, error(numerical_failure) for a covariance that cannot be
-// factorised. threads as in options.
-std::vector<double> predict_proba(const model &fitted, matrix_view rows, int threads = 0);
+// a value that is not finite (under missing_values::em a NaN is a missing value, and a row's
+// posteriors come from the marginal densities of its observed features; a row with no observed
+// value is refused), error(numerical_failure) for a covariance that cannot be factorised.
+// threads as in options.
+std::vector<double> predict_proba(const model &fitted, matrix_view rows, int threads = 0,
+                                  missing_values missing = missing_values::refuse);
 
 // The most probable class 0..K-1 of each new row (ties to the lower class; a NaN never wins).
-std::vector<int> predict(const model &fitted, matrix_view rows, int threads = 0);
+std::vector<int> predict(const model &fitted, matrix_view rows, int threads = 0,
+                         missing_values missing = missing_values::refuse);
 
 // The log density log sum_k w_k N(x; mean_k, covariance_k) of each new row under the model, at
-// inverse temperature 1, the model's transformations applied first. Throws as predict_proba.
-std::vector<double> score_samples(const model &fitted, matrix_view rows, int threads = 0);
+// inverse temperature 1, the model's transformations applied first (of the observed features
+// only, for a row with missing values under missing_values::em). Throws as predict_proba.
+std::vector<double> score_samples(const model &fitted, matrix_view rows, int threads = 0,
+                                  missing_values missing = missing_values::refuse);
 
 // Posteriors (as predict_proba), labels (as predict) and log densities (as score_samples) of
 // new rows at once, for the cost of one pass (two for a model whose inverse temperature is not 1).
@@ -358,7 +374,15 @@ struct prediction {
   std::vector<int> labels;           // 0..K-1
   std::vector<double> log_densities;
 };
-prediction predict_all(const model &fitted, matrix_view rows, int threads = 0);
+prediction predict_all(const model &fitted, matrix_view rows, int threads = 0,
+                       missing_values missing = missing_values::refuse);
+
+// The rows with every missing value (NaN) replaced by its expectation under the model given the
+// row's observed values: sum over k of the row's posterior of class k (from its observed
+// features) times class k's conditional mean of the missing features. Row-major, rows x F, in
+// the units of the rows (the model's centring undone); observed values are copied unchanged.
+// Throws as predict_proba under missing_values::em.
+std::vector<double> impute(const model &fitted, matrix_view rows, int threads = 0);
 
 // Choosing the number of classes and the covariance kind.
 
