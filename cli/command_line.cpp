@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/fit_checks.h"
+#include "io/nearest_word.h"
 #include "io/parameter_section.h"
 
 namespace mogem::detail {
@@ -17,20 +18,6 @@ unsigned run_bit(command which) {
 }
 
 [[noreturn]] void refuse(const std::string &message) { throw usage_error{message}; }
-
-// The nearest of the candidates to what the user wrote, as "; did you mean X?", or "" when none
-// is near (more than a third of the longer text apart, and at least 3 edits).
-std::string suggestion(const std::string &written, const std::vector<std::string> &candidates) {
-  std::string best;
-  std::size_t best_distance = std::string::npos;
-  for (const std::string &c : candidates) {
-    if (!written.empty() && c.compare(0, written.size(), written) == 0) return "; did you mean " + c + "?";  // a prefix
-    const std::size_t d = edit_distance(written, c);
-    if (d < best_distance) best_distance = d, best = c;
-  }
-  const std::size_t limit = std::max<std::size_t>(2, std::max(written.size(), best.size()) / 3);
-  return best_distance <= limit ? "; did you mean " + best + "?" : "";
-}
 
 std::string dashed(const setting &row) { return std::string("--") + row.flag.name; }
 
@@ -96,7 +83,7 @@ void check_kind_list(const std::string &flag, const std::string &value) {
     const std::string kind = value.substr(at, comma - at);
     if (std::find(words.begin(), words.end(), kind) == words.end())
       refuse(flag + ": \"" + kind + "\" is not a covariance kind (scalar, diagonal, full, tied)" +
-             suggestion(kind, words));
+             did_you_mean(kind, words));
     at = comma + 1;
   }
 }
@@ -115,7 +102,7 @@ void store_flag(const std::vector<const setting *> &rows, const std::string &fla
     if (!row) {
       std::vector<std::string> list;
       const std::string all = words_of(rows, &list);
-      refuse(flag + " is \"" + value + "\"; it must be one of " + all + suggestion(value, list));
+      refuse(flag + " is \"" + value + "\"; it must be one of " + all + did_you_mean(value, list));
     }
     for (const setting *other : rows)
       if (other != row) other->store(s, other->default_text);
@@ -206,21 +193,6 @@ std::vector<const setting *> flags_of(command which) {
   return rows;
 }
 
-std::size_t edit_distance(const std::string &a, const std::string &b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); j++) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); i++) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); j++) {
-      const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
 command_request parse_command_line(command which, int argc, char **argv) {
   command_request r;
   r.which = which;
@@ -261,7 +233,7 @@ command_request parse_command_line(command which, int argc, char **argv) {
             if (known_elsewhere.empty() && (row.flag.commands & run_bit(other)))
               known_elsewhere = std::string("; it belongs to mogem ") + command_word(other);
       refuse("unknown option " + arg.substr(0, arg.find('=')) +
-             (known_elsewhere.empty() ? suggestion(arg.substr(0, arg.find('=')), names) : known_elsewhere));
+             (known_elsewhere.empty() ? did_you_mean(arg.substr(0, arg.find('=')), names) : known_elsewhere));
     }
     const std::string flag = dashed(*rows.front());
     if (rows.front()->flag.switch_word) {

@@ -48,9 +48,6 @@ std::vector<const setting *> flags_of(command which);
 // line)" for the field a failure concerns, "" when it concerns none or no flag sets it.
 std::string flag_note(const error &failure);
 
-// The Levenshtein distance of two texts (for the suggestions).
-std::size_t edit_distance(const std::string &a, const std::string &b);
-
 }  // namespace mogem::detail
 
 #endif

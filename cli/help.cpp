@@ -134,8 +134,9 @@ void print_command_help(std::FILE *out, const char *word) {
                "        this text\n"
                "\n"
                "Exit codes: 0 done; 1 data that cannot be read, a fit that failed, a result\n"
-               "that could not be written; 2 a command line that cannot run (nothing is done);\n"
-               "130 (143) interrupted by SIGINT (SIGTERM), no result written.\n");
+               "that could not be written; 2 a command line that cannot run (nothing is done;\n"
+               "also a --columns name or number the data do not have); 130 (143) interrupted\n"
+               "by SIGINT (SIGTERM), no result written.\n");
 }
 
 void print_version(std::FILE *out) { std::fprintf(out, "mogem %s\n", MOGEM_VERSION); }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "io/nearest_word.h"
 #include "mogem/mogem.h"
 
 namespace mogem::detail {
@@ -15,8 +16,10 @@ std::size_t number_of(const std::string &digits) {
   return digits.size() > 18 ? 0 : static_cast<std::size_t>(std::strtoull(digits.c_str(), nullptr, 10));
 }
 
+// The request's columns are the command line's --columns: the error names them as its setting,
+// so that the command line reports them as its own bad value.
 [[noreturn]] void no_such_column(const std::string &source, const std::string &what) {
-  throw error(error::kind::invalid_input, source + ": " + what);
+  throw error(error::kind::invalid_input, source + ": " + what).about("columns", "");
 }
 
 }  // namespace
@@ -52,7 +55,7 @@ std::vector<std::size_t> choose_columns(const std::vector<std::string> &asked, s
                                  "number, 1 to " + std::to_string(count) + " (with a header line: --header yes)");
         std::string list;
         for (const std::string &name : names) list += (list.empty() ? "" : ", ") + name;
-        no_such_column(source, "no column is named \"" + item + "\"; the header names " + list);
+        no_such_column(source, "no column is named \"" + item + "\"; the header names " + list + did_you_mean(item, names));
       }
     }
     if (from < 1 || to > count || to < 1)

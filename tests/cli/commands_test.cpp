@@ -125,6 +125,10 @@ TEST(Commands, StrictCommandLinesEndBeforeAnyWork) {
       {{"select", "iris.csv", "--means", "m.txt"}, "unknown option --means; it belongs to mogem fit"},
       {{"predict", "iris.csv"}, "it takes a saved model and a data file"},
       {fit({"-k", "3", "-o", "out", "-o"}), "--output needs a value"},
+      // A column the data do not have is the command line's bad value too, once the header is read.
+      {fit({"-k", "3", "--columns", "sepal_length,petal_widht"}),
+       "mogem fit: iris.csv: no column is named \"petal_widht\"; the header names sepal_length, sepal_width, "
+       "petal_length, petal_width; did you mean petal_width?\n"},
   };
   for (const auto &c : cases) {
     scratch_dir dir;

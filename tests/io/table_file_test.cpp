@@ -125,7 +125,7 @@ TEST(TableFile, RefusesNamingFileLineColumnAndRemedy) {
       {"a.csv", "x,y\n1,\"2\n3,4\n", {}, "a.csv: line 2: a quoted field is not closed (a quote inside a field is "
                                          "written \"\")"},
       {"a.csv", "x,y\n", {}, "a.csv: holds no data rows"},
-      {"a.csv", "x,y\n1,2\n", {"", 0, -1, {"z"}}, "a.csv: no column is named \"z\"; the header names x, y"},
+      {"a.csv", "x,y\n1,2\n", {"", 0, -1, {"weight"}}, "a.csv: no column is named \"weight\"; the header names x, y"},
       {"a.csv", "x,y\n1,2\n", {"", 0, -1, {"3"}}, "a.csv: there is no column 3 (it has 2 columns)"},
       {"a.csv", "1,2\n", {"", 0, 0, {"y"}}, "a.csv: no column is named \"y\": without a header line columns are chosen "
                                         "by number, 1 to 2 (with a header line: --header yes)"},
