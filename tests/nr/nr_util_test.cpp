@@ -1,4 +1,4 @@
-// The containers of nr_util.h, nr_kinds.h and one_based.h, and the run-time error they end a
+// The containers of nr_util.h and one_based.h, and the run-time error they end a
 // run with.
 #include "nr/nr_util.h"
 
@@ -6,7 +6,6 @@
 
 #include <climits>
 
-#include "nr/nr_kinds.h"
 #include "nr/one_based.h"
 #include "support/capture.h"
 
@@ -46,11 +45,6 @@ TEST(RunTimeError, ImpossibleSizesFailWithTheAllocatorsText) {
       {[] { NR_dmatrix(1, 2147483647, 1, 2147483647); }, "allocation failure 2 in matrix()"},
       {[] { NR_d3tensor(1, 2, 1, LONG_MAX / 2, 1, 2); }, "allocation failure 2 in NR_d3tensor()"},
       {[] { NR_d3tensor(1, 1, 1, 2, 1, LONG_MAX / 4); }, "allocation failure 3 in NR_d3tensor()"},
-      {[] { NR_vector(1, LONG_MAX); }, "allocation failure in vector()"},
-      {[] { NR_cvector(1, LONG_MAX); }, "allocation failure in cvector()"},
-      {[] { NR_lvector(1, LONG_MAX); }, "allocation failure in lvector()"},
-      {[] { NR_f3tensor(1, LONG_MAX / 4, 1, 1, 1, 1); }, "allocation failure 1 in NR_f3tensor()"},
-      {[] { NR_f3tensor(1, 2, 1, 2, 1, LONG_MAX / 2); }, "allocation failure 3 in NR_f3tensor()"},
       // The owning containers of the model state, with the same texts.
       {[] { one_based_vector<double>(LONG_MAX); }, "allocation failure in dvector()"},
       {[] { one_based_matrix(LONG_MAX / 4, 2); }, "allocation failure 1 in matrix()"},
