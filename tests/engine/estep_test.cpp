@@ -1,6 +1,6 @@
 // The E-step where its values could become undefined. (Its posteriors, every kind and path, are
 // held to the point-by-point formula in kernels/kernels_test.cpp; its densities, through the
-// log-likelihood, to a Cholesky factor written out in fit_test.cpp.)
+// log-likelihood, to SciPy's in tests/python/test_statistics.py.)
 #include "engine/em_estep.h"
 
 #include <gtest/gtest.h>

@@ -9,21 +9,16 @@
 
 #include "engine/failures.h"
 #include "mogem/mogem.h"
+#include "support/same_model.h"
 
 namespace {
 
-mogem::matrix_view view(const std::vector<double> &values, std::size_t cols) {
-  return {values.data(), values.size() / cols, cols};
-}
-
-mogem::error failure_of(const std::function<void()> &call) {
-  try {
-    call();
-  } catch (const mogem::error &e) {
-    return e;
-  }
-  return mogem::error(mogem::error::kind::invalid_input, "(no error)");
-}
+// Why a covariance is singular, and the remedies, as the messages word them.
+const std::string on_a_line =
+    " (it is not positive definite: the rows it holds lie on a line or a plane, or are fewer than the features): ";
+const std::string coinciding = " (its starting variance is zero: its starting mean coincides with another class's): "
+                               "set reg_covar, e.g. 1e-6, choose other starting means (another init or random_seed)";
+const std::string fewer = ", use fewer classes or the diagonal kind";
 
 TEST(FailuresInWords, FitsThatFailSayWhatAndWhatToChange) {
   const auto full = mogem::covariance_kind::full;
@@ -38,22 +33,16 @@ TEST(FailuresInWords, FitsThatFailSayWhatAndWhatToChange) {
     std::string message, setting, in_file_terms;
   } cases[] = {
       {"rows on a line", {0, 0, 0, 0, 4, 4, 4, 4}, 1, full, 0.001, 0.0, 20, mogem::error::kind::numerical_failure,
-       "the covariance of class 1 is singular at EM step 1 (it is not positive definite: the rows it holds lie on a "
-       "line or a plane, or are fewer than the features): set reg_covar, e.g. 1e-6, use fewer classes or the "
-       "diagonal kind",
+       "the covariance of class 1 is singular at EM step 1" + on_a_line + "set reg_covar, e.g. 1e-6" + fewer,
        "reg_covar", "NR_dcholdc failed"},
       {"rows on a line, too little reg_covar", {0, 0, 0, 0, 4, 4, 4, 4}, 1, full, 0.001, 1e-300, 20,
        mogem::error::kind::numerical_failure,
-       "the covariance of class 1 is singular at EM step 1 (it is not positive definite: the rows it holds lie on a "
-       "line or a plane, or are fewer than the features): raise reg_covar above 1e-300, e.g. to 1e-6, use fewer "
-       "classes or the diagonal kind",
-       "reg_covar", "NR_dcholdc failed"},
+       "the covariance of class 1 is singular at EM step 1" + on_a_line + "raise reg_covar above 1e-300, e.g. to "
+       "1e-6" + fewer, "reg_covar", "NR_dcholdc failed"},
       {"rows on a line, tied", {0, 0, 0, 0, 4, 4, 4, 4}, 1, mogem::covariance_kind::tied, 0.001, 0.0, 20,
        mogem::error::kind::numerical_failure,
-       "the shared covariance of the tied kind is singular at EM step 1 (it is not positive definite: the rows it "
-       "holds lie on a line or a plane, or are fewer than the features): set reg_covar, e.g. 1e-6, use fewer classes "
-       "or the diagonal kind",
-       "reg_covar", "NR_dcholdc failed"},
+       "the shared covariance of the tied kind is singular at EM step 1" + on_a_line + "set reg_covar, e.g. 1e-6" +
+           fewer, "reg_covar", "NR_dcholdc failed"},
       {"a constant feature, no floor", {0, 5, 1, 5, 2, 5, 3, 5}, 1, full, 0.0, 0.0, 20,
        mogem::error::kind::numerical_failure,
        "the covariance of class 1 is singular at EM step 1 (feature 2 does not vary among the rows it holds): set "
@@ -61,15 +50,11 @@ TEST(FailuresInWords, FitsThatFailSayWhatAndWhatToChange) {
        "reg_covar", "Singular matrix in routine NR_dludcmp"},
       {"coinciding starting means", std::vector<double>(12, 2.0), 2, full, 0.001, 0.0, 20,
        mogem::error::kind::numerical_failure,
-       "the covariance of class 1 is singular at EM step 0 (its starting variance is zero: its starting mean "
-       "coincides with another class's): set reg_covar, e.g. 1e-6, choose other starting means (another init or "
-       "random_seed) or fewer classes",
-       "reg_covar", "Singular matrix in routine NR_dludcmp"},
+       "the covariance of class 1 is singular at EM step 0" + coinciding + " or fewer classes", "reg_covar",
+       "Singular matrix in routine NR_dludcmp"},
       {"coinciding starting means, no step", std::vector<double>(12, 2.0), 2, full, 0.001, 0.0, 0,
        mogem::error::kind::numerical_failure,
-       "the covariance of class 1 is singular in the final E-step, after 0 EM steps (its starting variance is zero: "
-       "its starting mean coincides with another class's): set reg_covar, e.g. 1e-6, choose other starting means "
-       "(another init or random_seed) or fewer classes",
+       "the covariance of class 1 is singular in the final E-step, after 0 EM steps" + coinciding + " or fewer classes",
        "reg_covar", "Singular matrix in routine NR_dludcmp"},
       {"weights not-a-number", std::vector<double>(12, 2.0), 2, mogem::covariance_kind::diagonal, 0.001, 0.0, 20,
        mogem::error::kind::breakdown,
@@ -89,7 +74,7 @@ TEST(FailuresInWords, FitsThatFailSayWhatAndWhatToChange) {
     o.max_iterations = c.steps;
     o.variance_floor = c.variance_floor;
     o.reg_covar = c.reg_covar;
-    const mogem::error e = failure_of([&] { mogem::fit(view(c.rows, 2), o); });
+    const mogem::error e = error_of([&] { mogem::fit(view(c.rows, 2), o); });
     EXPECT_EQ(e.what_kind(), c.kind_of_failure);
     EXPECT_EQ(e.what(), c.message);
     EXPECT_EQ(e.setting(), c.setting);
@@ -108,12 +93,10 @@ TEST(FailuresInWords, AModelThatCannotPredictSaysToFitAgain) {
   singular.means = {0.0, 0.0};
   singular.covariances = {1.0, 1.0, 1.0, 1.0};
   const std::vector<double> rows = {1.0, 2.0};
-  const mogem::error e = failure_of([&] { mogem::predict(singular, view(rows, 2)); });
+  const mogem::error e = error_of([&] { mogem::predict(singular, view(rows, 2)); });
   EXPECT_EQ(e.what_kind(), mogem::error::kind::numerical_failure);
-  EXPECT_EQ(std::string(e.what()),
-            "the covariance of class 1 is singular in the fitted model (it is not positive definite: the rows it "
-            "holds lie on a line or a plane, or are fewer than the features): fit the model again: set reg_covar, "
-            "e.g. 1e-6, use fewer classes or the diagonal kind");
+  EXPECT_EQ(e.what(), "the covariance of class 1 is singular in the fitted model" + on_a_line +
+                         "fit the model again: set reg_covar, e.g. 1e-6" + fewer);
   EXPECT_EQ(e.in_file_terms(), "NR_dcholdc failed");
 }
 
@@ -122,7 +105,7 @@ TEST(FailuresInWords, MemoryBeyondReachIsASize) {
   const std::vector<double> rows(1000000, 1.0);
   mogem::options o;
   o.classes = 100000;
-  const mogem::error e = failure_of([&] { mogem::fit(view(rows, 1), o); });
+  const mogem::error e = error_of([&] { mogem::fit(view(rows, 1), o); });
   EXPECT_EQ(e.what_kind(), mogem::error::kind::numerical_failure);
   const std::string message = e.what();
   EXPECT_EQ(message.rfind("1,000,000 rows x 100,000 classes of posteriors need 745 GiB (745 GiB for the whole fit), "

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mogem/files.h"
+#include "support/same_model.h"
 
 namespace {
 
@@ -25,13 +26,9 @@ mogem::model fitted(mogem::covariance_kind kind = mogem::covariance_kind::full) 
 }
 
 std::string refusal(const std::string &text) {
-  try {
-    mogem::model_from_json(text, "m.json");
-  } catch (const mogem::error &e) {
-    EXPECT_EQ(e.what_kind(), mogem::error::kind::invalid_input);
-    return e.what();
-  }
-  return "(accepted)";
+  const mogem::error e = error_of([&] { mogem::model_from_json(text, "m.json"); });
+  EXPECT_EQ(e.what_kind(), mogem::error::kind::invalid_input);
+  return e.what();
 }
 
 // The text with the first `from` replaced by `to`.
@@ -74,13 +71,8 @@ TEST(ModelFile, RefusesWhatIsNotAUsableModel) {
   m.covariances[0] = -m.covariances[0];
   EXPECT_NE(refusal(mogem::model_to_json(m)).find("the covariance of class 1 is not symmetric and positive definite"),
             std::string::npos);
-  try {
-    mogem::read_model_file("/nonexistent/m.json");
-    ADD_FAILURE();
-  } catch (const mogem::error &e) {
-    EXPECT_STREQ(e.what(), "the model file /nonexistent/m.json cannot be used: it cannot be opened (No such "
-                           "file or directory)");
-  }
+  EXPECT_STREQ(error_of([] { mogem::read_model_file("/nonexistent/m.json"); }).what(),
+               "the model file /nonexistent/m.json cannot be used: it cannot be opened (No such file or directory)");
 }
 
 // The stop rule and the counts of the statistics go into the summary and the saved model and
@@ -146,11 +138,7 @@ TEST(ModelFile, FeatureNamesAreKeptOnlyWhenGiven) {
   EXPECT_EQ(mogem::model_from_json(mogem::model_to_json(m), "m.json").feature_names[2], "h\ufffd");
   m.feature_names.pop_back();
   const std::string path = ::testing::TempDir() + "two_names.json";
-  try {
-    mogem::write_model_file(path, m);
-    ADD_FAILURE();
-  } catch (const mogem::error &e) {
-    EXPECT_STREQ(e.what(), "the model has 2 feature names for its 3 features; no model file is written");
-  }
+  EXPECT_STREQ(error_of([&] { mogem::write_model_file(path, m); }).what(),
+               "the model has 2 feature names for its 3 features; no model file is written");
   EXPECT_NE(std::remove(path.c_str()), 0);  // nothing was written
 }

@@ -8,6 +8,7 @@
 #include "io/output_file.h"
 #include "mogem/files.h"
 #include "support/run_binary.h"
+#include "support/same_model.h"
 
 namespace {
 
@@ -71,13 +72,9 @@ TEST(WriteFailures, NameTheFileAndTheSystemsReason) {
       const std::string expected = which == 0 && path != "/dev/full"
                                        ? "Could not open results filename [" + path + "] for writing.\nAborting..."
                                        : "could not write the file " + path + ": " + reason;
-      try {
-        write(path);
-        ADD_FAILURE() << "writer " << which << " wrote " << path;
-      } catch (const mogem::error &e) {
-        EXPECT_EQ(e.what_kind(), mogem::error::kind::write_failure);
-        EXPECT_EQ(std::string(e.what()), expected) << which;
-      }
+      const mogem::error e = error_of([&] { write(path); });
+      EXPECT_EQ(e.what_kind(), mogem::error::kind::write_failure) << which << " " << path;
+      EXPECT_EQ(e.what(), expected) << which;
     }
   }
 }

@@ -12,6 +12,7 @@
 #include "mogem/files.h"
 #include "mogem/mogem.h"
 #include "support/run_binary.h"
+#include "support/same_model.h"
 
 using namespace mogem::detail;
 
@@ -24,14 +25,9 @@ table read(const scratch_dir &dir, const std::string &name, table_request reques
 
 // The message read_table refuses the request with, the scratch directory's path left out.
 std::string refusal(const scratch_dir &dir, const std::string &name, table_request request = {}) {
-  try {
-    read(dir, name, request);
-  } catch (const mogem::error &e) {
-    std::string message = e.what();
-    const std::size_t at = message.find(dir.root() + "/");
-    return at == std::string::npos ? message : message.erase(at, dir.root().size() + 1);
-  }
-  return "(read)";
+  std::string message = error_of([&] { read(dir, name, request); }).what();
+  const std::size_t at = message.find(dir.root() + "/");
+  return at == std::string::npos ? message : message.erase(at, dir.root().size() + 1);
 }
 
 // A .npy file: the header dictionary padded as NumPy pads it, then the data bytes.

@@ -1,5 +1,5 @@
-// Comparisons of fits to the last bit, and a view of a vector of rows, for tests of the
-// library's results.
+// Comparisons of fits to the last bit, a view of a vector of rows and the error a call throws,
+// for tests of the library's results.
 #ifndef MOGEM_TESTS_SUPPORT_SAME_MODEL_H
 #define MOGEM_TESTS_SUPPORT_SAME_MODEL_H
 
@@ -27,6 +27,17 @@ inline bool same_model(const mogem::model &a, const mogem::model &b) {
 // The model, posteriors and labels to the last bit.
 inline bool same_model(const mogem::fit_result &a, const mogem::fit_result &b) {
   return same_model(a.model, b.model) && same_bits(a.posteriors, b.posteriors) && a.labels == b.labels;
+}
+
+// The error the call throws; an invalid_input error "(no error)" when it throws none.
+template <typename Call>
+mogem::error error_of(Call call) {
+  try {
+    call();
+  } catch (const mogem::error &e) {
+    return e;
+  }
+  return mogem::error(mogem::error::kind::invalid_input, "(no error)");
 }
 
 #endif
