@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "engine/kmeans.h"
@@ -128,12 +127,8 @@ TEST(ModelStarts, AClassWithoutRowsGetsWeightZeroAndASaneCovariance) {
 // Every start gives the same bits on 1, 2 and 3 threads and over 3 processes (threads of one
 // process here, holding 7, 11,993 and 18,000 rows), and restarts draw other starts.
 TEST(ModelStarts, SameBitsOnAnyThreadAndProcessCountAndOtherStartsPerRestart) {
-  std::mt19937_64 rng(29);
-  std::normal_distribution<double> normal;
   const std::size_t rows = 30000, cols = 6;
-  std::vector<double> values;
-  for (std::size_t i = 0; i < rows; i++)
-    for (std::size_t j = 0; j < cols; j++) values.push_back(normal(rng) + 3.0 * (i % 4) * (j % 2 ? 1.0 : -0.5));
+  const std::vector<double> values = four_groups(rows, cols, 29, 3.0);
   const struct {
     mogem::initialization init;
     mogem::covariance_kind kind;
@@ -164,13 +159,10 @@ TEST(ModelStarts, SameBitsOnAnyThreadAndProcessCountAndOtherStartsPerRestart) {
       o.threads = threads;
       EXPECT_TRUE(same_model(mogem::fit(view(values, cols), o), alone)) << threads << " threads";
     }
-    std::vector<mogem::fit_result> shared(starts.size());
-    run_as_processes(static_cast<int>(starts.size()), [&](const mogem::process_group &group) {
-      const std::size_t first = starts[group.rank], end = group.rank + 1 < 3 ? starts[group.rank + 1] : rows;
-      mogem::callbacks hooks;
-      hooks.processes = &group;
-      shared[group.rank] = mogem::fit({values.data() + first * cols, end - first, cols}, o, hooks);
-    });
+    const std::vector<mogem::fit_result> shared =
+        over_shares(values, cols, starts, [&](const double *mine, std::size_t n, const mogem::callbacks &hooks) {
+          return mogem::fit({mine, n, cols}, o, hooks);
+        });
     for (std::size_t r = 0; r < starts.size(); r++) {
       const std::size_t first = starts[r];
       EXPECT_TRUE(same_model(shared[r].model, alone.model)) << "process " << r;

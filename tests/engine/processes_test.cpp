@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -16,24 +15,6 @@
 #include "support/thread_processes.h"
 
 namespace {
-
-// Runs call(values of the share, rows of the share, hooks) on processes holding the rows of
-// `values` from each of `starts` (ascending, from 0) to the next, one thread each; the results
-// in rank order.
-template <typename Call>
-auto over_shares(const std::vector<double> &values, std::size_t cols, const std::vector<std::size_t> &starts,
-                 Call call) {
-  const int size = static_cast<int>(starts.size());
-  const std::size_t rows = values.size() / cols;
-  std::vector<decltype(call(nullptr, 0, mogem::callbacks{}))> out(size);
-  run_as_processes(size, [&](const mogem::process_group &group) {
-    const std::size_t first = starts[group.rank], last = group.rank + 1 < size ? starts[group.rank + 1] : rows;
-    mogem::callbacks hooks;
-    hooks.processes = &group;
-    out[group.rank] = call(values.data() + first * cols, last - first, hooks);
-  });
-  return out;
-}
 
 struct outcome {
   mogem::fit_result fitted;
@@ -53,20 +34,10 @@ std::vector<outcome> fit_over(const std::vector<double> &values, std::size_t col
   });
 }
 
-// Four overlapping groups in five features, 400 rows.
-std::vector<double> four_groups() {
-  std::mt19937_64 rng(9);
-  std::normal_distribution<double> normal;
-  std::vector<double> values;
-  for (int i = 0; i < 400; i++)
-    for (int j = 0; j < 5; j++) values.push_back(normal(rng) + 2.5 * (i % 4) * (j % 2 ? 1.0 : -0.5));
-  return values;
-}
-
 }  // namespace
 
 TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
-  const std::vector<double> values = four_groups();
+  const std::vector<double> values = four_groups(400, 5, 9, 2.5);
   const std::size_t cols = 5, rows = values.size() / cols;
   struct setting {
     mogem::covariance_kind kind;
@@ -126,7 +97,7 @@ TEST(Processes, EveryProcessGetsTheModelOfOneProcess) {
 }
 
 TEST(Processes, AFailureOnOneProcessIsEveryProcesssFailure) {
-  std::vector<double> values = four_groups();
+  std::vector<double> values = four_groups(400, 5, 9, 2.5);
   values[5 * 300 + 2] = std::nan("");  // row 301, in the last share
   mogem::options o;
   o.classes = 3;
@@ -140,7 +111,7 @@ TEST(Processes, AFailureOnOneProcessIsEveryProcesssFailure) {
 // selection over processes runs its candidates one after another over all of them: the table
 // and the chosen model are those of one process, whose candidates ran side by side.
 TEST(Processes, ASelectionChoosesTheLowestCriterionAsOneProcessDoes) {
-  const std::vector<double> values = four_groups();
+  const std::vector<double> values = four_groups(400, 5, 9, 2.5);
   const mogem::matrix_view all = {values.data(), values.size() / 5, 5};
   mogem::options o;
   o.max_iterations = 10;
