@@ -167,7 +167,6 @@ TEST(DataReader, BrokenParameterSectionsNameTheProblem) {
       {head + "num_restarts 3x" + tail, "\"num_restarts\" is \"3x\""},
       {head + "reg_covar -1" + tail, "\"reg_covar\" is \"-1\"; it must be a number of 0 or more"},
       {head + "convergence_threshold nan reg_covar -1" + tail, "\"convergence_threshold\" is \"nan\""},
-      {head + "variance_floor -0.5" + tail, "\"variance_floor\" is \"-0.5\"; it must be a number of 0 or more"},
       {head + "init_params kmeans++" + tail,
        "\"init_params\" is \"kmeans++\"; it must be init_method, kmeans, k-means++, random_responsibilities or"},
       {head + "kmeans_iterations -1" + tail, "\"kmeans_iterations\" is \"-1\"; it must be a whole number of 0 or more"},
@@ -180,8 +179,6 @@ TEST(DataReader, BrokenParameterSectionsNameTheProblem) {
       {head + "init_method model" + tail, "init_method model needs the key \"init_model\""},
       {head + "predict_with m.json num_restarts 2 model_file m2.json" + tail,
        "predict_with labels the rows with a saved model and fits nothing; \"model_file\" belongs to a fit"},
-      {head + "predict_with m.json variance_floor 0" + tail,
-       "predict_with labels the rows with a saved model and fits nothing; \"variance_floor\" belongs to a fit"},
   };
   for (const auto &c : cases) {
     read_outcome r = read_file(dir, c.content);
