@@ -54,7 +54,7 @@ const std::string breakdown = "the fit broke down at EM step 0: the mixture weig
 // the same bits, predicting the training rows gives the fit's final posteriors, and every step
 // is reported. (The statistics are held to SciPy's densities, every kind and metric, in
 // tests/python/test_statistics.py.)
-TEST(Fit, CopyInPlacePredictionAndStatisticsAgree) {
+TEST(Fit, CopyInPlaceAndPredictionAgree) {
   const std::vector<double> data = three_groups();
   for (mogem::covariance_kind kind : every_kind) {
     for (int variant = 0; variant < 4; variant++) {
