@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -91,4 +92,29 @@ TEST(HoleBlocks, PatternsAreNumberedByFirstAppearance) {
   EXPECT_EQ(found.patterns[1].rows, (std::vector<int>{2, 4}));
   EXPECT_EQ(found.patterns[2].observed, (std::vector<int>{1, 3}));  // an infinity is not a hole
   EXPECT_TRUE(found.patterns[3].observed.empty());
+}
+
+TEST(HoleBlocks, RowsInBlocksGiveTheRowByRowBits) {
+  // 11 rows (a full block and a short one) of 16 features under a dense covariance, with an
+  // even and an odd number of features observed.
+  const int F = 16, N = 11;
+  std::vector<double> sigma(F * F), values(N * (F + 1)), mean(F + 1);
+  std::vector<const double *> rows(N + 1);
+  std::vector<int> numbers(N);
+  for (int r = 0; r < F; r++)
+    for (int c = 0; c < F; c++) sigma[r * F + c] = (r == c ? F : 0) + std::cos(r - c) + 0.5;
+  for (std::size_t e = 0; e < values.size(); e++) values[e] = std::sin(e * 1.7);
+  for (int i = 1; i <= N; i++) rows[i] = &values[(i - 1) * (F + 1)], numbers[i - 1] = N + 1 - i;
+  for (int j = 1; j <= F; j++) mean[j] = 0.1 * j;
+  for (const std::vector<int> &missing : {std::vector<int>{4, 11}, std::vector<int>{1, 8, 16}}) {
+    hole_pattern p{{}, missing, {}};
+    for (int j = 1; j <= F; j++)
+      if (std::find(missing.begin(), missing.end(), j) == missing.end()) p.observed.push_back(j);
+    pattern_factor f;
+    ASSERT_TRUE(factor_pattern(sigma.data(), F, p, &f));
+    std::vector<double> out(N), scratch(HOLE_BLOCK * F);
+    observed_distances(f, rows.data(), numbers.data(), N, mean.data(), p, out.data(), scratch.data());
+    for (int r = 0; r < N; r++)
+      EXPECT_EQ(out[r], observed_distance(f, rows[numbers[r]], mean.data(), p, scratch.data())) << missing.size() << " " << r;
+  }
 }
