@@ -9,6 +9,7 @@
 #include "engine/covariance_kinds.h"
 #include "engine/em_estep.h"
 #include "engine/failures.h"
+#include "engine/holes_rows.h"
 #include "engine/kernels/parallel.h"
 #include "engine/processes.h"
 #include "normalizations/norm_data.h"
@@ -134,54 +135,6 @@ struct factor_failure {
   int k = 0;
 };
 
-// Patterns first..end-1 of a model with per-feature variances (SCALAR, DIAG): the observed log
-// determinant of each class summed over the pattern's observed features in ascending order.
-void diagonal_patterns(em_memory *m, int first, int end, const std::vector<double> &log_variance,
-                       const std::vector<double> &inverse, double *log_density) {
-  const int K = m->classes, F = m->features;
-  const bool scalar = m->kind->kind == SCALAR;
-  const double log_two_pi = std::log(EM_TWO_PI);
-  const hole_patterns &found = m->holes->found;
-  std::vector<double> log_det(K + 1), t(K + 1);
-  for (int p = first; p < end; p++) {
-    const hole_pattern &pattern = found.patterns[p];
-    const int *o = pattern.observed.data();
-    const int n = static_cast<int>(pattern.observed.size());
-    for (int k = 1; k <= K; k++) {
-      double sum = 0.0;
-      if (scalar) {
-        sum = log_variance[k] * n;
-      } else {
-        const double *lv = log_variance.data() + static_cast<long>(k) * F;
-        for (int t = 0; t < n; t++) sum += lv[o[t]];
-      }
-      log_det[k] = sum + log_two_pi * n;
-    }
-    for (int i : pattern.rows) {
-      const double *x = m->data[i];
-      for (int k = 1; k <= K; k++) {
-        const double *mean = m->class_means[k];
-        double distance = 0.0;
-        if (scalar) {
-          for (int t = 0; t < n; t++) {
-            const double d = x[o[t]] - mean[o[t]];
-            distance += d * d;
-          }
-          distance = inverse[k] * distance;
-        } else {
-          const double *inv = inverse.data() + static_cast<long>(k) * F;
-          for (int t = 0; t < n; t++) {
-            const double d = x[o[t]] - mean[o[t]];
-            distance += d * d * inv[o[t]];
-          }
-        }
-        t[k] = -0.5 * (distance + log_det[k]);
-      }
-      posteriors_of_row(m, i, t.data(), log_density);
-    }
-  }
-}
-
 // Patterns first..end-1 of a model with full covariances (FULL, TIED): each pattern's observed
 // block factorised once per class (once for all classes when they share it), the conditional
 // covariances and each row's conditional means kept for the M-step.
@@ -246,20 +199,27 @@ void holes_posteriors(em_memory *m, int threads) {
   for (int k = 1; k <= K; k++) m->log_p_j[k] = std::log(m->P_j[k]);
   if (N < 1 || K < 1) return;
 
+  double *const log_density = m->inv_temp > 0.0 ? m->log_density : nullptr;
+  if (!full) {
+    // The diagonal kinds need no pattern: their holes are masked row by row.
+    const int blocks = static_cast<int>((static_cast<long long>(N) + HOLE_BLOCK - 1) / HOLE_BLOCK);
+    const int parts = em_parts_for(static_cast<double>(N) * K * (2.0 * F + 32.0), threads, blocks);
+    std::vector<std::vector<double>> scratch(parts, std::vector<double>(diagonal_scratch(F, K)));
+    em_run_parts(parts, [&](int part) {
+      diagonal_posteriors(m, em_range_start(1, N, parts, part, HOLE_BLOCK),
+                          em_range_start(1, N, parts, part + 1, HOLE_BLOCK), log_variance.data(), inverse.data(),
+                          log_density, scratch[part].data());
+    });
+    return;
+  }
   const hole_patterns &found = m->holes->found;
   const int P = static_cast<int>(found.patterns.size());
-  const double per_row = static_cast<double>(K) * (full ? static_cast<double>(F) * F : F + 32.0);
-  const double per_pattern = full ? static_cast<double>(K) * F * F * F / 3.0 : static_cast<double>(K) * F;
+  const double per_row = static_cast<double>(K) * F * F;
+  const double per_pattern = static_cast<double>(K) * F * F * F / 3.0;
   const int parts = em_parts_for(static_cast<double>(N) * per_row, threads, P);
   const std::vector<int> first = pattern_runs(found, parts, per_row, per_pattern);
   std::vector<factor_failure> failures(parts);
-  double *const log_density = m->inv_temp > 0.0 ? m->log_density : nullptr;
-  em_run_parts(parts, [&](int part) {
-    if (full)
-      failures[part] = full_patterns(m, first[part], first[part + 1], log_density);
-    else
-      diagonal_patterns(m, first[part], first[part + 1], log_variance, inverse, log_density);
-  });
+  em_run_parts(parts, [&](int part) { failures[part] = full_patterns(m, first[part], first[part + 1], log_density); });
   // The first failure in pattern order, whatever the parts: the same class is named on any
   // thread count.
   factor_failure earliest;

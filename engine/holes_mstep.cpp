@@ -9,6 +9,7 @@
 #include "engine/covariance_kinds.h"
 #include "engine/em_mstep.h"
 #include "engine/holes.h"
+#include "engine/holes_rows.h"
 #include "engine/kernels/parallel.h"
 #include "engine/processes.h"
 
@@ -19,21 +20,28 @@ namespace {
 double all_points(const em_memory *m) { return static_cast<double>(m->share.total); }
 bool weighted(const em_memory *m, int k) { return m->P_j[k] * all_points(m) != 0.0; }
 
-// add(k, first row, end row) for every class over this process's rows, the classes shared
-// among the parts, after `spans` (the accumulators) came from the process before; per_row: the
-// arithmetic per row and class.
+// add(from, to) for runs of classes from..to-1 that together are 1..K, each adding this
+// process's rows into its classes' accumulators, the runs shared among the parts, after `spans`
+// (the accumulators) came from the process before; per_row: the arithmetic per row and class.
 template <typename Add>
-void over_classes(em_memory *m, double per_row, std::vector<sum_span> spans, Add add) {
+void over_class_runs(em_memory *m, double per_row, std::vector<sum_span> spans, Add add) {
   const int K = m->classes, N = m->datapoints;
   const int parts = em_parts_for(static_cast<double>(N) * K * per_row, m->threads, K);
   sum_over_processes(
       m->share, 1, [&](int) { return spans; },
       [&](int) {
         em_run_parts(parts, [&](int part) {
-          const int from = em_range_start(1, K, parts, part, 1), to = em_range_start(1, K, parts, part + 1, 1);
-          for (int k = from; k < to; k++) add(k);
+          add(em_range_start(1, K, parts, part, 1), em_range_start(1, K, parts, part + 1, 1));
         });
       });
+}
+
+// over_class_runs, add(k) for one class at a time.
+template <typename Add>
+void over_classes(em_memory *m, double per_row, std::vector<sum_span> spans, Add add) {
+  over_class_runs(m, per_row, std::move(spans), [&](int from, int to) {
+    for (int k = from; k < to; k++) add(k);
+  });
 }
 
 // The model before the update: the missing values' expectations of the scalar and diagonal
@@ -52,9 +60,9 @@ old_model old_of(em_memory *m) {
   return old;
 }
 
-// Row i's expected values under class k: its observed values, and for each hole the class's
-// conditional mean (FULL, TIED: kept by the E-step) or the old class mean; into x[1..F].
-void expected_row(const em_memory *m, const old_model &old, int i, int k, double *x) {
+// FULL, TIED: row i's expected values under class k, its observed values and for each hole
+// the class's conditional mean kept by the E-step; into x[1..F].
+void expected_row(const em_memory *m, int i, int k, double *x) {
   const int F = m->features, K = m->classes;
   const hole_state &h = *m->holes;
   const double *row = m->data[i];
@@ -62,10 +70,6 @@ void expected_row(const em_memory *m, const old_model &old, int i, int k, double
   const std::vector<int> &missing = h.found.patterns[h.found.pattern_of_row[i - 1]].missing;
   const std::size_t q = missing.size();
   if (q == 0) return;
-  if (h.conditional_means.empty()) {
-    for (int j : missing) x[j] = old.means[k][j];
-    return;
-  }
   const double *conditional = h.conditional_means.data() + h.first_missing[i - 1] * K + (k - 1) * q;
   for (std::size_t a = 0; a < q; a++) x[missing[a]] = conditional[a];
 }
@@ -74,9 +78,8 @@ void expected_row(const em_memory *m, const old_model &old, int i, int k, double
 // class_variances.diagonal, as sums): sum of w x over the rows, w x^2 for an observed value and
 // w (old variance + old mean^2) for a hole. Returns the weights' change; a class left without
 // weight keeps its model.
-double weights_and_means(em_memory *m, const old_model &old, bool squares) {
+double weights_and_means(em_memory *m, old_model &old, bool squares) {
   const int K = m->classes, F = m->features, N = m->datapoints;
-  const hole_state &h = *m->holes;
   std::vector<double> weights(K + 1, 0.0);
   one_based_matrix sums(K, F), second(K, F);
   for (int k = 1; k <= K; k++)
@@ -84,28 +87,28 @@ double weights_and_means(em_memory *m, const old_model &old, bool squares) {
   std::vector<sum_span> spans{{&weights[1], static_cast<std::size_t>(K)},
                               {&sums[1][1], static_cast<std::size_t>(K) * F}};
   if (squares) spans.push_back({&second[1][1], static_cast<std::size_t>(K) * F});
-  over_classes(m, squares ? 3.0 * F : 2.0 * F, spans, [&](int k) {
-    std::vector<double> x(F + 1);
-    double *s = sums[k], *s2 = second[k];
-    for (int i = 1; i <= N; i++) {
-      const double w = m->P_j_x[k][i];
-      weights[k] += w;
-      if (w == 0.0) continue;
-      expected_row(m, old, i, k, x.data());
-      for (int j = 1; j <= F; j++) s[j] += w * x[j];
-      if (!squares) continue;
-      const std::vector<int> &missing = h.found.patterns[h.found.pattern_of_row[i - 1]].missing;
-      std::size_t a = 0;
-      for (int j = 1; j <= F; j++) {
-        if (a < missing.size() && missing[a] == j) {
-          s2[j] += w * (old.variances[k][j] + old.means[k][j] * old.means[k][j]);
-          a++;
-        } else {
-          s2[j] += x[j] * (w * x[j]);
-        }
+  if (m->kind->kind == SCALAR || m->kind->kind == DIAG) {
+    // The diagonal kinds: a hole's expectations are the old class's, masked in row by row.
+    one_based_matrix moment(K, F);
+    for (int k = 1; k <= K; k++)
+      for (int j = 1; j <= F; j++) moment[k][j] = old.variances[k][j] + old.means[k][j] * old.means[k][j];
+    over_class_runs(m, squares ? 3.0 * F : 2.0 * F, spans, [&](int from, int to) {
+      diagonal_sums(m, from, to, old.means.get(), moment.get(), squares, weights.data(), sums.get(), second.get());
+    });
+  } else {
+    // FULL, TIED: a hole's expectation is its conditional mean, kept by the E-step.
+    over_classes(m, 2.0 * F, spans, [&](int k) {
+      std::vector<double> x(F + 1);
+      double *s = sums[k];
+      for (int i = 1; i <= N; i++) {
+        const double w = m->P_j_x[k][i];
+        weights[k] += w;
+        if (w == 0.0) continue;
+        expected_row(m, i, k, x.data());
+        for (int j = 1; j <= F; j++) s[j] += w * x[j];
       }
-    }
-  });
+    });
+  }
   const double total = all_points(m);
   double delta = 0.0;
   for (int k = 1; k <= K; k++) {
@@ -124,7 +127,7 @@ double weights_and_means(em_memory *m, const old_model &old, bool squares) {
 // FULL, TIED: each weighted class's expected scatter around its new mean, sum over the rows of
 // w d d^T (d = new mean - expected row) plus w times the conditional covariance on the row's
 // missing block; upper triangle, class k's (r, s) at [((k - 1) F + r - 1) F + s - 1].
-std::vector<double> expected_scatters(em_memory *m, const old_model &old) {
+std::vector<double> expected_scatters(em_memory *m) {
   const int K = m->classes, F = m->features, N = m->datapoints;
   const hole_state &h = *m->holes;
   std::vector<double> sums(static_cast<std::size_t>(K) * F * F, 0.0);
@@ -136,7 +139,7 @@ std::vector<double> expected_scatters(em_memory *m, const old_model &old) {
     for (int i = 1; i <= N; i++) {
       const double w = m->P_j_x[k][i];
       if (w == 0.0) continue;
-      expected_row(m, old, i, k, x.data());
+      expected_row(m, i, k, x.data());
       for (int j = 1; j <= F; j++) d[j] = mean[j] - x[j], wd[j] = w * d[j];
       for (int r = 1; r <= F; r++) {
         double *row = S + static_cast<std::size_t>(r - 1) * F - 1;
@@ -157,7 +160,7 @@ std::vector<double> expected_scatters(em_memory *m, const old_model &old) {
 }  // namespace
 
 double m_step_holes_scalar(em_memory *m) {
-  const old_model old = old_of(m);
+  old_model old = old_of(m);
   const double delta = weights_and_means(m, old, false);
   const int K = m->classes, F = m->features, N = m->datapoints;
   const hole_state &h = *m->holes;
@@ -200,7 +203,7 @@ double m_step_holes_scalar(em_memory *m) {
 }
 
 double m_step_holes_diag(em_memory *m) {
-  const old_model old = old_of(m);
+  old_model old = old_of(m);
   const double delta = weights_and_means(m, old, true);
   const double total = all_points(m);
   for (int k = 1; k <= m->classes; k++) {
@@ -217,10 +220,10 @@ double m_step_holes_diag(em_memory *m) {
 }
 
 double m_step_holes_full(em_memory *m) {
-  const old_model old = old_of(m);
+  old_model old = old_of(m);
   const double delta = weights_and_means(m, old, false);
   const int K = m->classes, F = m->features;
-  const std::vector<double> sums = expected_scatters(m, old);
+  const std::vector<double> sums = expected_scatters(m);
   for (int k = 1; k <= K; k++) {
     if (!weighted(m, k)) continue;
     const double inv = 1.0 / (m->P_j[k] * all_points(m));
@@ -236,10 +239,10 @@ double m_step_holes_full(em_memory *m) {
 }
 
 double m_step_holes_tied(em_memory *m) {
-  const old_model old = old_of(m);
+  old_model old = old_of(m);
   const double delta = weights_and_means(m, old, false);
   const int K = m->classes, F = m->features;
-  const std::vector<double> sums = expected_scatters(m, old);
+  const std::vector<double> sums = expected_scatters(m);
   double **V = m->class_variances.full[1];
   for (int r = 1; r <= F; r++)
     for (int s = r; s <= F; s++) {
