@@ -74,9 +74,10 @@ void expected_row(const em_memory *m, int i, int k, double *x) {
   for (std::size_t a = 0; a < q; a++) x[missing[a]] = conditional[a];
 }
 
-// The weights and the means (DIAG: and each feature's mean second moment, in
-// class_variances.diagonal, as sums): sum of w x over the rows, w x^2 for an observed value and
-// w (old variance + old mean^2) for a hole. Returns the weights' change; a class left without
+// The weights and the means (DIAG: and each feature's second moment, in
+// class_variances.diagonal, as sums): sum of w x^ over the rows, x^ the observed value or the
+// expected one; the second moments w x^2 for an observed value and w (old variance + old
+// mean^2) for a hole. Returns the weights' change; a class left without
 // weight keeps its model.
 double weights_and_means(em_memory *m, old_model &old, bool squares) {
   const int K = m->classes, F = m->features, N = m->datapoints;
@@ -86,15 +87,25 @@ double weights_and_means(em_memory *m, old_model &old, bool squares) {
     for (int j = 1; j <= F; j++) sums[k][j] = second[k][j] = 0.0;
   std::vector<sum_span> spans{{&weights[1], static_cast<std::size_t>(K)},
                               {&sums[1][1], static_cast<std::size_t>(K) * F}};
-  if (squares) spans.push_back({&second[1][1], static_cast<std::size_t>(K) * F});
   if (m->kind->kind == SCALAR || m->kind->kind == DIAG) {
-    // The diagonal kinds: a hole's expectations are the old class's, masked in row by row.
-    one_based_matrix moment(K, F);
+    // The diagonal kinds: a hole's expectations are the old class's, the same for every row, so
+    // the rows give three sums (w x and x (w x) over the observed values, w over the holes),
+    // each handed on through the processes in row order, and the expected sums follow from
+    // them: half the arithmetic of adding each row's expectations.
+    one_based_matrix holes(K, F);
     for (int k = 1; k <= K; k++)
-      for (int j = 1; j <= F; j++) moment[k][j] = old.variances[k][j] + old.means[k][j] * old.means[k][j];
+      for (int j = 1; j <= F; j++) holes[k][j] = 0.0;
+    spans.push_back({&second[1][1], static_cast<std::size_t>(K) * F});
+    spans.push_back({&holes[1][1], static_cast<std::size_t>(K) * F});
     over_class_runs(m, squares ? 3.0 * F : 2.0 * F, spans, [&](int from, int to) {
-      diagonal_sums(m, from, to, old.means.get(), moment.get(), squares, weights.data(), sums.get(), second.get());
+      diagonal_sums(m, from, to, squares, weights.data(), sums.get(), second.get(), holes.get());
     });
+    for (int k = 1; k <= K; k++)
+      for (int j = 1; j <= F; j++) {
+        const double mu = old.means[k][j];
+        sums[k][j] = sums[k][j] + mu * holes[k][j];
+        second[k][j] = second[k][j] + (old.variances[k][j] + mu * mu) * holes[k][j];
+      }
   } else {
     // FULL, TIED: a hole's expectation is its conditional mean, kept by the E-step.
     over_classes(m, 2.0 * F, spans, [&](int k) {

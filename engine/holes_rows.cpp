@@ -26,6 +26,7 @@ namespace {
 constexpr int B = HOLE_BLOCK;
 constexpr int L = 8;  // doubles of a vector
 typedef double vec __attribute__((vector_size(L * sizeof(double))));
+constexpr int G = 4;  // vectors of rows whose E-step sums run side by side
 
 __attribute__((always_inline)) inline vec load(const double *p) {
   vec v;
@@ -38,9 +39,26 @@ __attribute__((always_inline)) inline vec splat(double x) { return vec{} + x; }
 // F rounded up to whole vectors.
 int padded(int F) { return (F + L - 1) / L * L; }
 
+// Row `row` (F values from 0) as its values with each hole at 0 into x, and into hole 1 for a
+// hole, 0 for a value; a vector at a time, without a branch on the values.
+__attribute__((always_inline)) inline void split_row(const double *row, int F, double *x, double *hole) {
+  int j = 0;
+  for (; j + L <= F; j += L) {
+    const vec v = load(row + j);
+    const auto seen = v == v;
+    store(x + j, seen ? v : splat(0.0));
+    store(hole + j, seen ? splat(0.0) : splat(1.0));
+  }
+  for (; j < F; j++) {
+    const bool seen = row[j] == row[j];
+    x[j] = seen ? row[j] : 0.0;
+    hole[j] = seen ? 0.0 : 1.0;
+  }
+}
+
 }  // namespace
 
-long diagonal_scratch(int F, int K) { return (2L * F + K + 4) * B; }
+long diagonal_scratch(int F, int K) { return (2L * F + K + 5) * B + 2L * padded(F); }
 
 HOLE_LOOPS
 void diagonal_posteriors(em_memory *m, int first, int end, const double *log_variance, const double *inverse,
@@ -52,17 +70,17 @@ void diagonal_posteriors(em_memory *m, int first, int end, const double *log_var
   // hole), class k's terms at [k B + b], then each row's observed count, largest term and sum.
   double *x = scratch, *ok = x + static_cast<long>(F) * B, *terms = ok + static_cast<long>(F) * B;
   double *observed = terms + static_cast<long>(K + 1) * B, *largest = observed + B, *sum = largest + B;
+  double *reciprocal = sum + B, *row_x = reciprocal + B, *row_hole = row_x + padded(F);
   for (int i = first; i < end; i += B) {
     const int count = end - i < B ? end - i : B;
-    for (int b = 0; b < B; b++) {
-      const double *row = b < count ? m->data[i + b] : nullptr;
-      for (int j = 0; j < F; j++) {
-        const double v = row ? row[j + 1] : 0.0;
-        const bool seen = v == v;
-        x[j * B + b] = seen ? v : 0.0;
-        ok[j * B + b] = seen ? 1.0 : 0.0;
-      }
+    // Each row split as the M-step's are, then laid out feature by feature (the rows past
+    // count as 0, fully masked).
+    for (int b = 0; b < count; b++) {
+      split_row(m->data[i + b] + 1, F, row_x, row_hole);
+      for (int j = 0; j < F; j++) x[j * B + b] = row_x[j], ok[j * B + b] = 1.0 - row_hole[j];
     }
+    for (int b = count; b < B; b++)
+      for (int j = 0; j < F; j++) x[j * B + b] = 0.0, ok[j * B + b] = 0.0;
     for (int b = 0; b < B; b += L) {
       vec n = splat(0.0);
       for (int j = 0; j < F; j++) n += load(ok + j * B + b);
@@ -70,24 +88,32 @@ void diagonal_posteriors(em_memory *m, int first, int end, const double *log_var
     }
     for (int k = 1; k <= K; k++) {
       const double *mean = m->class_means[k];
-      for (int b = 0; b < B; b += L) {
-        vec distance = splat(0.0), log_det = splat(0.0);
-        const vec n = load(observed + b);
+      const double *inv = inverse + static_cast<long>(k) * F, *lv = log_variance + static_cast<long>(k) * F;
+      // G vectors of rows side by side: their sums are independent, so the adds overlap.
+      for (int b0 = 0; b0 < B; b0 += G * L) {
+        vec distance[G], log_det[G];
+        for (int g = 0; g < G; g++) distance[g] = log_det[g] = splat(0.0);
         for (int j = 0; j < F; j++) {
-          const vec mask = load(ok + j * B + b);
-          const vec d = load(x + j * B + b) - mean[j + 1];
-          if (scalar) {
-            distance += mask * (d * d);
-          } else {
-            distance += mask * (d * d * inverse[static_cast<long>(k) * F + j + 1]);
-            log_det += mask * log_variance[static_cast<long>(k) * F + j + 1];
+          const double mu = mean[j + 1];
+          for (int g = 0; g < G; g++) {
+            const vec mask = load(ok + j * B + b0 + g * L);
+            const vec d = load(x + j * B + b0 + g * L) - mu;
+            if (scalar) {
+              distance[g] += mask * (d * d);
+            } else {
+              distance[g] += mask * (d * d * inv[j + 1]);
+              log_det[g] += mask * lv[j + 1];
+            }
           }
         }
-        if (scalar) {
-          distance = inverse[k] * distance;
-          log_det = log_variance[k] * n;
+        for (int g = 0; g < G; g++) {
+          const vec n = load(observed + b0 + g * L);
+          if (scalar) {
+            distance[g] = inverse[k] * distance[g];
+            log_det[g] = log_variance[k] * n;
+          }
+          store(terms + static_cast<long>(k) * B + b0 + g * L, -0.5 * (distance[g] + (log_det[g] + log_two_pi * n)));
         }
-        store(terms + static_cast<long>(k) * B + b, -0.5 * (distance + (log_det + log_two_pi * n)));
       }
     }
     for (int b = 0; b < B; b += L) {
@@ -108,11 +134,14 @@ void diagonal_posteriors(em_memory *m, int first, int end, const double *log_var
       vec s = splat(0.0);
       for (int k = 1; k <= K; k++) s += load(terms + static_cast<long>(k) * B + b);
       store(sum + b, s);
+      store(reciprocal + b, 1.0 / s);
     }
     for (int k = 1; k <= K; k++) {
       const double *t = terms + static_cast<long>(k) * B;
       double *posterior = m->P_j_x[k] + i;
-      for (int b = 0; b < count; b++) posterior[b] = t[b] * (1.0 / sum[b]);
+      int b = 0;
+      for (; b + L <= count; b += L) store(posterior + b, load(t + b) * load(reciprocal + b));
+      for (; b < count; b++) posterior[b] = t[b] * reciprocal[b];
     }
     if (log_density)
       for (int b = 0; b < count; b++)
@@ -121,62 +150,58 @@ void diagonal_posteriors(em_memory *m, int first, int end, const double *log_var
 }
 
 HOLE_LOOPS
-void diagonal_sums(em_memory *m, int from, int to, double *const *old_means, double *const *second_moment,
-                   bool squares, double *weights, double *const *sums, double *const *second) {
+void diagonal_sums(em_memory *m, int from, int to, bool squares, double *weights, double *const *values_in,
+                   double *const *squares_in, double *const *holes_in) {
   const int F = m->features, N = m->datapoints, W = padded(F);
   const int classes = to - from;
   if (classes < 1) return;
-  // Each class's accumulators, old means and second moments padded to whole vectors (the pads
-  // stay 0 and are never read back).
-  std::vector<double> s1(static_cast<std::size_t>(classes) * W, 0.0), s2(s1.size(), 0.0);
-  std::vector<double> mean(s1.size(), 0.0), moment(s1.size(), 0.0);
+  // The three sums of each class padded to whole vectors (the pads stay 0), held here while
+  // the rows pass.
+  const std::size_t per_class = static_cast<std::size_t>(W);
+  std::vector<double> values(static_cast<std::size_t>(classes) * per_class, 0.0), squared(values.size(), 0.0),
+      holes(values.size(), 0.0);
   for (int c = 0; c < classes; c++)
     for (int j = 0; j < F; j++) {
-      const std::size_t at = static_cast<std::size_t>(c) * W + j;
-      s1[at] = sums[from + c][j + 1];
-      if (squares) s2[at] = second[from + c][j + 1], moment[at] = second_moment[from + c][j + 1];
-      mean[at] = old_means[from + c][j + 1];
+      const std::size_t at = c * per_class + j;
+      values[at] = values_in[from + c][j + 1];
+      squared[at] = squares_in[from + c][j + 1];
+      holes[at] = holes_in[from + c][j + 1];
     }
-  // A block's rows, padded, each hole at 0 with its mask (1 a hole, 0 observed) and the
-  // observed mask beside them; every class of the part adds the block in while it is in cache.
-  std::vector<double> xs(static_cast<std::size_t>(B) * W, 0.0), hole(xs.size(), 0.0), seen(xs.size(), 0.0);
+  // A block's rows, padded, each hole at 0 with its mask (1 a hole, 0 observed) beside them;
+  // every class of the part adds the block in while it is in cache.
+  std::vector<double> xs(static_cast<std::size_t>(B) * W, 0.0), hole(xs.size(), 0.0);
   for (int i = 1; i <= N; i += B) {
     const int count = N - i + 1 < B ? N - i + 1 : B;
-    for (int b = 0; b < count; b++) {
-      const double *row = m->data[i + b];
-      for (int j = 0; j < F; j++) {
-        const double v = row[j + 1];
-        const bool is_seen = v == v;
-        xs[b * W + j] = is_seen ? v : 0.0;
-        hole[b * W + j] = is_seen ? 0.0 : 1.0;
-        seen[b * W + j] = is_seen ? 1.0 : 0.0;
-      }
-    }
+    for (int b = 0; b < count; b++) split_row(m->data[i + b] + 1, F, xs.data() + b * W, hole.data() + b * W);
     for (int c = 0; c < classes; c++) {
       const int k = from + c;
       const double *posterior = m->P_j_x[k] + i;
-      double *a1 = s1.data() + static_cast<std::size_t>(c) * W, *a2 = s2.data() + static_cast<std::size_t>(c) * W;
-      const double *mu = mean.data() + static_cast<std::size_t>(c) * W;
-      const double *m2 = moment.data() + static_cast<std::size_t>(c) * W;
-      for (int b = 0; b < count; b++) {
-        const double w = posterior[b];
-        weights[k] += w;
-        if (w == 0.0) continue;
-        const double *xb = xs.data() + b * W, *hb = hole.data() + b * W, *ob = seen.data() + b * W;
-        for (int j = 0; j < W; j += L) {
-          const vec expected = load(xb + j) + load(hb + j) * load(mu + j);
-          store(a1 + j, load(a1 + j) + w * expected);
-          if (squares)
-            store(a2 + j, load(a2 + j) + (load(ob + j) * (expected * (w * expected)) + load(hb + j) * (w * load(m2 + j))));
+      for (int b = 0; b < count; b++) weights[k] += posterior[b];
+      // A vector of features at a time through the block's rows, its sums held in registers.
+      for (int j = 0; j < W; j += L) {
+        const std::size_t at = c * per_class + j;
+        vec sum = load(values.data() + at), square = load(squared.data() + at), missed = load(holes.data() + at);
+        for (int b = 0; b < count; b++) {
+          const double w = posterior[b];
+          if (w == 0.0) continue;
+          const vec x = load(xs.data() + b * W + j);
+          const vec wx = w * x;
+          sum += wx;
+          if (squares) square += x * wx;
+          missed += w * load(hole.data() + b * W + j);
         }
+        store(values.data() + at, sum);
+        store(squared.data() + at, square);
+        store(holes.data() + at, missed);
       }
     }
   }
   for (int c = 0; c < classes; c++)
     for (int j = 0; j < F; j++) {
-      const std::size_t at = static_cast<std::size_t>(c) * W + j;
-      sums[from + c][j + 1] = s1[at];
-      if (squares) second[from + c][j + 1] = s2[at];
+      const std::size_t at = c * per_class + j;
+      values_in[from + c][j + 1] = values[at];
+      squares_in[from + c][j + 1] = squared[at];
+      holes_in[from + c][j + 1] = holes[at];
     }
 }
 

@@ -25,13 +25,13 @@ long diagonal_scratch(int F, int K);
 void diagonal_posteriors(em_memory *m, int first, int end, const double *log_variance, const double *inverse,
                          double *log_density, double *scratch);
 
-// The M-step sums of classes from..to-1 over this process's rows in ascending order:
-// weights[k] += w; sums[k][j] += w x^ with x^ the observed value or, for a hole, old_means[k][j];
-// with squares also second[k][j] += x (w x) for an observed value and w second_moment[k][j]
-// for a hole (the old variance plus the old mean squared). A row of posterior 0 adds to the
-// weight only.
-void diagonal_sums(em_memory *m, int from, int to, double *const *old_means, double *const *second_moment,
-                   bool squares, double *weights, double *const *sums, double *const *second);
+// The M-step sums of classes from..to-1 over this process's rows, each added in ascending row
+// order: weights[k] += w (w the row's posterior of class k); values[k][j] += w x and, with
+// squares, squared[k][j] += x (w x) for an observed value x; holes[k][j] += w for a hole. The
+// expected sums follow from these three (holes.h); a row of posterior 0 adds to the weight
+// only.
+void diagonal_sums(em_memory *m, int from, int to, bool squares, double *weights, double *const *values,
+                   double *const *squared, double *const *holes);
 
 }  // namespace mogem::detail
 
