@@ -37,6 +37,20 @@ void diagonal_posteriors(em_memory *m, int first, int end, const double *log_var
 void diagonal_sums(em_memory *m, int from, int to, bool squares, double *weights, double *const *values,
                    double *const *squared, double *const *holes);
 
+// FULL, TIED: weights[k] += w and sums[k][j] += w x^ for classes from..to-1 over this process's
+// rows in ascending order, x^ the row's value or, for a hole, its conditional mean under class k
+// kept by the last E-step (holes.h).
+void full_means(em_memory *m, int from, int to, double *weights, double *const *sums);
+
+// The width of a row of full_scatters' sums: F rounded up to whole vectors.
+int full_width(int F);
+
+// FULL, TIED: for each weighted class k of from..to-1, over this process's rows in ascending
+// order, scatter[(k - 1) F W + r W + s] += (w d_r) d_s, d = class mean - x^ (r, s from 0, s >= r;
+// entries left of the diagonal get values nobody reads), then w times the conditional
+// covariance of each pair of the row's holes; W = full_width(F).
+void full_scatters(em_memory *m, int from, int to, double *scatter);
+
 }  // namespace mogem::detail
 
 #endif
