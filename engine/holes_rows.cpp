@@ -7,6 +7,7 @@
 
 #include "engine/covariance_kinds.h"
 #include "engine/em_estep.h"
+#include "engine/hole_blocks.h"
 #include "engine/holes.h"
 
 // One build per instruction set, the processor's chosen when the program starts; every lane
@@ -347,6 +348,55 @@ void full_scatters(em_memory *m, int from, int to, double *scatter) {
           for (int c = a; c < q; c++) S[static_cast<std::size_t>(at[a]) * W + at[c]] += w * C[a * q + c];
       }
     }
+  }
+}
+
+long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B; }
+
+HOLE_LOOPS
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
+                       const int *rows, int count, double *distance, double *scratch) {
+  const int n = static_cast<int>(pattern.observed.size()), q = static_cast<int>(pattern.missing.size());
+  const int K = m->classes;
+  const int *o = pattern.observed.data(), *missing = pattern.missing.data();
+  const double *mean = m->class_means[k];
+  const double *lower = factor.lower.data(), *inverse = factor.inverse_diagonal.data();
+  const double *regression = factor.regression.data();
+  // The rows' differences from the mean on the observed features, t by t ([t B + b]; rows past
+  // count at 0), kept in difference while d is solved in place.
+  double *d = scratch, *difference = d + static_cast<long>((n > q ? n : q)) * B, *expected = difference + static_cast<long>((n > q ? n : q)) * B;
+  // Only whole vectors that hold rows are worked: a pattern of few rows costs little.
+  const int span = (count + L - 1) / L * L;
+  for (int t = 0; t < n; t++) {
+    for (int b = 0; b < count; b++) d[t * B + b] = m->data[rows[b]][o[t]] - mean[o[t]];
+    for (int b = count; b < span; b++) d[t * B + b] = 0.0;
+    for (int b = 0; b < span; b += L) store(difference + t * B + b, load(d + t * B + b));
+  }
+  // Forward substitution with the pattern's factor, as observed_distance takes it row by row.
+  for (int b = 0; b < span; b += L) store(distance + b, splat(0.0));
+  for (int u = 0; u < n; u++) {
+    const double *column = lower + static_cast<std::size_t>(u) * n;
+    for (int b = 0; b < span; b += L) {
+      const vec z = load(d + u * B + b) * inverse[u];
+      store(d + u * B + b, z);
+      store(distance + b, load(distance + b) + z * z);
+      for (int t = u + 1; t < n; t++) store(d + t * B + b, load(d + t * B + b) - column[t] * z);
+    }
+  }
+  if (q == 0) return;
+  // The conditional means, as conditional_mean takes them: each hole's sum over t in order.
+  for (int a = 0; a < q; a++) {
+    const double *r = regression + static_cast<std::size_t>(a) * n;
+    for (int b = 0; b < span; b += L) {
+      vec sum = splat(0.0);
+      for (int t = 0; t < n; t++) sum += r[t] * load(difference + t * B + b);
+      store(expected + a * B + b, mean[missing[a]] + sum);
+    }
+  }
+  const hole_state &h = *m->holes;
+  for (int b = 0; b < count; b++) {
+    double *out = m->holes->conditional_means.data() + h.first_missing[rows[b] - 1] * K + static_cast<std::size_t>(k - 1) * q;
+    for (int a = 0; a < q; a++) out[a] = expected[a * B + b];
   }
 }
 

@@ -7,6 +7,7 @@
 #define MOGEM_ENGINE_HOLES_ROWS_H
 
 #include "engine/em_types.h"
+#include "engine/hole_blocks.h"
 
 namespace mogem::detail {
 
@@ -50,6 +51,17 @@ int full_width(int F);
 // entries left of the diagonal get values nobody reads), then w times the conditional
 // covariance of each pair of the row's holes; W = full_width(F).
 void full_scatters(em_memory *m, int from, int to, double *scatter);
+
+// Doubles of working storage for pattern_distances on F features.
+long pattern_scratch(int F);
+
+// FULL, TIED: for `count` (at most HOLE_BLOCK) rows of one pattern (rows[0..count-1], 1-based)
+// and class k with the factor of its observed block (hole_blocks.h): distance[b] = the squared
+// Mahalanobis distance of row b's observed values, and the row's conditional means of its holes
+// into the hole record (holes.h); the arithmetic of observed_distance and conditional_mean, row
+// by row, in vectors of rows. scratch: pattern_scratch(F) doubles.
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
+                       const int *rows, int count, double *distance, double *scratch);
 
 }  // namespace mogem::detail
 
