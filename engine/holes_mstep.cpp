@@ -113,14 +113,15 @@ double weights_and_means(em_memory *m, old_model &old, bool squares) {
 }
 
 // FULL, TIED: each weighted class's expected scatter around its new mean, sum over the rows of
-// w d d^T (d = new mean - expected row) plus w times the conditional covariance on the row's
-// missing block; upper triangle, class k's (r, s) at [((k - 1) F + r - 1) W + s - 1] with
-// W = full_width(F).
+// w d d^T (d = new mean - expected row) plus the sum over the rows of w times the conditional
+// covariance on the row's missing block (two sums, each in row order through the processes);
+// upper triangle, class k's (r, s) at [((k - 1) F + r - 1) W + s - 1] with W = full_width(F).
 std::vector<double> expected_scatters(em_memory *m) {
   const int K = m->classes, F = m->features;
-  std::vector<double> sums(static_cast<std::size_t>(K) * F * full_width(F), 0.0);
-  over_class_runs(m, 0.5 * F * F, {{sums.data(), sums.size()}},
-                  [&](int from, int to) { full_scatters(m, from, to, sums.data()); });
+  std::vector<double> sums(static_cast<std::size_t>(K) * F * full_width(F), 0.0), conditional(sums.size(), 0.0);
+  over_class_runs(m, 0.5 * F * F, {{sums.data(), sums.size()}, {conditional.data(), conditional.size()}},
+                  [&](int from, int to) { full_scatters(m, from, to, sums.data(), conditional.data()); });
+  for (std::size_t e = 0; e < sums.size(); e++) sums[e] = sums[e] + conditional[e];
   return sums;
 }
 

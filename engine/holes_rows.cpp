@@ -315,37 +315,55 @@ void full_means(em_memory *m, int from, int to, double *weights, double *const *
 int full_width(int F) { return padded(F); }
 
 HOLE_LOOPS
-void full_scatters(em_memory *m, int from, int to, double *scatter) {
+void full_scatters(em_memory *m, int from, int to, double *scatter, double *conditional) {
   const int F = m->features, N = m->datapoints, K = m->classes;
   const hole_state &h = *m->holes;
   full_block block(F);
   const int W = block.W;
-  std::vector<double> x(W, 0.0), d(W, 0.0), mean(W, 0.0);
+  std::vector<double> x(W, 0.0), mean(W, 0.0), d(static_cast<std::size_t>(B) * W, 0.0), wd(d.size(), 0.0);
+  std::vector<int> kept(B);
   for (int i = 1; i <= N; i += B) {
     const int count = N - i + 1 < B ? N - i + 1 : B;
     block.take(m, i, count);
     for (int k = from; k < to; k++) {
       if (m->P_j[k] * static_cast<double>(m->share.total) == 0.0) continue;
       const double *posterior = m->P_j_x[k] + i;
-      double *S = scatter + static_cast<std::size_t>(k - 1) * F * W;
       for (int j = 0; j < F; j++) mean[j] = m->class_means[k][j + 1];
+      // The block's rows of weight above 0 (c of them): d = mean - x^ and w d, row by row.
+      int c = 0;
       for (int b = 0; b < count; b++) {
         const double w = posterior[b];
         if (w == 0.0) continue;
         block.expected(h, K, i + b, b, k, x.data());
-        for (int j = 0; j < W; j += L) store(d.data() + j, load(mean.data() + j) - load(x.data() + j));
-        for (int r = 0; r < F; r++) {
-          const double wd = w * d[r];
-          double *row = S + static_cast<std::size_t>(r) * W;
-          for (int s0 = r / L * L; s0 < W; s0 += L) store(row + s0, load(row + s0) + wd * load(d.data() + s0));
+        double *dc = d.data() + static_cast<std::size_t>(c) * W, *wc = wd.data() + static_cast<std::size_t>(c) * W;
+        for (int j = 0; j < W; j += L) {
+          const vec v = load(mean.data() + j) - load(x.data() + j);
+          store(dc + j, v);
+          store(wc + j, w * v);
         }
-        const int q = block.count[b];
+        kept[c++] = b;
+      }
+      // Each vector of a row of the sums through the rows, held in a register meanwhile.
+      double *S = scatter + static_cast<std::size_t>(k - 1) * F * W;
+      for (int r = 0; r < F; r++) {
+        double *row = S + static_cast<std::size_t>(r) * W;
+        for (int s0 = r / L * L; s0 < W; s0 += L) {
+          vec sum = load(row + s0);
+          for (int e = 0; e < c; e++) sum += wd[static_cast<std::size_t>(e) * W + r] * load(d.data() + static_cast<std::size_t>(e) * W + s0);
+          store(row + s0, sum);
+        }
+      }
+      // The conditional covariances of the holes, in sums of their own.
+      double *Cs = conditional + static_cast<std::size_t>(k - 1) * F * W;
+      for (int e = 0; e < c; e++) {
+        const int b = kept[e], q = block.count[b];
         if (q == 0) continue;
+        const double w = posterior[b];
         const int p = h.found.pattern_of_row[i + b - 1];
         const double *C = h.conditional_covariances.data() + h.first_block[p] * K + static_cast<std::size_t>(k - 1) * q * q;
         const int *at = block.holes.data() + b * F;
         for (int a = 0; a < q; a++)
-          for (int c = a; c < q; c++) S[static_cast<std::size_t>(at[a]) * W + at[c]] += w * C[a * q + c];
+          for (int a2 = a; a2 < q; a2++) Cs[static_cast<std::size_t>(at[a]) * W + at[a2]] += w * C[a * q + a2];
       }
     }
   }

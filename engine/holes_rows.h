@@ -47,10 +47,11 @@ void full_means(em_memory *m, int from, int to, double *weights, double *const *
 int full_width(int F);
 
 // FULL, TIED: for each weighted class k of from..to-1, over this process's rows in ascending
-// order, scatter[(k - 1) F W + r W + s] += (w d_r) d_s, d = class mean - x^ (r, s from 0, s >= r;
-// entries left of the diagonal get values nobody reads), then w times the conditional
-// covariance of each pair of the row's holes; W = full_width(F).
-void full_scatters(em_memory *m, int from, int to, double *scatter);
+// order (rows of posterior 0 left out), scatter[(k - 1) F W + r W + s] += (w d_r) d_s,
+// d = class mean - x^ (r, s from 0, s >= r; entries left of the diagonal get values nobody
+// reads), and in conditional (the same layout) w times the conditional covariance of each pair
+// of the row's holes; W = full_width(F).
+void full_scatters(em_memory *m, int from, int to, double *scatter, double *conditional);
 
 // Doubles of working storage for pattern_distances on F features.
 long pattern_scratch(int F);
