@@ -27,7 +27,10 @@ bool data_have_holes(const em_memory *m) {
   const int N = m->datapoints, F = m->features;
   double holes = 0.0;
   sum_over_processes(
-      m->share, 1, [&](int) { return std::vector<sum_span>{{&holes, 1}}; },
+      m->share, 1,
+      [&](int) {
+        return std::vector<sum_span>{{&holes, 1}};
+      },
       [&](int) {
         for (int i = 1; i <= N; i++)
           for (int j = 1; j <= F; j++)
@@ -61,7 +64,10 @@ void fill_holes_for_start(em_memory *m) {
   const int N = m->datapoints, F = m->features;
   std::vector<double> sums(F, 0.0), counts(F, 0.0);
   sum_over_processes(
-      m->share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}, {counts.data(), counts.size()}}; },
+      m->share, 1,
+      [&](int) {
+        return std::vector<sum_span>{{sums.data(), sums.size()}, {counts.data(), counts.size()}};
+      },
       [&](int) {
         for (int i = 1; i <= N; i++)
           for (int j = 1; j <= F; j++) {
@@ -75,9 +81,10 @@ void fill_holes_for_start(em_memory *m) {
   together(m->share, [&] {
     for (int j = 1; j <= F; j++)
       if (counts[j - 1] == 0.0)
-        refuse("%s have no observed value in column %d: a feature that is missing in every row cannot be fitted; "
-               "remove the column",
-               m->params->data_name.c_str(), j);
+        refuse(
+            "%s have no observed value in column %d: a feature that is missing in every row cannot be fitted; "
+            "remove the column",
+            m->params->data_name.c_str(), j);
   });
   one_based_vector<double> means(F);
   for (int j = 1; j <= F; j++) means[j] = sums[j - 1] / counts[j - 1];
@@ -138,7 +145,8 @@ struct factor_failure {
 
 // Patterns first..end-1 of a model with full covariances (FULL, TIED): each pattern's observed
 // block factorised once per class (once for all classes when they share it), the conditional
-// covariances and each row's conditional means kept for the M-step, its rows' class terms in row_terms.
+// covariances and each row's conditional means kept for the M-step, and its rows' class terms
+// left in row_terms.
 factor_failure full_patterns(em_memory *m, int first, int end) {
   const int K = m->classes, F = m->features;
   const bool shared = m->kind->kind == TIED;
