@@ -349,14 +349,27 @@ void full_scatters(em_memory *m, int from, int to, double *scatter, double *cond
         kept[c++] = b;
       }
       // Each vector of a row of the sums through the rows, held in a register meanwhile.
+      // Four rows of the sums at a time, so that their chains of adds overlap; a row r takes
+      // the vectors of columns from the one holding r.
       double *S = scatter + static_cast<std::size_t>(k - 1) * F * W;
-      for (int r = 0; r < F; r++) {
-        double *row = S + static_cast<std::size_t>(r) * W;
-        for (int s0 = r / L * L; s0 < W; s0 += L) {
-          vec sum = load(row + s0);
+      for (int s0 = 0; s0 < W; s0 += L) {
+        const int rows_here = F < s0 + L ? F : s0 + L;
+        int r = 0;
+        for (; r + 4 <= rows_here; r += 4) {
+          vec sum[4];
+          for (int g = 0; g < 4; g++) sum[g] = load(S + static_cast<std::size_t>(r + g) * W + s0);
+          for (int e = 0; e < c; e++) {
+            const vec column = load(d.data() + static_cast<std::size_t>(e) * W + s0);
+            const double *w_e = wd.data() + static_cast<std::size_t>(e) * W + r;
+            for (int g = 0; g < 4; g++) sum[g] += w_e[g] * column;
+          }
+          for (int g = 0; g < 4; g++) store(S + static_cast<std::size_t>(r + g) * W + s0, sum[g]);
+        }
+        for (; r < rows_here; r++) {
+          vec sum = load(S + static_cast<std::size_t>(r) * W + s0);
           for (int e = 0; e < c; e++)
             sum += wd[static_cast<std::size_t>(e) * W + r] * load(d.data() + static_cast<std::size_t>(e) * W + s0);
-          store(row + s0, sum);
+          store(S + static_cast<std::size_t>(r) * W + s0, sum);
         }
       }
       // The conditional covariances of the holes, in sums of their own.
@@ -375,6 +388,36 @@ void full_scatters(em_memory *m, int from, int to, double *scatter, double *cond
     }
   }
 }
+
+namespace {
+
+// The forward substitution of observed_distance (hole_blocks.h) for Gn vectors of rows from b,
+// each row's differences d[t B + b] (t = 0..n-1) replaced by L^-1 d, its squared length into
+// distance[b]: z_t = (d_t - L(t, 0) z_0 - L(t, 1) z_1 - ...) / L(t, t), the terms taken off in
+// ascending order as there, and the z_t^2 added in ascending t. Each row's sums stay in
+// registers; the Gn vectors' chains overlap.
+template <int Gn>
+__attribute__((always_inline)) inline void solve_rows(double *d, double *distance, const double *lower,
+                                                      const double *inverse, int n, int b) {
+  vec length[Gn];
+  for (int g = 0; g < Gn; g++) length[g] = splat(0.0);
+  for (int t = 0; t < n; t++) {
+    vec rest[Gn];
+    for (int g = 0; g < Gn; g++) rest[g] = load(d + t * B + b + g * L);
+    for (int u = 0; u < t; u++) {
+      const double l = lower[static_cast<std::size_t>(u) * n + t];
+      for (int g = 0; g < Gn; g++) rest[g] -= l * load(d + u * B + b + g * L);
+    }
+    for (int g = 0; g < Gn; g++) {
+      const vec z = rest[g] * inverse[t];
+      store(d + t * B + b + g * L, z);
+      length[g] += z * z;
+    }
+  }
+  for (int g = 0; g < Gn; g++) store(distance + b + g * L, length[g]);
+}
+
+}  // namespace
 
 long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B; }
 
@@ -398,16 +441,14 @@ void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_
     for (int b = count; b < span; b++) d[t * B + b] = 0.0;
     for (int b = 0; b < span; b += L) store(difference + t * B + b, load(d + t * B + b));
   }
-  // Forward substitution with the pattern's factor, as observed_distance takes it row by row.
-  for (int b = 0; b < span; b += L) store(distance + b, splat(0.0));
-  for (int u = 0; u < n; u++) {
-    const double *column = lower + static_cast<std::size_t>(u) * n;
-    for (int b = 0; b < span; b += L) {
-      const vec z = load(d + u * B + b) * inverse[u];
-      store(d + u * B + b, z);
-      store(distance + b, load(distance + b) + z * z);
-      for (int t = u + 1; t < n; t++) store(d + t * B + b, load(d + t * B + b) - column[t] * z);
-    }
+  // Forward substitution with the pattern's factor, up to four vectors of rows at a time.
+  int b = 0;
+  for (; b + 4 * L <= span; b += 4 * L) solve_rows<4>(d, distance, lower, inverse, n, b);
+  switch ((span - b) / L) {
+    case 3: solve_rows<3>(d, distance, lower, inverse, n, b); break;
+    case 2: solve_rows<2>(d, distance, lower, inverse, n, b); break;
+    case 1: solve_rows<1>(d, distance, lower, inverse, n, b); break;
+    default: break;
   }
   if (q == 0) return;
   // The conditional means, as conditional_mean takes them: each hole's sum over t in order.
