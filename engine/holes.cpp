@@ -154,7 +154,8 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
   hole_state &h = *m->holes;
   const hole_patterns &found = h.found;
   std::vector<pattern_factor> factors(shared ? 1 : K);
-  std::vector<double> terms(static_cast<std::size_t>(K + 1) * HOLE_BLOCK), scratch(pattern_scratch(F));
+  std::vector<double> terms(static_cast<std::size_t>(K + 1) * HOLE_BLOCK), scratch(pattern_scratch(F)),
+      values(static_cast<std::size_t>(F) * HOLE_BLOCK);
   for (int p = first; p < end; p++) {
     const hole_pattern &pattern = found.patterns[p];
     const std::size_t q = pattern.missing.size();
@@ -170,10 +171,11 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
     const int rows = static_cast<int>(pattern.rows.size());
     for (int r = 0; r < rows; r += HOLE_BLOCK) {
       const int count = rows - r < HOLE_BLOCK ? rows - r : HOLE_BLOCK;
+      gather_observed(m, pattern, pattern.rows.data() + r, count, values.data());
       for (int k = 1; k <= K; k++) {
         const pattern_factor &f = factors[shared ? 0 : k - 1];
         double *distance = terms.data() + static_cast<std::size_t>(k) * HOLE_BLOCK;
-        pattern_distances(m, pattern, f, k, pattern.rows.data() + r, count, distance, scratch.data());
+        pattern_distances(m, pattern, f, k, values.data(), pattern.rows.data() + r, count, distance, scratch.data());
         for (int b = 0; b < count; b++) distance[b] = -0.5 * (distance[b] + (f.log_det + log_two_pi * n));
       }
       for (int b = 0; b < count; b++) {

@@ -421,25 +421,40 @@ __attribute__((always_inline)) inline void solve_rows(double *d, double *distanc
 
 long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B; }
 
+void gather_observed(const em_memory *m, const hole_pattern &pattern, const int *rows, int count, double *values) {
+  const int n = static_cast<int>(pattern.observed.size());
+  const int *o = pattern.observed.data();
+  const int span = (count + L - 1) / L * L;
+  for (int b = 0; b < count; b++) {
+    const double *row = m->data[rows[b]];
+    for (int t = 0; t < n; t++) values[t * B + b] = row[o[t]];
+  }
+  for (int t = 0; t < n; t++)
+    for (int b = count; b < span; b++) values[t * B + b] = 0.0;
+}
+
 HOLE_LOOPS
-void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k, const int *rows,
-                       int count, double *distance, double *scratch) {
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
+                       const double *values, const int *rows, int count, double *distance, double *scratch) {
   const int n = static_cast<int>(pattern.observed.size()), q = static_cast<int>(pattern.missing.size());
   const int K = m->classes;
   const int *o = pattern.observed.data(), *missing = pattern.missing.data();
   const double *mean = m->class_means[k];
   const double *lower = factor.lower.data(), *inverse = factor.inverse_diagonal.data();
   const double *regression = factor.regression.data();
-  // The rows' differences from the mean on the observed features, t by t ([t B + b]; rows past
-  // count at 0), kept in difference while d is solved in place.
+  // The rows' differences from the mean on the observed features, t by t ([t B + b]), kept in
+  // difference while d is solved in place. Only whole vectors that hold rows are worked: a
+  // pattern of few rows costs little.
   double *d = scratch, *difference = d + static_cast<long>((n > q ? n : q)) * B,
          *expected = difference + static_cast<long>((n > q ? n : q)) * B;
-  // Only whole vectors that hold rows are worked: a pattern of few rows costs little.
   const int span = (count + L - 1) / L * L;
   for (int t = 0; t < n; t++) {
-    for (int b = 0; b < count; b++) d[t * B + b] = m->data[rows[b]][o[t]] - mean[o[t]];
-    for (int b = count; b < span; b++) d[t * B + b] = 0.0;
-    for (int b = 0; b < span; b += L) store(difference + t * B + b, load(d + t * B + b));
+    const double mu = mean[o[t]];
+    for (int b = 0; b < span; b += L) {
+      const vec v = load(values + t * B + b) - mu;
+      store(d + t * B + b, v);
+      store(difference + t * B + b, v);
+    }
   }
   // Forward substitution with the pattern's factor, up to four vectors of rows at a time.
   int b = 0;
