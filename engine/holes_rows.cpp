@@ -25,7 +25,7 @@ namespace mogem::detail {
 
 namespace {
 
-constexpr int B = HOLE_BLOCK;
+constexpr int B = HOLE_ROWS;
 constexpr int L = 8;  // doubles of a vector
 typedef double vec __attribute__((vector_size(L * sizeof(double))));
 constexpr int G = 4;  // vectors of rows whose E-step sums run side by side

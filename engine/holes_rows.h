@@ -12,7 +12,7 @@
 namespace mogem::detail {
 
 // Rows of a block.
-constexpr int HOLE_BLOCK = 64;
+constexpr int HOLE_ROWS = 64;
 
 // Doubles of working storage for diagonal_posteriors on F features and K classes.
 long diagonal_scratch(int F, int K);
@@ -56,10 +56,10 @@ void full_scatters(em_memory *m, int from, int to, double *scatter, double *cond
 // Doubles of working storage for pattern_distances on F features.
 long pattern_scratch(int F);
 
-// The observed values of `count` (at most HOLE_BLOCK) rows of one pattern (rows[0..count-1],
-// 1-based) laid out feature by feature: values[t HOLE_BLOCK + b] = row b's observed feature t
+// The observed values of `count` (at most HOLE_ROWS) rows of one pattern (rows[0..count-1],
+// 1-based) laid out feature by feature: values[t HOLE_ROWS + b] = row b's observed feature t
 // (0-based position in pattern.observed), 0 past count up to whole vectors. values: at least
-// F x HOLE_BLOCK doubles.
+// F x HOLE_ROWS doubles.
 void gather_observed(const em_memory *m, const hole_pattern &pattern, const int *rows, int count, double *values);
 
 // FULL, TIED: for those rows (values from gather_observed) and class k with the factor of the
