@@ -34,11 +34,11 @@
 // factorises once instead of K times. The per-class work (inverses, determinants) is left out:
 // it does not grow with the rows.
 //
-// Two more rows per size. "kmeans": one Lloyd iteration (lloyd_step), its assignment of every
-// row to the nearest centre in the E columns (N K F subtracts, multiplies and adds; the data
-// read, the labels read and written) and its centre sums in the M columns (N F adds; the data
-// read once per part and the labels once), the M time being the iteration's less the
-// assignment's; its nz% the share of pairs a row's label takes, 100/K. "loglik": the extra cost
+// Two more rows per size. "kmeans": one Lloyd iteration (lloyd_step, as lloyd() runs it), its
+// assignment of every row to the nearest centre in the E columns (N K F subtracts, multiplies
+// and adds; the data read, the labels read and written; timed alone) and its centre sums in
+// the M columns (N F adds and the labels read: the sums can ride on the assignment's pass over
+// the rows), the M time being the iteration's less the assignment's; its nz% the share of pairs a row's label takes, 100/K. "loglik": the extra cost
 // of the log-likelihood stop rule, an E-step writing each row's log density against the same
 // kind's plain E-step, the two alternating on the same model (the kind given per size), in the
 // E columns only (the least with less the least without; rough on a loaded machine): N K
@@ -344,15 +344,16 @@ step_counts count_step(int kind, double N, double F, double K, double nonzero, i
   return c;
 }
 
-// One Lloyd iteration on N x F rows, K centres, the centre sums cut into `parts` parts: the
-// assignment as the E-step, the centre sums as the M-step.
-step_counts count_lloyd(double N, double F, double K, int parts) {
+// One Lloyd iteration on N x F rows, K centres: the assignment as the E-step, the centre sums
+// as the M-step. The sums can ride on the assignment's pass over the rows (lloyd() adds them
+// there on one thread), so the M floor reads only the labels, for the counts.
+step_counts count_lloyd(double N, double F, double K) {
   step_counts c;
   const double data = N * F * 8, labels = N * 4;
   c.e.adds = 2 * N * K * F, c.e.muls = N * K * F;
   c.e.bytes_read = data + labels, c.e.bytes_written = labels;
   c.m.adds = N * F;
-  c.m.bytes_read = parts * data + labels;
+  c.m.bytes_read = labels;
   return c;
 }
 
@@ -490,7 +491,8 @@ step_times time_lloyd(const size_case &s, int threads, int steps, std::vector<do
   em_memory *m = compare_start(s, DIAG, threads, rows, p);
   const kmeans_rows share{m->data.get(), s.N, s.F, s.K, &m->share, threads};
   std::vector<int> labels(static_cast<size_t>(s.N) + 1, 0);
-  assign_to_nearest(share, m->class_means.get(), labels.data());
+  lloyd_work work;  // as lloyd() runs them: the sums of an iteration ride on the assignment before it
+  assign_to_nearest(share, m->class_means.get(), labels.data(), &work);
   double least = 1e30, assign = 1e30, assign_cpu = 1e30, whole_cpu = 1e30;
   std::vector<double> times;
   for (int step = 0; step < 2 + steps; step++) {
@@ -504,7 +506,7 @@ step_times time_lloyd(const size_case &s, int threads, int steps, std::vector<do
     }
     auto start = std::chrono::steady_clock::now();
     double cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    lloyd_step(share, m->class_means.get(), labels.data());
+    lloyd_step(share, m->class_means.get(), labels.data(), nullptr, &work);
     if (step < 2) continue;
     whole_cpu = std::min(whole_cpu, cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start);
     times.push_back(seconds_since(start));
@@ -635,7 +637,7 @@ void run_size(const size_case &s, const machine_rates &r, const std::vector<int>
   if (rows.empty()) rows = mixture_rows(s);
   for (size_t t = 0; t < threads.size(); t++) {
     const step_times measured = time_lloyd(s, threads[t], steps, rows);
-    const step_counts c = count_lloyd(s.N, s.F, s.K, threads[t]);
+    const step_counts c = count_lloyd(s.N, s.F, s.K);
     print_row(s, "kmeans", threads[t], c, floor_of(r, t, c.e), floor_of(r, t, c.m), measured, on_cpu);
   }
 }

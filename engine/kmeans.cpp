@@ -150,24 +150,72 @@ void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **c
   }
 }
 
+namespace {
+
+// Adds the rows first..last to the sums of their classes in w.sums (sums[(k - 1) * F + j - 1]),
+// in row order. Each part adds a range of features of every row into sums of its own (taken
+// from and put back into w.sums): in the shared rows of w.sums two parts' features met in one
+// cache line, and every row's adds moved that line between the cores (two threads took twice
+// one's time).
+void add_class_sums(const kmeans_rows &rows, const int *labels, int first, int last, lloyd_work &w) {
+  const int F = rows.features, K = rows.classes;
+  if (last < first) return;
+  const kernel_set &kernels = best_kernels();
+  const int parts = em_parts_for(static_cast<double>(last - first + 1) * F, rows.threads, F);
+  if (w.own.size() < static_cast<std::size_t>(parts)) w.own.resize(static_cast<std::size_t>(parts));
+  em_run_parts(parts, [&](int part) {
+    const int from = em_range_start(1, F, parts, part, 1), to = em_range_start(1, F, parts, part + 1, 1);
+    const int width = to - from;
+    // A cache line of room after the part's sums, so that no two parts' sums share one.
+    std::vector<double> &own = w.own[static_cast<std::size_t>(part)];
+    own.resize(static_cast<std::size_t>(K) * width + 8);
+    for (int k = 0; k < K; k++)
+      for (int j = 0; j < width; j++) own[k * width + j] = w.sums[static_cast<std::size_t>(k) * F + from - 1 + j];
+    kernels.add_rows_by_class(rows.data, first, last, labels, from, width, own.data());
+    for (int k = 0; k < K; k++)
+      for (int j = 0; j < width; j++) w.sums[static_cast<std::size_t>(k) * F + from - 1 + j] = own[k * width + j];
+  });
+}
+
+}  // namespace
+
 long long assign_to_nearest(const kmeans_rows &rows, double *const *centres, int *labels, lloyd_work *work) {
   lloyd_work own;
   lloyd_work &w = work ? *work : own;
-  const int F = rows.features, K = rows.classes;
-  const int blocks = rows.rows > 0 ? (rows.rows + EM_BLOCK - 1) / EM_BLOCK : 1;
+  const int N = rows.rows, F = rows.features, K = rows.classes;
+  const int blocks = N > 0 ? (N + EM_BLOCK - 1) / EM_BLOCK : 1;
   w.changed.assign(static_cast<std::size_t>(blocks), 0);
   const std::size_t threads = rows.threads > 0 ? static_cast<std::size_t>(rows.threads) : 1;
   if (w.coordinates.size() < threads) w.coordinates.resize(threads);
+  // One process: the first part adds each block's rows to the sums of their new classes while
+  // the block is in the cache (the sums of the next iteration, in row order from row 1); the
+  // rows of the other parts are added after them. Over several processes the sums are handed
+  // on between the processes, so they wait for the assignment.
+  const bool sum_here = work && rows.share->alone();
+  w.sums_ready = false;
+  if (sum_here) w.sums.assign(static_cast<std::size_t>(K) * (F + 1), 0.0);
+  int summed_to = 1;  // the rows before it are in the sums
+  const kernel_set &kernels = best_kernels();
   over_row_ranges(rows, static_cast<double>(K) * (F + 2.0), [&](int first, int end, int part) {
     std::vector<double> &block = w.coordinates[static_cast<std::size_t>(part)];
     block.resize(static_cast<std::size_t>(F) * EM_BLOCK + 8);  // room after it, as for the sums
     double *coordinates = block.data();
+    const bool add = sum_here && part == 0;
     long long moved = 0;
-    for (int i = first; i < end; i += EM_BLOCK)
-      moved += nearest_of_block(rows, centres, i, end - i < EM_BLOCK ? end - i : EM_BLOCK, end - 1, labels,
-                                coordinates);
+    for (int i = first; i < end; i += EM_BLOCK) {
+      const int count = end - i < EM_BLOCK ? end - i : EM_BLOCK;
+      moved += nearest_of_block(rows, centres, i, count, end - 1, labels, coordinates);
+      if (add) kernels.add_rows_by_class(rows.data, i, i + count - 1, labels, 1, F, w.sums.data());
+    }
+    if (add) summed_to = end;
     w.changed[(first - 1) / EM_BLOCK] = moved;  // parts start on block boundaries
   });
+  if (sum_here) {
+    add_class_sums(rows, labels, summed_to, N, w);
+    double *const counts = &w.sums[static_cast<std::size_t>(K) * F];
+    for (int i = 1; i <= N; i++) counts[labels[i] - 1] += 1.0;
+    w.sums_ready = true;
+  }
   double mine = 0.0, all = 0.0;  // counts below 2^53 add exactly
   for (long long c : w.changed) mine += static_cast<double>(c);
   sum_over_processes(
@@ -180,35 +228,19 @@ long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels, dou
   lloyd_work &w = work ? *work : own;
   const int N = rows.rows, F = rows.features, K = rows.classes;
   // sums[(k - 1) * F + j - 1] for the class k and feature j, then the K row counts.
-  w.sums.assign(static_cast<std::size_t>(K) * (F + 1), 0.0);
-  std::vector<double> &sums = w.sums;
-  double *const counts = &sums[static_cast<std::size_t>(K) * F];
-  const kernel_set &kernels = best_kernels();
-  sum_over_processes(
-      *rows.share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}}; },
-      [&](int) {
-        // Each part adds a range of features of every row, in row order, into sums of its own
-        // (taken from and put back into `sums`, which hold what other processes handed on): in
-        // the shared rows of `sums` two parts' features met in one cache line, and every row's
-        // adds moved that line between the cores (two threads took twice one's time).
-        const int parts = em_parts_for(static_cast<double>(N) * F, rows.threads, F);
-        if (w.own.size() < static_cast<std::size_t>(parts)) w.own.resize(static_cast<std::size_t>(parts));
-        em_run_parts(parts, [&](int part) {
-          const int from = em_range_start(1, F, parts, part, 1), to = em_range_start(1, F, parts, part + 1, 1);
-          const int width = to - from;
-          // A cache line of room after the part's sums, so that no two parts' sums share one.
-          std::vector<double> &own_sums = w.own[static_cast<std::size_t>(part)];
-          own_sums.resize(static_cast<std::size_t>(K) * width + 8);
-          for (int k = 0; k < K; k++)
-            for (int j = 0; j < width; j++)
-              own_sums[k * width + j] = sums[static_cast<std::size_t>(k) * F + from - 1 + j];
-          kernels.add_rows_by_class(rows.data, 1, N, labels, from, width, own_sums.data());
-          for (int k = 0; k < K; k++)
-            for (int j = 0; j < width; j++)
-              sums[static_cast<std::size_t>(k) * F + from - 1 + j] = own_sums[k * width + j];
+  if (!w.sums_ready) {
+    w.sums.assign(static_cast<std::size_t>(K) * (F + 1), 0.0);
+    sum_over_processes(
+        *rows.share, 1, [&](int) { return std::vector<sum_span>{{w.sums.data(), w.sums.size()}}; },
+        [&](int) {
+          add_class_sums(rows, labels, 1, N, w);
+          double *const counts = &w.sums[static_cast<std::size_t>(K) * F];
+          for (int i = 1; i <= N; i++) counts[labels[i] - 1] += 1.0;
         });
-        for (int i = 1; i <= N; i++) counts[labels[i] - 1] += 1.0;
-      });
+  }
+  w.sums_ready = false;
+  const std::vector<double> &sums = w.sums;
+  const double *const counts = &sums[static_cast<std::size_t>(K) * F];
   double move = 0.0;
   for (int k = 1; k <= K; k++) {
     if (counts[k - 1] == 0.0) continue;

@@ -42,16 +42,20 @@ void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **c
 
 // Working storage of the Lloyd iterations, kept from one to the next so that an iteration
 // allocates nothing: the class sums, each part's own sums and block of coordinates, the
-// changed labels of each block. Empty to begin with; the calls size it.
+// changed labels of each block. Empty to begin with; the calls size it. sums_ready: the sums
+// are those of the labels assign_to_nearest just gave (one process only), which the next
+// lloyd_step then takes instead of a pass over the rows of its own.
 struct lloyd_work {
   std::vector<double> sums;
+  bool sums_ready = false;
   std::vector<std::vector<double>> own, coordinates;
   std::vector<long long> changed;
 };
 
 // labels[i] = the class of the centre nearest row i. Returns how many rows of all processes
 // changed their label (labels holding 0 count as changed).
-// work: storage to reuse (null: the call's own).
+// work: storage to reuse (null: the call's own); given, on one process, it is left with the
+// class sums of the new labels. The labels must not change before the lloyd_step given it.
 long long assign_to_nearest(const kmeans_rows &rows, double *const *centres, int *labels, lloyd_work *work = nullptr);
 
 // One Lloyd iteration: each centre moved to the mean of its rows (a centre without rows stays
