@@ -24,25 +24,37 @@ void over_row_ranges(const kmeans_rows &rows, double per_row, Body body) {
   });
 }
 
+// sums[t] += values[t][i] for the rows 1..N in order, t = 0..T-1, the T sums in registers as
+// independent chains of adds (in memory each add waited on the store of the one before).
+template <int T>
+void add_in_row_order(const double *const *values, int N, double *sums) {
+  double sum[T];
+  for (int t = 0; t < T; t++) sum[t] = sums[t];
+  for (int i = 1; i <= N; i++)
+    for (int t = 0; t < T; t++) sum[t] += values[t][i];
+  for (int t = 0; t < T; t++) sums[t] = sum[t];
+}
+
 // The sums over the rows of all processes of each of the arrays values[t][1..N], in row order:
-// one pass, the arrays' sums as independent chains of adds. *before gets the sum of the rows
-// of the processes before this one of values[0] (0 for the first).
+// one pass, four arrays at a time. *before gets the sum of the rows of the processes before
+// this one of values[0] (0 for the first).
 std::vector<double> sums_in_row_order(const kmeans_rows &rows, const std::vector<const double *> &values,
                                       double *before) {
-  const std::size_t T = values.size();
-  std::vector<double> sums(T, 0.0);
+  const int T = static_cast<int>(values.size());
+  std::vector<double> sums(static_cast<std::size_t>(T), 0.0);
   sum_over_processes(
-      *rows.share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), T}}; },
+      *rows.share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}}; },
       [&](int) {
         *before = sums[0];
-        if (T == 1) {
-          double sum = sums[0];
-          for (int i = 1; i <= rows.rows; i++) sum += values[0][i];
-          sums[0] = sum;
-          return;
+        for (int t = 0; t < T; t += 4) {
+          const double *const *v = values.data() + t;
+          switch (T - t < 4 ? T - t : 4) {
+            case 1: add_in_row_order<1>(v, rows.rows, &sums[t]); break;
+            case 2: add_in_row_order<2>(v, rows.rows, &sums[t]); break;
+            case 3: add_in_row_order<3>(v, rows.rows, &sums[t]); break;
+            default: add_in_row_order<4>(v, rows.rows, &sums[t]); break;
+          }
         }
-        for (int i = 1; i <= rows.rows; i++)
-          for (std::size_t t = 0; t < T; t++) sums[t] += values[t][i];
       });
   return sums;
 }
@@ -80,8 +92,9 @@ void closer(const kmeans_rows &rows, const std::vector<const double *> &centres,
     kernel_buffer coordinates(static_cast<long>(F) * EM_BLOCK), distances(static_cast<long>(C) * EM_BLOCK);
     for (int i = first; i < end; i += EM_BLOCK) {
       const int count = end - i < EM_BLOCK ? end - i : EM_BLOCK;
-      kernels.lay_out_rows(rows.data, i, count, F, end - 1, coordinates.get());
-      kernels.squared_distances(centres.data(), C, F, coordinates.get(), distances.get());
+      const int next = end - i - count < EM_BLOCK ? end - i - count : EM_BLOCK;
+      kernels.lay_out_rows(rows.data, i, count, F, coordinates.get());
+      kernels.squared_distances(centres.data(), C, F, coordinates.get(), distances.get(), rows.data + i + count, next);
       for (int c = 0; c < C; c++) {
         const double *d = distances.get() + static_cast<long>(c) * EM_BLOCK;
         double *out = to[c] + i;
@@ -100,9 +113,10 @@ long long nearest_of_block(const kmeans_rows &rows, double *const *centres, int 
                            int *labels, double *coordinates) {
   const int F = rows.features, K = rows.classes;
   const kernel_set &kernels = best_kernels();
-  kernels.lay_out_rows(rows.data, first, count, F, last_row, coordinates);
+  kernels.lay_out_rows(rows.data, first, count, F, coordinates);
   int best[EM_BLOCK];
-  kernels.nearest_centres(centres, K, F, coordinates, best);
+  const int next = last_row - first - count + 1 < EM_BLOCK ? last_row - first - count + 1 : EM_BLOCK;
+  kernels.nearest_centres(centres, K, F, coordinates, best, rows.data + first + count, next);
   long long moved = 0;
   for (int b = 0; b < count; b++)
     if (labels[first + b] != best[b]) moved++, labels[first + b] = best[b];

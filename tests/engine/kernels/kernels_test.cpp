@@ -231,7 +231,7 @@ TEST_P(KernelPath, NearestCentresAreThoseOfThePointByPointDistances) {
   test_model t(rows, K, DIAG);
   for (int k = 1; k <= K; k++) t.set_mean(k, std::vector<double>(F, k == 3 ? 0.2 : 0.1 * k + (k == 1 ? 1.0 : 0.0)));
   int best[EM_BLOCK], chosen[K + 1] = {};
-  kernels_->nearest_centres(t->class_means.get(), K, F, coordinates.data(), best);
+  kernels_->nearest_centres(t->class_means.get(), K, F, coordinates.data(), best, nullptr, 0);
   for (int b = 0; b < EM_BLOCK; b++) {
     int want = 1;
     double nearest = 0.0;
