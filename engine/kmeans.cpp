@@ -293,7 +293,7 @@ double mean_feature_variance(const kmeans_rows &rows) {
 int lloyd(const kmeans_rows &rows, double **centres, int *labels, int budget, double tol) {
   for (int i = 1; i <= rows.rows; i++) labels[i] = 0;
   lloyd_work work;
-  assign_to_nearest(rows, centres, labels, &work);
+  assign_to_nearest(rows, centres, labels, budget > 0 ? &work : nullptr);  // no sums for no iteration
   const double enough = tol > 0.0 && budget > 0 ? tol * mean_feature_variance(rows) : 0.0;
   for (int iteration = 1; iteration <= budget; iteration++) {
     double moved = 0.0;
