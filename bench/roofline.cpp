@@ -34,15 +34,18 @@
 // factorises once instead of K times. The per-class work (inverses, determinants) is left out:
 // it does not grow with the rows.
 //
-// Two more rows per size. "kmeans": one Lloyd iteration (lloyd_step), its assignment of every
-// row to the nearest centre in the E columns (N K F subtracts, multiplies and adds; the data
-// read, the labels read and written) and its centre sums in the M columns (N F adds; the data
-// read once per part and the labels once), the M time being the iteration's less the
-// assignment's; its nz% the share of pairs a row's label takes, 100/K. "loglik": the extra cost
+// Two more rows per size. "kmeans": one Lloyd iteration (lloyd_step, as lloyd() runs it), its
+// assignment of every row to the nearest centre in the E columns (N K F subtracts, multiplies
+// and adds; the data read, the labels read and written; timed alone) and its centre sums in
+// the M columns (N F adds and the labels read: the sums can ride on the assignment's pass over
+// the rows), the M time being the iteration's less the assignment's; its nz% the share of pairs a row's label takes, 100/K. "loglik": the extra cost
 // of the log-likelihood stop rule, an E-step writing each row's log density against the same
 // kind's plain E-step, the two alternating on the same model (the kind given per size), in the
 // E columns only (the least with less the least without; rough on a loaded machine): N K
 // adds for the terms' sums, N adds and N logs (at the measured cost of log), N doubles written.
+// "diagonal-holes" and "full-holes": the kind's step with a tenth of the values missing (each
+// value by a fixed draw), EM on the observed values from the same start, set against the
+// complete-data step's floor: what the holes cost beyond the step without them.
 //
 // The floor of each step on T threads is the larger of its arithmetic (the adds and
 // multiplies at the engine's path's rate, the larger of adds alone, multiplies alone and the
@@ -58,6 +61,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -69,6 +74,7 @@
 #include "engine/em_classify.h"
 #include "engine/em_estep.h"
 #include "engine/em_mstep.h"
+#include "engine/holes.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
 #include "engine/kmeans.h"
@@ -344,15 +350,16 @@ step_counts count_step(int kind, double N, double F, double K, double nonzero, i
   return c;
 }
 
-// One Lloyd iteration on N x F rows, K centres, the centre sums cut into `parts` parts: the
-// assignment as the E-step, the centre sums as the M-step.
-step_counts count_lloyd(double N, double F, double K, int parts) {
+// One Lloyd iteration on N x F rows, K centres: the assignment as the E-step, the centre sums
+// as the M-step. The sums can ride on the assignment's pass over the rows (lloyd() adds them
+// there on one thread), so the M floor reads only the labels, for the counts.
+step_counts count_lloyd(double N, double F, double K) {
   step_counts c;
   const double data = N * F * 8, labels = N * 4;
   c.e.adds = 2 * N * K * F, c.e.muls = N * K * F;
   c.e.bytes_read = data + labels, c.e.bytes_written = labels;
   c.m.adds = N * F;
-  c.m.bytes_read = parts * data + labels;
+  c.m.bytes_read = labels;
   return c;
 }
 
@@ -419,10 +426,41 @@ em_memory *compare_start(const size_case &s, int kind, int threads, std::vector<
   return m;
 }
 
-// From bench/compare's start, runs two steps, then times `steps` steps one by one.
-step_times time_steps(const size_case &s, int kind, int threads, int steps, std::vector<double> &rows) {
+// The rows with a share `missing` of their values made NaN (each value by a draw of a fixed
+// generator; a row that would lose every value keeps its first).
+std::vector<double> with_holes(const size_case &s, const std::vector<double> &rows, double missing) {
+  std::vector<double> holed = rows;
+  std::mt19937_64 draws(20261209);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (long i = 0; i < s.N; i++) {
+    double *row = holed.data() + i * s.F;
+    int kept = 0;
+    for (int j = 0; j < s.F; j++) {
+      if (unit(draws) < missing)
+        row[j] = std::nan("");
+      else
+        kept++;
+    }
+    if (kept == 0) row[0] = rows[static_cast<size_t>(i) * s.F];
+  }
+  return holed;
+}
+
+// From bench/compare's start, runs two steps, then times `steps` steps one by one. With
+// `missing` above 0, the rows have that share of their values missing (with_holes) and the
+// steps are those of EM with holes, from the same start as the complete rows'.
+step_times time_steps(const size_case &s, int kind, int threads, int steps, std::vector<double> &rows,
+                      double missing = 0.0) {
   em_parameters p;
-  em_memory *m = compare_start(s, kind, threads, rows, p);
+  std::vector<double> holed;
+  if (missing > 0.0) holed = with_holes(s, rows, missing);
+  em_memory *m = compare_start(s, kind, threads, missing > 0.0 ? holed : rows, p);
+  if (missing > 0.0) {
+    for (int k = 1; k <= s.K; k++)
+      for (int j = 1; j <= s.F; j++) m->class_means[k][j] = rows[static_cast<size_t>(k - 1) * s.F + j - 1];
+    for (int k = 1; k <= s.K; k++) m->kind->set_spherical(m->class_variances, k, s.F, find_closest(k, m));
+    m->holes = std::make_shared<hole_state>(holes_of(m));
+  }
   std::vector<double> times, esteps, msteps, nonzero, cpu, estep_cpu, mstep_cpu;
   for (int step = 0; step < 2 + steps; step++) {
     auto start = std::chrono::steady_clock::now();
@@ -436,7 +474,10 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
       for (int i = 1; i <= s.N; i++) count += m->P_j_x[k][i] != 0.0;
     start = std::chrono::steady_clock::now();
     cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    m->kind->m_step(m);
+    if (m->holes)
+      m->kind->m_step_with_holes(m);
+    else
+      m->kind->m_step(m);
     if (step >= 2) mstep_cpu.push_back(cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start);
     cpu_step += cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
     if (step >= 2) cpu.push_back(cpu_step);
@@ -490,7 +531,8 @@ step_times time_lloyd(const size_case &s, int threads, int steps, std::vector<do
   em_memory *m = compare_start(s, DIAG, threads, rows, p);
   const kmeans_rows share{m->data.get(), s.N, s.F, s.K, &m->share, threads};
   std::vector<int> labels(static_cast<size_t>(s.N) + 1, 0);
-  assign_to_nearest(share, m->class_means.get(), labels.data());
+  lloyd_work work;  // as lloyd() runs them: the sums of an iteration ride on the assignment before it
+  assign_to_nearest(share, m->class_means.get(), labels.data(), &work);
   double least = 1e30, assign = 1e30, assign_cpu = 1e30, whole_cpu = 1e30;
   std::vector<double> times;
   for (int step = 0; step < 2 + steps; step++) {
@@ -504,7 +546,7 @@ step_times time_lloyd(const size_case &s, int threads, int steps, std::vector<do
     }
     auto start = std::chrono::steady_clock::now();
     double cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    lloyd_step(share, m->class_means.get(), labels.data());
+    lloyd_step(share, m->class_means.get(), labels.data(), nullptr, &work);
     if (step < 2) continue;
     whole_cpu = std::min(whole_cpu, cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start);
     times.push_back(seconds_since(start));
@@ -591,7 +633,7 @@ void print_row(const size_case &s, const char *kind, int threads, const step_cou
   const double floor = floor_e + floor_m;
   const double nz = 100.0 * measured.nonzero / (static_cast<double>(s.N) * s.K);
   const std::string share = std::isnan(nz) ? cell(nz, 6, 1) : cell(nz, 5, 1) + "%";
-  std::printf("%-12s %-8s %3d | %s %s %6.0f | %6.1f %6.1f %6.2f | %s %s %s %s | %s %s %s | %6.1f %s\n", size, kind, threads,
+  std::printf("%-12s %-14s %3d | %s %s %6.0f | %6.1f %6.1f %6.2f | %s %s %s %s | %s %s %s | %6.1f %s\n", size, kind, threads,
               cell((c.e.adds + c.e.muls) / 1e9, 6, 2).c_str(), cell((c.m.adds + c.m.muls) / 1e9, 6, 2).c_str(),
               (c.e.bytes_read + c.e.bytes_written + c.m.bytes_read) / 1e6, floor_e * 1e3, measured.estep * 1e3,
               measured.estep / floor_e, cell(floor_m * 1e3, 6, 1).c_str(), cell(measured.mstep * 1e3, 6, 1).c_str(),
@@ -631,11 +673,23 @@ void run_size(const size_case &s, const machine_rates &r, const std::vector<int>
                 on_cpu);
     }
   }
+  // EM with a tenth of the values missing, against the complete rows' floor.
+  for (int kind : s.kinds) {
+    if (kind != DIAG && kind != FULL) continue;
+    const std::string name = std::string(KIND_NAMES[kind]) + "-holes";
+    if (!wanted(name.c_str())) continue;
+    if (rows.empty()) rows = mixture_rows(s);
+    for (size_t t = 0; t < threads.size(); t++) {
+      const step_times measured = time_steps(s, kind, threads[t], steps, rows, 0.1);
+      const step_counts c = count_step(kind, s.N, s.F, s.K, measured.nonzero, threads[t]);
+      print_row(s, name.c_str(), threads[t], c, floor_of(r, t, c.e), floor_of(r, t, c.m), measured, on_cpu);
+    }
+  }
   if (!wanted("kmeans")) return;
   if (rows.empty()) rows = mixture_rows(s);
   for (size_t t = 0; t < threads.size(); t++) {
     const step_times measured = time_lloyd(s, threads[t], steps, rows);
-    const step_counts c = count_lloyd(s.N, s.F, s.K, threads[t]);
+    const step_counts c = count_lloyd(s.N, s.F, s.K);
     print_row(s, "kmeans", threads[t], c, floor_of(r, t, c.e), floor_of(r, t, c.m), measured, on_cpu);
   }
 }
@@ -682,7 +736,7 @@ int main(int argc, char **argv) {
   }
 
   if (on_cpu) std::printf("\nthe ms and ratios below: processor time over the threads\n");
-  std::printf("\n%-12s %-8s %3s | %6s %6s %6s | %6s %6s %6s | %6s %6s %6s %6s | %6s %6s %6s | %6s %6s\n", "size", "kind", "thr",
+  std::printf("\n%-12s %-14s %3s | %6s %6s %6s | %6s %6s %6s | %6s %6s %6s %6s | %6s %6s %6s | %6s %6s\n", "size", "kind", "thr",
               "Gop/E", "Gop/M", "MB", "floorE", "E ms", "E/fl", "floorM", "M ms", "M/fl", "nz%", "floor", "min ms",
               "ratio", "E cpu", "M cpu");
   for (const size_case &s : SIZES) run_size(s, rates, threads, steps, only, on_cpu);

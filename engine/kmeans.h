@@ -13,6 +13,8 @@
 #ifndef MOGEM_ENGINE_KMEANS_H
 #define MOGEM_ENGINE_KMEANS_H
 
+#include <vector>
+
 #include "common/rand48.h"
 #include "engine/processes.h"
 
@@ -38,15 +40,30 @@ struct kmeans_rows {
 // Draws exactly 1 + (K - 1) T numbers.
 void kmeans_plus_plus(const kmeans_rows &rows, rand48_stream &random, double **centres);
 
+// Working storage of the Lloyd iterations, kept from one to the next so that an iteration
+// allocates nothing: the class sums, each part's own sums and block of coordinates, the
+// changed labels of each block. Empty to begin with; the calls size it. sums_ready: the sums
+// are those of the labels assign_to_nearest just gave (one process only), which the next
+// lloyd_step then takes instead of a pass over the rows of its own.
+struct lloyd_work {
+  std::vector<double> sums;
+  bool sums_ready = false;
+  std::vector<std::vector<double>> own, coordinates;
+  std::vector<long long> changed;
+};
+
 // labels[i] = the class of the centre nearest row i. Returns how many rows of all processes
 // changed their label (labels holding 0 count as changed).
-long long assign_to_nearest(const kmeans_rows &rows, double *const *centres, int *labels);
+// work: storage to reuse (null: the call's own); given, on one process, it is left with the
+// class sums of the new labels. The labels must not change before the lloyd_step given it.
+long long assign_to_nearest(const kmeans_rows &rows, double *const *centres, int *labels, lloyd_work *work = nullptr);
 
 // One Lloyd iteration: each centre moved to the mean of its rows (a centre without rows stays
 // where it is), then every row given to its nearest centre. Returns the rows of all processes
 // that changed class; *moved (when not null) gets the sum over classes, in class and feature
-// order, of the squared move of the centre.
-long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels, double *moved = nullptr);
+// order, of the squared move of the centre. work: storage to reuse (null: the call's own).
+long long lloyd_step(const kmeans_rows &rows, double **centres, int *labels, double *moved = nullptr,
+                     lloyd_work *work = nullptr);
 
 // The mean over features of each feature's variance over the rows of every process (sums in
 // row order, handed from process to process): the scale of a k-means tolerance.

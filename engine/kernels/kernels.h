@@ -94,7 +94,22 @@ struct kernel_set {
   // coordinates (feature j + 1 of point b at [j * EM_BLOCK + b]), by the squared distance summed
   // from 0 over the features in ascending order; a tie goes to the lower k, and a distance that
   // is not a number never wins over class 1's. centres[k][1..F].
-  void (*nearest_centres)(double *const *centres, int K, int F, const double *coordinates, int *best);
+  // The rows next[0..next_count-1] (features 1..F; next may be null), the next block's, are
+  // fetched into the cache a share at a time along the way.
+  void (*nearest_centres)(double *const *centres, int K, int F, const double *coordinates, int *best,
+                          const double *const *next, int next_count);
+  // k-means: the rows first..first+count-1 (1 <= count <= EM_BLOCK; features 1..F of data[i])
+  // laid out in coordinates as nearest_centres takes them, zeros past count.
+  void (*lay_out_rows)(const double *const *data, int first, int count, int F, double *coordinates);
+  // k-means++: out[c * EM_BLOCK + b] = the squared distance of point b (laid out as above) from
+  // centres[c][1..F], c = 0..count-1, summed from 0 over the features in ascending order; the
+  // rows next[0..next_count-1] fetched along the way as by nearest_centres.
+  void (*squared_distances)(const double *const *centres, int count, int F, const double *coordinates,
+                            double *out, const double *const *next, int next_count);
+  // k-means centre sums: sums[(labels[i] - 1) * width + j] += data[i][from + j], j = 0..width-1,
+  // for the rows i = first..last in ascending order.
+  void (*add_rows_by_class)(const double *const *data, int first, int last, const int *labels, int from, int width,
+                            double *sums);
 };
 
 // The path built for the target's baseline instruction set; every build has it.

@@ -231,7 +231,7 @@ TEST_P(KernelPath, NearestCentresAreThoseOfThePointByPointDistances) {
   test_model t(rows, K, DIAG);
   for (int k = 1; k <= K; k++) t.set_mean(k, std::vector<double>(F, k == 3 ? 0.2 : 0.1 * k + (k == 1 ? 1.0 : 0.0)));
   int best[EM_BLOCK], chosen[K + 1] = {};
-  kernels_->nearest_centres(t->class_means.get(), K, F, coordinates.data(), best);
+  kernels_->nearest_centres(t->class_means.get(), K, F, coordinates.data(), best, nullptr, 0);
   for (int b = 0; b < EM_BLOCK; b++) {
     int want = 1;
     double nearest = 0.0;
@@ -247,6 +247,49 @@ TEST_P(KernelPath, NearestCentresAreThoseOfThePointByPointDistances) {
     chosen[best[b]]++;
   }
   EXPECT_TRUE(chosen[1] > 0 && chosen[2] > 0 && chosen[3] == 0) << "the NaN row, the tie";
+}
+
+// The other k-means kernels, for every F to 17 (every remainder of the L x L transposes and
+// the vectors of features) and a full block and a part of one: the layout is the rows' values
+// moved (zeros past the count), the k-means++ distances the point-by-point sums, and the
+// centre sums plain adds in row order (the features from 2 on, as a part of two adds them).
+TEST_P(KernelPath, KMeansLayoutDistancesAndCentreSumsAreThePointByPointOnes) {
+  for (int F = 1; F <= 17; F++)
+    for (int count : {EM_BLOCK, 37}) {
+      const std::vector<std::vector<double>> cloud_rows = cloud(count + 1, F);
+      std::vector<std::vector<double>> one_based(count + 2, std::vector<double>(F + 1, 0.0));
+      std::vector<double *> data(count + 2);
+      for (int i = 1; i <= count + 1; i++) {
+        std::copy(cloud_rows[i - 1].begin(), cloud_rows[i - 1].end(), one_based[i].begin() + 1);
+        data[i] = one_based[i].data();
+      }
+      std::vector<double> laid(F * EM_BLOCK, -1.0), want(F * EM_BLOCK, 0.0);
+      kernels_->lay_out_rows(data.data(), 1, count, F, laid.data());
+      for (int b = 0; b < count; b++)
+        for (int j = 0; j < F; j++) want[j * EM_BLOCK + b] = data[1 + b][j + 1];
+      EXPECT_TRUE(same_bits(laid, want)) << "layout, " << GetParam() << ", F " << F << ", " << count << " rows";
+      const double *centres[2] = {data[count + 1], data[3]};
+      std::vector<double> distances(2 * EM_BLOCK), sums_want(2 * EM_BLOCK, 0.0);
+      kernels_->squared_distances(centres, 2, F, laid.data(), distances.data(), data.data() + 1, 4);
+      for (int c = 0; c < 2; c++)
+        for (int b = 0; b < EM_BLOCK; b++) {
+          double sum = 0.0;
+          for (int j = 0; j < F; j++) {
+            const double d = want[j * EM_BLOCK + b] - centres[c][j + 1];
+            sum += d * d;
+          }
+          sums_want[c * EM_BLOCK + b] = sum;
+        }
+      EXPECT_TRUE(same_bits(distances, sums_want)) << "distances, " << GetParam() << ", F " << F;
+      const int from = F > 1 ? 2 : 1, width = F - from + 1;
+      std::vector<int> labels(count + 1);
+      for (int i = 1; i <= count; i++) labels[i] = 1 + (i * 7) % 3;
+      std::vector<double> sums(3 * width, 0.5), plain(3 * width, 0.5);
+      kernels_->add_rows_by_class(data.data(), 1, count, labels.data(), from, width, sums.data());
+      for (int i = 1; i <= count; i++)
+        for (int j = 0; j < width; j++) plain[(labels[i] - 1) * width + j] += data[i][from + j];
+      EXPECT_TRUE(same_bits(sums, plain)) << "centre sums, " << GetParam() << ", F " << F;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, KernelPath, testing::Values("default", "avx2", "avx512"),
