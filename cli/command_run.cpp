@@ -39,6 +39,8 @@ void say(const command_request &r, const std::string &text) {
 
 void warn(const std::string &text) { std::fprintf(stderr, "warning: %s\n", text.c_str()); }
 
+bool imputing(const command_request &r) { return r.settings.file.settings.missing == missing_values::em; }
+
 // The result files of -o PREFIX: PREFIX.labels last, as in every run.
 result_plan plan_of(const command_request &r) {
   const std::string &prefix = r.settings.command.output_prefix;
@@ -48,6 +50,7 @@ result_plan plan_of(const command_request &r) {
   if (r.which != command::predict) plan.files.push_back({result::saved_model, prefix + ".model.json"});
   if (r.which == command::select) plan.files.push_back({result::selection_table, prefix + ".selection.tsv"});
   plan.files.push_back({result::summary, prefix + ".summary.json"});
+  if (imputing(r)) plan.files.push_back({result::imputed, prefix + ".imputed"});
   plan.files.push_back({result::labels, prefix + ".labels"});
   return plan;
 }
@@ -62,6 +65,7 @@ table read_data(const command_request &r, int threads, const std::vector<std::st
   request.header = c.header;
   request.columns = c.columns;
   request.drop_incomplete = c.drop_incomplete;
+  request.keep_missing = imputing(r);  // NaN, for the fit on the observed values
   request.threads = threads;
   table data = read_table(request);
   if (c.columns.empty() && !names.empty() && data.names != names &&
@@ -181,6 +185,17 @@ bool draw(const command_request &r, const std::string &model_path, const std::st
   return false;
 }
 
+// With --missing em, PREFIX.imputed: the rows with each missing value filled in under the
+// model, as CSV under the columns' names when the data have names.
+void stage_imputed(const command_request &r, staged_results &results, const model &used, const table &data,
+                   int threads) {
+  if (!imputing(r)) return;
+  const std::vector<double> filled = impute(used, matrix_view{data.values.data(), data.rows, data.cols}, threads);
+  results.file(result::imputed, [&](output_file &out) {
+    put_data_rows(out, filled.data(), data.rows, data.cols, ',', numbered(data.names) ? std::vector<std::string>{} : data.names);
+  });
+}
+
 // With --plot and no -o, the model and labels go to a temporary folder for the picture tool.
 bool plot_fit(const command_request &r, const fit_result &fitted) {
   const std::string &prefix = r.settings.command.output_prefix;
@@ -225,6 +240,8 @@ int fit_or_select(const command_request &r, const result_plan &plan, staged_resu
     const callbacks hooks = hooks_of(watch, o);
     if (file.select)
       chosen = select_model(matrix_view{data.values.data(), data.rows, data.cols}, o, file.selection, hooks);
+    else if (imputing(r))  // the rows stay in their own units, to be filled in after the fit
+      chosen.best = fit(matrix_view{data.values.data(), data.rows, data.cols}, o, hooks);
     else
       chosen.best = fit_in_place(data.values.data(), data.rows, data.cols, o, hooks);
   }
@@ -251,6 +268,7 @@ int fit_or_select(const command_request &r, const result_plan &plan, staged_resu
     } else {
       results.file(result::summary, [&](output_file &out) { put_fit_summary(out, fitted); });
     }
+    stage_imputed(r, results, fitted.model, data, threads);
     results.labels(fitted);
     stop_if_interrupted();
     results.commit();
@@ -263,7 +281,8 @@ int predict_rows(const command_request &r, const result_plan &plan, staged_resul
   const model used = read_model_file(r.model_path);
   table data = read_data(r, threads, used.feature_names);
   stop_if_interrupted();
-  const prediction p = predict_all(used, matrix_view{data.values.data(), data.rows, data.cols}, threads);
+  const prediction p = predict_all(used, matrix_view{data.values.data(), data.rows, data.cols}, threads,
+                                   r.settings.file.settings.missing);
   double log_likelihood = 0.0;
   for (double density : p.log_densities) log_likelihood += density;
   fit_result labelled;
@@ -283,6 +302,7 @@ int predict_rows(const command_request &r, const result_plan &plan, staged_resul
   results.file(result::summary, [&](output_file &out) {
     put_prediction_summary(out, used, r.model_path, data.rows, log_likelihood);
   });
+  stage_imputed(r, results, used, data, threads);
   results.labels(labelled);
   stop_if_interrupted();
   results.commit();
