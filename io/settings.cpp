@@ -69,7 +69,7 @@ std::vector<setting> sizes_and_algorithm_rows() {
       flagged({"missing_values", v::keyword, {"refuse", "em"}, "refuse", "options.missing", EVERY_RUN,
        "a missing value, the token nan (any case) in the data rows: refused, naming its row and column; or em: "
        "each row fitted (or labelled) on its observed values, under the euclidean metric and plain EM, and "
-       "<output_file>.imputed written, the rows with each missing value filled in",
+       ".imputed written, the rows with each missing value filled in",
        nullptr,
        [](section_settings &s, const char *x) {
          opt(s).missing = is(x, "em") ? missing_values::em : missing_values::refuse;
