@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -185,6 +186,21 @@ bool draw(const command_request &r, const std::string &model_path, const std::st
   return false;
 }
 
+// With --missing em, how many values were missing and in how many rows, for the summary; ""
+// when none was.
+std::string missing_note(const table &data, const char *done) {
+  std::size_t values = 0, rows = 0;
+  for (std::size_t i = 0; i < data.rows; i++) {
+    const double *row = data.values.data() + i * data.cols;
+    const std::size_t holes = static_cast<std::size_t>(std::count_if(row, row + data.cols, [](double v) { return std::isnan(v); }));
+    values += holes;
+    rows += holes > 0;
+  }
+  if (values == 0) return "";
+  return std::to_string(values) + (values == 1 ? " value" : " values") + " missing in " + std::to_string(rows) +
+         (rows == 1 ? " row" : " rows") + ", " + done + " on the observed values (--missing em)\n";
+}
+
 // With --missing em, PREFIX.imputed: the rows with each missing value filled in under the
 // model, as CSV under the columns' names when the data have names.
 void stage_imputed(const command_request &r, staged_results &results, const model &used, const table &data,
@@ -249,6 +265,7 @@ int fit_or_select(const command_request &r, const result_plan &plan, staged_resu
   if (!numbered(data.names)) fitted.model.feature_names = data.names;
   const setting_names names{"--max-iter", o.stop == stop_rule::loglik ? "--tol" : "--convergence-threshold",
                             "--reg-covar"};
+  if (imputing(r)) say(r, missing_note(data, "fitted"));
   if (file.select) say(r, selection_report(chosen, file.selection.by));
   say(r, fit_report(fitted, o.max_iterations, names));
   if (r.settings.command.quiet) {  // the warnings still reach a quiet run
@@ -294,6 +311,7 @@ int predict_rows(const command_request &r, const result_plan &plan, staged_resul
                 data.rows, r.model_path.c_str(), used.classes, kind_name(used.kind), log_likelihood,
                 log_likelihood / static_cast<double>(data.rows));
   say(r, line);
+  if (imputing(r)) say(r, missing_note(data, "labelled"));
   if (plan.files.empty()) {
     print_labels(r, p.labels, p.posteriors, used.classes);
     return 0;

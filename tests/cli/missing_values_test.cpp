@@ -70,6 +70,7 @@ TEST(MissingValues, BadWordsAndNanWithoutTheKeyAreRefusedAsBefore) {
   dir.write("a.csv", "x,y\n" + joined(rows_with(""), ','));
   dir.write("bad.txt", parameter_file("missing_values emm", "1"));
   dir.write("nan.txt", parameter_file("", "nan"));
+  dir.write("na.txt", parameter_file("missing_values em", "NA"));
   const run_result flag = run_mogem(dir, {"fit", "a.csv", "-k", "1", "--missing", "emm"});
   EXPECT_EQ(flag.exit_code, 2);
   EXPECT_NE(flag.err.find("--missing is \"emm\"; it must be one of refuse, em; did you mean em?"), std::string::npos)
@@ -85,7 +86,13 @@ TEST(MissingValues, BadWordsAndNanWithoutTheKeyAreRefusedAsBefore) {
   const run_result nan = run_mogem(dir, {"nan.txt", "nan.labels"});
   EXPECT_EQ(nan.exit_code, 255);
   EXPECT_EQ(nan.err, "Error: the data of nan.txt hold a NaN at row 3, column 2; every value must be a finite number\n");
-  EXPECT_EQ(dir.files(), (std::vector<std::string>{"a.csv", "bad.txt", "nan.txt"}));
+  const run_result na = run_mogem(dir, {"na.txt", "na.labels"});
+  EXPECT_EQ(na.exit_code, 255);
+  EXPECT_NE(na.err.find("row 3, column 2 is not a number (the file must hold 10 rows of 2 numbers after \"begin\" and "
+                        "its value; under missing_values em a missing value is written nan)"),
+            std::string::npos)
+      << na.err;
+  EXPECT_EQ(dir.files(), (std::vector<std::string>{"a.csv", "bad.txt", "na.txt", "nan.txt"}));
 }
 
 // The parameter file: `nan` under missing_values em is a hole; .imputed is written beside the
