@@ -192,7 +192,7 @@ std::string missing_note(const table &data, const char *done) {
   std::size_t values = 0, rows = 0;
   for (std::size_t i = 0; i < data.rows; i++) {
     const double *row = data.values.data() + i * data.cols;
-    const std::size_t holes = static_cast<std::size_t>(std::count_if(row, row + data.cols, [](double v) { return std::isnan(v); }));
+    const auto holes = static_cast<std::size_t>(std::count_if(row, row + data.cols, [](double v) { return std::isnan(v); }));
     values += holes;
     rows += holes > 0;
   }
@@ -208,7 +208,8 @@ void stage_imputed(const command_request &r, staged_results &results, const mode
   if (!imputing(r)) return;
   const std::vector<double> filled = impute(used, matrix_view{data.values.data(), data.rows, data.cols}, threads);
   results.file(result::imputed, [&](output_file &out) {
-    put_data_rows(out, filled.data(), data.rows, data.cols, ',', numbered(data.names) ? std::vector<std::string>{} : data.names);
+    const std::vector<std::string> header = numbered(data.names) ? std::vector<std::string>{} : data.names;
+    put_data_rows(out, filled.data(), data.rows, data.cols, ',', header);
   });
 }
 

@@ -10,8 +10,8 @@
 // descriptor is written in place (io/output_file.h). Every failure throws mogem::error
 // (write_failure) naming the file. Over several processes (share), process 0 writes the files
 // of the model and does every rename; the files with a line per row (labels, .probs,
-// .internal, .imputed, snapshot labels) get each process's rows in rank order, appended to the one
-// temporary; a failure on any process is every process's (together, engine/processes.h).
+// .internal, .imputed, snapshot labels) get each process's rows in rank order, appended to the
+// one temporary; a failure on any process is every process's (together, engine/processes.h).
 #ifndef MOGEM_CLI_STAGED_RESULTS_H
 #define MOGEM_CLI_STAGED_RESULTS_H
 

@@ -36,7 +36,7 @@ struct data_reading {
   std::size_t rows, cols;     // both positive
   int threads;                // for a regular file
   std::function<void()> checkpoint;  // called every few thousand rows; may throw to stop
-  bool nan_is_missing = false;       // missing_values em: a token that is not a number is told how to write a hole
+  bool nan_is_missing = false;       // missing_values em: a refused token is told how a hole is written
 };
 
 using number_sink = std::function<void(const double *values, std::size_t n)>;
