@@ -73,3 +73,21 @@ def test_select_takes_missing(iris):
     table, best = mogem.select(with_holes(iris, 0.1, 5), n_components=range(1, 3), covariance_types="diag",
                                missing="em", random_state=0)
     assert not table.failed.any() and best.missing == "em"
+
+
+
+@pytest.mark.parametrize("kind", ["full", "diag"])
+def test_estimator_with_holes_gives_the_programs_results(iris, kind, tmp_path, mogem_binary):
+    from conftest import run_program
+    from test_same_bytes import probs_text, program_keys
+    holed = with_holes(iris, 0.1, 7)
+    params = dict(n_components=3, covariance_type=kind, missing="em")
+    base = run_program(mogem_binary, tmp_path, holed, dict(program_keys(params), missing_values="em"))
+    estimator = mogem.GaussianMixture(random_state=1, **params).fit(holed)
+    assert np.array_equal(estimator.labels_ + 1, np.loadtxt(f"{base}.labels", dtype=int))
+    assert probs_text(estimator.predict_proba(holed)) == open(f"{base}.probs").read().splitlines()
+    saved = mogem.load(f"{base}.model.json")
+    for name in ("weights_", "means_", "covariances_"):
+        assert getattr(estimator, name).tobytes() == getattr(saved, name).tobytes(), name
+    assert saved.statistics_ == estimator.statistics_
+    assert estimator.impute(holed).tobytes() == np.loadtxt(f"{base}.imputed").tobytes()
