@@ -54,6 +54,8 @@ struct covariance_kind_ops {
   block_distances_op kernel_set::*block_distances;
   // Arithmetic of one mahalanobis_distance on F features, to judge whether threads pay.
   double (*distance_cost)(int F);
+  // The M-step when the rows have missing values (holes.h), in place of m_step.
+  double (*m_step_with_holes)(em_memory *m);
 };
 
 // The record of SCALAR, DIAG, FULL or TIED.

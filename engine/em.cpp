@@ -7,6 +7,7 @@
 #include "engine/covariance_kinds.h"
 #include "engine/em_classify.h"
 #include "engine/em_mstep.h"
+#include "engine/holes.h"
 #include "engine/model_starts.h"
 #include "initializations/init_means.h"
 #include "initializations/init_methods.h"
@@ -86,7 +87,11 @@ void regularise_variances(em_memory *m) {
 void initialize_parameters(em_memory *m) {
   em_parameters *p = m->params;
   const int N = m->datapoints, F = m->features, K = m->classes;
-  if (p->center_data) {
+  // With holes the start sees each filled with its feature's observed mean (holes.h), which
+  // with center_data is also the centre.
+  if (m->holes) {
+    fill_holes_for_start(m);
+  } else if (p->center_data) {
     column_means_over_processes(m->share, m->data.get(), m->datapoints, m->features, m->centre.get());
     subtract_from_rows(m->data.get(), N, F, m->centre.get());
   }
@@ -119,6 +124,7 @@ void initialize_parameters(em_memory *m) {
       m->kind->set_spherical(m->class_variances, k, F, p->reg_covar > 0.0 ? closest + p->reg_covar : closest);
     }
   }
+  if (m->holes) reopen_holes(m);
   if (m->hooks && m->hooks->on_transformed_data)
     m->hooks->on_transformed_data(&m->data[1][1], static_cast<std::size_t>(N), static_cast<std::size_t>(F));
 }
@@ -144,7 +150,7 @@ int em_run(em_memory *m, int start_index, double previous_objective) {
     if (step > 0 && i % step == 0) take_snapshot(m, i);
     const double objective = estep_and_objective(m, loglik ? &densities : nullptr);
     m->at_floor = floor_count{};
-    const double delta = kind.m_step(m);
+    const double delta = m->holes ? kind.m_step_with_holes(m) : kind.m_step(m);
     regularise_variances(m);
     stop_if_model_broke_down(m, i);
     m->steps++;

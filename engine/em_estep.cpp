@@ -6,6 +6,7 @@
 
 #include "engine/covariance_kinds.h"
 #include "engine/failures.h"
+#include "engine/holes.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
 #include "numeric/dmat_inverse.h"
@@ -50,6 +51,10 @@ void find_P_j_x_and_densities(em_memory *m) {
 }
 
 void find_P_j_x_threads(em_memory *m, int threads) {
+  if (m->holes) {
+    holes_posteriors(m, threads);
+    return;
+  }
   const int K = m->classes, N = m->datapoints, F = m->features;
   const double d_log_2pi = std::log(EM_TWO_PI) * F;
   // Per-class work stays on the calling thread: a covariance that cannot be factorised ends

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,7 @@ typedef void (*em_class_op)(em_memory *m, int k);
 
 struct covariance_kind_ops;
 struct kernel_set;
+struct hole_state;  // engine/holes.h
 
 // What the running E-step is for, so that a failure in it is told in words (failures.h): a step
 // of the fit, the final E-step after the last step, or a prediction with a fitted model.
@@ -134,6 +136,9 @@ struct em_memory {
   const model *start = nullptr;  // FROM_MODEL: the model to start from (the caller's)
   int restart = 0;               // which restart this fit is, for the progress callback
   estep_purpose estep = estep_purpose::fit_step;  // what the next E-step is for
+  // Missing values fitted by EM (engine/holes.h): the rows' holes, set only when the rows of some
+  // process have one; null: the complete-data steps.
+  std::shared_ptr<hole_state> holes;
 };
 
 }  // namespace mogem::detail

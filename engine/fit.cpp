@@ -12,6 +12,7 @@
 #include "engine/em_estep.h"
 #include "engine/failures.h"
 #include "engine/fit_checks.h"
+#include "engine/holes.h"
 #include "engine/best_fit.h"
 #include "engine/kernels/parallel.h"
 #include "engine/names.h"
@@ -150,6 +151,9 @@ fit_result fit_once(const double *values, double *writable, std::size_t rows, st
   together(share, [&] { m.reset(state_or_failure_in_words(p, rows_in_place, false)); });
   if (!rows_in_place && rows > 0) std::memcpy(&m->data[1][1], values, rows * cols * sizeof(double));
   m->share = share;
+  // Holes on any process send every process down the paths with holes.
+  if (o.missing == missing_values::em && data_have_holes(m.get()))
+    together(share, [&] { m->holes = std::make_shared<hole_state>(holes_of(m.get())); });
   m->threads = threads_for(o.threads);
   m->hooks = &hooks;
   const auto *start = std::get_if<std::shared_ptr<const model>>(&o.start);
@@ -249,7 +253,8 @@ fit_result fit_rows(const double *values, double *writable, std::size_t rows, st
   check_shape(static_cast<std::size_t>(share.total), cols, "the data");
   if (!values && rows > 0) refuse("no data were given");
   const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
-  together(share, [&] { check_finite(values, rows, cols, name, static_cast<std::size_t>(share.first)); });
+  const bool holes_allowed = o.missing == missing_values::em;
+  together(share, [&] { check_finite(values, rows, cols, name, static_cast<std::size_t>(share.first), holes_allowed); });
   check_settings(o, cols);
   fit_result fitted;
   if (o.restarts > 1) {
@@ -263,13 +268,15 @@ fit_result fit_rows(const double *values, double *writable, std::size_t rows, st
 }
 
 // A model state holding the model's parameters and the rows transformed as the fit's were.
-state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int threads) {
+// missing: whether a NaN in the rows is a missing value (the state then has its holes).
+state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int threads, missing_values missing) {
   check_shape(rows.rows, rows.cols, "the rows to predict");
   if (!rows.values) refuse("no rows to predict were given");
   if (rows.cols != static_cast<std::size_t>(fitted.features))
     refuse("the rows to predict have %zu features; the model was fitted to %d", rows.cols,
                  fitted.features);
-  check_finite(rows.values, rows.rows, rows.cols, "the rows to predict");
+  const bool holes_allowed = missing == missing_values::em;
+  check_finite(rows.values, rows.rows, rows.cols, "the rows to predict", 0, holes_allowed);
   options o;
   o.classes = fitted.classes;
   o.covariance = fitted.kind;
@@ -291,6 +298,12 @@ state_ptr state_for(const model &fitted, em_parameters &p, matrix_view rows, int
     for (long e = 0; e < per_class; e++) ops.value(m->class_variances, k, F, e) = fitted.covariances[ops.model_offset(k, F) + e];
   }
   m->inv_temp = fitted.inverse_temperature;
+  if (holes_allowed && data_have_holes(m.get())) {
+    if (fitted.unit_length)
+      refuse("the rows to predict have missing values, and the model was fitted with the correlation metric: it "
+             "rescales each row to unit length, which a row with missing values does not have; fill the holes first");
+    m->holes = std::make_shared<hole_state>(holes_of(m.get()));
+  }
   m->threads = threads_for(threads);
   m->estep = estep_purpose::prediction;
   return m;
@@ -345,17 +358,15 @@ fit_result fit_in_place(double *values, std::size_t rows, std::size_t cols, cons
 }
 
 std::vector<double> predict_proba(const model &fitted, matrix_view rows, int threads, missing_values missing) {
-  (void)missing;  // holes in new rows: not built yet
   em_parameters p;
-  state_ptr m = state_for(fitted, p, rows, threads);
+  state_ptr m = state_for(fitted, p, rows, threads, missing);
   find_P_j_x(m.get());
   return take_posteriors(m.get());
 }
 
 std::vector<int> predict(const model &fitted, matrix_view rows, int threads, missing_values missing) {
-  (void)missing;  // holes in new rows: not built yet
   em_parameters p;
-  state_ptr m = state_for(fitted, p, rows, threads);
+  state_ptr m = state_for(fitted, p, rows, threads, missing);
   find_P_j_x(m.get());
   find_classifications(m.get());
   std::vector<int> labels(static_cast<std::size_t>(m->datapoints));
@@ -364,9 +375,8 @@ std::vector<int> predict(const model &fitted, matrix_view rows, int threads, mis
 }
 
 prediction predict_all(const model &fitted, matrix_view rows, int threads, missing_values missing) {
-  (void)missing;  // holes in new rows: not built yet
   em_parameters p;
-  state_ptr m = state_for(fitted, p, rows, threads);
+  state_ptr m = state_for(fitted, p, rows, threads, missing);
   prediction out;
   out.log_densities.resize(rows.rows);
   m->log_density = out.log_densities.data();
@@ -383,8 +393,19 @@ std::vector<double> score_samples(const model &fitted, matrix_view rows, int thr
 }
 
 std::vector<double> impute(const model &fitted, matrix_view rows, int threads) {
-  (void)fitted, (void)rows, (void)threads;
-  throw error(error::kind::invalid_input, "imputing missing values is not built yet");
+  em_parameters p;
+  state_ptr m = state_for(fitted, p, rows, threads, missing_values::em);
+  const std::size_t F = rows.cols;
+  std::vector<double> out(rows.values, rows.values + rows.rows * F);
+  if (!m->holes) return out;
+  find_P_j_x(m.get());
+  std::vector<double> expected(out.size());
+  fill_holes_by_expectation(m.get(), expected.data());
+  // Only the holes take the expectations, back in the caller's units; observed values stay the
+  // caller's bits.
+  for (std::size_t e = 0; e < out.size(); e++)
+    if (std::isnan(out[e])) out[e] = fitted.centre.empty() ? expected[e] : expected[e] + fitted.centre[e % F];
+  return out;
 }
 
 }  // namespace mogem

@@ -41,6 +41,22 @@ void check_runs(const options &o) {
   if (o.covariance == covariance_kind::tied && o.method == algorithm::annealing)
     refuse_setting("method", format_text(no_widest, "method annealing", "method em", "covariance"),
                    format_text(no_widest, "algorithm em_annealing", "algorithm em", "em_type"));
+  // Missing values are fitted on each row's observed values, which neither a row rescaled to unit
+  // length nor the annealing path can work with.
+  if (o.missing == missing_values::em && o.distance == metric::correlation)
+    refuse_setting("distance",
+                   "missing em cannot go with the correlation metric: it rescales each row to unit length, which a "
+                   "row with missing values does not have; use the euclidean metric or fill the holes first",
+                   "missing_values em cannot go with distance_metric correlation: it rescales each row to unit "
+                   "length, which a row with missing values does not have; use distance_metric euclidean or fill "
+                   "the holes first");
+  if (o.missing == missing_values::em && o.method == algorithm::annealing)
+    refuse_setting("method",
+                   "missing em fits by plain EM only: annealing splits classes as it cools and does not take the "
+                   "observed values of incomplete rows; use method em or fill the holes first",
+                   "missing_values em fits by plain EM only: annealing (algorithm em_annealing) splits classes as it "
+                   "cools and does not take the observed values of incomplete rows; use algorithm em or fill the "
+                   "holes first");
   const char *no_draws =
       "%s is %d, but this initialization draws no random numbers, so every restart would give the same fit; "
       "choose %srandom_means, random_point, random_range or random_sample, or %s 1";
@@ -113,14 +129,22 @@ void check_shape(std::size_t rows, std::size_t cols, const char *what) {
 }
 
 void check_finite(const double *values, std::size_t rows, std::size_t cols, const std::string &name,
-                  std::size_t first) {
+                  std::size_t first, bool holes_allowed) {
   for (std::size_t i = 0; i < rows; i++) {
+    std::size_t holes = 0;
     for (std::size_t j = 0; j < cols; j++) {
       const double value = values[i * cols + j];
       if (std::isfinite(value)) continue;
+      if (holes_allowed && std::isnan(value)) {
+        holes++;
+        continue;
+      }
       refuse("%s hold %s at row %zu, column %zu; every value must be a finite number", name.c_str(),
              std::isnan(value) ? "a NaN" : "an infinite value", first + i + 1, j + 1);
     }
+    if (holes == cols)
+      refuse("%s have no observed value in row %zu (every value is missing); remove the row or give it a value",
+             name.c_str(), first + i + 1);
   }
 }
 

@@ -1,0 +1,124 @@
+#include "engine/hole_blocks.h"
+
+#include <cmath>
+#include <string>
+#include <unordered_map>
+
+namespace mogem::detail {
+
+hole_patterns find_hole_patterns(const double *values, int rows, int F) {
+  hole_patterns found;
+  found.pattern_of_row.resize(rows > 0 ? rows : 0);
+  // A row's pattern as F letters ('o' observed, 'm' missing): the key of its number. The numbers
+  // come from the order of first appearance, never from the map's order.
+  std::unordered_map<std::string, int> number_of;
+  std::string key(F > 0 ? F : 0, 'o');
+  for (int i = 1; i <= rows; i++) {
+    const double *row = values + static_cast<long long>(i - 1) * F;
+    for (int j = 0; j < F; j++) key[j] = std::isnan(row[j]) ? 'm' : 'o';
+    auto [at, is_new] = number_of.try_emplace(key, static_cast<int>(found.patterns.size()));
+    if (is_new) {
+      hole_pattern pattern;
+      for (int j = 1; j <= F; j++) (key[j - 1] == 'm' ? pattern.missing : pattern.observed).push_back(j);
+      found.patterns.push_back(std::move(pattern));
+    }
+    found.patterns[at->second].rows.push_back(i);
+    found.pattern_of_row[i - 1] = at->second;
+  }
+  return found;
+}
+
+bool factor_pattern(const double *covariance, int F, const hole_pattern &pattern, pattern_factor *out) {
+  const std::vector<int> &o = pattern.observed, &m = pattern.missing;
+  const int n = static_cast<int>(o.size()), q = static_cast<int>(m.size());
+  auto sigma = [&](int r, int c) { return covariance[static_cast<long long>(r - 1) * F + (c - 1)]; };
+  std::vector<double> &L = out->lower;
+  L.assign(static_cast<std::size_t>(n) * n, 0.0);
+  out->inverse_diagonal.resize(n);
+  out->log_det = 0.0;
+
+  // Cholesky of Sigma_oo column by column: L(t, u) = (Sigma(o_t, o_u) - sum_{v<u} L(t, v) L(u, v)) / L(u, u).
+  for (int u = 0; u < n; u++) {
+    for (int t = u; t < n; t++) {
+      double s = sigma(o[t], o[u]);
+      for (int v = 0; v < u; v++) s -= L[v * n + t] * L[v * n + u];
+      if (t == u) {
+        if (!(s > 0.0)) return false;  // also NaN
+        out->log_det += std::log(s);
+        L[u * n + u] = std::sqrt(s);
+        out->inverse_diagonal[u] = 1.0 / L[u * n + u];
+      } else {
+        L[u * n + t] = s / L[u * n + u];
+      }
+    }
+  }
+
+  // Row a of regression first holds w_a = L^-1 Sigma(o, m_a) (forward substitution), which gives
+  // the conditional covariance as Sigma_mm - W^T W; then, solved backward with L^T, it becomes
+  // Sigma_oo^-1 Sigma(o, m_a), i.e. row a of Sigma_mo Sigma_oo^-1.
+  std::vector<double> &R = out->regression;
+  R.resize(static_cast<std::size_t>(q) * n);
+  for (int a = 0; a < q; a++) {
+    double *w = R.data() + static_cast<std::size_t>(a) * n;
+    for (int t = 0; t < n; t++) {
+      double s = sigma(o[t], m[a]);
+      for (int v = 0; v < t; v++) s -= L[v * n + t] * w[v];
+      w[t] = s / L[t * n + t];
+    }
+  }
+  std::vector<double> &C = out->conditional;
+  C.resize(static_cast<std::size_t>(q) * q);
+  for (int a = 0; a < q; a++)
+    for (int b = a; b < q; b++) {
+      const double *wa = R.data() + static_cast<std::size_t>(a) * n, *wb = R.data() + static_cast<std::size_t>(b) * n;
+      double s = sigma(m[a], m[b]);
+      for (int t = 0; t < n; t++) s -= wa[t] * wb[t];
+      C[a * q + b] = C[b * q + a] = s;
+    }
+  for (int a = 0; a < q; a++) {
+    double *r = R.data() + static_cast<std::size_t>(a) * n;
+    for (int t = n - 1; t >= 0; t--) {
+      double s = r[t];
+      for (int v = t + 1; v < n; v++) s -= L[t * n + v] * r[v];
+      r[t] = s / L[t * n + t];
+    }
+  }
+  return true;
+}
+
+double observed_distance(const pattern_factor &factor, const double *row, const double *mean,
+                         const hole_pattern &pattern, double *scratch) {
+  const int *o = pattern.observed.data();
+  const int n = static_cast<int>(pattern.observed.size());
+  const double *L = factor.lower.data(), *inverse = factor.inverse_diagonal.data();
+  double *d = scratch;
+  for (int t = 0; t < n; t++) d[t] = row[o[t]] - mean[o[t]];
+  // Forward substitution by columns: once z_u is known it leaves every later entry, so each
+  // d[t] still loses L(t, 0) z_0, L(t, 1) z_1, ... in ascending order, and the updates of one
+  // column are independent of one another.
+  double distance = 0.0;
+  for (int u = 0; u < n; u++) {
+    const double z = d[u] * inverse[u];
+    d[u] = z;
+    distance += z * z;
+    const double *column = L + static_cast<std::size_t>(u) * n;
+    for (int t = u + 1; t < n; t++) d[t] -= column[t] * z;
+  }
+  return distance;
+}
+
+void conditional_mean(const pattern_factor &factor, const double *row, const double *mean,
+                      const hole_pattern &pattern, double *missing_out, double *scratch) {
+  const int *o = pattern.observed.data(), *m = pattern.missing.data();
+  const int n = static_cast<int>(pattern.observed.size()), q = static_cast<int>(pattern.missing.size());
+  const double *R = factor.regression.data();
+  double *d = scratch;
+  for (int t = 0; t < n; t++) d[t] = row[o[t]] - mean[o[t]];
+  for (int a = 0; a < q; a++) missing_out[a] = 0.0;
+  // Every missing_out[a] takes its terms t = 0, 1, ... in order; the a's are independent.
+  for (int t = 0; t < n; t++)
+    for (int a = 0; a < q; a++) missing_out[a] += R[static_cast<std::size_t>(a) * n + t] * d[t];
+  for (int a = 0; a < q; a++) missing_out[a] = mean[m[a]] + missing_out[a];
+}
+
+}  // namespace mogem::detail

@@ -1,0 +1,254 @@
+// The hole record, the start's filled view of the data and the E-step with holes (holes.h).
+#include "engine/holes.h"
+
+#include <climits>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engine/covariance_kinds.h"
+#include "engine/em_estep.h"
+#include "engine/failures.h"
+#include "engine/holes_rows.h"
+#include "engine/kernels/parallel.h"
+#include "engine/processes.h"
+#include "normalizations/norm_data.h"
+#include "nr/nr_util.h"
+
+namespace mogem::detail {
+
+namespace {
+
+bool keeps_conditionals(const em_memory *m) { return m->kind->kind == FULL || m->kind->kind == TIED; }
+
+}  // namespace
+
+bool data_have_holes(const em_memory *m) {
+  const int N = m->datapoints, F = m->features;
+  double holes = 0.0;
+  sum_over_processes(
+      m->share, 1, [&](int) { return std::vector<sum_span>{{&holes, 1}}; },
+      [&](int) {
+        for (int i = 1; i <= N; i++)
+          for (int j = 1; j <= F; j++)
+            if (std::isnan(m->data[i][j])) holes += 1.0;
+      });
+  return holes > 0.0;
+}
+
+hole_state holes_of(const em_memory *m) {
+  const int N = m->datapoints, F = m->features, K = m->classes;
+  hole_state h;
+  h.found = find_hole_patterns(N > 0 ? &m->data[1][1] : nullptr, N, F);
+  h.classes = K;
+  if (!keeps_conditionals(m)) return h;
+  h.first_missing.resize(static_cast<std::size_t>(N) + 1);
+  for (int i = 1; i <= N; i++)
+    h.first_missing[i] = h.first_missing[i - 1] + h.found.patterns[h.found.pattern_of_row[i - 1]].missing.size();
+  h.conditional_means.resize(h.first_missing[N] * K);
+  const std::size_t P = h.found.patterns.size();
+  h.first_block.resize(P + 1);
+  for (std::size_t p = 0; p < P; p++) {
+    const std::size_t q = h.found.patterns[p].missing.size();
+    h.first_block[p + 1] = h.first_block[p] + q * q;
+  }
+  h.conditional_covariances.resize(h.first_block[P] * K);
+  return h;
+}
+
+void fill_holes_for_start(em_memory *m) {
+  const int N = m->datapoints, F = m->features;
+  std::vector<double> sums(F, 0.0), counts(F, 0.0);
+  sum_over_processes(
+      m->share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}, {counts.data(), counts.size()}}; },
+      [&](int) {
+        for (int i = 1; i <= N; i++)
+          for (int j = 1; j <= F; j++) {
+            const double x = m->data[i][j];
+            if (std::isnan(x)) continue;
+            sums[j - 1] += x;
+            counts[j - 1] += 1.0;
+          }
+      });
+  // Every process holds the same sums, so every process refuses alike.
+  together(m->share, [&] {
+    for (int j = 1; j <= F; j++)
+      if (counts[j - 1] == 0.0)
+        refuse("%s have no observed value in column %d: a feature that is missing in every row cannot be fitted; "
+               "remove the column",
+               m->params->data_name.c_str(), j);
+  });
+  one_based_vector<double> means(F);
+  for (int j = 1; j <= F; j++) means[j] = sums[j - 1] / counts[j - 1];
+  const hole_patterns &found = m->holes->found;
+  for (int i = 1; i <= N; i++)
+    for (int j : found.patterns[found.pattern_of_row[i - 1]].missing) m->data[i][j] = means[j];
+  if (m->params->center_data) {
+    for (int j = 1; j <= F; j++) m->centre[j] = means[j];
+    subtract_from_rows(m->data.get(), N, F, m->centre.get());
+  }
+}
+
+void reopen_holes(em_memory *m) {
+  const hole_patterns &found = m->holes->found;
+  for (int i = 1; i <= m->datapoints; i++)
+    for (int j : found.patterns[found.pattern_of_row[i - 1]].missing) m->data[i][j] = NAN;
+}
+
+namespace {
+
+// Posteriors of row i from its classes' log densities t[1..K] (minus half of distance plus log
+// determinant), as the complete-data kernels take them: the largest (class 1's on ties; a NaN
+// never wins) taken off, the log weight added, times the exponent, exponentiated, normalised.
+void posteriors_of_row(em_memory *m, int i, double *t, double *log_density) {
+  const int K = m->classes;
+  const double exponent = m->inv_temp;
+  double largest = t[1];
+  for (int k = 2; k <= K; k++) largest = t[k] > largest ? t[k] : largest;
+  for (int k = 1; k <= K; k++) t[k] = std::exp(exponent * ((t[k] - largest) + m->log_p_j[k]));
+  double sum = 0.0;
+  for (int k = 1; k <= K; k++) sum += t[k];
+  const double reciprocal = 1.0 / sum;
+  for (int k = 1; k <= K; k++) m->P_j_x[k][i] = t[k] * reciprocal;
+  if (log_density) log_density[i - 1] = largest + (exponent == 1.0 ? std::log(sum) : std::log(sum) / exponent);
+}
+
+// The first pattern of each of `parts` contiguous runs of patterns of about equal work, and P
+// at the end.
+std::vector<int> pattern_runs(const hole_patterns &found, int parts, double per_row, double per_pattern) {
+  const int P = static_cast<int>(found.patterns.size());
+  std::vector<double> before(P + 1, 0.0);
+  for (int p = 0; p < P; p++) before[p + 1] = before[p] + per_pattern + per_row * found.patterns[p].rows.size();
+  std::vector<int> first(parts + 1, P);
+  first[0] = 0;
+  int p = 0;
+  for (int part = 1; part < parts; part++) {
+    while (p < P && before[p] < before[P] * part / parts) p++;
+    first[part] = p;
+  }
+  return first;
+}
+
+// The first class and pattern whose observed block could not be factorised, in pattern order.
+struct factor_failure {
+  int pattern = INT_MAX;
+  int k = 0;
+};
+
+// Patterns first..end-1 of a model with full covariances (FULL, TIED): each pattern's observed
+// block factorised once per class (once for all classes when they share it), the conditional
+// covariances and each row's conditional means kept for the M-step.
+factor_failure full_patterns(em_memory *m, int first, int end, double *log_density) {
+  const int K = m->classes, F = m->features;
+  const bool shared = m->kind->kind == TIED;
+  const double log_two_pi = std::log(EM_TWO_PI);
+  hole_state &h = *m->holes;
+  const hole_patterns &found = h.found;
+  std::vector<pattern_factor> factors(shared ? 1 : K);
+  std::vector<double> t(K + 1), scratch(F + 1);
+  for (int p = first; p < end; p++) {
+    const hole_pattern &pattern = found.patterns[p];
+    const std::size_t q = pattern.missing.size();
+    const int n = static_cast<int>(pattern.observed.size());
+    for (int k = 1; k <= (shared ? 1 : K); k++)
+      if (!factor_pattern(&m->class_variances.full[k][1][1], F, pattern, &factors[k - 1])) return {p, k};
+    for (int k = 1; k <= K; k++) {
+      const std::vector<double> &c = factors[shared ? 0 : k - 1].conditional;
+      double *to = h.conditional_covariances.data() + h.first_block[p] * K + (k - 1) * q * q;
+      for (std::size_t e = 0; e < q * q; e++) to[e] = c[e];
+    }
+    for (int i : pattern.rows) {
+      const double *x = m->data[i];
+      double *conditional = h.conditional_means.data() + h.first_missing[i - 1] * K;
+      for (int k = 1; k <= K; k++) {
+        const pattern_factor &f = factors[shared ? 0 : k - 1];
+        const double distance = observed_distance(f, x, m->class_means[k], pattern, scratch.data());
+        t[k] = -0.5 * (distance + (f.log_det + log_two_pi * n));
+        if (q > 0) conditional_mean(f, x, m->class_means[k], pattern, conditional + (k - 1) * q, scratch.data());
+      }
+      posteriors_of_row(m, i, t.data(), log_density);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+void holes_posteriors(em_memory *m, int threads) {
+  const int K = m->classes, N = m->datapoints, F = m->features;
+  const em_kind kind = m->kind->kind;
+  const bool full = kind == FULL || kind == TIED;
+  // Per-class values of the diagonal kinds, on the calling thread.
+  std::vector<double> log_variance, inverse;
+  if (!full) {
+    const long per_class = kind == SCALAR ? 1 : F;
+    log_variance.resize(static_cast<std::size_t>(K + 1) * per_class + 1);
+    inverse.resize(log_variance.size());
+    for (int k = 1; k <= K; k++) {
+      if (kind == SCALAR) {
+        log_variance[k] = std::log(m->class_variances.scalar[k]);
+        inverse[k] = 1.0 / m->class_variances.scalar[k];
+      } else {
+        for (int j = 1; j <= F; j++) {
+          log_variance[static_cast<long>(k) * F + j] = std::log(m->class_variances.diagonal[k][j]);
+          inverse[static_cast<long>(k) * F + j] = 1.0 / m->class_variances.diagonal[k][j];
+        }
+      }
+    }
+  }
+  for (int k = 1; k <= K; k++) m->log_p_j[k] = std::log(m->P_j[k]);
+  if (N < 1 || K < 1) return;
+
+  double *const log_density = m->inv_temp > 0.0 ? m->log_density : nullptr;
+  if (!full) {
+    // The diagonal kinds need no pattern: their holes are masked row by row.
+    const int blocks = static_cast<int>((static_cast<long long>(N) + HOLE_BLOCK - 1) / HOLE_BLOCK);
+    const int parts = em_parts_for(static_cast<double>(N) * K * (2.0 * F + 32.0), threads, blocks);
+    std::vector<std::vector<double>> scratch(parts, std::vector<double>(diagonal_scratch(F, K)));
+    em_run_parts(parts, [&](int part) {
+      diagonal_posteriors(m, em_range_start(1, N, parts, part, HOLE_BLOCK),
+                          em_range_start(1, N, parts, part + 1, HOLE_BLOCK), log_variance.data(), inverse.data(),
+                          log_density, scratch[part].data());
+    });
+    return;
+  }
+  const hole_patterns &found = m->holes->found;
+  const int P = static_cast<int>(found.patterns.size());
+  const double per_row = static_cast<double>(K) * F * F;
+  const double per_pattern = static_cast<double>(K) * F * F * F / 3.0;
+  const int parts = em_parts_for(static_cast<double>(N) * per_row, threads, P);
+  const std::vector<int> first = pattern_runs(found, parts, per_row, per_pattern);
+  std::vector<factor_failure> failures(parts);
+  em_run_parts(parts, [&](int part) { failures[part] = full_patterns(m, first[part], first[part + 1], log_density); });
+  // The first failure in pattern order, whatever the parts: the same class is named on any
+  // thread count.
+  factor_failure earliest;
+  for (const factor_failure &f : failures)
+    if (f.pattern < earliest.pattern) earliest = f;
+  if (earliest.pattern != INT_MAX)
+    throw_singular_covariance(m, earliest.k, error(error::kind::numerical_failure, "NR_dcholdc failed"));
+}
+
+void fill_holes_by_expectation(em_memory *m, double *out) {
+  const int N = m->datapoints, F = m->features, K = m->classes;
+  const hole_state &h = *m->holes;
+  const bool full = keeps_conditionals(m);
+  for (int i = 1; i <= N; i++) {
+    double *row = out + static_cast<long>(i - 1) * F;
+    for (int j = 1; j <= F; j++) row[j - 1] = m->data[i][j];
+    const std::vector<int> &missing = h.found.patterns[h.found.pattern_of_row[i - 1]].missing;
+    const std::size_t q = missing.size();
+    for (std::size_t a = 0; a < q; a++) {
+      const int j = missing[a];
+      double sum = 0.0;
+      for (int k = 1; k <= K; k++) {
+        const double expected =
+            full ? h.conditional_means[h.first_missing[i - 1] * K + (k - 1) * q + a] : m->class_means[k][j];
+        sum += m->P_j_x[k][i] * expected;
+      }
+      row[j - 1] = sum;
+    }
+  }
+}
+
+}  // namespace mogem::detail

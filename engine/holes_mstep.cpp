@@ -1,0 +1,273 @@
+// The M-step with holes (holes.h): the complete-data M-step's structure (weights, means, then
+// the covariances around the new means; floors, reg_covar and classes of weight 0 alike) on the
+// expected sufficient statistics of the last E-step. Each class's accumulators take the rows in
+// ascending order and go on through the processes in rank order; the classes are shared among
+// the threads, so the bits depend on neither count.
+#include <cmath>
+#include <vector>
+
+#include "engine/covariance_kinds.h"
+#include "engine/em_mstep.h"
+#include "engine/holes.h"
+#include "engine/holes_rows.h"
+#include "engine/kernels/parallel.h"
+#include "engine/processes.h"
+
+namespace mogem::detail {
+
+namespace {
+
+double all_points(const em_memory *m) { return static_cast<double>(m->share.total); }
+bool weighted(const em_memory *m, int k) { return m->P_j[k] * all_points(m) != 0.0; }
+
+// add(from, to) for runs of classes from..to-1 that together are 1..K, each adding this
+// process's rows into its classes' accumulators, the runs shared among the parts, after `spans`
+// (the accumulators) came from the process before; per_row: the arithmetic per row and class.
+template <typename Add>
+void over_class_runs(em_memory *m, double per_row, std::vector<sum_span> spans, Add add) {
+  const int K = m->classes, N = m->datapoints;
+  const int parts = em_parts_for(static_cast<double>(N) * K * per_row, m->threads, K);
+  sum_over_processes(
+      m->share, 1, [&](int) { return spans; },
+      [&](int) {
+        em_run_parts(parts, [&](int part) {
+          add(em_range_start(1, K, parts, part, 1), em_range_start(1, K, parts, part + 1, 1));
+        });
+      });
+}
+
+// over_class_runs, add(k) for one class at a time.
+template <typename Add>
+void over_classes(em_memory *m, double per_row, std::vector<sum_span> spans, Add add) {
+  over_class_runs(m, per_row, std::move(spans), [&](int from, int to) {
+    for (int k = from; k < to; k++) add(k);
+  });
+}
+
+// The model before the update: the missing values' expectations of the scalar and diagonal
+// kinds come from it.
+struct old_model {
+  one_based_matrix means;      // K x F
+  one_based_matrix variances;  // K x F: each feature's variance
+};
+
+old_model old_of(em_memory *m) {
+  const int K = m->classes, F = m->features;
+  old_model old{one_based_matrix(K, F), one_based_matrix(K, F)};
+  for (int k = 1; k <= K; k++)
+    for (int j = 1; j <= F; j++) old.means[k][j] = m->class_means[k][j];
+  class_variances(m, old.variances.get());
+  return old;
+}
+
+// FULL, TIED: row i's expected values under class k, its observed values and for each hole
+// the class's conditional mean kept by the E-step; into x[1..F].
+void expected_row(const em_memory *m, int i, int k, double *x) {
+  const int F = m->features, K = m->classes;
+  const hole_state &h = *m->holes;
+  const double *row = m->data[i];
+  for (int j = 1; j <= F; j++) x[j] = row[j];
+  const std::vector<int> &missing = h.found.patterns[h.found.pattern_of_row[i - 1]].missing;
+  const std::size_t q = missing.size();
+  if (q == 0) return;
+  const double *conditional = h.conditional_means.data() + h.first_missing[i - 1] * K + (k - 1) * q;
+  for (std::size_t a = 0; a < q; a++) x[missing[a]] = conditional[a];
+}
+
+// The weights and the means (DIAG: and each feature's second moment, in
+// class_variances.diagonal, as sums): sum of w x^ over the rows, x^ the observed value or the
+// expected one; the second moments w x^2 for an observed value and w (old variance + old
+// mean^2) for a hole. Returns the weights' change; a class left without
+// weight keeps its model.
+double weights_and_means(em_memory *m, old_model &old, bool squares) {
+  const int K = m->classes, F = m->features, N = m->datapoints;
+  std::vector<double> weights(K + 1, 0.0);
+  one_based_matrix sums(K, F), second(K, F);
+  for (int k = 1; k <= K; k++)
+    for (int j = 1; j <= F; j++) sums[k][j] = second[k][j] = 0.0;
+  std::vector<sum_span> spans{{&weights[1], static_cast<std::size_t>(K)},
+                              {&sums[1][1], static_cast<std::size_t>(K) * F}};
+  if (m->kind->kind == SCALAR || m->kind->kind == DIAG) {
+    // The diagonal kinds: a hole's expectations are the old class's, the same for every row, so
+    // the rows give three sums (w x and x (w x) over the observed values, w over the holes),
+    // each handed on through the processes in row order, and the expected sums follow from
+    // them: half the arithmetic of adding each row's expectations.
+    one_based_matrix holes(K, F);
+    for (int k = 1; k <= K; k++)
+      for (int j = 1; j <= F; j++) holes[k][j] = 0.0;
+    spans.push_back({&second[1][1], static_cast<std::size_t>(K) * F});
+    spans.push_back({&holes[1][1], static_cast<std::size_t>(K) * F});
+    over_class_runs(m, squares ? 3.0 * F : 2.0 * F, spans, [&](int from, int to) {
+      diagonal_sums(m, from, to, squares, weights.data(), sums.get(), second.get(), holes.get());
+    });
+    for (int k = 1; k <= K; k++)
+      for (int j = 1; j <= F; j++) {
+        const double mu = old.means[k][j];
+        sums[k][j] = sums[k][j] + mu * holes[k][j];
+        second[k][j] = second[k][j] + (old.variances[k][j] + mu * mu) * holes[k][j];
+      }
+  } else {
+    // FULL, TIED: a hole's expectation is its conditional mean, kept by the E-step.
+    over_classes(m, 2.0 * F, spans, [&](int k) {
+      std::vector<double> x(F + 1);
+      double *s = sums[k];
+      for (int i = 1; i <= N; i++) {
+        const double w = m->P_j_x[k][i];
+        weights[k] += w;
+        if (w == 0.0) continue;
+        expected_row(m, i, k, x.data());
+        for (int j = 1; j <= F; j++) s[j] += w * x[j];
+      }
+    });
+  }
+  const double total = all_points(m);
+  double delta = 0.0;
+  for (int k = 1; k <= K; k++) {
+    const double weight = weights[k] / total;
+    delta += std::fabs(weight - m->P_j[k]);
+    m->P_j[k] = weight;
+    if (!weighted(m, k)) continue;
+    const double inv = 1.0 / (m->P_j[k] * total);
+    for (int j = 1; j <= F; j++) m->class_means[k][j] = sums[k][j] * inv;
+    if (squares)
+      for (int j = 1; j <= F; j++) m->class_variances.diagonal[k][j] = second[k][j];
+  }
+  return delta;
+}
+
+// FULL, TIED: each weighted class's expected scatter around its new mean, sum over the rows of
+// w d d^T (d = new mean - expected row) plus w times the conditional covariance on the row's
+// missing block; upper triangle, class k's (r, s) at [((k - 1) F + r - 1) F + s - 1].
+std::vector<double> expected_scatters(em_memory *m) {
+  const int K = m->classes, F = m->features, N = m->datapoints;
+  const hole_state &h = *m->holes;
+  std::vector<double> sums(static_cast<std::size_t>(K) * F * F, 0.0);
+  over_classes(m, 0.5 * F * F, {{sums.data(), sums.size()}}, [&](int k) {
+    if (!weighted(m, k)) return;
+    std::vector<double> x(F + 1), d(F + 1), wd(F + 1);
+    double *S = sums.data() + static_cast<std::size_t>(k - 1) * F * F;
+    const double *mean = m->class_means[k];
+    for (int i = 1; i <= N; i++) {
+      const double w = m->P_j_x[k][i];
+      if (w == 0.0) continue;
+      expected_row(m, i, k, x.data());
+      for (int j = 1; j <= F; j++) d[j] = mean[j] - x[j], wd[j] = w * d[j];
+      for (int r = 1; r <= F; r++) {
+        double *row = S + static_cast<std::size_t>(r - 1) * F - 1;
+        for (int s = r; s <= F; s++) row[s] += wd[r] * d[s];
+      }
+      const int p = h.found.pattern_of_row[i - 1];
+      const std::vector<int> &missing = h.found.patterns[p].missing;
+      const std::size_t q = missing.size();
+      const double *C = h.conditional_covariances.data() + h.first_block[p] * K + (k - 1) * q * q;
+      for (std::size_t a = 0; a < q; a++)
+        for (std::size_t b = a; b < q; b++)
+          S[static_cast<std::size_t>(missing[a] - 1) * F + (missing[b] - 1)] += w * C[a * q + b];
+    }
+  });
+  return sums;
+}
+
+}  // namespace
+
+double m_step_holes_scalar(em_memory *m) {
+  old_model old = old_of(m);
+  const double delta = weights_and_means(m, old, false);
+  const int K = m->classes, F = m->features, N = m->datapoints;
+  const hole_state &h = *m->holes;
+  std::vector<double> sums(K + 1, 0.0);
+  // Each row's expected squared distance from the new mean: (x - mean)^2 for an observed value,
+  // (old mean - mean)^2 + old variance for a hole.
+  over_classes(m, 2.0 * F, {{&sums[1], static_cast<std::size_t>(K)}}, [&](int k) {
+    if (!weighted(m, k)) return;
+    const double *mean = m->class_means[k], *old_mean = old.means[k];
+    const double old_variance = old.variances[k][1];
+    for (int i = 1; i <= N; i++) {
+      const double w = m->P_j_x[k][i];
+      if (w == 0.0) continue;
+      const double *x = m->data[i];
+      const std::vector<int> &missing = h.found.patterns[h.found.pattern_of_row[i - 1]].missing;
+      std::size_t a = 0;
+      double distance = 0.0;
+      for (int j = 1; j <= F; j++) {
+        double d;
+        if (a < missing.size() && missing[a] == j) {
+          d = old_mean[j] - mean[j];
+          distance += d * d + old_variance;
+          a++;
+        } else {
+          d = x[j] - mean[j];
+          distance += d * d;
+        }
+      }
+      sums[k] += w * distance;
+    }
+  });
+  const double values = static_cast<double>(m->share.total * F);
+  for (int k = 1; k <= K; k++) {
+    if (!weighted(m, k)) continue;
+    double variance = sums[k] / (values * m->P_j[k]);
+    hold_at_floor(variance, m->params->variance_floor, m->at_floor);
+    m->class_variances.scalar[k] = variance;
+  }
+  return delta;
+}
+
+double m_step_holes_diag(em_memory *m) {
+  old_model old = old_of(m);
+  const double delta = weights_and_means(m, old, true);
+  const double total = all_points(m);
+  for (int k = 1; k <= m->classes; k++) {
+    if (!weighted(m, k)) continue;
+    const double inv = 1.0 / (m->P_j[k] * total);
+    const double *mean = m->class_means[k];
+    double *variance = m->class_variances.diagonal[k];
+    for (int j = 1; j <= m->features; j++) {
+      variance[j] = variance[j] * inv - mean[j] * mean[j];
+      hold_at_floor(variance[j], m->params->variance_floor, m->at_floor);
+    }
+  }
+  return delta;
+}
+
+double m_step_holes_full(em_memory *m) {
+  old_model old = old_of(m);
+  const double delta = weights_and_means(m, old, false);
+  const int K = m->classes, F = m->features;
+  const std::vector<double> sums = expected_scatters(m);
+  for (int k = 1; k <= K; k++) {
+    if (!weighted(m, k)) continue;
+    const double inv = 1.0 / (m->P_j[k] * all_points(m));
+    double **V = m->class_variances.full[k];
+    const double *S = sums.data() + static_cast<std::size_t>(k - 1) * F * F;
+    for (int r = 1; r <= F; r++)
+      for (int s = r; s <= F; s++) V[r][s] = S[static_cast<std::size_t>(r - 1) * F + (s - 1)] * inv;
+    for (int r = 1; r <= F; r++) hold_at_floor(V[r][r], m->params->variance_floor, m->at_floor);
+    for (int r = 1; r <= F; r++)
+      for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
+  }
+  return delta;
+}
+
+double m_step_holes_tied(em_memory *m) {
+  old_model old = old_of(m);
+  const double delta = weights_and_means(m, old, false);
+  const int K = m->classes, F = m->features;
+  const std::vector<double> sums = expected_scatters(m);
+  double **V = m->class_variances.full[1];
+  for (int r = 1; r <= F; r++)
+    for (int s = r; s <= F; s++) {
+      double pooled = 0.0;
+      for (int k = 1; k <= K; k++) pooled += sums[(static_cast<std::size_t>(k - 1) * F + (r - 1)) * F + (s - 1)];
+      V[r][s] = pooled / all_points(m);
+    }
+  for (int r = 1; r <= F; r++) {
+    hold_at_floor(V[r][r], m->params->variance_floor, m->at_floor);
+    V[r][r] += m->params->reg_covar;
+  }
+  for (int r = 1; r <= F; r++)
+    for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
+  return delta;
+}
+
+}  // namespace mogem::detail

@@ -1,0 +1,38 @@
+// The inner loops of the scalar and diagonal kinds with holes, over blocks of rows: a hole is
+// masked (its term multiplied by 0, every observed term by 1), so the loops need no pattern and
+// run across vectors. Adding a masked 0 leaves a sum as it was, so each sum is the sum over the
+// observed features (or the expected values) in ascending order, whatever the lanes. Built for
+// AVX-512, AVX2 and the baseline, chosen by the processor; the same bits on each.
+#ifndef MOGEM_ENGINE_HOLES_ROWS_H
+#define MOGEM_ENGINE_HOLES_ROWS_H
+
+#include "engine/em_types.h"
+
+namespace mogem::detail {
+
+// Rows of a block.
+constexpr int HOLE_BLOCK = 64;
+
+// Doubles of working storage for diagonal_posteriors on F features and K classes.
+long diagonal_scratch(int F, int K);
+
+// The E-step of rows first..end-1 (1-based) for SCALAR or DIAG: each row's log density under
+// class k over its observed features, -0.5 (sum of d^2 / variance + sum of ln variance + n ln 2 pi)
+// with n its observed features; then the posteriors into P_j_x and, when log_density is not
+// null, the row's log density (or annealing objective) at log_density[i - 1], as the
+// complete-data E-step takes them. log_variance and inverse: K + 1 rows of F + 1 values
+// ([k F + j], j from 1; SCALAR: [k]). scratch: diagonal_scratch(F, K) doubles.
+void diagonal_posteriors(em_memory *m, int first, int end, const double *log_variance, const double *inverse,
+                         double *log_density, double *scratch);
+
+// The M-step sums of classes from..to-1 over this process's rows, each added in ascending row
+// order: weights[k] += w (w the row's posterior of class k); values[k][j] += w x and, with
+// squares, squared[k][j] += x (w x) for an observed value x; holes[k][j] += w for a hole. The
+// expected sums follow from these three (holes.h); a row of posterior 0 adds to the weight
+// only.
+void diagonal_sums(em_memory *m, int from, int to, bool squares, double *weights, double *const *values,
+                   double *const *squared, double *const *holes);
+
+}  // namespace mogem::detail
+
+#endif
