@@ -205,9 +205,31 @@ void holes_posteriors(em_memory *m, int threads) {
     const int blocks = static_cast<int>((static_cast<long long>(N) + HOLE_BLOCK - 1) / HOLE_BLOCK);
     const int parts = em_parts_for(static_cast<double>(N) * K * (2.0 * F + 32.0), threads, blocks);
     std::vector<std::vector<double>> scratch(parts, std::vector<double>(diagonal_scratch(F, K)));
+    // With few patterns for the rows, each pattern's observed log determinants are summed once
+    // per step, not once per row; the sums are the same either way.
+    const hole_patterns &found = m->holes->found;
+    const std::size_t P = found.patterns.size();
+    std::vector<double> pattern_log_det;
+    if (P * 4 <= static_cast<std::size_t>(N)) {
+      const double log_two_pi = std::log(EM_TWO_PI);
+      pattern_log_det.resize(P * K);
+      for (std::size_t p = 0; p < P; p++) {
+        const std::vector<int> &o = found.patterns[p].observed;
+        const double n = static_cast<double>(o.size());
+        for (int k = 1; k <= K; k++) {
+          double sum = 0.0;
+          if (kind == SCALAR)
+            sum = log_variance[k] * n;
+          else
+            for (int j : o) sum += log_variance[static_cast<long>(k) * F + j];
+          pattern_log_det[p * K + (k - 1)] = sum + log_two_pi * n;
+        }
+      }
+    }
     em_run_parts(parts, [&](int part) {
       diagonal_posteriors(m, em_range_start(1, N, parts, part, HOLE_BLOCK),
                           em_range_start(1, N, parts, part + 1, HOLE_BLOCK), log_variance.data(), inverse.data(),
+                          pattern_log_det.empty() ? nullptr : pattern_log_det.data(), found.pattern_of_row.data(),
                           log_density, scratch[part].data());
     });
     return;

@@ -56,21 +56,68 @@ __attribute__((always_inline)) inline void split_row(const double *row, int F, d
   }
 }
 
+
+// The terms -0.5 (distance + log determinant) of one class for the B rows of a block laid out
+// feature by feature (x, its mask ok, each row's observed count), into out[0..B-1]. Scalar:
+// one variance (inverse_k, log_variance_k); else per feature (inv[j], lv[j], j from 1). Table:
+// the log determinants with their ln 2 pi terms are given per row (log_dets), else summed here.
+// G vectors of rows side by side: their sums are independent, so the adds overlap.
+template <bool Scalar, bool Table>
+__attribute__((always_inline)) inline void class_terms(const double *x, const double *ok, const double *observed,
+                                                       const double *log_dets, const double *mean, const double *inv,
+                                                       const double *lv, double inverse_k, double log_variance_k,
+                                                       int F, double *out) {
+  const double log_two_pi = std::log(EM_TWO_PI);
+  for (int b0 = 0; b0 < B; b0 += G * L) {
+    vec distance[G], log_det[G];
+#pragma GCC unroll 4
+    for (int g = 0; g < G; g++) distance[g] = log_det[g] = splat(0.0);
+    for (int j = 0; j < F; j++) {
+      const double mu = mean[j + 1];
+#pragma GCC unroll 4
+      for (int g = 0; g < G; g++) {
+        const vec mask = load(ok + j * B + b0 + g * L);
+        const vec d = load(x + j * B + b0 + g * L) - mu;
+        if (Scalar) {
+          distance[g] += mask * (d * d);
+        } else {
+          distance[g] += mask * (d * d * inv[j + 1]);
+          if (!Table) log_det[g] += mask * lv[j + 1];
+        }
+      }
+    }
+#pragma GCC unroll 4
+    for (int g = 0; g < G; g++) {
+      const int at = b0 + g * L;
+      if (Scalar) distance[g] = inverse_k * distance[g];
+      if (Table) {
+        store(out + at, -0.5 * (distance[g] + load(log_dets + at)));
+      } else {
+        const vec n = load(observed + at);
+        if (Scalar) log_det[g] = log_variance_k * n;
+        store(out + at, -0.5 * (distance[g] + (log_det[g] + log_two_pi * n)));
+      }
+    }
+  }
+}
+
 }  // namespace
 
-long diagonal_scratch(int F, int K) { return (2L * F + K + 5) * B + 2L * padded(F); }
+long diagonal_scratch(int F, int K) { return (2L * F + 2L * K + 6) * B + 2L * padded(F); }
 
 HOLE_LOOPS
 void diagonal_posteriors(em_memory *m, int first, int end, const double *log_variance, const double *inverse,
-                         double *log_density, double *scratch) {
+                         const double *pattern_log_det, const int *pattern_of_row, double *log_density,
+                         double *scratch) {
   const int K = m->classes, F = m->features;
   const bool scalar = m->kind->kind == SCALAR;
-  const double log_two_pi = std::log(EM_TWO_PI), exponent = m->inv_temp;
+  const double exponent = m->inv_temp;
   // Coordinate j + 1 of row b at [j B + b] (a hole at 0), its mask beside it (1 observed, 0 a
   // hole), class k's terms at [k B + b], then each row's observed count, largest term and sum.
   double *x = scratch, *ok = x + static_cast<long>(F) * B, *terms = ok + static_cast<long>(F) * B;
   double *observed = terms + static_cast<long>(K + 1) * B, *largest = observed + B, *sum = largest + B;
   double *reciprocal = sum + B, *row_x = reciprocal + B, *row_hole = row_x + padded(F);
+  double *log_dets = row_hole + padded(F);  // [k B + b], with pattern_log_det
   for (int i = first; i < end; i += B) {
     const int count = end - i < B ? end - i : B;
     // Each row split as the M-step's are, then laid out feature by feature (the rows past
@@ -86,35 +133,26 @@ void diagonal_posteriors(em_memory *m, int first, int end, const double *log_var
       for (int j = 0; j < F; j++) n += load(ok + j * B + b);
       store(observed + b, n);
     }
+    if (pattern_log_det) {
+      // Each row's observed log determinants with their ln 2 pi terms, looked up by its pattern.
+      for (int b = 0; b < B; b++) {
+        const double *of_pattern = b < count ? pattern_log_det + static_cast<long>(pattern_of_row[i - 1 + b]) * K : nullptr;
+        for (int k = 1; k <= K; k++) log_dets[static_cast<long>(k) * B + b] = of_pattern ? of_pattern[k - 1] : 0.0;
+      }
+    }
     for (int k = 1; k <= K; k++) {
       const double *mean = m->class_means[k];
+      double *out = terms + static_cast<long>(k) * B;
+      const double *of_pattern = log_dets + static_cast<long>(k) * B;
       const double *inv = inverse + static_cast<long>(k) * F, *lv = log_variance + static_cast<long>(k) * F;
-      // G vectors of rows side by side: their sums are independent, so the adds overlap.
-      for (int b0 = 0; b0 < B; b0 += G * L) {
-        vec distance[G], log_det[G];
-        for (int g = 0; g < G; g++) distance[g] = log_det[g] = splat(0.0);
-        for (int j = 0; j < F; j++) {
-          const double mu = mean[j + 1];
-          for (int g = 0; g < G; g++) {
-            const vec mask = load(ok + j * B + b0 + g * L);
-            const vec d = load(x + j * B + b0 + g * L) - mu;
-            if (scalar) {
-              distance[g] += mask * (d * d);
-            } else {
-              distance[g] += mask * (d * d * inv[j + 1]);
-              log_det[g] += mask * lv[j + 1];
-            }
-          }
-        }
-        for (int g = 0; g < G; g++) {
-          const vec n = load(observed + b0 + g * L);
-          if (scalar) {
-            distance[g] = inverse[k] * distance[g];
-            log_det[g] = log_variance[k] * n;
-          }
-          store(terms + static_cast<long>(k) * B + b0 + g * L, -0.5 * (distance[g] + (log_det[g] + log_two_pi * n)));
-        }
-      }
+      if (scalar && pattern_log_det)
+        class_terms<true, true>(x, ok, observed, of_pattern, mean, inv, lv, inverse[k], log_variance[k], F, out);
+      else if (scalar)
+        class_terms<true, false>(x, ok, observed, of_pattern, mean, inv, lv, inverse[k], log_variance[k], F, out);
+      else if (pattern_log_det)
+        class_terms<false, true>(x, ok, observed, of_pattern, mean, inv, lv, 0.0, 0.0, F, out);
+      else
+        class_terms<false, false>(x, ok, observed, of_pattern, mean, inv, lv, 0.0, 0.0, F, out);
     }
     for (int b = 0; b < B; b += L) {
       vec big = load(terms + B + b);

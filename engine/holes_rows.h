@@ -21,9 +21,13 @@ long diagonal_scratch(int F, int K);
 // with n its observed features; then the posteriors into P_j_x and, when log_density is not
 // null, the row's log density (or annealing objective) at log_density[i - 1], as the
 // complete-data E-step takes them. log_variance and inverse: K + 1 rows of F + 1 values
-// ([k F + j], j from 1; SCALAR: [k]). scratch: diagonal_scratch(F, K) doubles.
+// ([k F + j], j from 1; SCALAR: [k]). pattern_log_det, when not null: for each pattern p and
+// class k, [p K + k - 1] = the sum of ln variance over the pattern's observed features
+// (ascending) + n ln 2 pi, taken instead of summing it per row (the same bits), with
+// pattern_of_row[i - 1] the pattern of row i. scratch: diagonal_scratch(F, K) doubles.
 void diagonal_posteriors(em_memory *m, int first, int end, const double *log_variance, const double *inverse,
-                         double *log_density, double *scratch);
+                         const double *pattern_log_det, const int *pattern_of_row, double *log_density,
+                         double *scratch);
 
 // The M-step sums of classes from..to-1 over this process's rows, each added in ascending row
 // order: weights[k] += w (w the row's posterior of class k); values[k][j] += w x and, with
