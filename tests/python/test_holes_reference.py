@@ -93,7 +93,8 @@ def mogem_missing():
 def test_fit_with_holes_is_the_reference_em(holed, kind, tmp_path, mogem_missing):
     fitted = mogem_missing.GaussianMixture(3, covariance_type=KIND_NAMES[kind], missing="em", max_iter=5,
                                            random_state=0, n_threads=2)
-    with pytest.warns(Warning):  # five steps do not converge
+    with warnings.catch_warnings():  # a short fit may stop at its budget
+        warnings.simplefilter("ignore")
         fitted.fit(holed)
     weights, means, full = model_of(fitted, kind)
     posteriors, per_row = reference.e_step(holed, weights, means, full)
@@ -104,7 +105,8 @@ def test_fit_with_holes_is_the_reference_em(holed, kind, tmp_path, mogem_missing
     # One more step from this model.
     expected = reference.m_step(holed, posteriors, means, full, kind, fitted.reg_covar)
     fitted.set_params(warm_start=True, max_iter=1)
-    with pytest.warns(Warning):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
         fitted.fit(holed)
     for ours, theirs in zip(expected, (fitted.weights_, fitted.means_, fitted.covariances_)):
         np.testing.assert_allclose(theirs, ours, rtol=1e-9, atol=1e-9 * np.abs(ours).max())
