@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The log-likelihood of a saved model recomputed from its JSON with NumPy and SciPy alone, over
 the observed values of each row (a NaN, or an empty CSV field, is a missing value).
 
@@ -52,9 +52,10 @@ def main(argv):
     ours = saved_model_log_likelihood(model, read_rows(argv[2], model.get("feature_names")))
     theirs, source = reported(argv[1], model, argv[3] if len(argv) == 4 else None)
     difference = abs(ours - theirs) / max(abs(theirs), 1e-300)
-    print(f"recomputed log-likelihood  {ours:.12g}")
-    print(f"mogem's ({os.path.basename(source)})  {theirs:.12g}")
-    print(f"relative difference        {difference:.2e}")
+    for label, value in (("log-likelihood recomputed", f"{ours:.15g}"),
+                         (f"mogem's ({os.path.basename(source)})", f"{theirs:.15g}"),
+                         ("relative difference", f"{difference:.1e}")):
+        print(f"{label:<32}{value}")
     return 0 if difference <= 1e-9 and math.isfinite(ours) else 1
 
 
