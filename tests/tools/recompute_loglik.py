@@ -5,9 +5,9 @@ the observed values of each row (a NaN, or an empty CSV field, is a missing valu
   tests/tools/recompute_loglik.py MODEL.model.json DATA [SUMMARY.summary.json]
 
 DATA: a CSV file with a header (the model's columns by name when it names them, else every numeric
-column) or a parameter file (its rows after "begin"). Prints the recomputed log-likelihood and, beside it, the one mogem reported: the
-summary's (given, or MODEL's .summary.json next to it) or else the model's statistics, and their
-relative difference; exits 1 if that is above 1e-9.
+column) or a parameter file (its rows after "begin"). Prints the recomputed log-likelihood and,
+below it, the one mogem reported (the summary's, given or MODEL's .summary.json beside it, else
+the model's statistics), and their relative difference; exits 1 if that is above 1e-9.
 """
 import json
 import math
@@ -52,10 +52,11 @@ def main(argv):
     ours = saved_model_log_likelihood(model, read_rows(argv[2], model.get("feature_names")))
     theirs, source = reported(argv[1], model, argv[3] if len(argv) == 4 else None)
     difference = abs(ours - theirs) / max(abs(theirs), 1e-300)
-    for label, value in (("log-likelihood recomputed", f"{ours:.15g}"),
-                         (f"mogem's ({os.path.basename(source)})", f"{theirs:.15g}"),
-                         ("relative difference", f"{difference:.1e}")):
-        print(f"{label:<32}{value}")
+    lines = (("log-likelihood recomputed", f"{ours:.15g}"), (f"mogem's ({os.path.basename(source)})", f"{theirs:.15g}"),
+             ("relative difference", f"{difference:.1e}"))
+    width = max(len(label) for label, _ in lines) + 2
+    for label, value in lines:
+        print(f"{label:<{width}}{value}")
     return 0 if difference <= 1e-9 and math.isfinite(ours) else 1
 
 
