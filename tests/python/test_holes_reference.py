@@ -60,25 +60,31 @@ def test_the_reference_is_the_textbook_em(mixture):
             np.testing.assert_allclose(ours, theirs, rtol=1e-10, atol=1e-12)
 
     holed = with_holes(x, 0.3, 5)
-    start = sklearn_mixture.GaussianMixture(3, covariance_type="full", max_iter=100, random_state=0).fit(x)
-    (weights, means, covariances), history = reference.em(holed, start.weights_, start.means_, start.covariances_,
-                                                          "full", 400, reg_covar=0.0, tol=1e-13)
-    assert np.all(np.diff(history) >= -1e-9 * abs(history[0]))
+    for kind in reference.KINDS:
+        start = sklearn_mixture.GaussianMixture(3, covariance_type=KIND_NAMES[kind], random_state=0).fit(x)
+        (weights, means, covariances), history = reference.em(holed, start.weights_, start.means_,
+                                                              start.covariances_, kind, 1000, reg_covar=0.0, tol=1e-13)
+        assert np.all(np.diff(history) >= -1e-9 * abs(history[0])), kind
 
-    def log_likelihood(means, covariances):
-        return reference.e_step(holed, weights, means, covariances)[1].sum()
+        def log_likelihood(means, covariances):
+            full = reference.class_covariances(kind, covariances, 3, 4)
+            return reference.e_step(holed, weights, means, full)[1].sum()
 
-    h, slopes = 1e-5, []
-    for k, f, g in [(0, 0, 0), (1, 2, 2), (2, 3, 1), (0, 1, 3)]:
-        step = np.zeros_like(means)
-        step[k, f] = h
-        slopes.append((log_likelihood(means + step, covariances) - log_likelihood(means - step, covariances)) / (2 * h))
-        change = np.zeros_like(covariances)
-        change[k, f, g] = change[k, g, f] = h
-        slopes.append((log_likelihood(means, covariances + change) - log_likelihood(means, covariances - change))
-                      / (2 * h))
-    # A wrong conditional mean or covariance leaves slopes of order 1-100 here.
-    assert np.max(np.abs(slopes)) < 1e-3
+        h, slopes = 1e-5, []
+        for k, f, g in [(0, 0, 0), (1, 2, 2), (2, 3, 1), (0, 1, 3)]:
+            step = np.zeros_like(means)
+            step[k, f] = h
+            slopes.append((log_likelihood(means + step, covariances) - log_likelihood(means - step, covariances))
+                          / (2 * h))
+            # A move within the kind's own parameters: class k's variance, variance f, or entry (f, g).
+            change = np.zeros_like(covariances)
+            at, mirror = {"scalar": ((k,), (k,)), "diagonal": ((k, f), (k, f)), "full": ((k, f, g), (k, g, f)),
+                          "tied": ((f, g), (g, f))}[kind]
+            change[at] = change[mirror] = h
+            slopes.append((log_likelihood(means, covariances + change) - log_likelihood(means, covariances - change))
+                          / (2 * h))
+        # A wrong conditional mean or covariance leaves slopes of order 1-100 here.
+        assert np.max(np.abs(slopes)) < 1e-3, kind
 
 
 @pytest.fixture(scope="module")
