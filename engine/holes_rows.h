@@ -7,6 +7,7 @@
 #define MOGEM_ENGINE_HOLES_ROWS_H
 
 #include "engine/em_types.h"
+#include "engine/hole_blocks.h"
 
 namespace mogem::detail {
 
@@ -21,9 +22,13 @@ long diagonal_scratch(int F, int K);
 // with n its observed features; then the posteriors into P_j_x and, when log_density is not
 // null, the row's log density (or annealing objective) at log_density[i - 1], as the
 // complete-data E-step takes them. log_variance and inverse: K + 1 rows of F + 1 values
-// ([k F + j], j from 1; SCALAR: [k]). scratch: diagonal_scratch(F, K) doubles.
+// ([k F + j], j from 1; SCALAR: [k]). pattern_log_det, when not null: for each pattern p and
+// class k, [p K + k - 1] = the sum of ln variance over the pattern's observed features
+// (ascending) + n ln 2 pi, taken instead of summing it per row (the same bits), with
+// pattern_of_row[i - 1] the pattern of row i. scratch: diagonal_scratch(F, K) doubles.
 void diagonal_posteriors(em_memory *m, int first, int end, const double *log_variance, const double *inverse,
-                         double *log_density, double *scratch);
+                         const double *pattern_log_det, const int *pattern_of_row, double *log_density,
+                         double *scratch);
 
 // The M-step sums of classes from..to-1 over this process's rows, each added in ascending row
 // order: weights[k] += w (w the row's posterior of class k); values[k][j] += w x and, with
@@ -32,6 +37,32 @@ void diagonal_posteriors(em_memory *m, int first, int end, const double *log_var
 // only.
 void diagonal_sums(em_memory *m, int from, int to, bool squares, double *weights, double *const *values,
                    double *const *squared, double *const *holes);
+
+// FULL, TIED: weights[k] += w and sums[k][j] += w x^ for classes from..to-1 over this process's
+// rows in ascending order, x^ the row's value or, for a hole, its conditional mean under class k
+// kept by the last E-step (holes.h).
+void full_means(em_memory *m, int from, int to, double *weights, double *const *sums);
+
+// The width of a row of full_scatters' sums: F rounded up to whole vectors.
+int full_width(int F);
+
+// FULL, TIED: for each weighted class k of from..to-1, over this process's rows in ascending
+// order (rows of posterior 0 left out), scatter[(k - 1) F W + r W + s] += (w d_r) d_s,
+// d = class mean - x^ (r, s from 0, s >= r; entries left of the diagonal get values nobody
+// reads), and in conditional (the same layout) w times the conditional covariance of each pair
+// of the row's holes; W = full_width(F).
+void full_scatters(em_memory *m, int from, int to, double *scatter, double *conditional);
+
+// Doubles of working storage for pattern_distances on F features.
+long pattern_scratch(int F);
+
+// FULL, TIED: for `count` (at most HOLE_BLOCK) rows of one pattern (rows[0..count-1], 1-based)
+// and class k with the factor of its observed block (hole_blocks.h): distance[b] = the squared
+// Mahalanobis distance of row b's observed values, and the row's conditional means of its holes
+// into the hole record (holes.h); the arithmetic of observed_distance and conditional_mean, row
+// by row, in vectors of rows. scratch: pattern_scratch(F) doubles.
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
+                       const int *rows, int count, double *distance, double *scratch);
 
 }  // namespace mogem::detail
 

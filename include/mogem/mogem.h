@@ -329,8 +329,12 @@ long free_parameters(covariance_kind kind, int classes, int features);
 std::int32_t restart_seed(std::int32_t random_seed, int restart);
 
 // Fits a mixture to the rows of data. The caller's values are not changed: where centring or
-// unit length apply, the fit works on a copy. Throws error: invalid_input for empty data, a
-// value that is not finite, a row of length zero under the correlation metric, settings that
+// unit length apply, the fit works on a copy. Under missing_values::em a NaN is a missing value:
+// the start sees each filled with its feature's mean over the observed values (the centre, with
+// center, is that mean too), and the fit is EM on the observed values (see missing_values).
+// Throws error: invalid_input for empty data, a value that is not finite (under em: an infinite
+// value, a row or a feature with no observed value, the correlation metric, annealing), a row
+// of length zero under the correlation metric, settings that
 // cannot run (a means file that is missing or short, samples below 1, mixture_of_t, an
 // annealing schedule that never cools to 1); numerical_failure when memory runs out (naming
 // the sizes against the machine's memory) or a covariance cannot be factorised (naming the

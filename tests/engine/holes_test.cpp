@@ -70,7 +70,7 @@ TEST(Holes, DataWithoutHolesGiveTheCompleteDataBytes) {
 }
 
 TEST(Holes, ObservedLogLikelihoodNeverFallsAndIsTheMarginalDensity) {
-  const std::vector<double> values = groups(300, 0.15);
+  std::vector<double> values = groups(300, 0.15);
   for (mogem::covariance_kind kind : kinds) {
     mogem::options o = em_with_holes(kind);
     o.stop = mogem::stop_rule::loglik;
@@ -78,7 +78,9 @@ TEST(Holes, ObservedLogLikelihoodNeverFallsAndIsTheMarginalDensity) {
     std::vector<double> objectives;
     mogem::callbacks hooks;
     hooks.on_progress = [&](const mogem::progress &at) { objectives.push_back(at.objective); };
+    const std::vector<double> given = values;
     const mogem::fit_result fitted = mogem::fit(view(values, 4), o, hooks);
+    EXPECT_TRUE(same_bits(values, given));  // the caller's holes stay NaN
     ASSERT_GT(objectives.size(), 5u);
     for (std::size_t s = 1; s < objectives.size(); s++)
       EXPECT_GE(objectives[s], objectives[s - 1] - 1e-12) << static_cast<int>(kind) << " step " << s;
@@ -131,6 +133,22 @@ TEST(Holes, SameBitsOnAnyThreadAndProcessCount) {
   }
 }
 
+TEST(Holes, ARowScoresAloneAsAmongManyOfItsPattern) {
+  // Among 3000 rows of few patterns the diagonal kinds sum each pattern's observed log
+  // determinants once; a row alone sums its own: the bits must agree.
+  const std::vector<double> values = groups(3000, 0.1);
+  for (mogem::covariance_kind kind : {mogem::covariance_kind::scalar, mogem::covariance_kind::diagonal}) {
+    const mogem::model fitted = mogem::fit(view(values, 4), em_with_holes(kind)).model;
+    const mogem::prediction all = mogem::predict_all(fitted, view(values, 4), 1, mogem::missing_values::em);
+    for (std::size_t i = 0; i < 40; i++) {
+      const std::vector<double> row(values.begin() + 4 * i, values.begin() + 4 * i + 4);
+      const mogem::prediction alone = mogem::predict_all(fitted, view(row, 4), 1, mogem::missing_values::em);
+      EXPECT_EQ(alone.log_densities[0], all.log_densities[i]) << static_cast<int>(kind) << " row " << i;
+      EXPECT_EQ(alone.posteriors[1], all.posteriors[3000 + i]);
+    }
+  }
+}
+
 TEST(Holes, Refusals) {
   std::vector<double> values = groups(60, 0.1);
   mogem::options o = em_with_holes(mogem::covariance_kind::diagonal);
@@ -150,6 +168,12 @@ TEST(Holes, Refusals) {
   for (int j = 0; j < 4; j++) empty_row[6 * 4 + j] = NAN;
   EXPECT_EQ(refusal([&] { mogem::fit(view(empty_row, 4), o); }),
             "the data have no observed value in row 7 (every value is missing); remove the row or give it a value");
+  const std::vector<double> empty_column = {1.0, NAN, 2.0, NAN, 3.0, NAN, 4.0, NAN};
+  o.classes = 2;
+  EXPECT_EQ(refusal([&] { mogem::fit(view(empty_column, 2), o); }),
+            "the data have no observed value in column 2: a feature that is missing in every row cannot be fitted; "
+            "remove the column");
+  o.classes = 3;
   std::vector<double> infinite = values;
   infinite[9] = INFINITY;
   EXPECT_EQ(refusal([&] { mogem::fit(view(infinite, 4), o); }),
