@@ -145,7 +145,10 @@ fit_result fit_once(const double *values, double *writable, std::size_t rows, st
     if (hooks.warning) hooks.warning("WARNING: Number of classes exceeds datapoints. Adjusting");
     p.num_classes = static_cast<int>(all_rows);
   }
-  const bool transforms = o.center || o.distance == metric::correlation;
+  // The start fills the holes in the rows it works on: never in the caller's read-only rows.
+  const bool holes_here = o.missing == missing_values::em &&
+                          std::any_of(values, values + rows * cols, [](double v) { return std::isnan(v); });
+  const bool transforms = o.center || o.distance == metric::correlation || holes_here;
   double *rows_in_place = writable ? writable : transforms ? nullptr : const_cast<double *>(values);
   state_ptr m;
   together(share, [&] { m.reset(state_or_failure_in_words(p, rows_in_place, false)); });

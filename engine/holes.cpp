@@ -145,7 +145,7 @@ factor_failure full_patterns(em_memory *m, int first, int end, double *log_densi
   hole_state &h = *m->holes;
   const hole_patterns &found = h.found;
   std::vector<pattern_factor> factors(shared ? 1 : K);
-  std::vector<double> t(K + 1), scratch(F + 1);
+  std::vector<double> t(K + 1), terms(static_cast<std::size_t>(K + 1) * HOLE_BLOCK), scratch(pattern_scratch(F));
   for (int p = first; p < end; p++) {
     const hole_pattern &pattern = found.patterns[p];
     const std::size_t q = pattern.missing.size();
@@ -157,16 +157,20 @@ factor_failure full_patterns(em_memory *m, int first, int end, double *log_densi
       double *to = h.conditional_covariances.data() + h.first_block[p] * K + (k - 1) * q * q;
       for (std::size_t e = 0; e < q * q; e++) to[e] = c[e];
     }
-    for (int i : pattern.rows) {
-      const double *x = m->data[i];
-      double *conditional = h.conditional_means.data() + h.first_missing[i - 1] * K;
+    // The pattern's rows a block at a time, in vectors of rows.
+    const int rows = static_cast<int>(pattern.rows.size());
+    for (int r = 0; r < rows; r += HOLE_BLOCK) {
+      const int count = rows - r < HOLE_BLOCK ? rows - r : HOLE_BLOCK;
       for (int k = 1; k <= K; k++) {
         const pattern_factor &f = factors[shared ? 0 : k - 1];
-        const double distance = observed_distance(f, x, m->class_means[k], pattern, scratch.data());
-        t[k] = -0.5 * (distance + (f.log_det + log_two_pi * n));
-        if (q > 0) conditional_mean(f, x, m->class_means[k], pattern, conditional + (k - 1) * q, scratch.data());
+        double *distance = terms.data() + static_cast<std::size_t>(k) * HOLE_BLOCK;
+        pattern_distances(m, pattern, f, k, pattern.rows.data() + r, count, distance, scratch.data());
+        for (int b = 0; b < count; b++) distance[b] = -0.5 * (distance[b] + (f.log_det + log_two_pi * n));
       }
-      posteriors_of_row(m, i, t.data(), log_density);
+      for (int b = 0; b < count; b++) {
+        for (int k = 1; k <= K; k++) t[k] = terms[static_cast<std::size_t>(k) * HOLE_BLOCK + b];
+        posteriors_of_row(m, pattern.rows[r + b], t.data(), log_density);
+      }
     }
   }
   return {};

@@ -60,27 +60,13 @@ old_model old_of(em_memory *m) {
   return old;
 }
 
-// FULL, TIED: row i's expected values under class k, its observed values and for each hole
-// the class's conditional mean kept by the E-step; into x[1..F].
-void expected_row(const em_memory *m, int i, int k, double *x) {
-  const int F = m->features, K = m->classes;
-  const hole_state &h = *m->holes;
-  const double *row = m->data[i];
-  for (int j = 1; j <= F; j++) x[j] = row[j];
-  const std::vector<int> &missing = h.found.patterns[h.found.pattern_of_row[i - 1]].missing;
-  const std::size_t q = missing.size();
-  if (q == 0) return;
-  const double *conditional = h.conditional_means.data() + h.first_missing[i - 1] * K + (k - 1) * q;
-  for (std::size_t a = 0; a < q; a++) x[missing[a]] = conditional[a];
-}
-
 // The weights and the means (DIAG: and each feature's second moment, in
 // class_variances.diagonal, as sums): sum of w x^ over the rows, x^ the observed value or the
 // expected one; the second moments w x^2 for an observed value and w (old variance + old
 // mean^2) for a hole. Returns the weights' change; a class left without
 // weight keeps its model.
 double weights_and_means(em_memory *m, old_model &old, bool squares) {
-  const int K = m->classes, F = m->features, N = m->datapoints;
+  const int K = m->classes, F = m->features;
   std::vector<double> weights(K + 1, 0.0);
   one_based_matrix sums(K, F), second(K, F);
   for (int k = 1; k <= K; k++)
@@ -108,17 +94,8 @@ double weights_and_means(em_memory *m, old_model &old, bool squares) {
       }
   } else {
     // FULL, TIED: a hole's expectation is its conditional mean, kept by the E-step.
-    over_classes(m, 2.0 * F, spans, [&](int k) {
-      std::vector<double> x(F + 1);
-      double *s = sums[k];
-      for (int i = 1; i <= N; i++) {
-        const double w = m->P_j_x[k][i];
-        weights[k] += w;
-        if (w == 0.0) continue;
-        expected_row(m, i, k, x.data());
-        for (int j = 1; j <= F; j++) s[j] += w * x[j];
-      }
-    });
+    over_class_runs(m, 2.0 * F, spans,
+                    [&](int from, int to) { full_means(m, from, to, weights.data(), sums.get()); });
   }
   const double total = all_points(m);
   double delta = 0.0;
@@ -136,35 +113,15 @@ double weights_and_means(em_memory *m, old_model &old, bool squares) {
 }
 
 // FULL, TIED: each weighted class's expected scatter around its new mean, sum over the rows of
-// w d d^T (d = new mean - expected row) plus w times the conditional covariance on the row's
-// missing block; upper triangle, class k's (r, s) at [((k - 1) F + r - 1) F + s - 1].
+// w d d^T (d = new mean - expected row) plus the sum over the rows of w times the conditional
+// covariance on the row's missing block (two sums, each in row order through the processes);
+// upper triangle, class k's (r, s) at [((k - 1) F + r - 1) W + s - 1] with W = full_width(F).
 std::vector<double> expected_scatters(em_memory *m) {
-  const int K = m->classes, F = m->features, N = m->datapoints;
-  const hole_state &h = *m->holes;
-  std::vector<double> sums(static_cast<std::size_t>(K) * F * F, 0.0);
-  over_classes(m, 0.5 * F * F, {{sums.data(), sums.size()}}, [&](int k) {
-    if (!weighted(m, k)) return;
-    std::vector<double> x(F + 1), d(F + 1), wd(F + 1);
-    double *S = sums.data() + static_cast<std::size_t>(k - 1) * F * F;
-    const double *mean = m->class_means[k];
-    for (int i = 1; i <= N; i++) {
-      const double w = m->P_j_x[k][i];
-      if (w == 0.0) continue;
-      expected_row(m, i, k, x.data());
-      for (int j = 1; j <= F; j++) d[j] = mean[j] - x[j], wd[j] = w * d[j];
-      for (int r = 1; r <= F; r++) {
-        double *row = S + static_cast<std::size_t>(r - 1) * F - 1;
-        for (int s = r; s <= F; s++) row[s] += wd[r] * d[s];
-      }
-      const int p = h.found.pattern_of_row[i - 1];
-      const std::vector<int> &missing = h.found.patterns[p].missing;
-      const std::size_t q = missing.size();
-      const double *C = h.conditional_covariances.data() + h.first_block[p] * K + (k - 1) * q * q;
-      for (std::size_t a = 0; a < q; a++)
-        for (std::size_t b = a; b < q; b++)
-          S[static_cast<std::size_t>(missing[a] - 1) * F + (missing[b] - 1)] += w * C[a * q + b];
-    }
-  });
+  const int K = m->classes, F = m->features;
+  std::vector<double> sums(static_cast<std::size_t>(K) * F * full_width(F), 0.0), conditional(sums.size(), 0.0);
+  over_class_runs(m, 0.5 * F * F, {{sums.data(), sums.size()}, {conditional.data(), conditional.size()}},
+                  [&](int from, int to) { full_scatters(m, from, to, sums.data(), conditional.data()); });
+  for (std::size_t e = 0; e < sums.size(); e++) sums[e] = sums[e] + conditional[e];
   return sums;
 }
 
@@ -239,9 +196,10 @@ double m_step_holes_full(em_memory *m) {
     if (!weighted(m, k)) continue;
     const double inv = 1.0 / (m->P_j[k] * all_points(m));
     double **V = m->class_variances.full[k];
-    const double *S = sums.data() + static_cast<std::size_t>(k - 1) * F * F;
+    const int W = full_width(F);
+    const double *S = sums.data() + static_cast<std::size_t>(k - 1) * F * W;
     for (int r = 1; r <= F; r++)
-      for (int s = r; s <= F; s++) V[r][s] = S[static_cast<std::size_t>(r - 1) * F + (s - 1)] * inv;
+      for (int s = r; s <= F; s++) V[r][s] = S[static_cast<std::size_t>(r - 1) * W + (s - 1)] * inv;
     for (int r = 1; r <= F; r++) hold_at_floor(V[r][r], m->params->variance_floor, m->at_floor);
     for (int r = 1; r <= F; r++)
       for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
@@ -255,10 +213,11 @@ double m_step_holes_tied(em_memory *m) {
   const int K = m->classes, F = m->features;
   const std::vector<double> sums = expected_scatters(m);
   double **V = m->class_variances.full[1];
+  const int W = full_width(F);
   for (int r = 1; r <= F; r++)
     for (int s = r; s <= F; s++) {
       double pooled = 0.0;
-      for (int k = 1; k <= K; k++) pooled += sums[(static_cast<std::size_t>(k - 1) * F + (r - 1)) * F + (s - 1)];
+      for (int k = 1; k <= K; k++) pooled += sums[(static_cast<std::size_t>(k - 1) * F + (r - 1)) * W + (s - 1)];
       V[r][s] = pooled / all_points(m);
     }
   for (int r = 1; r <= F; r++) {

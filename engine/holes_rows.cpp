@@ -7,6 +7,8 @@
 
 #include "engine/covariance_kinds.h"
 #include "engine/em_estep.h"
+#include "engine/hole_blocks.h"
+#include "engine/holes.h"
 
 // One build per instruction set, the processor's chosen when the program starts; every lane
 // does the scalar operation and nothing contracts a*b+c, so each gives the same bits.
@@ -33,7 +35,7 @@ __attribute__((always_inline)) inline vec load(const double *p) {
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-__attribute__((always_inline)) inline void store(double *p, vec v) { std::memcpy(p, &v, sizeof v); }
+__attribute__((always_inline)) inline void store(double *p, const vec &v) { std::memcpy(p, &v, sizeof v); }
 __attribute__((always_inline)) inline vec splat(double x) { return vec{} + x; }
 
 // F rounded up to whole vectors.
@@ -241,6 +243,179 @@ void diagonal_sums(em_memory *m, int from, int to, bool squares, double *weights
       squares_in[from + c][j + 1] = squared[at];
       holes_in[from + c][j + 1] = holes[at];
     }
+}
+
+namespace {
+
+// The rows of a block for the full kinds: each padded (holes at 0), and its holes' features
+// (0-based, ascending), so that each class of a part fills in its expectations without a
+// look at the patterns.
+struct full_block {
+  int W, F;
+  std::vector<double> xs;  // B x W
+  std::vector<int> holes;  // B x F: the first count[b] are row b's holes
+  std::vector<int> count;
+  full_block(int features) : W(padded(features)), F(features), xs(static_cast<std::size_t>(B) * W, 0.0),
+                             holes(static_cast<std::size_t>(B) * features), count(B) {}
+  void take(const em_memory *m, int i, int rows) {
+    for (int b = 0; b < rows; b++) {
+      const double *row = m->data[i + b] + 1;
+      double *x = xs.data() + b * W;
+      int *at = holes.data() + b * F;
+      int n = 0;
+      for (int j = 0; j < F; j++) {
+        const bool seen = row[j] == row[j];
+        x[j] = seen ? row[j] : 0.0;
+        if (!seen) at[n++] = j;
+      }
+      count[b] = n;
+    }
+  }
+  // Row b (row i of the data) under class k: its values, each hole its conditional mean.
+  __attribute__((always_inline)) inline void expected(const hole_state &h, int K, int i, int b, int k,
+                                                      double *out) const {
+    const double *x = xs.data() + b * W;
+    for (int j = 0; j < W; j += L) store(out + j, load(x + j));
+    const int q = count[b];
+    const double *conditional = h.conditional_means.data() + h.first_missing[i - 1] * K + static_cast<std::size_t>(k - 1) * q;
+    for (int a = 0; a < q; a++) out[holes[b * F + a]] = conditional[a];
+  }
+};
+
+}  // namespace
+
+HOLE_LOOPS
+void full_means(em_memory *m, int from, int to, double *weights, double *const *sums) {
+  const int F = m->features, N = m->datapoints, K = m->classes;
+  const hole_state &h = *m->holes;
+  full_block block(F);
+  const int W = block.W;
+  std::vector<double> acc(static_cast<std::size_t>(to - from) * W, 0.0), x(W, 0.0);
+  for (int c = 0; c < to - from; c++)
+    for (int j = 0; j < F; j++) acc[static_cast<std::size_t>(c) * W + j] = sums[from + c][j + 1];
+  for (int i = 1; i <= N; i += B) {
+    const int count = N - i + 1 < B ? N - i + 1 : B;
+    block.take(m, i, count);
+    for (int k = from; k < to; k++) {
+      const double *posterior = m->P_j_x[k] + i;
+      double *a = acc.data() + static_cast<std::size_t>(k - from) * W;
+      for (int b = 0; b < count; b++) {
+        const double w = posterior[b];
+        weights[k] += w;
+        if (w == 0.0) continue;
+        block.expected(h, K, i + b, b, k, x.data());
+        for (int j = 0; j < W; j += L) store(a + j, load(a + j) + w * load(x.data() + j));
+      }
+    }
+  }
+  for (int c = 0; c < to - from; c++)
+    for (int j = 0; j < F; j++) sums[from + c][j + 1] = acc[static_cast<std::size_t>(c) * W + j];
+}
+
+int full_width(int F) { return padded(F); }
+
+HOLE_LOOPS
+void full_scatters(em_memory *m, int from, int to, double *scatter, double *conditional) {
+  const int F = m->features, N = m->datapoints, K = m->classes;
+  const hole_state &h = *m->holes;
+  full_block block(F);
+  const int W = block.W;
+  std::vector<double> x(W, 0.0), mean(W, 0.0), d(static_cast<std::size_t>(B) * W, 0.0), wd(d.size(), 0.0);
+  std::vector<int> kept(B);
+  for (int i = 1; i <= N; i += B) {
+    const int count = N - i + 1 < B ? N - i + 1 : B;
+    block.take(m, i, count);
+    for (int k = from; k < to; k++) {
+      if (m->P_j[k] * static_cast<double>(m->share.total) == 0.0) continue;
+      const double *posterior = m->P_j_x[k] + i;
+      for (int j = 0; j < F; j++) mean[j] = m->class_means[k][j + 1];
+      // The block's rows of weight above 0 (c of them): d = mean - x^ and w d, row by row.
+      int c = 0;
+      for (int b = 0; b < count; b++) {
+        const double w = posterior[b];
+        if (w == 0.0) continue;
+        block.expected(h, K, i + b, b, k, x.data());
+        double *dc = d.data() + static_cast<std::size_t>(c) * W, *wc = wd.data() + static_cast<std::size_t>(c) * W;
+        for (int j = 0; j < W; j += L) {
+          const vec v = load(mean.data() + j) - load(x.data() + j);
+          store(dc + j, v);
+          store(wc + j, w * v);
+        }
+        kept[c++] = b;
+      }
+      // Each vector of a row of the sums through the rows, held in a register meanwhile.
+      double *S = scatter + static_cast<std::size_t>(k - 1) * F * W;
+      for (int r = 0; r < F; r++) {
+        double *row = S + static_cast<std::size_t>(r) * W;
+        for (int s0 = r / L * L; s0 < W; s0 += L) {
+          vec sum = load(row + s0);
+          for (int e = 0; e < c; e++) sum += wd[static_cast<std::size_t>(e) * W + r] * load(d.data() + static_cast<std::size_t>(e) * W + s0);
+          store(row + s0, sum);
+        }
+      }
+      // The conditional covariances of the holes, in sums of their own.
+      double *Cs = conditional + static_cast<std::size_t>(k - 1) * F * W;
+      for (int e = 0; e < c; e++) {
+        const int b = kept[e], q = block.count[b];
+        if (q == 0) continue;
+        const double w = posterior[b];
+        const int p = h.found.pattern_of_row[i + b - 1];
+        const double *C = h.conditional_covariances.data() + h.first_block[p] * K + static_cast<std::size_t>(k - 1) * q * q;
+        const int *at = block.holes.data() + b * F;
+        for (int a = 0; a < q; a++)
+          for (int a2 = a; a2 < q; a2++) Cs[static_cast<std::size_t>(at[a]) * W + at[a2]] += w * C[a * q + a2];
+      }
+    }
+  }
+}
+
+long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B; }
+
+HOLE_LOOPS
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
+                       const int *rows, int count, double *distance, double *scratch) {
+  const int n = static_cast<int>(pattern.observed.size()), q = static_cast<int>(pattern.missing.size());
+  const int K = m->classes;
+  const int *o = pattern.observed.data(), *missing = pattern.missing.data();
+  const double *mean = m->class_means[k];
+  const double *lower = factor.lower.data(), *inverse = factor.inverse_diagonal.data();
+  const double *regression = factor.regression.data();
+  // The rows' differences from the mean on the observed features, t by t ([t B + b]; rows past
+  // count at 0), kept in difference while d is solved in place.
+  double *d = scratch, *difference = d + static_cast<long>((n > q ? n : q)) * B, *expected = difference + static_cast<long>((n > q ? n : q)) * B;
+  // Only whole vectors that hold rows are worked: a pattern of few rows costs little.
+  const int span = (count + L - 1) / L * L;
+  for (int t = 0; t < n; t++) {
+    for (int b = 0; b < count; b++) d[t * B + b] = m->data[rows[b]][o[t]] - mean[o[t]];
+    for (int b = count; b < span; b++) d[t * B + b] = 0.0;
+    for (int b = 0; b < span; b += L) store(difference + t * B + b, load(d + t * B + b));
+  }
+  // Forward substitution with the pattern's factor, as observed_distance takes it row by row.
+  for (int b = 0; b < span; b += L) store(distance + b, splat(0.0));
+  for (int u = 0; u < n; u++) {
+    const double *column = lower + static_cast<std::size_t>(u) * n;
+    for (int b = 0; b < span; b += L) {
+      const vec z = load(d + u * B + b) * inverse[u];
+      store(d + u * B + b, z);
+      store(distance + b, load(distance + b) + z * z);
+      for (int t = u + 1; t < n; t++) store(d + t * B + b, load(d + t * B + b) - column[t] * z);
+    }
+  }
+  if (q == 0) return;
+  // The conditional means, as conditional_mean takes them: each hole's sum over t in order.
+  for (int a = 0; a < q; a++) {
+    const double *r = regression + static_cast<std::size_t>(a) * n;
+    for (int b = 0; b < span; b += L) {
+      vec sum = splat(0.0);
+      for (int t = 0; t < n; t++) sum += r[t] * load(difference + t * B + b);
+      store(expected + a * B + b, mean[missing[a]] + sum);
+    }
+  }
+  const hole_state &h = *m->holes;
+  for (int b = 0; b < count; b++) {
+    double *out = m->holes->conditional_means.data() + h.first_missing[rows[b] - 1] * K + static_cast<std::size_t>(k - 1) * q;
+    for (int a = 0; a < q; a++) out[a] = expected[a * B + b];
+  }
 }
 
 }  // namespace mogem::detail

@@ -7,6 +7,7 @@
 #define MOGEM_ENGINE_HOLES_ROWS_H
 
 #include "engine/em_types.h"
+#include "engine/hole_blocks.h"
 
 namespace mogem::detail {
 
@@ -36,6 +37,32 @@ void diagonal_posteriors(em_memory *m, int first, int end, const double *log_var
 // only.
 void diagonal_sums(em_memory *m, int from, int to, bool squares, double *weights, double *const *values,
                    double *const *squared, double *const *holes);
+
+// FULL, TIED: weights[k] += w and sums[k][j] += w x^ for classes from..to-1 over this process's
+// rows in ascending order, x^ the row's value or, for a hole, its conditional mean under class k
+// kept by the last E-step (holes.h).
+void full_means(em_memory *m, int from, int to, double *weights, double *const *sums);
+
+// The width of a row of full_scatters' sums: F rounded up to whole vectors.
+int full_width(int F);
+
+// FULL, TIED: for each weighted class k of from..to-1, over this process's rows in ascending
+// order (rows of posterior 0 left out), scatter[(k - 1) F W + r W + s] += (w d_r) d_s,
+// d = class mean - x^ (r, s from 0, s >= r; entries left of the diagonal get values nobody
+// reads), and in conditional (the same layout) w times the conditional covariance of each pair
+// of the row's holes; W = full_width(F).
+void full_scatters(em_memory *m, int from, int to, double *scatter, double *conditional);
+
+// Doubles of working storage for pattern_distances on F features.
+long pattern_scratch(int F);
+
+// FULL, TIED: for `count` (at most HOLE_BLOCK) rows of one pattern (rows[0..count-1], 1-based)
+// and class k with the factor of its observed block (hole_blocks.h): distance[b] = the squared
+// Mahalanobis distance of row b's observed values, and the row's conditional means of its holes
+// into the hole record (holes.h); the arithmetic of observed_distance and conditional_mean, row
+// by row, in vectors of rows. scratch: pattern_scratch(F) doubles.
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
+                       const int *rows, int count, double *distance, double *scratch);
 
 }  // namespace mogem::detail
 

@@ -141,8 +141,9 @@ class GaussianMixture(DensityMixin, BaseEstimator):
     missing : {'refuse', 'em'}, default='refuse'
         What NaN in X means. 'refuse': a ValueError, as scikit-learn's class raises. 'em': a
         missing value; the fit is EM on each row's observed values (euclidean metric, plain EM;
-        a row with no observed value is refused), predict, predict_proba, score_samples, score,
-        bic and aic use each row's observed values, and ``impute`` fills the missing values in.
+        a row or a feature with no observed value is refused), predict, predict_proba,
+        score_samples, score, bic and aic use each row's observed values, and ``impute`` fills
+        the missing values in.
 
     Attributes
     ----------
