@@ -132,6 +132,9 @@ void finish(command_request &r) {
   const auto given = [&](const char *flag) { return r.given.count(flag) > 0; };
   if (!s.command.plot.empty() && r.data_path == "-")
     refuse("--plot reads DATA again to draw it; give a file, not standard input");
+  if (s.command.drop_incomplete && o.missing == missing_values::em)
+    refuse("--drop-incomplete leaves out the rows with a missing value; --missing em fits them on their observed "
+           "values. Give one of them");
   if (r.which == command::predict) return;
   if (given("init-model")) {
     if (given("init")) refuse("--init-model starts from a saved model; --init chooses another start. Give one of them");

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,8 @@ void say(const command_request &r, const std::string &text) {
 
 void warn(const std::string &text) { std::fprintf(stderr, "warning: %s\n", text.c_str()); }
 
+bool imputing(const command_request &r) { return r.settings.file.settings.missing == missing_values::em; }
+
 // The result files of -o PREFIX: PREFIX.labels last, as in every run.
 result_plan plan_of(const command_request &r) {
   const std::string &prefix = r.settings.command.output_prefix;
@@ -48,6 +51,7 @@ result_plan plan_of(const command_request &r) {
   if (r.which != command::predict) plan.files.push_back({result::saved_model, prefix + ".model.json"});
   if (r.which == command::select) plan.files.push_back({result::selection_table, prefix + ".selection.tsv"});
   plan.files.push_back({result::summary, prefix + ".summary.json"});
+  if (imputing(r)) plan.files.push_back({result::imputed, prefix + ".imputed"});
   plan.files.push_back({result::labels, prefix + ".labels"});
   return plan;
 }
@@ -62,6 +66,7 @@ table read_data(const command_request &r, int threads, const std::vector<std::st
   request.header = c.header;
   request.columns = c.columns;
   request.drop_incomplete = c.drop_incomplete;
+  request.keep_missing = imputing(r);  // NaN, for the fit on the observed values
   request.threads = threads;
   table data = read_table(request);
   if (c.columns.empty() && !names.empty() && data.names != names &&
@@ -181,6 +186,33 @@ bool draw(const command_request &r, const std::string &model_path, const std::st
   return false;
 }
 
+// With --missing em, how many values were missing and in how many rows, for the summary; ""
+// when none was.
+std::string missing_note(const table &data, const char *done) {
+  std::size_t values = 0, rows = 0;
+  for (std::size_t i = 0; i < data.rows; i++) {
+    const double *row = data.values.data() + i * data.cols;
+    const auto holes = static_cast<std::size_t>(std::count_if(row, row + data.cols, [](double v) { return std::isnan(v); }));
+    values += holes;
+    rows += holes > 0;
+  }
+  if (values == 0) return "";
+  return std::to_string(values) + (values == 1 ? " value" : " values") + " missing in " + std::to_string(rows) +
+         (rows == 1 ? " row" : " rows") + ", " + done + " on the observed values (--missing em)\n";
+}
+
+// With --missing em, PREFIX.imputed: the rows with each missing value filled in under the
+// model, as CSV under the columns' names when the data have names.
+void stage_imputed(const command_request &r, staged_results &results, const model &used, const table &data,
+                   int threads) {
+  if (!imputing(r)) return;
+  const std::vector<double> filled = impute(used, matrix_view{data.values.data(), data.rows, data.cols}, threads);
+  results.file(result::imputed, [&](output_file &out) {
+    const std::vector<std::string> header = numbered(data.names) ? std::vector<std::string>{} : data.names;
+    put_data_rows(out, filled.data(), data.rows, data.cols, ',', header);
+  });
+}
+
 // With --plot and no -o, the model and labels go to a temporary folder for the picture tool.
 bool plot_fit(const command_request &r, const fit_result &fitted) {
   const std::string &prefix = r.settings.command.output_prefix;
@@ -225,6 +257,8 @@ int fit_or_select(const command_request &r, const result_plan &plan, staged_resu
     const callbacks hooks = hooks_of(watch, o);
     if (file.select)
       chosen = select_model(matrix_view{data.values.data(), data.rows, data.cols}, o, file.selection, hooks);
+    else if (imputing(r))  // the rows stay in their own units, to be filled in after the fit
+      chosen.best = fit(matrix_view{data.values.data(), data.rows, data.cols}, o, hooks);
     else
       chosen.best = fit_in_place(data.values.data(), data.rows, data.cols, o, hooks);
   }
@@ -232,6 +266,7 @@ int fit_or_select(const command_request &r, const result_plan &plan, staged_resu
   if (!numbered(data.names)) fitted.model.feature_names = data.names;
   const setting_names names{"--max-iter", o.stop == stop_rule::loglik ? "--tol" : "--convergence-threshold",
                             "--reg-covar"};
+  if (imputing(r)) say(r, missing_note(data, "fitted"));
   if (file.select) say(r, selection_report(chosen, file.selection.by));
   say(r, fit_report(fitted, o.max_iterations, names));
   if (r.settings.command.quiet) {  // the warnings still reach a quiet run
@@ -251,6 +286,7 @@ int fit_or_select(const command_request &r, const result_plan &plan, staged_resu
     } else {
       results.file(result::summary, [&](output_file &out) { put_fit_summary(out, fitted); });
     }
+    stage_imputed(r, results, fitted.model, data, threads);
     results.labels(fitted);
     stop_if_interrupted();
     results.commit();
@@ -263,7 +299,8 @@ int predict_rows(const command_request &r, const result_plan &plan, staged_resul
   const model used = read_model_file(r.model_path);
   table data = read_data(r, threads, used.feature_names);
   stop_if_interrupted();
-  const prediction p = predict_all(used, matrix_view{data.values.data(), data.rows, data.cols}, threads);
+  const prediction p = predict_all(used, matrix_view{data.values.data(), data.rows, data.cols}, threads,
+                                   r.settings.file.settings.missing);
   double log_likelihood = 0.0;
   for (double density : p.log_densities) log_likelihood += density;
   fit_result labelled;
@@ -275,6 +312,7 @@ int predict_rows(const command_request &r, const result_plan &plan, staged_resul
                 data.rows, r.model_path.c_str(), used.classes, kind_name(used.kind), log_likelihood,
                 log_likelihood / static_cast<double>(data.rows));
   say(r, line);
+  if (imputing(r)) say(r, missing_note(data, "labelled"));
   if (plan.files.empty()) {
     print_labels(r, p.labels, p.posteriors, used.classes);
     return 0;
@@ -283,6 +321,7 @@ int predict_rows(const command_request &r, const result_plan &plan, staged_resul
   results.file(result::summary, [&](output_file &out) {
     put_prediction_summary(out, used, r.model_path, data.rows, log_likelihood);
   });
+  stage_imputed(r, results, used, data, threads);
   results.labels(labelled);
   stop_if_interrupted();
   results.commit();

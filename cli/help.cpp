@@ -206,8 +206,9 @@ void print_help(std::FILE *out, const char *program) {
                "       written, the numerics failed, or the fit broke down (not-a-number)\n"
                "  130  interrupted by SIGINT (143: SIGTERM); no result was written\n"
                "  255  (-1) a bad command line, a bad input file (also NaN or infinite data,\n"
-               "       a zero-length row under correlation, or an output name that is the\n"
-               "       input), or a refused setting\n"
+               "       NaN being a missing value under missing_values em, a zero-length row\n"
+               "       under correlation, or an output name that is the input), or a refused\n"
+               "       setting\n"
                "\n"
                "Same input, same bytes: every run is exactly reproducible.\n",
                program);

@@ -37,14 +37,18 @@ std::function<void(const std::string &)> notices_of(const process_group *group) 
 }
 
 // Fits (or selects) on the rows read, then stages every result of the plan: the model files,
-// the saved model, the selection table, the summary, the labels.
+// the saved model, the selection table, the summary, the rows filled in, the labels.
 // rows: the rows this process holds (all of them alone).
 void fit_and_stage(parameter_file &file, std::size_t rows, const result_plan &plan, staged_results &results,
                    callbacks &hooks, em_progress *line) {
   selection chosen;  // a plain fit is kept as its best
+  const bool imputing = file.settings.missing == missing_values::em;
+  const matrix_view data{file.data.data(), rows, file.cols};
   try {
     if (file.select)
-      chosen = select_model(matrix_view{file.data.data(), rows, file.cols}, file.settings, file.selection, hooks);
+      chosen = select_model(data, file.settings, file.selection, hooks);
+    else if (imputing)  // the rows stay in their own units, to be filled in after the fit
+      chosen.best = fit(data, file.settings, hooks);
     else
       chosen.best = fit_in_place(file.data.data(), rows, file.cols, file.settings, hooks);
   } catch (...) {
@@ -65,6 +69,11 @@ void fit_and_stage(parameter_file &file, std::size_t rows, const result_plan &pl
   } else if (file.output_summary) {
     results.file(result::summary, [&](output_file &out) { put_fit_summary(out, fitted); });
   }
+  if (imputing)
+    results.rows_file(result::imputed, [&](output_file &out) {
+      const std::vector<double> filled = impute(fitted.model, data, file.settings.threads);
+      put_data_rows(out, filled.data(), rows, file.cols, '\t');
+    });
   results.labels(fitted);
 }
 

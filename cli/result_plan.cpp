@@ -26,13 +26,15 @@ const result_kind kinds[] = {
     {result::selection_table, ".selection.tsv", ".selection.tsv",
      "one line per candidate of a selection (select_classes)"},
     {result::summary, ".summary.json", ".summary.json", "the fit statistics and restarts (output_summary)"},
+    {result::imputed, ".imputed", ".imputed", "the data rows, each missing value filled in (missing_values em)"},
     {result::labels, nullptr, "output_file", "one class number per row"},
 };
 
 // The help lists them as a user meets them: the labels, the model files, the dump, the
 // snapshots, then the rest.
 const result what_help_lists[] = {result::labels,    result::means,    result::variances, result::weights,
-                                  result::posteriors, result::internal, result::summary,   result::selection_table};
+                                  result::posteriors, result::internal, result::summary,   result::selection_table,
+                                  result::imputed};
 
 const result_kind &kind_of(result what) {
   return *std::find_if(std::begin(kinds), std::end(kinds), [&](const result_kind &k) { return k.what == what; });
@@ -95,6 +97,8 @@ result_plan plan_results(const std::string &input, const std::string &output, co
         return header.select;
       case result::summary:
         return header.output_summary;
+      case result::imputed:
+        return header.settings.missing == missing_values::em;
       case result::labels:
         return true;
     }

@@ -16,7 +16,9 @@
 
 namespace mogem::detail {
 
-enum class result { internal, means, variances, weights, posteriors, saved_model, selection_table, summary, labels };
+enum class result {
+  internal, means, variances, weights, posteriors, saved_model, selection_table, summary, imputed, labels
+};
 
 struct planned_result {
   result what;
@@ -42,7 +44,8 @@ result_plan plan_labels(const std::string &input, const std::string &output);
 // Every result the run the parameter section asks for writes: a fit (with output_model,
 // output_internal, output_stepsize, model_file, output_summary), a selection (select_classes:
 // also the selection table) or a prediction (predict_with: labels, and with output_model the
-// posteriors and the model files, and the summary; no snapshot, no data dump).
+// posteriors and the model files, and the summary; no snapshot, no data dump); with
+// missing_values em either also writes .imputed, the rows with their missing values filled in.
 result_plan plan_results(const std::string &input, const std::string &output, const parameter_file &header);
 
 // The help's list of the result files, one line each (a name too long for its column gets a

@@ -66,13 +66,19 @@ prediction_run::prediction_run(const parameter_file &header, std::shared_ptr<con
     : header_(header), model_(std::move(used)), results_(results), threads_(threads) {
   labels_ = &results_.stream(result::labels);
   if (header_.output_model) posteriors_ = &results_.stream(result::posteriors);
+  if (header_.settings.missing == missing_values::em) imputed_ = &results_.stream(result::imputed);
 }
 
 void prediction_run::label(const double *values, std::size_t rows) {
-  const prediction p = predict_all(*model_, matrix_view{values, rows, static_cast<std::size_t>(model_->features)},
-                                   threads_);
+  const std::size_t cols = static_cast<std::size_t>(model_->features);
+  const matrix_view block{values, rows, cols};
+  const prediction p = predict_all(*model_, block, threads_, header_.settings.missing);
   put_class_numbers(*labels_, p.labels.data(), rows);
   if (posteriors_) put_posterior_lines(*posteriors_, p.posteriors.data(), rows, static_cast<std::size_t>(model_->classes));
+  if (imputed_) {
+    const std::vector<double> filled = impute(*model_, block, threads_);
+    put_data_rows(*imputed_, filled.data(), rows, cols, '\t');
+  }
   for (double density : p.log_densities) log_likelihood_ += density;
   rows_ += rows;
 }

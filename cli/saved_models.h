@@ -25,9 +25,10 @@ std::shared_ptr<const model> load_starting_model(const parameter_file &header);
 // not give them, are the model's (the fit refuses those it gave that differ).
 void take_start_model(parameter_file &file, const std::shared_ptr<const model> &start);
 
-// A prediction run: the labels (and with output_model the posteriors) written a block of rows
-// at a time as the reader hands them over, so that memory does not grow with the rows; the
-// model files and the summary (with the rows' log-likelihood) at the end.
+// A prediction run: the labels (and with output_model the posteriors, with missing_values em
+// the rows filled in) written a block of rows at a time as the reader hands them over, so
+// that memory does not grow with the rows; the model files and the summary (with the rows'
+// log-likelihood) at the end.
 class prediction_run {
  public:
   // The names of the results are those of results' plan.
@@ -42,7 +43,7 @@ class prediction_run {
   std::shared_ptr<const model> model_;
   staged_results &results_;
   int threads_;
-  output_file *labels_ = nullptr, *posteriors_ = nullptr;
+  output_file *labels_ = nullptr, *posteriors_ = nullptr, *imputed_ = nullptr;
   std::size_t rows_ = 0;
   double log_likelihood_ = 0.0;
 };

@@ -66,6 +66,10 @@ void staged_results::labels(const fit_result &fitted) {
 
 void staged_results::file(result what, const std::function<void(output_file &)> &put) { stage_first(what, put); }
 
+void staged_results::rows_file(result what, const std::function<void(output_file &)> &put) {
+  stage_in_order(what, plan_.path(what), put);
+}
+
 void staged_results::stage_first(result what, const std::function<void(output_file &)> &put) {
   together(share_, [&] {
     if (first_process()) stage(what, plan_.path(what), put);

@@ -10,8 +10,8 @@
 // descriptor is written in place (io/output_file.h). Every failure throws mogem::error
 // (write_failure) naming the file. Over several processes (share), process 0 writes the files
 // of the model and does every rename; the files with a line per row (labels, .probs,
-// .internal, snapshot labels) get each process's rows in rank order, appended to the one
-// temporary; a failure on any process is every process's (together, engine/processes.h).
+// .internal, .imputed, snapshot labels) get each process's rows in rank order, appended to the
+// one temporary; a failure on any process is every process's (together, engine/processes.h).
 #ifndef MOGEM_CLI_STAGED_RESULTS_H
 #define MOGEM_CLI_STAGED_RESULTS_H
 
@@ -44,6 +44,9 @@ class staged_results {
   void labels(const fit_result &fitted);
   // Any other planned result of the model, whole (process 0 alone): put fills it.
   void file(result what, const std::function<void(output_file &)> &put);
+  // A planned result with a line per row (.imputed): put fills this process's rows, each
+  // process in rank order into the one file.
+  void rows_file(result what, const std::function<void(output_file &)> &put);
   // A result written piece by piece: the file stays open (and staged) until finish_streams.
   output_file &stream(result what);
   void finish_streams();

@@ -65,10 +65,11 @@ span_reading read_numbers(const data_reading &r, std::size_t values, const numbe
 
 void refuse_value(const data_reading &r, unsigned long long index, number_status status) {
   const unsigned long long cols = r.cols;
+  const bool hint = r.nan_is_missing && status == NUMBER_NOT_A_NUMBER;
   refuse("Could not read data from the parameter file %s: row %llu, column %llu is %s (the file "
-               "must hold %zu rows of %zu numbers after \"begin\" and its value)\n",
+               "must hold %zu rows of %zu numbers after \"begin\" and its value%s)\n",
                r.filename, index / cols + 1, index % cols + 1, status == NUMBER_MISSING ? "missing" : "not a number",
-               r.rows, r.cols);
+               r.rows, r.cols, hint ? "; under missing_values em a missing value is written nan" : "");
 }
 
 unsigned long long matrix_values(std::size_t rows, std::size_t cols) {

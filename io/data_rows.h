@@ -36,6 +36,7 @@ struct data_reading {
   std::size_t rows, cols;     // both positive
   int threads;                // for a regular file
   std::function<void()> checkpoint;  // called every few thousand rows; may throw to stop
+  bool nan_is_missing = false;       // missing_values em: a refused token is told how a hole is written
 };
 
 using number_sink = std::function<void(const double *values, std::size_t n)>;
@@ -46,7 +47,7 @@ using number_sink = std::function<void(const double *values, std::size_t n)>;
 span_reading read_numbers(const data_reading &r, std::size_t values, const number_sink &take, bool in_order = false);
 
 // Refuses the input naming the row and column of value `index` (0-based, row by row), which is
-// missing or not a number.
+// missing or not a number (with nan_is_missing, such as NA: "write a missing value as nan").
 [[noreturn]] void refuse_value(const data_reading &r, unsigned long long index, number_status status);
 
 // rows x cols, or NR_error when the bytes of that many doubles do not fit in the address space.

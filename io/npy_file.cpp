@@ -156,7 +156,8 @@ table read_npy_table(const char *bytes, std::size_t length, const std::string &s
           refuse_npy(source, at + " is " + (value > 0 ? "inf" : "-inf") + ", not a finite number");
         if (!request.drop_incomplete && !request.keep_missing)
           refuse_npy(source, at + " is NaN (a missing value); leave out rows with a missing value with "
-                                  "--drop-incomplete, or the column with --columns");
+                                  "--drop-incomplete, fit them on their observed values with --missing em, or the "
+                                  "column with --columns");
         incomplete = true;
       }
       row[j] = value;

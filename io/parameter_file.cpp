@@ -18,7 +18,7 @@ namespace {
 void read_data(const char *filename, FILE *fp, const reader_callbacks &hooks, const process_group *group,
                parameter_file &file) {
   const data_reading r{filename, fp, data_section_of(fp), file.rows, file.cols, threads_for(hooks.threads),
-                       hooks.checkpoint};
+                       hooks.checkpoint, file.settings.missing == missing_values::em};
   matrix_values(file.rows, file.cols);  // sizes beyond the address space fail before anything else
   if (hooks.stream_rows && hooks.on_rows && hooks.stream_rows(file))
     read_row_blocks(r, ROWS_PER_BLOCK, hooks.on_rows);

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <vector>
 
 namespace mogem::detail {
@@ -80,6 +81,34 @@ void put_transformed_data(output_file &out, const double *values, std::size_t ro
       if (j > 0) out.put('\t');
       out.put_format("%f", values[i * cols + j]);
     }
+  }
+}
+
+void put_data_rows(output_file &out, const double *values, std::size_t rows, std::size_t cols, char separator,
+                   const std::vector<std::string> &names) {
+  for (std::size_t c = 0; c < names.size(); c++) {
+    if (c > 0) out.put(separator);
+    const std::string &name = names[c];
+    if (name.find_first_of(std::string(1, separator) + "\"\r\n") == std::string::npos) {
+      out.put(name.data(), name.size());
+      continue;
+    }
+    out.put('"');
+    for (char ch : name) {
+      if (ch == '"') out.put('"');
+      out.put(ch);
+    }
+    out.put('"');
+  }
+  if (!names.empty()) out.put('\n');
+  char text[64];
+  for (std::size_t r = 0; r < rows; r++) {
+    for (std::size_t c = 0; c < cols; c++) {
+      if (c > 0) out.put(separator);
+      const std::to_chars_result written = std::to_chars(text, text + sizeof text, values[r * cols + c]);
+      out.put(text, static_cast<std::size_t>(written.ptr - text));
+    }
+    out.put('\n');
   }
 }
 

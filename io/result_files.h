@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "io/output_file.h"
 #include "mogem/files.h"
@@ -25,6 +26,13 @@ void put_posterior_lines(output_file &out, const double *posteriors, std::size_t
 // after_rows: the file already holds earlier rows (another process's), so a line break goes first.
 void put_transformed_data(output_file &out, const double *values, std::size_t rows, std::size_t cols,
                           bool after_rows = false);
+// The data rows with their missing values filled in (impute's result): a line per row, the
+// values separated by `separator` ('\t' in the program's files, ',' in a command's CSV), each in
+// the shortest form that reads back as the same double, so that an observed value is given back
+// as it was read. A header line of the column names first when names is not empty (CSV: a name
+// holding the separator, a quote or a line break is quoted, its quotes doubled).
+void put_data_rows(output_file &out, const double *values, std::size_t rows, std::size_t cols, char separator,
+                   const std::vector<std::string> &names = {});
 void put_snapshot_means(output_file &out, const snapshot &at);      // "%4.4f"
 void put_snapshot_variances(output_file &out, const snapshot &at);  // "%4.4f"
 void put_snapshot_labels(output_file &out, const snapshot &at);     // "%d\n", 1..K

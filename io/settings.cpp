@@ -66,6 +66,16 @@ std::vector<setting> sizes_and_algorithm_rows() {
                "subtract each feature's mean from the rows first, under any metric (correlation_centered implies it)",
                nullptr, [](section_settings &s, const char *x) { opt(s).center = opt(s).center || boolean(x); }},
               {"center", 0, FITS, nullptr, "1"}),
+      flagged({"missing_values", v::keyword, {"refuse", "em"}, "refuse", "options.missing", EVERY_RUN,
+       "a missing value, the token nan (any case) in the data rows: refused, naming its row and column; or em: "
+       "each row fitted (or labelled) on its observed values, under the euclidean metric and plain EM, and "
+       ".imputed written, the rows with each missing value filled in",
+       nullptr,
+       [](section_settings &s, const char *x) {
+         opt(s).missing = is(x, "em") ? missing_values::em : missing_values::refuse;
+       },
+       nullptr, nullptr, "refuse or em"},
+              {"missing", 0, COMMANDS, nullptr, nullptr, "a missing value (an empty or NA field, a NaN in .npy): refused, naming its line and column; or em: each row fitted (predict: labelled) on its observed values, under the euclidean metric and plain EM, and with -o PREFIX.imputed written, the rows with each missing value filled in"}),
       flagged({"em_type", v::keyword, {"scalar", "diagonal", "full", "tied"}, "diagonal", "options.covariance", EVERY_RUN,
        "covariance per class: one variance, one per feature, or a full matrix; tied: one full matrix shared by "
        "all classes (not with em_annealing)",
@@ -272,8 +282,8 @@ std::vector<setting> command_rows() {
                nullptr, [](section_settings &s, const char *x) { s.command.csv_format = is(x, "csv"); }},
               {"format", 0, COMMANDS}),
       flagged({nullptr, v::text, {}, "none", "command.output_prefix", 0,
-               "write the result files PREFIX.labels, .probs, .model.json, .summary.json (and .selection.tsv) "
-               "instead of the labels on standard output, all or nothing",
+               "write the result files PREFIX.labels, .probs, .model.json, .summary.json (and .selection.tsv, "
+               ".imputed) instead of the labels on standard output, all or nothing",
                "PREFIX", [](section_settings &s, const char *x) { s.command.output_prefix = x; }},
               {"output", 'o', COMMANDS}),
       flagged({nullptr, v::file_name, {}, "none", "command.plot", 0,

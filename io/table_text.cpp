@@ -264,7 +264,8 @@ joined_rows read_pieces(const record_layout &layout, const std::vector<const cha
     case piece_problem::missing:
       refuse_text(at + ", column " + column_label(problem.field, names) +
                   (problem.text.empty() ? " is empty" : ": \"" + problem.text + "\" is a missing value") +
-                  "; leave out rows with a missing value with --drop-incomplete, or the column with --columns");
+                  "; leave out rows with a missing value with --drop-incomplete, fit them on their observed values "
+                  "with --missing em, or the column with --columns");
     case piece_problem::not_a_number:
       refuse_text(field + " is not a number" + header_hint +
                   "; correct it, or leave the column out with --columns");

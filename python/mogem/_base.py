@@ -59,13 +59,14 @@ except ImportError:  # pragma: no cover - exercised where scikit-learn is missin
                                  "appropriate arguments before using this estimator.")
 
 
-def validate_rows(estimator, X, reset):
+def validate_rows(estimator, X, reset, allow_nan=False):
     """X as a C-contiguous float64 array of shape (n_samples, n_features): no copy when it is one
     already. Fitting (reset) needs 2 samples and records n_features_in_; later calls must have
-    that many features. Raises ValueError for other shapes, NaN or infinite values."""
+    that many features. Raises ValueError for other shapes, infinite values and, unless
+    allow_nan, NaN."""
     if HAVE_SKLEARN:
         return estimator._validate_data(X, dtype=np.float64, order="C", ensure_min_samples=2 if reset else 1,
-                                        reset=reset)
+                                        reset=reset, force_all_finite="allow-nan" if allow_nan else True)
     X = np.asarray(X, dtype=np.float64, order="C")
     if X.ndim != 2:
         raise ValueError(f"Expected a 2-D array of shape (n_samples, n_features), got {X.ndim}-D; reshape your data")
@@ -75,7 +76,9 @@ def validate_rows(estimator, X, reset):
                          "is required")
     if X.shape[1] < 1:
         raise ValueError(f"Found array with 0 feature(s) (shape={X.shape}) while a minimum of 1 is required")
-    if not np.isfinite(X).all():
+    if allow_nan and np.isinf(X).any():
+        raise ValueError("Input X contains infinity; every value must be a finite number or NaN (a missing value)")
+    if not allow_nan and not np.isfinite(X).all():
         raise ValueError("Input X contains NaN or infinity; every value must be a finite number")
     if reset:
         estimator.n_features_in_ = X.shape[1]

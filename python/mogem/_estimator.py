@@ -12,7 +12,7 @@ from . import _mogem
 from ._processes import process_group, shared_rows, together
 from ._base import BaseEstimator, ConvergenceWarning, DensityMixin, check_is_fitted, validate_rows
 from ._settings import (COVARIANCE_TYPES, MEANS_STARTS, checked_means, checked_weights, covariances_of_precisions,
-                        options_of)
+                        missing_of, options_of)
 
 FitError = _mogem.FitError
 
@@ -138,6 +138,12 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         process passes its own rows (the processes' rows in rank order are the data), and every
         process gets the model one process gets on all the rows, bit for bit; ``labels_`` are
         its own rows'. Needs mpi4py.
+    missing : {'refuse', 'em'}, default='refuse'
+        What NaN in X means. 'refuse': a ValueError, as scikit-learn's class raises. 'em': a
+        missing value; the fit is EM on each row's observed values (euclidean metric, plain EM;
+        a row or a feature with no observed value is refused), predict, predict_proba,
+        score_samples, score, bic and aic use each row's observed values, and ``impute`` fills
+        the missing values in.
 
     Attributes
     ----------
@@ -164,7 +170,7 @@ class GaussianMixture(DensityMixin, BaseEstimator):
                  init_params="kmeans", weights_init=None, means_init=None, precisions_init=None, random_state=None,
                  warm_start=False, verbose=0, verbose_interval=10, init_samples=None, metric="euclidean",
                  center=False, algorithm="em", schedule_scalar=0.9, init_temp=10.0, variance_floor=0.0,
-                 n_threads=None, comm=None):
+                 n_threads=None, comm=None, missing="refuse"):
         self.n_components = n_components
         self.covariance_type = covariance_type
         self.tol = tol
@@ -188,6 +194,7 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         self.variance_floor = variance_floor
         self.n_threads = n_threads
         self.comm = comm
+        self.missing = missing
 
     # -- fitting ---------------------------------------------------------------------------
 
@@ -207,7 +214,8 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         """The training rows checked (validate_rows) and the library's settings for them; as
         scikit-learn, fewer rows than components is refused."""
         # With comm, rows refused on one process are refused on every process.
-        X = together(self.comm, lambda: validate_rows(self, X, reset=True))
+        allow_nan = missing_of(self) == _mogem.MissingValues.em
+        X = together(self.comm, lambda: validate_rows(self, X, reset=True, allow_nan=allow_nan))
         settings = options_of(self, X.shape[1])
         rows = X.shape[0] if self.comm is None else shared_rows(self.comm, X, settings)
         if rows < settings.classes:
@@ -307,7 +315,7 @@ class GaussianMixture(DensityMixin, BaseEstimator):
 
     def _rows(self, X):
         check_is_fitted(self)
-        return validate_rows(self, X, reset=False)
+        return validate_rows(self, X, reset=False, allow_nan=missing_of(self) == _mogem.MissingValues.em)
 
     def _threads(self):
         return 0 if self.n_threads is None else int(self.n_threads)
@@ -315,19 +323,28 @@ class GaussianMixture(DensityMixin, BaseEstimator):
     def predict(self, X):
         """Each row's most probable component (ties to the lower one)."""
         X = self._rows(X)
-        _, labels, _ = call_engine(_mogem.predict_all, self._model, X, self._threads())
+        _, labels, _ = call_engine(_mogem.predict_all, self._model, X, self._threads(), missing_of(self))
         return labels
 
     def predict_proba(self, X):
         """Each row's posterior probability of each component, shape (n_samples, n_components)."""
         X = self._rows(X)
-        posteriors, _, _ = call_engine(_mogem.predict_all, self._model, X, self._threads())
+        posteriors, _, _ = call_engine(_mogem.predict_all, self._model, X, self._threads(), missing_of(self))
         return posteriors.T
 
     def score_samples(self, X):
         """The log density of each row under the mixture."""
         X = self._rows(X)
-        return call_engine(_mogem.score_samples, self._model, X, self._threads())
+        return call_engine(_mogem.score_samples, self._model, X, self._threads(), missing_of(self))
+
+    def impute(self, X):
+        """X with each NaN replaced by its expectation under the mixture given the row's observed
+        values (the components' conditional means weighted by the row's posteriors from its
+        observed values); observed values are returned unchanged. NaN is a missing value here
+        whatever ``missing`` is: any fitted mixture fills in."""
+        check_is_fitted(self)
+        X = validate_rows(self, X, reset=False, allow_nan=True)
+        return call_engine(_mogem.impute, self._model, X, self._threads())
 
     def _log_likelihood(self, X):
         scores = self.score_samples(X)
@@ -378,6 +395,9 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         if self._model.centre.size:
             X = X + self._model.centre
         return X, np.repeat(np.arange(len(counts)), counts)
+
+    def _more_tags(self):
+        return {"allow_nan": self.missing == "em"}
 
     # -- saved models ----------------------------------------------------------------------
 

@@ -26,6 +26,8 @@ INITS = {"kmeans": _I.kmeans, "k-means++": _I.kmeans_plus_plus, "random": _I.ran
          **{w: getattr(_I, w) for w in SETTINGS["init_method"]["words"] if w not in ("file", "model")}}
 MEANS_STARTS = {name: init for name, init in INITS.items() if name not in ("kmeans", "k-means++", "random")}
 CRITERIA = {w: getattr(_mogem.Criterion, w) for w in SETTINGS["select_criterion"]["words"]}
+# missing: the program's words for NaN in the data (missing_values).
+MISSING = {w: getattr(_mogem.MissingValues, w) for w in SETTINGS["missing_values"]["words"]}
 _INT32_MAX = 2**31 - 1
 KMEANS_TOL = 1e-4
 
@@ -115,7 +117,13 @@ def options_of(est, n_features):
         raise ValueError(f"n_init={est.n_init} needs a random start: init_params={est.init_params!r} gives the same "
                          "fit each time")
     o.random_seed = seed_of(est.random_state)
+    o.missing = missing_of(est)
     return o
+
+
+def missing_of(est):
+    """The library's MissingValues of the estimator's ``missing``; ValueError for another word."""
+    return one_of("missing", est.missing, MISSING)
 
 
 def _array(name, value, shape):

@@ -133,6 +133,9 @@ void bind_enums(py::module_ &m) {
   py::enum_<mogem::stop_rule>(m, "StopRule")
       .value("weights", mogem::stop_rule::weights)
       .value("loglik", mogem::stop_rule::loglik);
+  py::enum_<mogem::missing_values>(m, "MissingValues")
+      .value("refuse", mogem::missing_values::refuse)
+      .value("em", mogem::missing_values::em);
   py::enum_<mogem::criterion>(m, "Criterion")
       .value("bic", mogem::criterion::bic)
       .value("aic", mogem::criterion::aic)
@@ -161,6 +164,7 @@ void bind_options(py::module_ &m) {
       .def_readwrite("variance_floor", &mogem::options::variance_floor)
       .def_readwrite("kmeans_iterations", &mogem::options::kmeans_iterations)
       .def_readwrite("kmeans_tol", &mogem::options::kmeans_tol)
+      .def_readwrite("missing", &mogem::options::missing)
       .def_readwrite("stop", &mogem::options::stop)
       .def_readwrite("tol", &mogem::options::tol)
       .def_readwrite("start_objective", &mogem::options::start_objective)
@@ -357,22 +361,34 @@ void bind_calls(py::module_ &m) {
         "The seed the fit's restart (1-based) runs with.");
   m.def(
       "predict_all",
-      [](const model_ptr &fitted, const rows_array &X, int threads) {
+      [](const model_ptr &fitted, const rows_array &X, int threads, mogem::missing_values missing) {
         const mogem::matrix_view rows = rows_of(X);
-        return prediction_tuple(without_gil([&] { return mogem::predict_all(*fitted, rows, threads); }),
+        return prediction_tuple(without_gil([&] { return mogem::predict_all(*fitted, rows, threads, missing); }),
                                 fitted->classes);
       },
-      py::arg("model"), py::arg("X"), py::arg("threads") = 0,
-      "(posteriors of shape (K, n), labels, log densities) of the rows of X under the model.");
+      py::arg("model"), py::arg("X"), py::arg("threads") = 0, py::arg("missing") = mogem::missing_values::refuse,
+      "(posteriors of shape (K, n), labels, log densities) of the rows of X under the model; under "
+      "MissingValues.em a NaN is a missing value.");
   m.def(
       "score_samples",
-      [](const model_ptr &fitted, const rows_array &X, int threads) {
+      [](const model_ptr &fitted, const rows_array &X, int threads, mogem::missing_values missing) {
         const mogem::matrix_view rows = rows_of(X);
-        std::vector<double> scores = without_gil([&] { return mogem::score_samples(*fitted, rows, threads); });
+        std::vector<double> scores =
+            without_gil([&] { return mogem::score_samples(*fitted, rows, threads, missing); });
         const py::ssize_t n = static_cast<py::ssize_t>(scores.size());
         return owned(std::move(scores), {n});
       },
-      py::arg("model"), py::arg("X"), py::arg("threads") = 0, "The log density of each row of X under the model.");
+      py::arg("model"), py::arg("X"), py::arg("threads") = 0, py::arg("missing") = mogem::missing_values::refuse,
+      "The log density of each row of X under the model (of its observed values under MissingValues.em).");
+  m.def(
+      "impute",
+      [](const model_ptr &fitted, const rows_array &X, int threads) {
+        const mogem::matrix_view rows = rows_of(X);
+        std::vector<double> filled = without_gil([&] { return mogem::impute(*fitted, rows, threads); });
+        return owned(std::move(filled), {static_cast<py::ssize_t>(rows.rows), static_cast<py::ssize_t>(rows.cols)});
+      },
+      py::arg("model"), py::arg("X"), py::arg("threads") = 0,
+      "The rows of X, each NaN replaced by its expectation under the model given the row's observed values.");
   m.def(
       "ordered_sum",
       [](const py::array_t<double, py::array::c_style | py::array::forcecast> &values) {

@@ -34,7 +34,7 @@ std::string describe(const section_settings &s) {
       << o.snapshot_every << ' ' << o.restarts << ' ' << o.convergence_threshold << ' ' << o.reg_covar << ' '
       << o.variance_floor << ' ' << int(o.stop) << ' ' << o.tol << ' ' << f.output_model << f.output_internal << f.output_summary << ' ' << f.model_file
       << '|' << f.predict_with << '|' << f.init_model << '|' << s.select_classes << '|' << s.select_em_types << '|'
-      << s.select_criterion << '|' << s.init_params << ' ' << o.kmeans_iterations << '|';
+      << s.select_criterion << '|' << s.init_params << ' ' << o.kmeans_iterations << ' ' << int(o.missing) << '|';
   for (const auto &[key, text] : s.held) out << key << '=' << text << ' ';
   return out.str();
 }

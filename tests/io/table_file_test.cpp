@@ -113,7 +113,8 @@ TEST(TableFile, RefusesNamingFileLineColumnAndRemedy) {
       {"a.csv", "x,1\n3,4\n", {"", 0, -1, {"1-2"}}, "a.csv: line 1, column 1: \"x\" is not a number (a header line? --header "
                                                     "yes); correct it, or leave the column out with --columns"},
       {"a.csv", "x,y\n1,\n", {}, "a.csv: line 2, column 2 (\"y\") is empty; leave out rows with a missing value "
-                                 "with --drop-incomplete, or the column with --columns"},
+                                 "with --drop-incomplete, fit them on their observed values with --missing em, or the "
+                                 "column with --columns"},
       {"a.csv", "x,y\n1,inf\n", {}, "a.csv: line 2, column 2 (\"y\"): \"inf\" is not a finite number; correct it, "
                                     "or leave the column out with --columns"},
       {"a.csv", "x,y\n1,2\n\n3\n", {}, "a.csv: line 4 has 1 field where line 1 has 2 (is the delimiter right? "
@@ -135,7 +136,7 @@ TEST(TableFile, RefusesNamingFileLineColumnAndRemedy) {
        "a.npy: is cut short: its shape needs more bytes than the file holds"},
       {"a.npy", npy("<f8", false, "(1, 2)", bytes_of<double>({1, std::nan("")})), {},
        "a.npy: row 1, column 2 is NaN (a missing value); leave out rows with a missing value with "
-       "--drop-incomplete, or the column with --columns"},
+       "--drop-incomplete, fit them on their observed values with --missing em, or the column with --columns"},
   };
   for (const auto &c : cases) {
     scratch_dir dir;
