@@ -19,8 +19,10 @@ void em(em_memory *m);
 // the rest of the run); equal weights 1/K, uniform posteriors 1/K, and for every class a
 // spherical covariance whose variance is the squared distance from its mean to the nearest
 // other mean (find_closest). Then hands the data, as they now are, to the transformed-data
-// callback when there is one. The starts of a whole model (model_starts.h) instead take the
-// data as they now are and set weights, means and covariances from responsibilities.
+// callback when there is one. With holes (m->holes) the start sees each filled with its
+// feature's mean over the observed values, the centre being those means, and the holes are NaN
+// again before the callback (holes.h). The starts of a whole model (model_starts.h) instead
+// take the data as they now are and set weights, means and covariances from responsibilities.
 void initialize_parameters(em_memory *m);
 
 // The regularisation after a variance update: reg_covar added to the variances of the classes
@@ -29,7 +31,7 @@ void regularise_variances(em_memory *m);
 
 // Iterates from step start_index: snapshot (to the snapshot callback, when there is one,
 // output_stepsize > 0 and the step is a multiple of it), E-step, weights, the kind's means and
-// variances (m->kind), the progress callback;
+// variances (m->kind; its M-step with holes when m->holes is set), the progress callback;
 // it stops when the sum of the last four weight changes falls below convergence_threshold (a
 // NaN change never does), or under the log-likelihood rule (loglik_rule, at an exponent above
 // 0) when the mean over all rows of the E-step's log densities (or annealing objective, see

@@ -21,6 +21,7 @@ constexpr double EM_TWO_PI = 6.283185307179586;
 // run through NR_error. The per-class constants are computed on the calling thread; the points
 // are shared among at most m->threads threads (kernels/parallel.h) and run in blocks through
 // the kernel path m->kernels (kernels/kernels.h), with results that depend on neither.
+// With holes in the rows (m->holes) the E-step on the observed values (holes.h) runs instead.
 void find_P_j_x(em_memory *m);
 
 // When m->log_density is set and the exponent is above 0, the E-step also stores each point's

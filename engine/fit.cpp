@@ -257,7 +257,8 @@ fit_result fit_rows(const double *values, double *writable, std::size_t rows, st
   if (!values && rows > 0) refuse("no data were given");
   const std::string name = o.data_name.empty() ? "the data" : "the data of " + o.data_name;
   const bool holes_allowed = o.missing == missing_values::em;
-  together(share, [&] { check_finite(values, rows, cols, name, static_cast<std::size_t>(share.first), holes_allowed); });
+  together(share,
+           [&] { check_finite(values, rows, cols, name, static_cast<std::size_t>(share.first), holes_allowed); });
   check_settings(o, cols);
   fit_result fitted;
   if (o.restarts > 1) {

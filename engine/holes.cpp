@@ -27,7 +27,10 @@ bool data_have_holes(const em_memory *m) {
   const int N = m->datapoints, F = m->features;
   double holes = 0.0;
   sum_over_processes(
-      m->share, 1, [&](int) { return std::vector<sum_span>{{&holes, 1}}; },
+      m->share, 1,
+      [&](int) {
+        return std::vector<sum_span>{{&holes, 1}};
+      },
       [&](int) {
         for (int i = 1; i <= N; i++)
           for (int j = 1; j <= F; j++)
@@ -53,6 +56,7 @@ hole_state holes_of(const em_memory *m) {
     h.first_block[p + 1] = h.first_block[p] + q * q;
   }
   h.conditional_covariances.resize(h.first_block[P] * K);
+  h.row_terms.resize(static_cast<std::size_t>(N) * K);
   return h;
 }
 
@@ -60,7 +64,10 @@ void fill_holes_for_start(em_memory *m) {
   const int N = m->datapoints, F = m->features;
   std::vector<double> sums(F, 0.0), counts(F, 0.0);
   sum_over_processes(
-      m->share, 1, [&](int) { return std::vector<sum_span>{{sums.data(), sums.size()}, {counts.data(), counts.size()}}; },
+      m->share, 1,
+      [&](int) {
+        return std::vector<sum_span>{{sums.data(), sums.size()}, {counts.data(), counts.size()}};
+      },
       [&](int) {
         for (int i = 1; i <= N; i++)
           for (int j = 1; j <= F; j++) {
@@ -74,9 +81,10 @@ void fill_holes_for_start(em_memory *m) {
   together(m->share, [&] {
     for (int j = 1; j <= F; j++)
       if (counts[j - 1] == 0.0)
-        refuse("%s have no observed value in column %d: a feature that is missing in every row cannot be fitted; "
-               "remove the column",
-               m->params->data_name.c_str(), j);
+        refuse(
+            "%s have no observed value in column %d: a feature that is missing in every row cannot be fitted; "
+            "remove the column",
+            m->params->data_name.c_str(), j);
   });
   one_based_vector<double> means(F);
   for (int j = 1; j <= F; j++) means[j] = sums[j - 1] / counts[j - 1];
@@ -137,15 +145,16 @@ struct factor_failure {
 
 // Patterns first..end-1 of a model with full covariances (FULL, TIED): each pattern's observed
 // block factorised once per class (once for all classes when they share it), the conditional
-// covariances and each row's conditional means kept for the M-step.
-factor_failure full_patterns(em_memory *m, int first, int end, double *log_density) {
+// covariances and each row's conditional means kept for the M-step, and its rows' class terms
+// left in row_terms.
+factor_failure full_patterns(em_memory *m, int first, int end) {
   const int K = m->classes, F = m->features;
   const bool shared = m->kind->kind == TIED;
   const double log_two_pi = std::log(EM_TWO_PI);
   hole_state &h = *m->holes;
   const hole_patterns &found = h.found;
   std::vector<pattern_factor> factors(shared ? 1 : K);
-  std::vector<double> t(K + 1), terms(static_cast<std::size_t>(K + 1) * HOLE_BLOCK), scratch(pattern_scratch(F));
+  std::vector<double> terms(static_cast<std::size_t>(K + 1) * HOLE_BLOCK), scratch(pattern_scratch(F));
   for (int p = first; p < end; p++) {
     const hole_pattern &pattern = found.patterns[p];
     const std::size_t q = pattern.missing.size();
@@ -168,8 +177,8 @@ factor_failure full_patterns(em_memory *m, int first, int end, double *log_densi
         for (int b = 0; b < count; b++) distance[b] = -0.5 * (distance[b] + (f.log_det + log_two_pi * n));
       }
       for (int b = 0; b < count; b++) {
-        for (int k = 1; k <= K; k++) t[k] = terms[static_cast<std::size_t>(k) * HOLE_BLOCK + b];
-        posteriors_of_row(m, pattern.rows[r + b], t.data(), log_density);
+        double *to = h.row_terms.data() + static_cast<std::size_t>(pattern.rows[r + b] - 1) * K;
+        for (int k = 1; k <= K; k++) to[k - 1] = terms[static_cast<std::size_t>(k) * HOLE_BLOCK + b];
       }
     }
   }
@@ -245,7 +254,7 @@ void holes_posteriors(em_memory *m, int threads) {
   const int parts = em_parts_for(static_cast<double>(N) * per_row, threads, P);
   const std::vector<int> first = pattern_runs(found, parts, per_row, per_pattern);
   std::vector<factor_failure> failures(parts);
-  em_run_parts(parts, [&](int part) { failures[part] = full_patterns(m, first[part], first[part + 1], log_density); });
+  em_run_parts(parts, [&](int part) { failures[part] = full_patterns(m, first[part], first[part + 1]); });
   // The first failure in pattern order, whatever the parts: the same class is named on any
   // thread count.
   factor_failure earliest;
@@ -253,6 +262,16 @@ void holes_posteriors(em_memory *m, int threads) {
     if (f.pattern < earliest.pattern) earliest = f;
   if (earliest.pattern != INT_MAX)
     throw_singular_covariance(m, earliest.k, error(error::kind::numerical_failure, "NR_dcholdc failed"));
+  // The posteriors row by row, in row order.
+  const int row_parts = em_parts_for(static_cast<double>(N) * K * 32.0, threads, N);
+  em_run_parts(row_parts, [&](int part) {
+    std::vector<double> t(K + 1);
+    const double *terms = m->holes->row_terms.data();
+    for (int i = em_range_start(1, N, row_parts, part, 1); i < em_range_start(1, N, row_parts, part + 1, 1); i++) {
+      for (int k = 1; k <= K; k++) t[k] = terms[static_cast<std::size_t>(i - 1) * K + (k - 1)];
+      posteriors_of_row(m, i, t.data(), log_density);
+    }
+  });
 }
 
 void fill_holes_by_expectation(em_memory *m, double *out) {

@@ -40,6 +40,10 @@ struct hole_state {
   // row-major from (first_block[p] * K) + (k - 1) q^2 (FULL and TIED only).
   std::vector<std::size_t> first_block;
   std::vector<double> conditional_covariances;
+  // FULL, TIED: each row's class terms of the last E-step, -0.5 (distance + log determinant),
+  // row after row ([(i - 1) K + k - 1]): the patterns leave them in row order, and the
+  // posteriors follow row by row.
+  std::vector<double> row_terms;
   int classes = 0;  // K the storage was made for
 };
 

@@ -94,8 +94,7 @@ double weights_and_means(em_memory *m, old_model &old, bool squares) {
       }
   } else {
     // FULL, TIED: a hole's expectation is its conditional mean, kept by the E-step.
-    over_class_runs(m, 2.0 * F, spans,
-                    [&](int from, int to) { full_means(m, from, to, weights.data(), sums.get()); });
+    over_class_runs(m, 2.0 * F, spans, [&](int from, int to) { full_means(m, from, to, weights.data(), sums.get()); });
   }
   const double total = all_points(m);
   double delta = 0.0;

@@ -58,7 +58,6 @@ __attribute__((always_inline)) inline void split_row(const double *row, int F, d
   }
 }
 
-
 // The terms -0.5 (distance + log determinant) of one class for the B rows of a block laid out
 // feature by feature (x, its mask ok, each row's observed count), into out[0..B-1]. Scalar:
 // one variance (inverse_k, log_variance_k); else per feature (inv[j], lv[j], j from 1). Table:
@@ -67,8 +66,8 @@ __attribute__((always_inline)) inline void split_row(const double *row, int F, d
 template <bool Scalar, bool Table>
 __attribute__((always_inline)) inline void class_terms(const double *x, const double *ok, const double *observed,
                                                        const double *log_dets, const double *mean, const double *inv,
-                                                       const double *lv, double inverse_k, double log_variance_k,
-                                                       int F, double *out) {
+                                                       const double *lv, double inverse_k, double log_variance_k, int F,
+                                                       double *out) {
   const double log_two_pi = std::log(EM_TWO_PI);
   for (int b0 = 0; b0 < B; b0 += G * L) {
     vec distance[G], log_det[G];
@@ -138,7 +137,8 @@ void diagonal_posteriors(em_memory *m, int first, int end, const double *log_var
     if (pattern_log_det) {
       // Each row's observed log determinants with their ln 2 pi terms, looked up by its pattern.
       for (int b = 0; b < B; b++) {
-        const double *of_pattern = b < count ? pattern_log_det + static_cast<long>(pattern_of_row[i - 1 + b]) * K : nullptr;
+        const double *of_pattern =
+            b < count ? pattern_log_det + static_cast<long>(pattern_of_row[i - 1 + b]) * K : nullptr;
         for (int k = 1; k <= K; k++) log_dets[static_cast<long>(k) * B + b] = of_pattern ? of_pattern[k - 1] : 0.0;
       }
     }
@@ -255,8 +255,12 @@ struct full_block {
   std::vector<double> xs;  // B x W
   std::vector<int> holes;  // B x F: the first count[b] are row b's holes
   std::vector<int> count;
-  full_block(int features) : W(padded(features)), F(features), xs(static_cast<std::size_t>(B) * W, 0.0),
-                             holes(static_cast<std::size_t>(B) * features), count(B) {}
+  full_block(int features)
+      : W(padded(features)),
+        F(features),
+        xs(static_cast<std::size_t>(B) * W, 0.0),
+        holes(static_cast<std::size_t>(B) * features),
+        count(B) {}
   void take(const em_memory *m, int i, int rows) {
     for (int b = 0; b < rows; b++) {
       const double *row = m->data[i + b] + 1;
@@ -277,7 +281,8 @@ struct full_block {
     const double *x = xs.data() + b * W;
     for (int j = 0; j < W; j += L) store(out + j, load(x + j));
     const int q = count[b];
-    const double *conditional = h.conditional_means.data() + h.first_missing[i - 1] * K + static_cast<std::size_t>(k - 1) * q;
+    const double *conditional =
+        h.conditional_means.data() + h.first_missing[i - 1] * K + static_cast<std::size_t>(k - 1) * q;
     for (int a = 0; a < q; a++) out[holes[b * F + a]] = conditional[a];
   }
 };
@@ -349,7 +354,8 @@ void full_scatters(em_memory *m, int from, int to, double *scatter, double *cond
         double *row = S + static_cast<std::size_t>(r) * W;
         for (int s0 = r / L * L; s0 < W; s0 += L) {
           vec sum = load(row + s0);
-          for (int e = 0; e < c; e++) sum += wd[static_cast<std::size_t>(e) * W + r] * load(d.data() + static_cast<std::size_t>(e) * W + s0);
+          for (int e = 0; e < c; e++)
+            sum += wd[static_cast<std::size_t>(e) * W + r] * load(d.data() + static_cast<std::size_t>(e) * W + s0);
           store(row + s0, sum);
         }
       }
@@ -360,7 +366,8 @@ void full_scatters(em_memory *m, int from, int to, double *scatter, double *cond
         if (q == 0) continue;
         const double w = posterior[b];
         const int p = h.found.pattern_of_row[i + b - 1];
-        const double *C = h.conditional_covariances.data() + h.first_block[p] * K + static_cast<std::size_t>(k - 1) * q * q;
+        const double *C =
+            h.conditional_covariances.data() + h.first_block[p] * K + static_cast<std::size_t>(k - 1) * q * q;
         const int *at = block.holes.data() + b * F;
         for (int a = 0; a < q; a++)
           for (int a2 = a; a2 < q; a2++) Cs[static_cast<std::size_t>(at[a]) * W + at[a2]] += w * C[a * q + a2];
@@ -372,8 +379,8 @@ void full_scatters(em_memory *m, int from, int to, double *scatter, double *cond
 long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B; }
 
 HOLE_LOOPS
-void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
-                       const int *rows, int count, double *distance, double *scratch) {
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k, const int *rows,
+                       int count, double *distance, double *scratch) {
   const int n = static_cast<int>(pattern.observed.size()), q = static_cast<int>(pattern.missing.size());
   const int K = m->classes;
   const int *o = pattern.observed.data(), *missing = pattern.missing.data();
@@ -382,7 +389,8 @@ void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_
   const double *regression = factor.regression.data();
   // The rows' differences from the mean on the observed features, t by t ([t B + b]; rows past
   // count at 0), kept in difference while d is solved in place.
-  double *d = scratch, *difference = d + static_cast<long>((n > q ? n : q)) * B, *expected = difference + static_cast<long>((n > q ? n : q)) * B;
+  double *d = scratch, *difference = d + static_cast<long>((n > q ? n : q)) * B,
+         *expected = difference + static_cast<long>((n > q ? n : q)) * B;
   // Only whole vectors that hold rows are worked: a pattern of few rows costs little.
   const int span = (count + L - 1) / L * L;
   for (int t = 0; t < n; t++) {
@@ -413,7 +421,8 @@ void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_
   }
   const hole_state &h = *m->holes;
   for (int b = 0; b < count; b++) {
-    double *out = m->holes->conditional_means.data() + h.first_missing[rows[b] - 1] * K + static_cast<std::size_t>(k - 1) * q;
+    double *out =
+        m->holes->conditional_means.data() + h.first_missing[rows[b] - 1] * K + static_cast<std::size_t>(k - 1) * q;
     for (int a = 0; a < q; a++) out[a] = expected[a * B + b];
   }
 }

@@ -61,8 +61,8 @@ long pattern_scratch(int F);
 // Mahalanobis distance of row b's observed values, and the row's conditional means of its holes
 // into the hole record (holes.h); the arithmetic of observed_distance and conditional_mean, row
 // by row, in vectors of rows. scratch: pattern_scratch(F) doubles.
-void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
-                       const int *rows, int count, double *distance, double *scratch);
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k, const int *rows,
+                       int count, double *distance, double *scratch);
 
 }  // namespace mogem::detail
 

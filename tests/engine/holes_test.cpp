@@ -156,8 +156,9 @@ TEST(Holes, Refusals) {
   refusing.missing = mogem::missing_values::refuse;
   EXPECT_NE(refusal([&] { mogem::fit(view(values, 4), refusing); }).find("a NaN at row"), std::string::npos);
   o.distance = mogem::metric::correlation;
-  EXPECT_NE(refusal([&] { mogem::fit(view(values, 4), o); })
-                .find("it rescales each row to unit length, which a row with missing values does not have"),
+  EXPECT_NE(refusal([&] {
+              mogem::fit(view(values, 4), o);
+            }).find("it rescales each row to unit length, which a row with missing values does not have"),
             std::string::npos);
   o.distance = mogem::metric::euclidean;
   o.method = mogem::algorithm::annealing;
