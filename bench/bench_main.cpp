@@ -13,6 +13,7 @@
 #include "engine/covariance_kinds.h"
 #include "engine/em.h"
 #include "engine/em_mstep.h"
+#include "engine/hole_blocks.h"
 #include "engine/kmeans.h"
 #include "engine/kernels/parallel.h"
 #include "engine/model_state.h"
@@ -174,6 +175,63 @@ BENCHMARK(BM_EMStepOneThread)
     ->Args({1000000, 16, 16, DIAG, 0})
     ->Args({1000000, 16, 16, DIAG, 1})
     ->Unit(benchmark::kMillisecond);
+
+// Rows with holes, per class: the factor of one pattern (F = 16, the first `observed` features
+// seen) and each row's distance under it, over 4096 rows (one-based, as the engine holds them).
+struct pattern_bench {
+  static constexpr int F = 16, rows = 4096;
+  hole_pattern pattern;
+  pattern_factor factor;
+  std::vector<double> sigma, data, mean;
+  explicit pattern_bench(int observed) : sigma(F * F), data(static_cast<std::size_t>(rows) * (F + 1)), mean(F + 1) {
+    std::mt19937_64 rng(1);
+    std::normal_distribution<double> normal;
+    std::vector<double> b(F * F);
+    for (double &v : b) v = normal(rng);
+    for (int r = 0; r < F; r++)  // B B^T / F + I
+      for (int c = 0; c < F; c++) {
+        double s = 0.0;
+        for (int t = 0; t < F; t++) s += b[r * F + t] * b[c * F + t];
+        sigma[r * F + c] = s / F + (r == c);
+      }
+    for (double &v : data) v = normal(rng);
+    for (int j = 1; j <= F; j++) (j <= observed ? pattern.observed : pattern.missing).push_back(j);
+    factor_pattern(sigma.data(), F, pattern, &factor);
+  }
+};
+
+void BM_PatternFactor(benchmark::State &state) {
+  pattern_bench b(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(factor_pattern(b.sigma.data(), b.F, b.pattern, &b.factor));
+}
+
+void BM_ObservedDistance(benchmark::State &state) {
+  pattern_bench b(static_cast<int>(state.range(0)));
+  double scratch[pattern_bench::F];
+  for (auto _ : state) {
+    double total = 0.0;
+    for (int i = 0; i < b.rows; i++)
+      total += observed_distance(b.factor, &b.data[static_cast<std::size_t>(i) * (b.F + 1)], b.mean.data(), b.pattern, scratch);
+    benchmark::DoNotOptimize(total);
+  }
+  state.SetItemsProcessed(state.iterations() * b.rows);
+}
+// The same rows, HOLE_BLOCK at a time.
+void BM_ObservedDistances(benchmark::State &state) {
+  pattern_bench b(static_cast<int>(state.range(0)));
+  std::vector<const double *> rows(b.rows + 1);
+  std::vector<int> numbers(b.rows);
+  for (int i = 1; i <= b.rows; i++) rows[i] = &b.data[static_cast<std::size_t>(i - 1) * (b.F + 1)], numbers[i - 1] = i;
+  std::vector<double> out(b.rows), scratch(HOLE_BLOCK * pattern_bench::F);
+  for (auto _ : state) {
+    observed_distances(b.factor, rows.data(), numbers.data(), b.rows, b.mean.data(), b.pattern, out.data(), scratch.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * b.rows);
+}
+BENCHMARK(BM_PatternFactor)->ArgName("observed")->DenseRange(14, 16);
+BENCHMARK(BM_ObservedDistance)->ArgName("observed")->DenseRange(14, 16);
+BENCHMARK(BM_ObservedDistances)->ArgName("observed")->DenseRange(14, 16);
 
 }  // namespace
 

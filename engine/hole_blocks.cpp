@@ -1,6 +1,8 @@
 #include "engine/hole_blocks.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
@@ -52,6 +54,10 @@ bool factor_pattern(const double *covariance, int F, const hole_pattern &pattern
       }
     }
   }
+  std::vector<double> &U = out->unit_lower;
+  U.assign(static_cast<std::size_t>(n) * n, 0.0);
+  for (int u = 0; u < n; u++)
+    for (int t = u; t < n; t++) U[u * n + t] = L[u * n + t] / L[u * n + u];
 
   // Row a of regression first holds w_a = L^-1 Sigma(o, m_a) (forward substitution), which gives
   // the conditional covariance as Sigma_mm - W^T W; then, solved backward with L^T, it becomes
@@ -90,21 +96,71 @@ double observed_distance(const pattern_factor &factor, const double *row, const 
                          const hole_pattern &pattern, double *scratch) {
   const int *o = pattern.observed.data();
   const int n = static_cast<int>(pattern.observed.size());
-  const double *L = factor.lower.data(), *inverse = factor.inverse_diagonal.data();
+  const double *U = factor.unit_lower.data(), *inverse = factor.inverse_diagonal.data();
   double *d = scratch;
   for (int t = 0; t < n; t++) d[t] = row[o[t]] - mean[o[t]];
-  // Forward substitution by columns: once z_u is known it leaves every later entry, so each
-  // d[t] still loses L(t, 0) z_0, L(t, 1) z_1, ... in ascending order, and the updates of one
-  // column are independent of one another.
+  // Forward substitution with the unit factor, by columns: once y_u is final it leaves every
+  // later entry, so each d[t] still loses U(t, 0) y_0, U(t, 1) y_1, ... in ascending order, and
+  // the updates of one column are independent of one another. The scaling to z_u = y_u / L(u, u)
+  // stays off that chain.
   double distance = 0.0;
   for (int u = 0; u < n; u++) {
-    const double z = d[u] * inverse[u];
-    d[u] = z;
+    const double y = d[u], z = y * inverse[u];
     distance += z * z;
-    const double *column = L + static_cast<std::size_t>(u) * n;
-    for (int t = u + 1; t < n; t++) d[t] -= column[t] * z;
+    const double *column = U + static_cast<std::size_t>(u) * n;
+    for (int t = u + 1; t < n; t++) d[t] -= column[t] * y;
   }
   return distance;
+}
+
+void observed_distances(const pattern_factor &factor, const double *const *rows, const int *row_numbers, int count,
+                        const double *mean, const hole_pattern &pattern, double *out, double *scratch) {
+  // HOLE_BLOCK doubles handled as one, element by element (the compiler splits it into the
+  // target's vectors), so every lane rounds exactly as observed_distance's scalar operation.
+  typedef double lanes __attribute__((vector_size(8 * HOLE_BLOCK)));
+  constexpr int B = HOLE_BLOCK;
+  // (Through a reference: a vector this wide returned by value would cross the vector ABI
+  // that -Wpsabi warns about.)
+  auto load = [](lanes &v, const double *p) { std::memcpy(&v, p, sizeof v); };
+  const int *o = pattern.observed.data();
+  const int n = static_cast<int>(pattern.observed.size());
+  const double *U = factor.unit_lower.data(), *inverse = factor.inverse_diagonal.data();
+  double *d = scratch;  // entry t of lane r at d[t * B + r]
+  for (int first = 0; first < count; first += B) {
+    const int width = std::min(B, count - first);
+    // A short last block repeats its last row in the spare lanes, so every loop runs B wide.
+    for (int r = 0; r < B; r++) {
+      const double *row = rows[row_numbers[first + std::min(r, width - 1)]];
+      for (int t = 0; t < n; t++) d[t * B + r] = row[o[t]] - mean[o[t]];
+    }
+    // Two columns at a time: entry t loses column u's term, then column u + 1's, in that order,
+    // with one load and one store of it for both.
+    lanes distance = {};
+    int u = 0;
+    for (; u + 1 < n; u += 2) {
+      const double *c0 = U + static_cast<std::size_t>(u) * n, *c1 = c0 + n;
+      lanes y0, y1, entry;
+      load(y0, d + u * B);
+      const lanes z0 = y0 * inverse[u];
+      distance += z0 * z0;
+      load(y1, d + (u + 1) * B);
+      y1 = y1 - c0[u + 1] * y0;
+      const lanes z1 = y1 * inverse[u + 1];
+      distance += z1 * z1;
+      for (int t = u + 2; t < n; t++) {
+        load(entry, d + t * B);
+        entry = (entry - c0[t] * y0) - c1[t] * y1;
+        std::memcpy(d + t * B, &entry, sizeof entry);
+      }
+    }
+    if (u < n) {
+      lanes y;
+      load(y, d + u * B);
+      const lanes z = y * inverse[u];
+      distance += z * z;
+    }
+    for (int r = 0; r < width; r++) out[first + r] = distance[r];
+  }
 }
 
 void conditional_mean(const pattern_factor &factor, const double *row, const double *mean,

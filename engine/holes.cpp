@@ -154,7 +154,8 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
   hole_state &h = *m->holes;
   const hole_patterns &found = h.found;
   std::vector<pattern_factor> factors(shared ? 1 : K);
-  std::vector<double> terms(static_cast<std::size_t>(K + 1) * HOLE_BLOCK), scratch(pattern_scratch(F));
+  std::vector<double> terms(static_cast<std::size_t>(K + 1) * HOLE_ROWS), scratch(pattern_scratch(F)),
+      values(static_cast<std::size_t>(F) * HOLE_ROWS);
   for (int p = first; p < end; p++) {
     const hole_pattern &pattern = found.patterns[p];
     const std::size_t q = pattern.missing.size();
@@ -168,17 +169,18 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
     }
     // The pattern's rows a block at a time, in vectors of rows.
     const int rows = static_cast<int>(pattern.rows.size());
-    for (int r = 0; r < rows; r += HOLE_BLOCK) {
-      const int count = rows - r < HOLE_BLOCK ? rows - r : HOLE_BLOCK;
+    for (int r = 0; r < rows; r += HOLE_ROWS) {
+      const int count = rows - r < HOLE_ROWS ? rows - r : HOLE_ROWS;
+      gather_observed(m, pattern, pattern.rows.data() + r, count, values.data());
       for (int k = 1; k <= K; k++) {
         const pattern_factor &f = factors[shared ? 0 : k - 1];
-        double *distance = terms.data() + static_cast<std::size_t>(k) * HOLE_BLOCK;
-        pattern_distances(m, pattern, f, k, pattern.rows.data() + r, count, distance, scratch.data());
+        double *distance = terms.data() + static_cast<std::size_t>(k) * HOLE_ROWS;
+        pattern_distances(m, pattern, f, k, values.data(), pattern.rows.data() + r, count, distance, scratch.data());
         for (int b = 0; b < count; b++) distance[b] = -0.5 * (distance[b] + (f.log_det + log_two_pi * n));
       }
       for (int b = 0; b < count; b++) {
         double *to = h.row_terms.data() + static_cast<std::size_t>(pattern.rows[r + b] - 1) * K;
-        for (int k = 1; k <= K; k++) to[k - 1] = terms[static_cast<std::size_t>(k) * HOLE_BLOCK + b];
+        for (int k = 1; k <= K; k++) to[k - 1] = terms[static_cast<std::size_t>(k) * HOLE_ROWS + b];
       }
     }
   }
@@ -215,7 +217,7 @@ void holes_posteriors(em_memory *m, int threads) {
   double *const log_density = m->inv_temp > 0.0 ? m->log_density : nullptr;
   if (!full) {
     // The diagonal kinds need no pattern: their holes are masked row by row.
-    const int blocks = static_cast<int>((static_cast<long long>(N) + HOLE_BLOCK - 1) / HOLE_BLOCK);
+    const int blocks = static_cast<int>((static_cast<long long>(N) + HOLE_ROWS - 1) / HOLE_ROWS);
     const int parts = em_parts_for(static_cast<double>(N) * K * (2.0 * F + 32.0), threads, blocks);
     std::vector<std::vector<double>> scratch(parts, std::vector<double>(diagonal_scratch(F, K)));
     // With few patterns for the rows, each pattern's observed log determinants are summed once
@@ -240,8 +242,8 @@ void holes_posteriors(em_memory *m, int threads) {
       }
     }
     em_run_parts(parts, [&](int part) {
-      diagonal_posteriors(m, em_range_start(1, N, parts, part, HOLE_BLOCK),
-                          em_range_start(1, N, parts, part + 1, HOLE_BLOCK), log_variance.data(), inverse.data(),
+      diagonal_posteriors(m, em_range_start(1, N, parts, part, HOLE_ROWS),
+                          em_range_start(1, N, parts, part + 1, HOLE_ROWS), log_variance.data(), inverse.data(),
                           pattern_log_det.empty() ? nullptr : pattern_log_det.data(), found.pattern_of_row.data(),
                           log_density, scratch[part].data());
     });

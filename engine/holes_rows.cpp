@@ -25,7 +25,7 @@ namespace mogem::detail {
 
 namespace {
 
-constexpr int B = HOLE_BLOCK;
+constexpr int B = HOLE_ROWS;
 constexpr int L = 8;  // doubles of a vector
 typedef double vec __attribute__((vector_size(L * sizeof(double))));
 constexpr int G = 4;  // vectors of rows whose E-step sums run side by side
@@ -349,14 +349,27 @@ void full_scatters(em_memory *m, int from, int to, double *scatter, double *cond
         kept[c++] = b;
       }
       // Each vector of a row of the sums through the rows, held in a register meanwhile.
+      // Four rows of the sums at a time, so that their chains of adds overlap; a row r takes
+      // the vectors of columns from the one holding r.
       double *S = scatter + static_cast<std::size_t>(k - 1) * F * W;
-      for (int r = 0; r < F; r++) {
-        double *row = S + static_cast<std::size_t>(r) * W;
-        for (int s0 = r / L * L; s0 < W; s0 += L) {
-          vec sum = load(row + s0);
+      for (int s0 = 0; s0 < W; s0 += L) {
+        const int rows_here = F < s0 + L ? F : s0 + L;
+        int r = 0;
+        for (; r + 4 <= rows_here; r += 4) {
+          vec sum[4];
+          for (int g = 0; g < 4; g++) sum[g] = load(S + static_cast<std::size_t>(r + g) * W + s0);
+          for (int e = 0; e < c; e++) {
+            const vec column = load(d.data() + static_cast<std::size_t>(e) * W + s0);
+            const double *w_e = wd.data() + static_cast<std::size_t>(e) * W + r;
+            for (int g = 0; g < 4; g++) sum[g] += w_e[g] * column;
+          }
+          for (int g = 0; g < 4; g++) store(S + static_cast<std::size_t>(r + g) * W + s0, sum[g]);
+        }
+        for (; r < rows_here; r++) {
+          vec sum = load(S + static_cast<std::size_t>(r) * W + s0);
           for (int e = 0; e < c; e++)
             sum += wd[static_cast<std::size_t>(e) * W + r] * load(d.data() + static_cast<std::size_t>(e) * W + s0);
-          store(row + s0, sum);
+          store(S + static_cast<std::size_t>(r) * W + s0, sum);
         }
       }
       // The conditional covariances of the holes, in sums of their own.
@@ -376,38 +389,81 @@ void full_scatters(em_memory *m, int from, int to, double *scatter, double *cond
   }
 }
 
+namespace {
+
+// The forward substitution of observed_distance (hole_blocks.h) for Gn vectors of rows from b,
+// each row's differences d[t B + b] (t = 0..n-1) replaced by L^-1 d, its squared length into
+// distance[b]: z_t = (d_t - L(t, 0) z_0 - L(t, 1) z_1 - ...) / L(t, t), the terms taken off in
+// ascending order as there, and the z_t^2 added in ascending t. Each row's sums stay in
+// registers; the Gn vectors' chains overlap.
+template <int Gn>
+__attribute__((always_inline)) inline void solve_rows(double *d, double *distance, const double *lower,
+                                                      const double *inverse, int n, int b) {
+  vec length[Gn];
+  for (int g = 0; g < Gn; g++) length[g] = splat(0.0);
+  for (int t = 0; t < n; t++) {
+    vec rest[Gn];
+    for (int g = 0; g < Gn; g++) rest[g] = load(d + t * B + b + g * L);
+    for (int u = 0; u < t; u++) {
+      const double l = lower[static_cast<std::size_t>(u) * n + t];
+      for (int g = 0; g < Gn; g++) rest[g] -= l * load(d + u * B + b + g * L);
+    }
+    for (int g = 0; g < Gn; g++) {
+      const vec z = rest[g] * inverse[t];
+      store(d + t * B + b + g * L, z);
+      length[g] += z * z;
+    }
+  }
+  for (int g = 0; g < Gn; g++) store(distance + b + g * L, length[g]);
+}
+
+}  // namespace
+
 long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B; }
 
+void gather_observed(const em_memory *m, const hole_pattern &pattern, const int *rows, int count, double *values) {
+  const int n = static_cast<int>(pattern.observed.size());
+  const int *o = pattern.observed.data();
+  const int span = (count + L - 1) / L * L;
+  for (int b = 0; b < count; b++) {
+    const double *row = m->data[rows[b]];
+    for (int t = 0; t < n; t++) values[t * B + b] = row[o[t]];
+  }
+  for (int t = 0; t < n; t++)
+    for (int b = count; b < span; b++) values[t * B + b] = 0.0;
+}
+
 HOLE_LOOPS
-void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k, const int *rows,
-                       int count, double *distance, double *scratch) {
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
+                       const double *values, const int *rows, int count, double *distance, double *scratch) {
   const int n = static_cast<int>(pattern.observed.size()), q = static_cast<int>(pattern.missing.size());
   const int K = m->classes;
   const int *o = pattern.observed.data(), *missing = pattern.missing.data();
   const double *mean = m->class_means[k];
   const double *lower = factor.lower.data(), *inverse = factor.inverse_diagonal.data();
   const double *regression = factor.regression.data();
-  // The rows' differences from the mean on the observed features, t by t ([t B + b]; rows past
-  // count at 0), kept in difference while d is solved in place.
+  // The rows' differences from the mean on the observed features, t by t ([t B + b]), kept in
+  // difference while d is solved in place. Only whole vectors that hold rows are worked: a
+  // pattern of few rows costs little.
   double *d = scratch, *difference = d + static_cast<long>((n > q ? n : q)) * B,
          *expected = difference + static_cast<long>((n > q ? n : q)) * B;
-  // Only whole vectors that hold rows are worked: a pattern of few rows costs little.
   const int span = (count + L - 1) / L * L;
   for (int t = 0; t < n; t++) {
-    for (int b = 0; b < count; b++) d[t * B + b] = m->data[rows[b]][o[t]] - mean[o[t]];
-    for (int b = count; b < span; b++) d[t * B + b] = 0.0;
-    for (int b = 0; b < span; b += L) store(difference + t * B + b, load(d + t * B + b));
-  }
-  // Forward substitution with the pattern's factor, as observed_distance takes it row by row.
-  for (int b = 0; b < span; b += L) store(distance + b, splat(0.0));
-  for (int u = 0; u < n; u++) {
-    const double *column = lower + static_cast<std::size_t>(u) * n;
+    const double mu = mean[o[t]];
     for (int b = 0; b < span; b += L) {
-      const vec z = load(d + u * B + b) * inverse[u];
-      store(d + u * B + b, z);
-      store(distance + b, load(distance + b) + z * z);
-      for (int t = u + 1; t < n; t++) store(d + t * B + b, load(d + t * B + b) - column[t] * z);
+      const vec v = load(values + t * B + b) - mu;
+      store(d + t * B + b, v);
+      store(difference + t * B + b, v);
     }
+  }
+  // Forward substitution with the pattern's factor, up to four vectors of rows at a time.
+  int b = 0;
+  for (; b + 4 * L <= span; b += 4 * L) solve_rows<4>(d, distance, lower, inverse, n, b);
+  switch ((span - b) / L) {
+    case 3: solve_rows<3>(d, distance, lower, inverse, n, b); break;
+    case 2: solve_rows<2>(d, distance, lower, inverse, n, b); break;
+    case 1: solve_rows<1>(d, distance, lower, inverse, n, b); break;
+    default: break;
   }
   if (q == 0) return;
   // The conditional means, as conditional_mean takes them: each hole's sum over t in order.

@@ -12,7 +12,7 @@
 namespace mogem::detail {
 
 // Rows of a block.
-constexpr int HOLE_BLOCK = 64;
+constexpr int HOLE_ROWS = 64;
 
 // Doubles of working storage for diagonal_posteriors on F features and K classes.
 long diagonal_scratch(int F, int K);
@@ -56,13 +56,19 @@ void full_scatters(em_memory *m, int from, int to, double *scatter, double *cond
 // Doubles of working storage for pattern_distances on F features.
 long pattern_scratch(int F);
 
-// FULL, TIED: for `count` (at most HOLE_BLOCK) rows of one pattern (rows[0..count-1], 1-based)
-// and class k with the factor of its observed block (hole_blocks.h): distance[b] = the squared
-// Mahalanobis distance of row b's observed values, and the row's conditional means of its holes
-// into the hole record (holes.h); the arithmetic of observed_distance and conditional_mean, row
-// by row, in vectors of rows. scratch: pattern_scratch(F) doubles.
-void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k, const int *rows,
-                       int count, double *distance, double *scratch);
+// The observed values of `count` (at most HOLE_ROWS) rows of one pattern (rows[0..count-1],
+// 1-based) laid out feature by feature: values[t HOLE_ROWS + b] = row b's observed feature t
+// (0-based position in pattern.observed), 0 past count up to whole vectors. values: at least
+// F x HOLE_ROWS doubles.
+void gather_observed(const em_memory *m, const hole_pattern &pattern, const int *rows, int count, double *values);
+
+// FULL, TIED: for those rows (values from gather_observed) and class k with the factor of the
+// pattern's observed block (hole_blocks.h): distance[b] = the squared Mahalanobis distance of
+// row b's observed values, and the row's conditional means of its holes into the hole record
+// (holes.h); the arithmetic of observed_distance and conditional_mean, row by row, in vectors of
+// rows. scratch: pattern_scratch(F) doubles.
+void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
+                       const double *values, const int *rows, int count, double *distance, double *scratch);
 
 }  // namespace mogem::detail
 

@@ -185,7 +185,7 @@ TEST(Holes, Refusals) {
             std::string::npos);
 }
 
-TEST(Holes, ImputeGivesTheConditionalMean) {
+TEST(Holes, ImputeGivesTheConditionalMeanAndScoresTheMarginalDensity) {
   // One class, full covariance, centred at c: the hole x2 of a row is
   // mu_2 + S_2o S_oo^-1 (x_o - mu_o), worked here by Cramer's rule on the 2 x 2 observed block.
   mogem::model one;
@@ -201,6 +201,10 @@ TEST(Holes, ImputeGivesTheConditionalMean) {
   const double det = 4.0 * 1.0 - 0.6 * 0.6;
   const double a1 = (1.0 * d1 - 0.6 * d3) / det, a3 = (4.0 * d3 - 0.6 * d1) / det;
   const double expected = 20.0 + (-2.0 + 1.2 * a1 + (-0.4) * a3);
+  // Its marginal density over the observed x1, x3: the 2 x 2 block's inverse and determinant.
+  const double distance = (1.0 * d1 * d1 - 2.0 * 0.6 * d1 * d3 + 4.0 * d3 * d3) / det;
+  const double log_density = -0.5 * (distance + std::log(det) + 2.0 * std::log(2.0 * M_PI));
+  EXPECT_NEAR(mogem::score_samples(one, view(rows, 3), 1, mogem::missing_values::em)[0], log_density, 1e-12);
   ASSERT_EQ(filled.size(), rows.size());
   EXPECT_NEAR(filled[1], expected, 1e-12);
   EXPECT_EQ(filled[0], 12.0);
