@@ -129,36 +129,18 @@ std::vector<double> expected_scatters(em_memory *m) {
 double m_step_holes_scalar(em_memory *m) {
   old_model old = old_of(m);
   const double delta = weights_and_means(m, old, false);
-  const int K = m->classes, F = m->features, N = m->datapoints;
-  const hole_state &h = *m->holes;
+  const int K = m->classes, F = m->features;
   std::vector<double> sums(K + 1, 0.0);
   // Each row's expected squared distance from the new mean: (x - mean)^2 for an observed value,
   // (old mean - mean)^2 + old variance for a hole.
-  over_classes(m, 2.0 * F, {{&sums[1], static_cast<std::size_t>(K)}}, [&](int k) {
-    if (!weighted(m, k)) return;
-    const double *mean = m->class_means[k], *old_mean = old.means[k];
-    const double old_variance = old.variances[k][1];
-    for (int i = 1; i <= N; i++) {
-      const double w = m->P_j_x[k][i];
-      if (w == 0.0) continue;
-      const double *x = m->data[i];
-      const std::vector<int> &missing = h.found.patterns[h.found.pattern_of_row[i - 1]].missing;
-      std::size_t a = 0;
-      double distance = 0.0;
-      for (int j = 1; j <= F; j++) {
-        double d;
-        if (a < missing.size() && missing[a] == j) {
-          d = old_mean[j] - mean[j];
-          distance += d * d + old_variance;
-          a++;
-        } else {
-          d = x[j] - mean[j];
-          distance += d * d;
-        }
-      }
-      sums[k] += w * distance;
+  one_based_matrix hole_terms(K, F);
+  for (int k = 1; k <= K; k++)
+    for (int j = 1; j <= F; j++) {
+      const double d = old.means[k][j] - m->class_means[k][j];
+      hole_terms[k][j] = d * d + old.variances[k][j];
     }
-  });
+  over_class_runs(m, 3.0 * F, {{&sums[1], static_cast<std::size_t>(K)}},
+                  [&](int from, int to) { scalar_sums(m, from, to, hole_terms.get(), sums.data()); });
   const double values = static_cast<double>(m->share.total * F);
   for (int k = 1; k <= K; k++) {
     if (!weighted(m, k)) continue;

@@ -483,4 +483,37 @@ void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_
   }
 }
 
+HOLE_LOOPS
+void scalar_sums(em_memory *m, int from, int to, double *const *hole_terms, double *sums) {
+  const int F = m->features, N = m->datapoints;
+  // The block's rows feature by feature ([j B + b]), each hole at 0, with the masks of the
+  // observed values and of the holes.
+  std::vector<double> x(static_cast<std::size_t>(F) * B, 0.0), seen(x.size(), 0.0), hole(x.size(), 0.0);
+  std::vector<double> row_x(padded(F)), row_hole(padded(F)), distance(B);
+  for (int i = 1; i <= N; i += B) {
+    const int count = N - i + 1 < B ? N - i + 1 : B;
+    for (int b = 0; b < count; b++) {
+      split_row(m->data[i + b] + 1, F, row_x.data(), row_hole.data());
+      for (int j = 0; j < F; j++)
+        x[j * B + b] = row_x[j], hole[j * B + b] = row_hole[j], seen[j * B + b] = 1.0 - row_hole[j];
+    }
+    for (int k = from; k < to; k++) {
+      if (m->P_j[k] * static_cast<double>(m->share.total) == 0.0) continue;
+      const double *mean = m->class_means[k], *term = hole_terms[k];
+      // Each row's sum over its features in ascending order, the rows side by side.
+      for (int b = 0; b < B; b += L) {
+        vec sum = splat(0.0);
+        for (int j = 0; j < F; j++) {
+          const vec d = load(x.data() + j * B + b) - mean[j + 1];
+          sum += load(seen.data() + j * B + b) * (d * d) + load(hole.data() + j * B + b) * term[j + 1];
+        }
+        store(distance.data() + b, sum);
+      }
+      const double *posterior = m->P_j_x[k] + i;
+      for (int b = 0; b < count; b++)
+        if (posterior[b] != 0.0) sums[k] += posterior[b] * distance[b];
+    }
+  }
+}
+
 }  // namespace mogem::detail

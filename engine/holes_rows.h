@@ -70,6 +70,12 @@ void gather_observed(const em_memory *m, const hole_pattern &pattern, const int 
 void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
                        const double *values, const int *rows, int count, double *distance, double *scratch);
 
+// SCALAR: for each weighted class k of from..to-1, over this process's rows in ascending order
+// (rows of posterior 0 left out), sums[k] += w (the row's expected squared distance from the
+// class mean): over its features in ascending order, (x - mean)^2 for a value and
+// hole_terms[k][j] (the old variance plus the squared move of the mean) for a hole.
+void scalar_sums(em_memory *m, int from, int to, double *const *hole_terms, double *sums);
+
 }  // namespace mogem::detail
 
 #endif
