@@ -192,7 +192,8 @@ std::string missing_note(const table &data, const char *done) {
   std::size_t values = 0, rows = 0;
   for (std::size_t i = 0; i < data.rows; i++) {
     const double *row = data.values.data() + i * data.cols;
-    const auto holes = static_cast<std::size_t>(std::count_if(row, row + data.cols, [](double v) { return std::isnan(v); }));
+    const auto holes =
+        static_cast<std::size_t>(std::count_if(row, row + data.cols, [](double v) { return std::isnan(v); }));
     values += holes;
     rows += holes > 0;
   }

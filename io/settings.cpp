@@ -75,7 +75,10 @@ std::vector<setting> sizes_and_algorithm_rows() {
          opt(s).missing = is(x, "em") ? missing_values::em : missing_values::refuse;
        },
        nullptr, nullptr, "refuse or em"},
-              {"missing", 0, COMMANDS, nullptr, nullptr, "a missing value (an empty or NA field, a NaN in .npy): refused, naming its line and column; or em: each row fitted (predict: labelled) on its observed values, under the euclidean metric and plain EM, and with -o PREFIX.imputed written, the rows with each missing value filled in"}),
+              {"missing", 0, COMMANDS, nullptr, nullptr,
+               "a missing value (an empty or NA field, a NaN in .npy): refused, naming its line and column; or em: "
+               "each row fitted (predict: labelled) on its observed values, under the euclidean metric and plain "
+               "EM, and with -o PREFIX.imputed written, the rows with each missing value filled in"}),
       flagged({"em_type", v::keyword, {"scalar", "diagonal", "full", "tied"}, "diagonal", "options.covariance", EVERY_RUN,
        "covariance per class: one variance, one per feature, or a full matrix; tied: one full matrix shared by "
        "all classes (not with em_annealing)",

@@ -59,14 +59,23 @@ except ImportError:  # pragma: no cover - exercised where scikit-learn is missin
                                  "appropriate arguments before using this estimator.")
 
 
+# What a refusal of NaN adds to scikit-learn's words.
+NAN_REMEDY = "mogem fits rows with missing values (NaN) on their observed values with missing='em'."
+
+
 def validate_rows(estimator, X, reset, allow_nan=False):
     """X as a C-contiguous float64 array of shape (n_samples, n_features): no copy when it is one
     already. Fitting (reset) needs 2 samples and records n_features_in_; later calls must have
     that many features. Raises ValueError for other shapes, infinite values and, unless
     allow_nan, NaN."""
     if HAVE_SKLEARN:
-        return estimator._validate_data(X, dtype=np.float64, order="C", ensure_min_samples=2 if reset else 1,
-                                        reset=reset, force_all_finite="allow-nan" if allow_nan else True)
+        try:
+            return estimator._validate_data(X, dtype=np.float64, order="C", ensure_min_samples=2 if reset else 1,
+                                            reset=reset, force_all_finite="allow-nan" if allow_nan else True)
+        except ValueError as refused:
+            if allow_nan or "contains NaN" not in str(refused):
+                raise
+            raise ValueError(f"{refused}\n{NAN_REMEDY}") from None
     X = np.asarray(X, dtype=np.float64, order="C")
     if X.ndim != 2:
         raise ValueError(f"Expected a 2-D array of shape (n_samples, n_features), got {X.ndim}-D; reshape your data")
@@ -79,7 +88,7 @@ def validate_rows(estimator, X, reset, allow_nan=False):
     if allow_nan and np.isinf(X).any():
         raise ValueError("Input X contains infinity; every value must be a finite number or NaN (a missing value)")
     if not allow_nan and not np.isfinite(X).all():
-        raise ValueError("Input X contains NaN or infinity; every value must be a finite number")
+        raise ValueError("Input X contains NaN or infinity; every value must be a finite number\n" + NAN_REMEDY)
     if reset:
         estimator.n_features_in_ = X.shape[1]
     elif X.shape[1] != estimator.n_features_in_:

@@ -83,6 +83,8 @@ TEST(TableFile, ReadsWorkedFiles) {
        {"3", "1"}, {3, 1, 6, 4}},
       {"d.npy", npy(">f8", false, "(2,)", bytes_of<double>({1, 2}, true), 2), {}, {"1"}, {1, 2}},
       {"e.npy", npy("<f8", false, "(3, 1)", bytes_of<double>({1, nan, 3})), {"", 0, -1, {}, true}, {"1"}, {1, 3}, 1},
+      {"f.npy", npy("<f8", false, "(3, 1)", bytes_of<double>({1, nan, 3})), {"", 0, -1, {}, false, true}, {"1"},
+       {1, nan, 3}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);

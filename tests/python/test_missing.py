@@ -21,7 +21,7 @@ def with_holes(X, share, seed):
 
 
 def test_nan_is_refused_unless_missing_is_em(iris):
-    with pytest.raises(ValueError, match="Input X contains NaN"):
+    with pytest.raises(ValueError, match="Input X contains NaN(.|\n)*with missing='em'"):
         mogem.GaussianMixture(2).fit(with_holes(iris, 0.1, 0))
     with pytest.raises(ValueError, match="missing must be one of 'refuse', 'em'; got 'EM'"):
         mogem.GaussianMixture(2, missing="EM").fit(iris)
