@@ -139,8 +139,15 @@ void check_finite(const double *values, std::size_t rows, std::size_t cols, cons
         holes++;
         continue;
       }
-      refuse("%s hold %s at row %zu, column %zu; every value must be a finite number", name.c_str(),
-             std::isnan(value) ? "a NaN" : "an infinite value", first + i + 1, j + 1);
+      const std::string text = format_text("%s hold %s at row %zu, column %zu; every value must be a finite number",
+                                           name.c_str(), std::isnan(value) ? "a NaN" : "an infinite value",
+                                           first + i + 1, j + 1);
+      if (!std::isnan(value)) throw error(error::kind::invalid_input, text);
+      // The remedy in each face's words: a NaN is a missing value once missing values are fitted.
+      throw error(error::kind::invalid_input, text + " (a NaN is a missing value, fitted on the row's observed "
+                                                     "values, only under options.missing = em)")
+          .about("missing", text + " (nan is a missing value, fitted on the row's observed values, only under "
+                            "missing_values em)");
     }
     if (holes == cols)
       refuse("%s have no observed value in row %zu (every value is missing); remove the row or give it a value",

@@ -53,7 +53,8 @@ TEST(MissingValues, BadWordsAndNanWithoutTheKeyAreRefusedAsBefore) {
     const char *input, *message;
   } refused[] = {
       {"bad.txt", "Error in parameter file bad.txt: \"missing_values\" is \"emm\"; it must be refuse or em\n"},
-      {"nan.txt", "Error: the data of nan.txt hold a NaN at row 3, column 2; every value must be a finite number\n"},
+      {"nan.txt", "Error: the data of nan.txt hold a NaN at row 3, column 2; every value must be a finite number (nan is "
+                  "a missing value, fitted on the row's observed values, only under missing_values em)\n"},
       {"na.txt", "Error: Could not read data from the parameter file na.txt: row 3, column 2 is not a number (the file "
                  "must hold 10 rows of 2 numbers after \"begin\" and its value; under missing_values em a missing "
                  "value is written nan)\n"},

@@ -118,7 +118,11 @@ TEST(Fit, RefusesWhatCannotBeFitted) {
        "init_method model needs a model to start from (init_model)"},
       // The check comes before any kind, metric or algorithm plays a part.
       {[](auto &, auto &d) { d[5] = NAN; },
-       "the data of points.txt hold a NaN at row 3, column 2; every value must be a finite number"},
+       "the data of points.txt hold a NaN at row 3, column 2; every value must be a finite number (a NaN is a missing "
+       "value, fitted on the row's observed values, only under options.missing = em)",
+       kind::invalid_input,
+       "the data of points.txt hold a NaN at row 3, column 2; every value must be a finite number (nan is a missing "
+       "value, fitted on the row's observed values, only under missing_values em)"},
       {[](auto &, auto &d) { d[10] = -HUGE_VAL; },
        "the data of points.txt hold an infinite value at row 6, column 1; every value must be a finite number"},
       {[](auto &, auto &d) { d.clear(); },
@@ -194,7 +198,8 @@ TEST(Fit, PredictionRefusals) {
   std::vector<double> holed = data;
   holed[5] = std::nan("");
   EXPECT_STREQ(error_of([&] { mogem::predict(fitted, view(holed, 4)); }).what(),
-               "the rows to predict hold a NaN at row 2, column 2; every value must be a finite number");
+               "the rows to predict hold a NaN at row 2, column 2; every value must be a finite number (a NaN is a "
+               "missing value, fitted on the row's observed values, only under options.missing = em)");
 }
 
 // Data no model of a kind can fit: each ends with its labels and model, or with the failure of
