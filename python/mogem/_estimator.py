@@ -137,7 +137,8 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         Fit over the processes of this communicator (``mpirun -np P python script.py``): each
         process passes its own rows (the processes' rows in rank order are the data), and every
         process gets the model one process gets on all the rows, bit for bit; ``labels_`` are
-        its own rows'. Needs mpi4py.
+        its own rows'. Needs mpi4py. Copies and ``sklearn.base.clone`` share the communicator;
+        an estimator with one cannot be pickled (``set_params(comm=None)`` first).
     missing : {'refuse', 'em'}, default='refuse'
         What NaN in X means. 'refuse': a ValueError, as scikit-learn's class raises. 'em': a
         missing value; the fit is EM on each row's observed values (euclidean metric, plain EM;
@@ -195,6 +196,31 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         self.n_threads = n_threads
         self.comm = comm
         self.missing = missing
+
+    # -- copies and pickles ------------------------------------------------------------------
+    # A communicator names a group of running processes: a copy of an estimator (and a clone,
+    # which deep-copies each parameter) shares it, and a pickle cannot carry it.
+
+    def get_params(self, deep=True):
+        _shared_when_copied(self.comm)
+        return super().get_params(deep=deep)
+
+    def __deepcopy__(self, memo):
+        if self.comm is not None:
+            memo[id(self.comm)] = self.comm
+        copied = type(self).__new__(type(self))
+        memo[id(self)] = copied
+        copied.__dict__.update(copy.deepcopy(self.__dict__, memo))
+        return copied
+
+    def __getstate__(self):
+        if self.comm is not None:
+            raise TypeError("a GaussianMixture with comm= cannot be pickled: an MPI communicator belongs to the "
+                            "running processes; call set_params(comm=None) before pickling (and "
+                            "set_params(comm=...) after loading to fit over processes again)")
+        # object.__getstate__ is new in Python 3.11; scikit-learn's BaseEstimator has its own.
+        state = getattr(super(), "__getstate__", None)
+        return state() if state else self.__dict__.copy()
 
     # -- fitting ---------------------------------------------------------------------------
 
@@ -405,6 +431,16 @@ class GaussianMixture(DensityMixin, BaseEstimator):
         """Writes the fitted model as the ``mogem`` program's model file (JSON), whole or not at all."""
         check_is_fitted(self)
         _mogem.write_model_file(os.fspath(path), self._model)
+
+
+def _shared_when_copied(comm):
+    """Makes copy.deepcopy hand back mpi4py communicators of comm's type themselves, as
+    sklearn.base.clone needs (it deep-copies each parameter and checks the constructor kept it);
+    mpi4py refuses to copy them. None and other objects are left alone."""
+    kind = type(comm)
+    if comm is not None and kind.__module__ == "mpi4py.MPI":
+        # The dispatch table copy.deepcopy consults first; scikit-learn before 1.3 has no clone hook.
+        copy._deepcopy_dispatch.setdefault(kind, lambda communicator, memo: communicator)
 
 
 def _engine_fit(X, settings, on_step=None, processes=None):

@@ -45,6 +45,42 @@ def test_shares_of_any_size_give_the_one_process_fit_and_refusals_reach_every_pr
         assert "same number of features; they have [3, 4]" in line["refused"][1], line
 
 
+# Run alone (one process): importing mpi4py here would keep the tests above from starting mpirun.
+COPIES_AND_PICKLES = """
+import copy, pickle
+import numpy as np
+from mpi4py import MPI
+from sklearn.base import clone
+from sklearn.model_selection import GridSearchCV
+import mogem
+
+comm = MPI.COMM_WORLD
+X = np.random.RandomState(0).normal(size=(60, 2))
+estimator = mogem.GaussianMixture(2, random_state=1, comm=comm)
+twin = clone(estimator)
+assert twin is not estimator and twin.comm is comm and twin.get_params()["comm"] is comm
+assert GridSearchCV(estimator, {"n_components": [1, 2]}, cv=2).fit(X).best_estimator_.comm is comm
+fitted = mogem.GaussianMixture(2, random_state=1).fit(X).set_params(comm=comm)
+copied = copy.deepcopy(fitted)
+assert copied.comm is comm and copied.means_ is not fitted.means_
+assert copied.predict_proba(X).tobytes() == fitted.predict_proba(X).tobytes()
+try:
+    pickle.dumps(fitted)
+    raise SystemExit("pickled an estimator holding a communicator")
+except TypeError as e:
+    assert "comm=" in str(e) and "set_params(comm=None) before pickling" in str(e), e
+again = pickle.loads(pickle.dumps(fitted.set_params(comm=None)))
+assert again.comm is None and again.predict_proba(X).tobytes() == fitted.predict_proba(X).tobytes()
+"""
+
+
+def test_copies_and_clones_share_the_communicator_and_pickles_refuse_it():
+    if not all(importlib.util.find_spec(name) for name in ("mpi4py", "mogem._mpi", "sklearn")):
+        pytest.skip("no mpi4py or scikit-learn, or mogem was built without MPI")
+    done = subprocess.run([sys.executable, "-c", COPIES_AND_PICKLES], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr + done.stdout
+
+
 def processes_side(folder):
     from mpi4py import MPI
 

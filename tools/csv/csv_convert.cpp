@@ -1,5 +1,7 @@
 #include "tools/csv/csv_convert.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -115,6 +117,20 @@ bool resolve_columns(const csv_options &options, const std::vector<std::string> 
   return true;
 }
 
+// A field a spreadsheet or R leaves for a missing value: empty, NA or NaN (in any case).
+bool marks_missing(const std::string &value) {
+  std::string lower = value;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  return lower.empty() || lower == "na" || lower == "nan";
+}
+
+// Whether the settings ask the program to fit rows on their observed values.
+bool missing_values_em(const csv_options &options) {
+  for (const auto &setting : options.settings)
+    if (setting.first == "missing_values") return setting.second == "em";
+  return false;
+}
+
 // Why the field is no data value, or empty when it is one.
 std::string number_problem(const std::string &value) {
   if (value.empty()) return "is empty";
@@ -140,6 +156,7 @@ csv_result csv_to_parameters(const std::string &text, const std::string &source,
   long long line = 0;
   int first_count = -1;
   long rows = 0;
+  const bool holes = missing_values_em(options);
   while (next_record(cursor, fields, &line, &problem)) {
     if (first_count < 0) {
       first_count = static_cast<int>(fields.size());
@@ -157,14 +174,17 @@ csv_result csv_to_parameters(const std::string &text, const std::string &source,
     for (std::size_t p = 0; p < picked.size(); p++) {
       const int c = picked[p];
       const std::string value = trim(fields[c]);
-      const std::string why = number_problem(value);
+      const bool missing = marks_missing(value);
+      const std::string why = holes && missing ? "" : number_problem(value);
       if (!why.empty()) {
         *error = source + ": line " + std::to_string(line) + ", column " + std::to_string(c + 1) +
                  (names.empty() ? "" : " (" + quoted(trim(names[c])) + ")") + ": " + quoted(value) + " " + why +
-                 (rows == 0 && !options.header ? " (a header line needs --header)" : "");
+                 (rows == 0 && !options.header ? " (a header line needs --header)" : "") +
+                 (missing ? " (missing_values=em fits rows with missing values)" : "");
         return CSV_BAD_DATA;
       }
-      data += value;
+      // The parameter file writes a missing value as nan, whatever the CSV wrote.
+      data += holes && missing ? "nan" : value;
       data += p + 1 < picked.size() ? ' ' : '\n';
     }
     rows++;
