@@ -153,17 +153,34 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
   const double log_two_pi = std::log(EM_TWO_PI);
   hole_state &h = *m->holes;
   const hole_patterns &found = h.found;
-  std::vector<pattern_factor> factors(shared ? 1 : K);
+  const int factored = shared ? 1 : K;
+  std::vector<pattern_factor> factors(factored);
+  // The precision route (hole_blocks.h) for each class whose covariance factorises: a pattern
+  // then factorises only its missing block. It is taken for a pattern with fewer missing than
+  // observed features, a choice of the pattern alone, so every thread and process count takes
+  // the same route for a row.
+  std::vector<precision_factor> precisions(factored);
+  std::vector<char> has_precision(factored);
+  for (int k = 1; k <= factored; k++)
+    has_precision[k - 1] = factor_precision(&m->class_variances.full[k][1][1], F, &precisions[k - 1]);
+  std::vector<missing_factor> blocks(factored);
+  std::vector<char> by_precision(factored);
   std::vector<double> terms(static_cast<std::size_t>(K + 1) * HOLE_ROWS), scratch(pattern_scratch(F)),
       values(static_cast<std::size_t>(F) * HOLE_ROWS);
   for (int p = first; p < end; p++) {
     const hole_pattern &pattern = found.patterns[p];
     const std::size_t q = pattern.missing.size();
     const int n = static_cast<int>(pattern.observed.size());
-    for (int k = 1; k <= (shared ? 1 : K); k++)
-      if (!factor_pattern(&m->class_variances.full[k][1][1], F, pattern, &factors[k - 1])) return {p, k};
+    const bool few_missing = q > 0 && q < static_cast<std::size_t>(n);
+    for (int k = 1; k <= factored; k++) {
+      by_precision[k - 1] =
+          few_missing && has_precision[k - 1] && factor_missing_block(precisions[k - 1], F, pattern, &blocks[k - 1]);
+      if (!by_precision[k - 1] && !factor_pattern(&m->class_variances.full[k][1][1], F, pattern, &factors[k - 1]))
+        return {p, k};
+    }
     for (int k = 1; k <= K; k++) {
-      const std::vector<double> &c = factors[shared ? 0 : k - 1].conditional;
+      const int c_at = shared ? 0 : k - 1;
+      const std::vector<double> &c = by_precision[c_at] ? blocks[c_at].conditional : factors[c_at].conditional;
       double *to = h.conditional_covariances.data() + h.first_block[p] * K + (k - 1) * q * q;
       for (std::size_t e = 0; e < q * q; e++) to[e] = c[e];
     }
@@ -173,10 +190,19 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
       const int count = rows - r < HOLE_ROWS ? rows - r : HOLE_ROWS;
       gather_observed(m, pattern, pattern.rows.data() + r, count, values.data());
       for (int k = 1; k <= K; k++) {
-        const pattern_factor &f = factors[shared ? 0 : k - 1];
+        const int at = shared ? 0 : k - 1;
         double *distance = terms.data() + static_cast<std::size_t>(k) * HOLE_ROWS;
-        pattern_distances(m, pattern, f, k, values.data(), pattern.rows.data() + r, count, distance, scratch.data());
-        for (int b = 0; b < count; b++) distance[b] = -0.5 * (distance[b] + (f.log_det + log_two_pi * n));
+        double log_det;
+        if (by_precision[at]) {
+          precision_distances(m, pattern, precisions[at], blocks[at], k, values.data(), pattern.rows.data() + r, count,
+                              distance, scratch.data());
+          log_det = blocks[at].log_det;
+        } else {
+          pattern_distances(m, pattern, factors[at], k, values.data(), pattern.rows.data() + r, count, distance,
+                            scratch.data());
+          log_det = factors[at].log_det;
+        }
+        for (int b = 0; b < count; b++) distance[b] = -0.5 * (distance[b] + (log_det + log_two_pi * n));
       }
       for (int b = 0; b < count; b++) {
         double *to = h.row_terms.data() + static_cast<std::size_t>(pattern.rows[r + b] - 1) * K;

@@ -419,7 +419,7 @@ __attribute__((always_inline)) inline void solve_rows(double *d, double *distanc
 
 }  // namespace
 
-long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B; }
+long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B + 2L * F * F; }
 
 void gather_observed(const em_memory *m, const hole_pattern &pattern, const int *rows, int count, double *values) {
   const int n = static_cast<int>(pattern.observed.size());
@@ -480,6 +480,61 @@ void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_
     double *out =
         m->holes->conditional_means.data() + h.first_missing[rows[b] - 1] * K + static_cast<std::size_t>(k - 1) * q;
     for (int a = 0; a < q; a++) out[a] = expected[a * B + b];
+  }
+}
+
+HOLE_LOOPS
+void precision_distances(em_memory *m, const hole_pattern &pattern, const precision_factor &precision,
+                         const missing_factor &block, int k, const double *values, const int *rows, int count,
+                         double *distance, double *scratch) {
+  const int n = static_cast<int>(pattern.observed.size()), q = static_cast<int>(pattern.missing.size());
+  const int F = m->features, K = m->classes;
+  const int *o = pattern.observed.data(), *missing = pattern.missing.data();
+  const double *mean = m->class_means[k];
+  const double *P = precision.precision.data(), *M = block.lower.data(), *inverse = block.inverse_diagonal.data();
+  // P_oo (lower triangle, row t at [t n]) and P_mo (row a at [a n]) of the pattern, gathered once.
+  double *Poo = scratch, *Pmo = Poo + static_cast<long>(F) * F, *d = Pmo + static_cast<long>(F) * F;
+  double *y = d + static_cast<long>(F) * L, *expected = y + static_cast<long>(F) * L;
+  for (int t = 0; t < n; t++)
+    for (int u = 0; u <= t; u++) Poo[t * n + u] = P[static_cast<std::size_t>(o[t] - 1) * F + (o[u] - 1)];
+  for (int a = 0; a < q; a++)
+    for (int t = 0; t < n; t++) Pmo[a * n + t] = P[static_cast<std::size_t>(missing[a] - 1) * F + (o[t] - 1)];
+  const hole_state &h = *m->holes;
+  const int span = (count + L - 1) / L * L;
+  for (int b = 0; b < span; b += L) {
+    // d^T P_oo d, row t of P_oo at a time: d_t (P_tt d_t + 2 sum over u < t of P_tu d_u).
+    vec quadratic = splat(0.0);
+    for (int t = 0; t < n; t++) {
+      const vec dt = load(values + t * B + b) - mean[o[t]];
+      store(d + t * L, dt);
+      vec off = splat(0.0);
+      for (int u = 0; u < t; u++) off += Poo[t * n + u] * load(d + u * L);
+      quadratic += dt * (Poo[t * n + t] * dt + 2.0 * off);
+    }
+    // v = P_mo d, then y = M^-1 v (forward), whose squared length is v^T P_mm^-1 v.
+    vec correction = splat(0.0);
+    for (int a = 0; a < q; a++) {
+      vec v = splat(0.0);
+      for (int t = 0; t < n; t++) v += Pmo[a * n + t] * load(d + t * L);
+      for (int c = 0; c < a; c++) v -= M[a * q + c] * load(y + c * L);
+      const vec ya = v * inverse[a];
+      store(y + a * L, ya);
+      correction += ya * ya;
+    }
+    store(distance + b, quadratic - correction);
+    // x = M^-T y = P_mm^-1 P_mo d (backward); the conditional means mu_m - x.
+    for (int a = q - 1; a >= 0; a--) {
+      vec x = load(y + a * L);
+      for (int c = a + 1; c < q; c++) x -= M[c * q + a] * load(y + c * L);
+      x *= inverse[a];
+      store(y + a * L, x);
+      store(expected + a * L, mean[missing[a]] - x);
+    }
+    for (int r = b; r < count && r < b + L; r++) {
+      double *out = m->holes->conditional_means.data() + h.first_missing[rows[r] - 1] * K +
+                    static_cast<std::size_t>(k - 1) * q;
+      for (int a = 0; a < q; a++) out[a] = expected[a * L + (r - b)];
+    }
   }
 }
 

@@ -70,6 +70,14 @@ void gather_observed(const em_memory *m, const hole_pattern &pattern, const int 
 void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
                        const double *values, const int *rows, int count, double *distance, double *scratch);
 
+// FULL, TIED, a pattern with holes on the precision route (hole_blocks.h): what
+// pattern_distances gives, from the class's precision and the pattern's factor of P_mm:
+// distance[b] = d^T P_oo d - (P_mo d)^T P_mm^-1 (P_mo d) for row b's differences d from the mean,
+// and the conditional means mu_m - P_mm^-1 P_mo d into the hole record. scratch: pattern_scratch(F).
+void precision_distances(em_memory *m, const hole_pattern &pattern, const precision_factor &precision,
+                         const missing_factor &block, int k, const double *values, const int *rows, int count,
+                         double *distance, double *scratch);
+
 // SCALAR: for each weighted class k of from..to-1, over this process's rows in ascending order
 // (rows of posterior 0 left out), sums[k] += w (the row's expected squared distance from the
 // class mean): over its features in ascending order, (x - mean)^2 for a value and
