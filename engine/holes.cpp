@@ -157,9 +157,9 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
   const int factored = shared ? 1 : K;
   std::vector<pattern_factor> factors(factored);
   // The precision route (hole_blocks.h) for each class whose covariance factorises: a pattern
-  // then factorises only its missing block. It is taken for a pattern with fewer missing than
-  // observed features, a choice of the pattern alone, so every thread and process count takes
-  // the same route for a row.
+  // then factorises only its missing block. It is taken for a pattern missing at most twice as
+  // many features as it has (past that the q x q block costs more than the observed one), a
+  // choice of the pattern alone, so every thread and process count takes the same route for a row.
   std::vector<precision_factor> precisions(factored);
   std::vector<char> has_precision(factored);
   for (int k = 1; k <= factored; k++)
@@ -188,7 +188,7 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
     const hole_pattern &pattern = found.patterns[p];
     const std::size_t q = pattern.missing.size();
     const int n = static_cast<int>(pattern.observed.size());
-    const bool few_missing = q > 0 && q < static_cast<std::size_t>(n);
+    const bool few_missing = q > 0 && q <= 2 * static_cast<std::size_t>(n);
     for (int k = 1; k <= factored; k++) {
       by_precision[k - 1] =
           few_missing && has_precision[k - 1] && factor_missing_block(precisions[k - 1], F, pattern, &blocks[k - 1]);
