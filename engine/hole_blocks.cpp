@@ -92,6 +92,81 @@ bool factor_pattern(const double *covariance, int F, const hole_pattern &pattern
   return true;
 }
 
+bool factor_precision(const double *covariance, int F, precision_factor *out) {
+  // Cholesky Sigma = L L^T (L row-major here), then L^-1 by forward substitution, then
+  // P = L^-T L^-1: P(r, s) = sum over t >= max(r, s) of L^-1(t, r) L^-1(t, s), t ascending.
+  std::vector<double> L(static_cast<std::size_t>(F) * F, 0.0), inv(L.size(), 0.0);
+  out->log_det = 0.0;
+  for (int u = 0; u < F; u++)
+    for (int t = u; t < F; t++) {
+      double s = covariance[static_cast<std::size_t>(t) * F + u];
+      for (int v = 0; v < u; v++) s -= L[t * F + v] * L[u * F + v];
+      if (t == u) {
+        if (!(s > 0.0)) return false;  // also NaN
+        out->log_det += std::log(s);
+        L[u * F + u] = std::sqrt(s);
+      } else {
+        L[t * F + u] = s / L[u * F + u];
+      }
+    }
+  for (int c = 0; c < F; c++)
+    for (int t = c; t < F; t++) {
+      double s = t == c ? 1.0 : 0.0;
+      for (int v = c; v < t; v++) s -= L[t * F + v] * inv[v * F + c];
+      inv[t * F + c] = s / L[t * F + t];
+    }
+  std::vector<double> &P = out->precision;
+  P.resize(static_cast<std::size_t>(F) * F);
+  for (int r = 0; r < F; r++)
+    for (int s = r; s < F; s++) {
+      double sum = 0.0;
+      for (int t = s; t < F; t++) sum += inv[t * F + r] * inv[t * F + s];
+      P[r * F + s] = P[s * F + r] = sum;
+    }
+  return true;
+}
+
+bool factor_missing_block(const precision_factor &precision, int F, const hole_pattern &pattern, missing_factor *out) {
+  const std::vector<int> &m = pattern.missing;
+  const int q = static_cast<int>(m.size());
+  auto p = [&](int a, int c) { return precision.precision[static_cast<std::size_t>(m[a] - 1) * F + (m[c] - 1)]; };
+  std::vector<double> &M = out->lower;
+  M.assign(static_cast<std::size_t>(q) * q, 0.0);
+  out->inverse_diagonal.resize(q);
+  double log_det = 0.0;
+  for (int c = 0; c < q; c++)
+    for (int a = c; a < q; a++) {
+      double s = p(a, c);
+      for (int v = 0; v < c; v++) s -= M[a * q + v] * M[c * q + v];
+      if (a == c) {
+        if (!(s > 0.0)) return false;
+        log_det += std::log(s);
+        M[c * q + c] = std::sqrt(s);
+        out->inverse_diagonal[c] = 1.0 / M[c * q + c];
+      } else {
+        M[a * q + c] = s / M[c * q + c];
+      }
+    }
+  out->log_det = precision.log_det + log_det;
+  // P_mm^-1 = M^-T M^-1, as factor_precision forms P.
+  std::vector<double> inv(static_cast<std::size_t>(q) * q, 0.0);
+  for (int c = 0; c < q; c++)
+    for (int t = c; t < q; t++) {
+      double s = t == c ? 1.0 : 0.0;
+      for (int v = c; v < t; v++) s -= M[t * q + v] * inv[v * q + c];
+      inv[t * q + c] = s * out->inverse_diagonal[t];
+    }
+  std::vector<double> &C = out->conditional;
+  C.resize(static_cast<std::size_t>(q) * q);
+  for (int a = 0; a < q; a++)
+    for (int b = a; b < q; b++) {
+      double sum = 0.0;
+      for (int t = b; t < q; t++) sum += inv[t * q + a] * inv[t * q + b];
+      C[a * q + b] = C[b * q + a] = sum;
+    }
+  return true;
+}
+
 double observed_distance(const pattern_factor &factor, const double *row, const double *mean,
                          const hole_pattern &pattern, double *scratch) {
   const int *o = pattern.observed.data();

@@ -97,6 +97,38 @@ bool factor_pattern(const double *covariance, int F, const hole_pattern &pattern
 double observed_distance(const pattern_factor &factor, const double *row, const double *mean,
                          const hole_pattern &pattern, double *scratch);
 
+// The route through the precision P = Sigma^-1, for patterns that miss a few features: with P
+// factorised once per class, a pattern only factorises the q x q block P_mm of its missing
+// features, as Sigma_oo^-1 = P_oo - P_om P_mm^-1 P_mo, ln det Sigma_oo = ln det Sigma + ln det P_mm,
+// the missing features' conditional mean mu_m - P_mm^-1 P_mo (x_o - mu_o) and their conditional
+// covariance P_mm^-1.
+// - precision: P, F x F row-major, exactly symmetric; log_det: ln det Sigma.
+struct precision_factor {
+  std::vector<double> precision;
+  double log_det = 0.0;
+};
+
+// Fills *out for `covariance` (F x F, see the conventions) by its Cholesky factor. Returns false,
+// *out unusable, when Sigma is not positive definite (a pivot 0, negative or NaN).
+bool factor_precision(const double *covariance, int F, precision_factor *out);
+
+// The pieces of one pattern (q = |missing| >= 1) on the precision route:
+// - lower: the lower Cholesky factor M of P_mm, row-major q x q (M(a, c) at lower[a * q + c],
+//   c <= a; above the diagonal unset); inverse_diagonal: 1 / M(a, a).
+// - log_det: ln det Sigma_oo = ln det Sigma + ln det P_mm.
+// - conditional: P_mm^-1, q x q row-major, both triangles, exactly symmetric.
+struct missing_factor {
+  std::vector<double> lower;
+  std::vector<double> inverse_diagonal;
+  double log_det = 0.0;
+  std::vector<double> conditional;
+};
+
+// Fills *out from `precision` (of F features) for `pattern`. Returns false, *out unusable, when
+// P_mm is not positive definite (only by rounding, for a nearly singular Sigma): the caller
+// then takes factor_pattern.
+bool factor_missing_block(const precision_factor &precision, int F, const hole_pattern &pattern, missing_factor *out);
+
 // Rows observed_distances takes at once.
 constexpr int HOLE_BLOCK = 8;
 

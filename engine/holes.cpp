@@ -1,6 +1,7 @@
 // The hole record, the start's filled view of the data and the E-step with holes (holes.h).
 #include "engine/holes.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <string>
@@ -153,30 +154,96 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
   const double log_two_pi = std::log(EM_TWO_PI);
   hole_state &h = *m->holes;
   const hole_patterns &found = h.found;
-  std::vector<pattern_factor> factors(shared ? 1 : K);
+  const int factored = shared ? 1 : K;
+  std::vector<pattern_factor> factors(factored);
+  // The precision route (hole_blocks.h) for each class whose covariance factorises: a pattern
+  // then factorises only its missing block. It is taken for a pattern missing at most twice as
+  // many features as it has (past that the q x q block costs more than the observed one), a
+  // choice of the pattern alone, so every thread and process count takes the same route for a row.
+  std::vector<precision_factor> precisions(factored);
+  std::vector<char> has_precision(factored);
+  for (int k = 1; k <= factored; k++)
+    has_precision[k - 1] = factor_precision(&m->class_variances.full[k][1][1], F, &precisions[k - 1]);
+  std::vector<missing_factor> blocks(factored);
+  std::vector<char> by_precision(factored);
+  // The same, the classes side by side (precision_distances_by_class): the precisions and means
+  // laid out once, each pattern's blocks as it comes.
+  const int C = class_lanes(), groups = (K + C - 1) / C;
+  auto lane_class = [&](int g, int c) { return std::min(g * C + c, K - 1) + 1; };  // spare lanes: class K
+  std::vector<double> lane_precisions(static_cast<std::size_t>(groups) * F * F * C),
+      lane_means(static_cast<std::size_t>(groups) * F * C), lane_blocks;
+  bool all_precisions = true;
+  for (int k = 1; k <= factored; k++) all_precisions = all_precisions && has_precision[k - 1];
+  if (all_precisions)
+    for (int g = 0; g < groups; g++)
+      for (int c = 0; c < C; c++) {
+        const int k = lane_class(g, c);
+        const std::vector<double> &P = precisions[shared ? 0 : k - 1].precision;
+        for (int e = 0; e < F * F; e++) lane_precisions[(static_cast<std::size_t>(g) * F * F + e) * C + c] = P[e];
+        for (int j = 1; j <= F; j++) lane_means[(static_cast<std::size_t>(g) * F + j - 1) * C + c] = m->class_means[k][j];
+      }
   std::vector<double> terms(static_cast<std::size_t>(K + 1) * HOLE_ROWS), scratch(pattern_scratch(F)),
       values(static_cast<std::size_t>(F) * HOLE_ROWS);
   for (int p = first; p < end; p++) {
     const hole_pattern &pattern = found.patterns[p];
     const std::size_t q = pattern.missing.size();
     const int n = static_cast<int>(pattern.observed.size());
-    for (int k = 1; k <= (shared ? 1 : K); k++)
-      if (!factor_pattern(&m->class_variances.full[k][1][1], F, pattern, &factors[k - 1])) return {p, k};
+    const bool few_missing = q > 0 && q <= 2 * static_cast<std::size_t>(n);
+    for (int k = 1; k <= factored; k++) {
+      by_precision[k - 1] =
+          few_missing && has_precision[k - 1] && factor_missing_block(precisions[k - 1], F, pattern, &blocks[k - 1]);
+      if (!by_precision[k - 1] && !factor_pattern(&m->class_variances.full[k][1][1], F, pattern, &factors[k - 1]))
+        return {p, k};
+    }
     for (int k = 1; k <= K; k++) {
-      const std::vector<double> &c = factors[shared ? 0 : k - 1].conditional;
+      const int c_at = shared ? 0 : k - 1;
+      const std::vector<double> &c = by_precision[c_at] ? blocks[c_at].conditional : factors[c_at].conditional;
       double *to = h.conditional_covariances.data() + h.first_block[p] * K + (k - 1) * q * q;
       for (std::size_t e = 0; e < q * q; e++) to[e] = c[e];
     }
-    // The pattern's rows a block at a time, in vectors of rows.
     const int rows = static_cast<int>(pattern.rows.size());
+    bool side_by_side = all_precisions && rows < C;
+    for (int k = 1; k <= factored; k++) side_by_side = side_by_side && by_precision[k - 1];
+    if (side_by_side) {
+      // A pattern of few rows: the classes side by side (the same bits as one class at a time).
+      const std::size_t per_group = (q * q + q) * C;
+      lane_blocks.resize(groups * per_group);
+      for (int g = 0; g < groups; g++)
+        for (int c = 0; c < C; c++) {
+          const missing_factor &f = blocks[shared ? 0 : lane_class(g, c) - 1];
+          double *to = lane_blocks.data() + g * per_group;
+          for (std::size_t e = 0; e < q * q; e++) to[e * C + c] = f.lower[e];
+          for (std::size_t a = 0; a < q; a++) to[(q * q + a) * C + c] = f.inverse_diagonal[a];
+        }
+      gather_observed(m, pattern, pattern.rows.data(), rows, values.data());
+      precision_distances_by_class(m, pattern, lane_precisions.data(), lane_blocks.data(), lane_means.data(),
+                                   values.data(), pattern.rows.data(), rows, terms.data(), scratch.data());
+      for (int b = 0; b < rows; b++) {
+        double *to = h.row_terms.data() + static_cast<std::size_t>(pattern.rows[b] - 1) * K;
+        for (int k = 1; k <= K; k++)
+          to[k - 1] = -0.5 * (terms[static_cast<std::size_t>(k) * HOLE_ROWS + b] +
+                              (blocks[shared ? 0 : k - 1].log_det + log_two_pi * n));
+      }
+      continue;
+    }
+    // The pattern's rows a block at a time, in vectors of rows.
     for (int r = 0; r < rows; r += HOLE_ROWS) {
       const int count = rows - r < HOLE_ROWS ? rows - r : HOLE_ROWS;
       gather_observed(m, pattern, pattern.rows.data() + r, count, values.data());
       for (int k = 1; k <= K; k++) {
-        const pattern_factor &f = factors[shared ? 0 : k - 1];
+        const int at = shared ? 0 : k - 1;
         double *distance = terms.data() + static_cast<std::size_t>(k) * HOLE_ROWS;
-        pattern_distances(m, pattern, f, k, values.data(), pattern.rows.data() + r, count, distance, scratch.data());
-        for (int b = 0; b < count; b++) distance[b] = -0.5 * (distance[b] + (f.log_det + log_two_pi * n));
+        double log_det;
+        if (by_precision[at]) {
+          precision_distances(m, pattern, precisions[at], blocks[at], k, values.data(), pattern.rows.data() + r, count,
+                              distance, scratch.data());
+          log_det = blocks[at].log_det;
+        } else {
+          pattern_distances(m, pattern, factors[at], k, values.data(), pattern.rows.data() + r, count, distance,
+                            scratch.data());
+          log_det = factors[at].log_det;
+        }
+        for (int b = 0; b < count; b++) distance[b] = -0.5 * (distance[b] + (log_det + log_two_pi * n));
       }
       for (int b = 0; b < count; b++) {
         double *to = h.row_terms.data() + static_cast<std::size_t>(pattern.rows[r + b] - 1) * K;

@@ -7,8 +7,10 @@
 // runs, so data without a NaN fit exactly as they always have.
 //
 // The model is the textbook EM on the observed-data likelihood. E-step: row i with observed
-// features o gets from class k the marginal density N(x_o; mu_k,o, Sigma_k,oo), the covariance
-// of each pattern of holes factorised once per class and step. M-step: the expected sufficient
+// features o gets from class k the marginal density N(x_o; mu_k,o, Sigma_k,oo): each class's
+// precision is factorised once per step and a pattern missing at most twice as many features as
+// it has factorises only its missing block of it (hole_blocks.h); another pattern factorises its
+// observed block of the covariance. M-step: the expected sufficient
 // statistics under the old model: a missing value's expectation is its conditional mean given
 // the row's observed ones (the class mean for the scalar and diagonal kinds), and its second
 // moment adds the conditional covariance of the missing block (the class variance for the

@@ -419,7 +419,7 @@ __attribute__((always_inline)) inline void solve_rows(double *d, double *distanc
 
 }  // namespace
 
-long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B; }
+long pattern_scratch(int F) { return (2L * F + 1) * B + static_cast<long>(F) * B + 2L * F * F; }
 
 void gather_observed(const em_memory *m, const hole_pattern &pattern, const int *rows, int count, double *values) {
   const int n = static_cast<int>(pattern.observed.size());
@@ -480,6 +480,149 @@ void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_
     double *out =
         m->holes->conditional_means.data() + h.first_missing[rows[b] - 1] * K + static_cast<std::size_t>(k - 1) * q;
     for (int a = 0; a < q; a++) out[a] = expected[a * B + b];
+  }
+}
+
+namespace {
+
+__attribute__((always_inline)) inline void put(double *p, double x) { *p = x; }
+__attribute__((always_inline)) inline void put(double *p, const vec &v) { store(p, v); }
+template <typename T> __attribute__((always_inline)) inline T take(const double *p);
+template <> __attribute__((always_inline)) inline double take<double>(const double *p) { return *p; }
+template <> __attribute__((always_inline)) inline vec take<vec>(const double *p) { return load(p); }
+
+// precision_distances' arithmetic for the rows of values[.. + b] (b, b + 1, ... in the lanes of
+// T: a vector of L rows, or one row as a double): the very same operations lane by lane, so a
+// row gets the same bits either way. Poo: P_oo's lower triangle (row t at [t n]); Pmo: P_mo (row
+// a at [a n]); d, y: n and q times W doubles (W the lanes of T); expected: q x W, filled.
+template <typename T, int W>
+__attribute__((always_inline)) inline void precision_rows(const double *values, int b, const double *mean, const int *o,
+                                                          const int *missing, int n, int q, const double *Poo,
+                                                          const double *Pmo, const double *M, const double *inverse,
+                                                          double *d, double *y, double *expected, double *distance) {
+  // d^T P_oo d, row t of P_oo at a time: d_t (P_tt d_t + 2 sum over u < t of P_tu d_u).
+  T quadratic = T{} + 0.0;
+  for (int t = 0; t < n; t++) {
+    const T dt = take<T>(values + t * B + b) - mean[o[t]];
+    put(d + t * W, dt);
+    T off = T{} + 0.0;
+    for (int u = 0; u < t; u++) off += Poo[t * n + u] * take<T>(d + u * W);
+    quadratic += dt * (Poo[t * n + t] * dt + 2.0 * off);
+  }
+  // v = P_mo d, then y = M^-1 v (forward), whose squared length is v^T P_mm^-1 v.
+  T correction = T{} + 0.0;
+  for (int a = 0; a < q; a++) {
+    T v = T{} + 0.0;
+    for (int t = 0; t < n; t++) v += Pmo[a * n + t] * take<T>(d + t * W);
+    for (int c = 0; c < a; c++) v -= M[a * q + c] * take<T>(y + c * W);
+    const T ya = v * inverse[a];
+    put(y + a * W, ya);
+    correction += ya * ya;
+  }
+  put(distance + b, quadratic - correction);
+  // x = M^-T y = P_mm^-1 P_mo d (backward, in place of y); the conditional means mu_m - x.
+  for (int a = q - 1; a >= 0; a--) {
+    T x = take<T>(y + a * W);
+    for (int c = a + 1; c < q; c++) x -= M[c * q + a] * take<T>(y + c * W);
+    x *= inverse[a];
+    put(y + a * W, x);
+    put(expected + a * W, mean[missing[a]] - x);
+  }
+}
+
+}  // namespace
+
+HOLE_LOOPS
+void precision_distances(em_memory *m, const hole_pattern &pattern, const precision_factor &precision,
+                         const missing_factor &block, int k, const double *values, const int *rows, int count,
+                         double *distance, double *scratch) {
+  const int n = static_cast<int>(pattern.observed.size()), q = static_cast<int>(pattern.missing.size());
+  const int F = m->features, K = m->classes;
+  const int *o = pattern.observed.data(), *missing = pattern.missing.data();
+  const double *mean = m->class_means[k];
+  const double *P = precision.precision.data(), *M = block.lower.data(), *inverse = block.inverse_diagonal.data();
+  // P_oo (lower triangle) and P_mo of the pattern, gathered once for all its rows.
+  double *Poo = scratch, *Pmo = Poo + static_cast<long>(F) * F, *d = Pmo + static_cast<long>(F) * F;
+  double *y = d + static_cast<long>(F) * L, *expected = y + static_cast<long>(F) * L;
+  for (int t = 0; t < n; t++) {
+    const double *row = P + static_cast<std::size_t>(o[t] - 1) * F - 1;
+    for (int u = 0; u <= t; u++) Poo[t * n + u] = row[o[u]];
+  }
+  for (int a = 0; a < q; a++) {
+    const double *row = P + static_cast<std::size_t>(missing[a] - 1) * F - 1;
+    for (int t = 0; t < n; t++) Pmo[a * n + t] = row[o[t]];
+  }
+  double *const means = m->holes->conditional_means.data();
+  const std::size_t *first_missing = m->holes->first_missing.data();
+  const std::size_t class_offset = static_cast<std::size_t>(k - 1) * q;
+  // Whole vectors of rows, then the rest one row at a time (a pattern of one row is the common
+  // case with many holes: a vector would spend most of its lanes on nothing).
+  int b = 0;
+  for (; b + L <= count; b += L) {
+    precision_rows<vec, L>(values, b, mean, o, missing, n, q, Poo, Pmo, M, inverse, d, y, expected, distance);
+    for (int r = 0; r < L; r++) {
+      double *out = means + first_missing[rows[b + r] - 1] * K + class_offset;
+      for (int a = 0; a < q; a++) out[a] = expected[a * L + r];
+    }
+  }
+  for (; b < count; b++) {
+    precision_rows<double, 1>(values, b, mean, o, missing, n, q, Poo, Pmo, M, inverse, d, y, expected, distance);
+    double *out = means + first_missing[rows[b] - 1] * K + class_offset;
+    for (int a = 0; a < q; a++) out[a] = expected[a];
+  }
+}
+
+int class_lanes() { return L; }
+
+HOLE_LOOPS
+void precision_distances_by_class(em_memory *m, const hole_pattern &pattern, const double *precisions,
+                                  const double *blocks, const double *means, const double *values, const int *rows,
+                                  int count, double *terms, double *scratch) {
+  const int n = static_cast<int>(pattern.observed.size()), q = static_cast<int>(pattern.missing.size());
+  const int F = m->features, K = m->classes, groups = (K + L - 1) / L;
+  const int *o = pattern.observed.data(), *missing = pattern.missing.data();
+  double *d = scratch, *y = d + static_cast<long>(F) * L;
+  double *const conditional_means = m->holes->conditional_means.data();
+  const std::size_t *first_missing = m->holes->first_missing.data();
+  for (int g = 0; g < groups; g++) {
+    const double *P = precisions + static_cast<std::size_t>(g) * F * F * L;
+    const double *M = blocks + static_cast<std::size_t>(g) * (q * q + q) * L, *inverse = M + q * q * L;
+    const double *mean = means + static_cast<std::size_t>(g) * F * L;
+    auto p = [&](int r, int c) { return load(P + (static_cast<std::size_t>(r - 1) * F + (c - 1)) * L); };
+    for (int b = 0; b < count; b++) {
+      // precision_rows' operations, lane by lane, for the classes of group g.
+      vec quadratic = splat(0.0);
+      for (int t = 0; t < n; t++) {
+        const vec dt = values[t * B + b] - load(mean + (o[t] - 1) * L);
+        store(d + t * L, dt);
+        vec off = splat(0.0);
+        for (int u = 0; u < t; u++) off += p(o[t], o[u]) * load(d + u * L);
+        quadratic += dt * (p(o[t], o[t]) * dt + 2.0 * off);
+      }
+      vec correction = splat(0.0);
+      for (int a = 0; a < q; a++) {
+        vec v = splat(0.0);
+        for (int t = 0; t < n; t++) v += p(missing[a], o[t]) * load(d + t * L);
+        for (int c = 0; c < a; c++) v -= load(M + (a * q + c) * L) * load(y + c * L);
+        const vec ya = v * load(inverse + a * L);
+        store(y + a * L, ya);
+        correction += ya * ya;
+      }
+      const vec distance = quadratic - correction;
+      for (int a = q - 1; a >= 0; a--) {
+        vec x = load(y + a * L);
+        for (int c = a + 1; c < q; c++) x -= load(M + (c * q + a) * L) * load(y + c * L);
+        x *= load(inverse + a * L);
+        store(y + a * L, x);
+      }
+      double *out = conditional_means + first_missing[rows[b] - 1] * K;
+      for (int lane = 0; lane < L && g * L + lane < K; lane++) {
+        const int k = g * L + lane + 1;
+        terms[static_cast<std::size_t>(k) * B + b] = distance[lane];
+        for (int a = 0; a < q; a++)
+          out[static_cast<std::size_t>(k - 1) * q + a] = mean[(missing[a] - 1) * L + lane] - y[a * L + lane];
+      }
+    }
   }
 }
 

@@ -70,6 +70,29 @@ void gather_observed(const em_memory *m, const hole_pattern &pattern, const int 
 void pattern_distances(em_memory *m, const hole_pattern &pattern, const pattern_factor &factor, int k,
                        const double *values, const int *rows, int count, double *distance, double *scratch);
 
+// FULL, TIED, a pattern with holes on the precision route (hole_blocks.h): what
+// pattern_distances gives, from the class's precision and the pattern's factor of P_mm:
+// distance[b] = d^T P_oo d - (P_mo d)^T P_mm^-1 (P_mo d) for row b's differences d from the mean,
+// and the conditional means mu_m - P_mm^-1 P_mo d into the hole record. scratch: pattern_scratch(F).
+void precision_distances(em_memory *m, const hole_pattern &pattern, const precision_factor &precision,
+                         const missing_factor &block, int k, const double *values, const int *rows, int count,
+                         double *distance, double *scratch);
+
+// The classes precision_distances_by_class takes side by side, in the lanes of a vector.
+int class_lanes();
+
+// precision_distances for every class at once, the classes side by side (class_lanes() of them,
+// in groups g = 0, 1, ... of classes g C + 1 .. g C + C, C = class_lanes(), the last group's
+// spare lanes filled with any class's values): the same bits as precision_distances gives each
+// class, faster for a pattern of few rows. precisions: per group F x F x C, element (r, s) of
+// lane c at [((r - 1) F + (s - 1)) C + c]; blocks: per group (q^2 + q) C, the missing_factor's
+// lower ((a q + c') C + c) then its inverse_diagonal (q^2 C + a C + c); means: per group F x C
+// ([(j - 1) C + c]). Writes terms[k HOLE_ROWS + b] = row b's distance under class k (k = 1..K)
+// and the conditional means into the hole record. scratch: pattern_scratch(F).
+void precision_distances_by_class(em_memory *m, const hole_pattern &pattern, const double *precisions,
+                                  const double *blocks, const double *means, const double *values, const int *rows,
+                                  int count, double *terms, double *scratch);
+
 // SCALAR: for each weighted class k of from..to-1, over this process's rows in ascending order
 // (rows of posterior 0 left out), sums[k] += w (the row's expected squared distance from the
 // class mean): over its features in ascending order, (x - mean)^2 for a value and
