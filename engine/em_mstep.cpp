@@ -311,19 +311,16 @@ int scatter_width(const em_memory *m) {
 
 }  // namespace
 
-void update_variances_full(em_memory *m) {
+void covariances_from_scatters(em_memory *m, const double *scatters, int width) {
   const double lowest = m->params->variance_floor;
   const double N = all_points(m);
   const int F = m->features, K = m->classes;
-  const int width = scatter_width(m);
-  const kernel_buffer sums(static_cast<long>(K) * F * width);
-  class_scatters(m, width, sums);
   for (int k = 1; k <= K; k++) {
     const double effective_weight = m->P_j[k] * N;
     if (effective_weight == 0.0) continue;
     const double inv = 1.0 / effective_weight;
     double **V = m->class_variances.full[k];
-    const double *class_sums = sums.get() + static_cast<long>(k - 1) * F * width;
+    const double *class_sums = scatters + static_cast<long>(k - 1) * F * width;
     for (int r = 1; r <= F; r++)
       for (int s = r; s <= F; s++) V[r][s] = class_sums[static_cast<long>(r - 1) * width + (s - 1)] * inv;
     for (int r = 1; r <= F; r++) hold_at_floor(V[r][r], lowest, m->at_floor);
@@ -332,19 +329,16 @@ void update_variances_full(em_memory *m) {
   }
 }
 
-void update_variances_tied(em_memory *m) {
+void shared_covariance_from_scatters(em_memory *m, const double *scatters, int width) {
   const double lowest = m->params->variance_floor, added = m->params->reg_covar;
   const double N = all_points(m);
   const int F = m->features, K = m->classes;
-  const int width = scatter_width(m);
-  const kernel_buffer sums(static_cast<long>(K) * F * width);
-  class_scatters(m, width, sums);
   double **V = m->class_variances.full[1];
   for (int r = 1; r <= F; r++)
     for (int s = r; s <= F; s++) {
       const long at = static_cast<long>(r - 1) * width + (s - 1);
       double pooled = 0.0;
-      for (int k = 1; k <= K; k++) pooled += sums.get()[static_cast<long>(k - 1) * F * width + at];
+      for (int k = 1; k <= K; k++) pooled += scatters[static_cast<long>(k - 1) * F * width + at];
       V[r][s] = pooled / N;
     }
   for (int r = 1; r <= F; r++) {
@@ -355,15 +349,7 @@ void update_variances_tied(em_memory *m) {
     for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
 }
 
-double m_step_scalar(em_memory *m) {
-  const double delta = weights_and_mean_sums(m, false);
-  rescale_means_if_needed(m);
-  update_variances_scalar(m);
-  return delta;
-}
-
-double m_step_diag(em_memory *m) {
-  const double delta = weights_and_mean_sums(m, true);
+void finish_diagonal_variances(em_memory *m) {
   const double lowest = m->params->variance_floor;
   const double N = all_points(m);
   const int F = m->features;
@@ -377,6 +363,32 @@ double m_step_diag(em_memory *m) {
       hold_at_floor(variance[j], lowest, m->at_floor);
     }
   }
+}
+
+void update_variances_full(em_memory *m) {
+  const int width = scatter_width(m);
+  const kernel_buffer sums(static_cast<long>(m->classes) * m->features * width);
+  class_scatters(m, width, sums);
+  covariances_from_scatters(m, sums.get(), width);
+}
+
+void update_variances_tied(em_memory *m) {
+  const int width = scatter_width(m);
+  const kernel_buffer sums(static_cast<long>(m->classes) * m->features * width);
+  class_scatters(m, width, sums);
+  shared_covariance_from_scatters(m, sums.get(), width);
+}
+
+double m_step_scalar(em_memory *m) {
+  const double delta = weights_and_mean_sums(m, false);
+  rescale_means_if_needed(m);
+  update_variances_scalar(m);
+  return delta;
+}
+
+double m_step_diag(em_memory *m) {
+  const double delta = weights_and_mean_sums(m, true);
+  finish_diagonal_variances(m);
   rescale_means_if_needed(m);
   return delta;
 }

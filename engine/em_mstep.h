@@ -45,6 +45,20 @@ void update_variances_full(em_memory *m);
 // One covariance for all: the weights only enter through the posteriors.
 void update_variances_tied(em_memory *m);
 
+// The last part of an M-step, shared by the complete-data M-step and the one with holes
+// (holes.h), from sums over the rows taken around the new means:
+// - DIAG: class_variances.diagonal[k][j] holds the weighted sum of x^2 on entry; leaves the
+//   weighted mean of x^2 minus the squared mean, floored;
+// - FULL: `scatters` holds each class's weighted scatter, upper triangle, class k's (r, s) at
+//   [((k - 1) F + r - 1) width + s - 1]; each weighted class's covariance = its scatter divided
+//   by its effective weight, the diagonal floored, then mirrored so it is exactly symmetric;
+// - TIED: the same sums added over the classes in ascending order and divided by the points of
+//   all processes, into class_variances.full[1]; its diagonal floored, then reg_covar added.
+// A class of effective weight 0 keeps its covariance.
+void finish_diagonal_variances(em_memory *m);
+void covariances_from_scatters(em_memory *m, const double *scatters, int width);
+void shared_covariance_from_scatters(em_memory *m, const double *scatters, int width);
+
 // Holds a re-estimated variance (a variance, or an entry of a covariance's diagonal) at or
 // above `floor` (variance_floor; with a floor of 0 a variance that rounding made negative is
 // held at 0) and counts it in `count`: seen, and held when the floor replaced it. Every kind's

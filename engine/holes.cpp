@@ -63,32 +63,17 @@ hole_state holes_of(const em_memory *m) {
 
 void fill_holes_for_start(em_memory *m) {
   const int N = m->datapoints, F = m->features;
-  std::vector<double> sums(F, 0.0), counts(F, 0.0);
-  sum_over_processes(
-      m->share, 1,
-      [&](int) {
-        return std::vector<sum_span>{{sums.data(), sums.size()}, {counts.data(), counts.size()}};
-      },
-      [&](int) {
-        for (int i = 1; i <= N; i++)
-          for (int j = 1; j <= F; j++) {
-            const double x = m->data[i][j];
-            if (std::isnan(x)) continue;
-            sums[j - 1] += x;
-            counts[j - 1] += 1.0;
-          }
-      });
-  // Every process holds the same sums, so every process refuses alike.
+  one_based_vector<double> means(F);
+  column_means_over_processes(m->share, m->data.get(), N, F, means.get());
+  // Every process holds the same means, so every process refuses alike.
   together(m->share, [&] {
     for (int j = 1; j <= F; j++)
-      if (counts[j - 1] == 0.0)
+      if (std::isnan(means[j]))
         refuse(
             "%s have no observed value in column %d: a feature that is missing in every row cannot be fitted; "
             "remove the column",
             m->params->data_name.c_str(), j);
   });
-  one_based_vector<double> means(F);
-  for (int j = 1; j <= F; j++) means[j] = sums[j - 1] / counts[j - 1];
   const hole_patterns &found = m->holes->found;
   for (int i = 1; i <= N; i++)
     for (int j : found.patterns[found.pattern_of_row[i - 1]].missing) m->data[i][j] = means[j];

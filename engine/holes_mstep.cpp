@@ -154,59 +154,21 @@ double m_step_holes_scalar(em_memory *m) {
 double m_step_holes_diag(em_memory *m) {
   old_model old = old_of(m);
   const double delta = weights_and_means(m, old, true);
-  const double total = all_points(m);
-  for (int k = 1; k <= m->classes; k++) {
-    if (!weighted(m, k)) continue;
-    const double inv = 1.0 / (m->P_j[k] * total);
-    const double *mean = m->class_means[k];
-    double *variance = m->class_variances.diagonal[k];
-    for (int j = 1; j <= m->features; j++) {
-      variance[j] = variance[j] * inv - mean[j] * mean[j];
-      hold_at_floor(variance[j], m->params->variance_floor, m->at_floor);
-    }
-  }
+  finish_diagonal_variances(m);
   return delta;
 }
 
 double m_step_holes_full(em_memory *m) {
   old_model old = old_of(m);
   const double delta = weights_and_means(m, old, false);
-  const int K = m->classes, F = m->features;
-  const std::vector<double> sums = expected_scatters(m);
-  for (int k = 1; k <= K; k++) {
-    if (!weighted(m, k)) continue;
-    const double inv = 1.0 / (m->P_j[k] * all_points(m));
-    double **V = m->class_variances.full[k];
-    const int W = full_width(F);
-    const double *S = sums.data() + static_cast<std::size_t>(k - 1) * F * W;
-    for (int r = 1; r <= F; r++)
-      for (int s = r; s <= F; s++) V[r][s] = S[static_cast<std::size_t>(r - 1) * W + (s - 1)] * inv;
-    for (int r = 1; r <= F; r++) hold_at_floor(V[r][r], m->params->variance_floor, m->at_floor);
-    for (int r = 1; r <= F; r++)
-      for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
-  }
+  covariances_from_scatters(m, expected_scatters(m).data(), full_width(m->features));
   return delta;
 }
 
 double m_step_holes_tied(em_memory *m) {
   old_model old = old_of(m);
   const double delta = weights_and_means(m, old, false);
-  const int K = m->classes, F = m->features;
-  const std::vector<double> sums = expected_scatters(m);
-  double **V = m->class_variances.full[1];
-  const int W = full_width(F);
-  for (int r = 1; r <= F; r++)
-    for (int s = r; s <= F; s++) {
-      double pooled = 0.0;
-      for (int k = 1; k <= K; k++) pooled += sums[(static_cast<std::size_t>(k - 1) * F + (r - 1)) * W + (s - 1)];
-      V[r][s] = pooled / all_points(m);
-    }
-  for (int r = 1; r <= F; r++) {
-    hold_at_floor(V[r][r], m->params->variance_floor, m->at_floor);
-    V[r][r] += m->params->reg_covar;
-  }
-  for (int r = 1; r <= F; r++)
-    for (int s = r + 1; s <= F; s++) V[s][r] = V[r][s];
+  shared_covariance_from_scatters(m, expected_scatters(m).data(), full_width(m->features));
   return delta;
 }
 

@@ -89,20 +89,30 @@ std::vector<double> gather_from_all(const row_share &share, const double *values
 }
 
 void column_means_over_processes(const row_share &share, double *const *data, int N, int F, double *mean) {
+  std::vector<double> observed(static_cast<std::size_t>(F), 0.0);
   for (int j = 1; j <= F; j++) mean[j] = 0.0;
   sum_over_processes(
-      share, 1, [&](int) { return std::vector<sum_span>{{mean + 1, static_cast<std::size_t>(F)}}; },
+      share, 1,
+      [&](int) {
+        return std::vector<sum_span>{{mean + 1, static_cast<std::size_t>(F)},
+                                     {observed.data(), static_cast<std::size_t>(F)}};
+      },
       [&](int) {
         int from = 1;
         if (share.first == 0 && N > 0) {
-          for (int j = 1; j <= F; j++) mean[j] = data[1][j];
+          for (int j = 1; j <= F; j++)
+            if (!std::isnan(data[1][j])) mean[j] = data[1][j], observed[j - 1] = 1.0;
           from = 2;
         }
         for (int i = from; i <= N; i++)
-          for (int j = 1; j <= F; j++) mean[j] += data[i][j];
+          for (int j = 1; j <= F; j++) {
+            const double x = data[i][j];
+            if (std::isnan(x)) continue;
+            mean[j] += x;
+            observed[j - 1] += 1.0;
+          }
       });
-  const double rows = static_cast<double>(share.alone() ? N : share.total);
-  for (int j = 1; j <= F; j++) mean[j] /= rows;
+  for (int j = 1; j <= F; j++) mean[j] /= observed[j - 1];
 }
 
 void share_row(const row_share &share, long long row, double *const *data, int F, double *out) {

@@ -56,7 +56,9 @@ std::vector<double> gather_from_all(const row_share &share, const double *values
 
 // The mean of every column over the rows of all processes into mean[1..F]: the first row's
 // values, then the others added in row order (as normalizations/norm_data.h's column_means),
-// divided by the rows of all processes. data holds this process's N rows, 1-based.
+// divided by the rows of all processes. A NaN (a missing value) is left out of its column's sum
+// and count, so a column with holes gets the mean of its observed values, and a column with
+// none NaN. data holds this process's N rows, 1-based.
 void column_means_over_processes(const row_share &share, double *const *data, int N, int F, double *mean);
 
 // Copies row `row` (0-based, over all rows) of the data into out[1..F] on every process: the
