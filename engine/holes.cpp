@@ -11,6 +11,7 @@
 #include "engine/em_estep.h"
 #include "engine/failures.h"
 #include "engine/holes_rows.h"
+#include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
 #include "engine/processes.h"
 #include "normalizations/norm_data.h"
@@ -129,6 +130,28 @@ struct factor_failure {
   int k = 0;
 };
 
+// The rows of a pattern without holes, `rows` of them, scored as the complete-data E-step scores
+// a row (find_P_j_x: the kind's block distances, m->log_det), so that a complete row gets the
+// same bits whether or not other rows have holes. Their class terms go to row_terms.
+void complete_rows_terms(em_memory *m, const int *rows, int count) {
+  const int K = m->classes, F = m->features;
+  const block_distances_op distances = m->kernels->*(m->kind->block_distances);
+  kernel_buffer coordinates(static_cast<long>(F) * EM_BLOCK), differences(static_cast<long>(F) * EM_BLOCK),
+      out(EM_BLOCK);
+  const estep_block block{coordinates.get(), differences.get(), nullptr, nullptr, nullptr};
+  for (int r = 0; r < count; r += EM_BLOCK) {
+    const int n = count - r < EM_BLOCK ? count - r : EM_BLOCK;
+    for (int j = 0; j < F; j++)
+      for (int b = 0; b < EM_BLOCK; b++) coordinates.get()[j * EM_BLOCK + b] = b < n ? m->data[rows[r + b]][j + 1] : 0.0;
+    for (int k = 1; k <= K; k++) {
+      distances(m, k, block, out.get());
+      for (int b = 0; b < n; b++)
+        m->holes->row_terms[static_cast<std::size_t>(rows[r + b] - 1) * K + (k - 1)] =
+            -0.5 * (out.get()[b] + m->log_det[k]);
+    }
+  }
+}
+
 // Patterns first..end-1 of a model with full covariances (FULL, TIED): each pattern's observed
 // block factorised once per class (once for all classes when they share it), the conditional
 // covariances and each row's conditional means kept for the M-step, and its rows' class terms
@@ -172,6 +195,10 @@ factor_failure full_patterns(em_memory *m, int first, int end) {
   for (int p = first; p < end; p++) {
     const hole_pattern &pattern = found.patterns[p];
     const std::size_t q = pattern.missing.size();
+    if (q == 0) {
+      complete_rows_terms(m, pattern.rows.data(), static_cast<int>(pattern.rows.size()));
+      continue;
+    }
     const int n = static_cast<int>(pattern.observed.size());
     const bool few_missing = q > 0 && q <= 2 * static_cast<std::size_t>(n);
     for (int k = 1; k <= factored; k++) {
@@ -303,6 +330,22 @@ void holes_posteriors(em_memory *m, int threads) {
   }
   const hole_patterns &found = m->holes->found;
   const int P = static_cast<int>(found.patterns.size());
+  // Rows without a hole take the complete-data E-step's inverses and log determinants, made
+  // here as find_P_j_x makes them (a covariance that cannot be inverted ends the run alike).
+  bool complete_rows = false;
+  for (const hole_pattern &pattern : found.patterns) complete_rows = complete_rows || pattern.missing.empty();
+  if (complete_rows) {
+    const double d_log_2pi = std::log(EM_TWO_PI) * F;
+    for (int k = 1; k <= K; k++) {
+      try {
+        m->log_det[k] = m->kind->log_determinant(m, k) + d_log_2pi;
+        m->kind->build_inv_covariance(m, k);
+      } catch (const error &cause) {
+        if (!is_factorisation_failure(cause)) throw;
+        throw_singular_covariance(m, k, cause);
+      }
+    }
+  }
   const double per_row = static_cast<double>(K) * F * F;
   const double per_pattern = static_cast<double>(K) * F * F * F / 3.0;
   const int parts = em_parts_for(static_cast<double>(N) * per_row, threads, P);
