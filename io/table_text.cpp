@@ -363,4 +363,6 @@ table read_text_table(const char *text, std::size_t length, const std::string &s
   return result;
 }
 
+bool is_missing_field(const std::string &text) { return value_of(text) == field_value::missing; }
+
 }  // namespace mogem::detail

@@ -18,6 +18,11 @@ char detect_delimiter(const char *text, std::size_t length);
 // from `source` (named so in messages). Fails as read_table does.
 table read_text_table(const char *text, std::size_t length, const std::string &source, const table_request &request);
 
+// Whether a field (its surrounding blanks taken off) is a missing value to the table reader:
+// empty, one of NA, N/A, n/a, NaN, nan, -nan, NULL, null, None, <NA>, #N/A, or a number
+// token that reads as NaN.
+bool is_missing_field(const std::string &text);
+
 }  // namespace mogem::detail
 
 #endif

@@ -8,6 +8,7 @@
 
 #include "io/settings.h"
 #include "io/table_records.h"
+#include "io/table_text.h"
 
 using namespace mogem::detail;
 
@@ -117,11 +118,12 @@ bool resolve_columns(const csv_options &options, const std::vector<std::string> 
   return true;
 }
 
-// A field a spreadsheet or R leaves for a missing value: empty, NA or NaN (in any case).
+// A field a spreadsheet, R or pandas leaves for a missing value: what the program's own CSV
+// reader takes for one (empty, NA, N/A, NaN, -nan, NULL, None, #N/A, ...), and NA or NaN in any case.
 bool marks_missing(const std::string &value) {
   std::string lower = value;
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
-  return lower.empty() || lower == "na" || lower == "nan";
+  return is_missing_field(value) || lower == "na" || lower == "nan";
 }
 
 // Whether the settings ask the program to fit rows on their observed values.
