@@ -88,18 +88,18 @@ double quadratic_cost(int F) { return static_cast<double>(F) * F + 32; }
 const covariance_kind_ops kinds[4] = {
     {SCALAR, one, make_scalar, spherical_scalar, add_scalar, each_one, copy_scalar, features_scalar, value_scalar,
      index_scalar, offset_scalar, m_step_scalar, log_determinant_scalar, mahalanobis_scalar,
-     inv_covariance_scalar, &kernel_set::distances_scalar, linear_cost, m_step_holes_scalar},
+     inv_covariance_scalar, &kernel_set::distances_scalar, linear_cost, m_step_holes_scalar, false},
     {DIAG, per_feature, make_diag, spherical_diag, add_diag, each_per_feature, copy_diag, features_diag, value_diag,
      // One pass over the data gives the diagonal kind's weights, means and variances together.
      index_diag, offset_diag, m_step_diag, log_determinant_diag, mahalanobis_diag,
-     inv_covariance_diag, &kernel_set::distances_diag, linear_cost, m_step_holes_diag},
+     inv_covariance_diag, &kernel_set::distances_diag, linear_cost, m_step_holes_diag, true},
     {FULL, per_pair, make_full, spherical_full, add_full, each_triangle, copy_full, features_full, value_full,
      index_full, offset_full, m_step_full, log_determinant_full, mahalanobis_full,
-     inv_covariance_full, &kernel_set::distances_full, quadratic_cost, m_step_holes_full},
+     inv_covariance_full, &kernel_set::distances_full, quadratic_cost, m_step_holes_full, false},
     // The shared inverse, copied to every class, serves the full kind's distances.
     {TIED, per_pair, make_full, spherical_tied, add_tied, one_triangle, copy_tied, features_tied, value_tied,
      index_tied, offset_tied, m_step_tied, log_determinant_tied, mahalanobis_full,
-     inv_covariance_tied, &kernel_set::distances_full, quadratic_cost, m_step_holes_tied},
+     inv_covariance_tied, &kernel_set::distances_full, quadratic_cost, m_step_holes_tied, false},
 };
 
 }  // namespace

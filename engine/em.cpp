@@ -148,6 +148,7 @@ int em_run(em_memory *m, int start_index, double previous_objective) {
   int i = start_index;
   while (i < start_index + iterations) {
     if (step > 0 && i % step == 0) take_snapshot(m, i);
+    m->early.wanted = true;  // the M-step below follows this E-step
     const double objective = estep_and_objective(m, loglik ? &densities : nullptr);
     m->at_floor = floor_count{};
     const double delta = m->holes ? kind.m_step_with_holes(m) : kind.m_step(m);

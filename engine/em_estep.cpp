@@ -28,6 +28,32 @@ struct estep_scratch {
   }
 };
 
+// The storage of the M-step's first sums for K classes and F features, every sum 0.
+void start_early_sums(em_memory *m) {
+  early_mean_sums &e = m->early;
+  e.means = one_based_matrix(m->classes, m->features);
+  if (m->kind->means_with_squares) e.squares = one_based_matrix(m->classes, m->features);
+  e.weights.assign(static_cast<std::size_t>(m->classes) + 1, 0.0);
+}
+
+// The M-step's first sums (em_mstep.h) over the rows first..last, whose posteriors were just
+// written: every class, MEAN_CLASSES at a time, over every feature.
+void add_early_sums(em_memory *m, int first, int last) {
+  const int K = m->classes, F = m->features;
+  early_mean_sums &e = m->early;
+  int k[MEAN_CLASSES];
+  for (int c = 1; c <= K; c += MEAN_CLASSES) {
+    int classes = 0;
+    for (; classes < MEAN_CLASSES && c + classes <= K; classes++) k[classes] = c + classes;
+    const class_features u{c, 1, F};
+    if (m->kind->means_with_squares)
+      m->kernels->add_means_and_squares(m, u, k, classes, first, last, e.weights.data(), e.means.get(),
+                                        e.squares.get());
+    else
+      m->kernels->add_means(m, u, k, classes, first, last, e.weights.data(), e.means.get());
+  }
+}
+
 }  // namespace
 
 void find_P_j_x(em_memory *m) {
@@ -51,6 +77,9 @@ void find_P_j_x_and_densities(em_memory *m) {
 }
 
 void find_P_j_x_threads(em_memory *m, int threads) {
+  const bool sums_wanted = m->early.wanted;
+  m->early.wanted = false;
+  m->early.taken = false;
   if (m->holes) {
     holes_posteriors(m, threads);
     return;
@@ -83,6 +112,11 @@ void find_P_j_x_threads(em_memory *m, int threads) {
   // density (b = 1) or the stage's objective; at exponent 0 there is none.
   const double exponent = m->inv_temp;
   double *const log_density = exponent > 0.0 ? m->log_density : nullptr;
+  // The M-step's first sums taken while each block's rows and posteriors are in the cache, a
+  // pass over the data and posteriors fewer a step. Only on one part of a process alone, whose
+  // blocks come in ascending row order: every sum then adds its rows as the M-step's own pass.
+  const bool early_sums = sums_wanted && parts == 1 && m->share.alone();
+  if (early_sums) start_early_sums(m);
   em_run_parts(parts, [&](int part) {
     const int first = em_range_start(1, N, parts, part, BLOCK);
     const int end = em_range_start(1, N, parts, part + 1, BLOCK);
@@ -90,6 +124,7 @@ void find_P_j_x_threads(em_memory *m, int threads) {
     for (int i = first; i < end; i += BLOCK) {
       const int count = end - i < BLOCK ? end - i : BLOCK;
       kernels.posteriors_of_block(m, i, count, distances, block);
+      if (early_sums) add_early_sums(m, i, i + count - 1);
       if (log_density) {
         // Each point's terms summed in class order, the points side by side (they vectorise).
         double sum[BLOCK] = {};
@@ -100,6 +135,7 @@ void find_P_j_x_threads(em_memory *m, int threads) {
       }
     }
   });
+  m->early.taken = early_sums;
 }
 
 double log_determinant_scalar(em_memory *m, int k) {

@@ -193,16 +193,29 @@ double weights_and_mean_sums(em_memory *m, bool squares) {
       if (squares) kept[values + at] = m->class_variances.diagonal[k][j], m->class_variances.diagonal[k][j] = 0.0;
     }
   std::vector<double> weights(K + 1, 0.0);
-  over_units_of_all(
-      m, class_groups(units, wanted), parts, per_point, rows_for(F), no_block,
-      [&](int, const class_group &g, int first, int last) {
-        double *sums = g.u.first == 1 ? weights.data() : nullptr;
-        if (squares)
-          m->kernels->add_means_and_squares(m, g.u, g.k, g.classes, first, last, sums);
-        else
-          m->kernels->add_means(m, g.u, g.k, g.classes, first, last, sums);
-      },
-      [&](const class_group &g, std::vector<sum_span> &spans) { group_sums(m, g, squares, weights.data(), spans); });
+  if (m->early.taken) {
+    // The E-step took these sums (em_types.h, early_mean_sums), adding the rows in this pass's order.
+    early_mean_sums &e = m->early;
+    for (int k = 1; k <= K; k++)
+      for (int j = 1; j <= F; j++) {
+        m->class_means[k][j] = e.means[k][j];
+        if (squares) m->class_variances.diagonal[k][j] = e.squares[k][j];
+      }
+    weights = e.weights;
+    e.taken = false;
+  } else {
+    over_units_of_all(
+        m, class_groups(units, wanted), parts, per_point, rows_for(F), no_block,
+        [&](int, const class_group &g, int first, int last) {
+          double *sums = g.u.first == 1 ? weights.data() : nullptr;
+          if (squares)
+            m->kernels->add_means_and_squares(m, g.u, g.k, g.classes, first, last, sums, m->class_means.get(),
+                                              m->class_variances.diagonal.get());
+          else
+            m->kernels->add_means(m, g.u, g.k, g.classes, first, last, sums, m->class_means.get());
+        },
+        [&](const class_group &g, std::vector<sum_span> &spans) { group_sums(m, g, squares, weights.data(), spans); });
+  }
   double delta = 0.0;
   for (int k = 1; k <= K; k++) {
     const double weight = weights[k] / N;

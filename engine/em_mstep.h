@@ -22,7 +22,9 @@ namespace mogem::detail {
 // posterior-weighted mean of the data, then the kind's covariances (the update_variances_*
 // below; DIAG: the per-feature variances, the weighted mean of x^2 minus the squared mean, taken
 // around the means before any rescaling). The weights' sums ride on the pass over the points
-// that takes the means (and DIAG's squares): the posteriors are read in one pass fewer.
+// that takes the means (and DIAG's squares): the posteriors are read in one pass fewer. When the
+// E-step took that pass's sums (m->early.taken, em_estep.h) they serve instead, and the flag is
+// cleared.
 // Returns the sum over classes of |new weight - old|, between 0 and 2 for weights that sum to
 // 1; 0 when K < 1.
 double m_step_scalar(em_memory *m);

@@ -92,6 +92,16 @@ typedef void (*em_class_op)(em_memory *m, int k);
 
 struct covariance_kind_ops;
 struct kernel_set;
+
+// The sums of the M-step's first pass (each class's weight, its sums of w x and, when the kind
+// takes them, of x (w x)), taken by an E-step while each block of rows and its posteriors were
+// still in the cache (em_estep.h); the next M-step takes them instead of a pass of its own.
+struct early_mean_sums {
+  bool wanted = false;  // set by the EM loop for an E-step that an M-step follows
+  bool taken = false;   // the E-step took the sums of every row; cleared by the M-step
+  one_based_matrix means, squares;  // 1..K x 1..F, laid out as class_means
+  std::vector<double> weights;      // 1..K
+};
 struct hole_state;  // engine/holes.h
 
 // What the running E-step is for, so that a failure in it is told in words (failures.h): a step
@@ -139,6 +149,7 @@ struct em_memory {
   // Missing values fitted by EM (engine/holes.h): the rows' holes, set only when the rows of some
   // process have one; null: the complete-data steps.
   std::shared_ptr<hole_state> holes;
+  early_mean_sums early;  // the M-step's first sums, when the E-step took them
 };
 
 }  // namespace mogem::detail

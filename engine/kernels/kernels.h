@@ -66,15 +66,16 @@ struct kernel_set {
 
   // M-step sums over the points first..last, each added in ascending point order; a point
   // whose posterior P_j_x[k][i] is exactly 0 is left out of class k's sums (or adds terms that change nothing).
-  // class_means[k][j] += w x, for j = u.first..u.last and the classes k[0..classes-1]
-  // (1 <= classes <= MEAN_CLASSES), all in one pass over the points: each coordinate loaded
-  // serves every class, and their independent sums keep the adder busy. When weights is not
-  // null, also weights[k] += w for those classes (every point, its posterior 0 or not).
+  // means[k][j] += w x (means: rows 1..K, features 1..F, such as class_means), for j =
+  // u.first..u.last and the classes k[0..classes-1] (1 <= classes <= MEAN_CLASSES), all in one
+  // pass over the points: each coordinate loaded serves every class, and their independent
+  // sums keep the adder busy. When weights is not null, also weights[k] += w for those classes
+  // (every point, its posterior 0 or not).
   void (*add_means)(em_memory *m, const class_features &u, const int *k, int classes, int first, int last,
-                    double *weights);
-  // The same as add_means, and class_variances.diagonal[k][j] += x (w x).
+                    double *weights, double *const *means);
+  // The same as add_means, and squares[k][j] += x (w x) (laid out as means).
   void (*add_means_and_squares)(em_memory *m, const class_features &u, const int *k, int classes, int first,
-                                int last, double *weights);
+                                int last, double *weights, double *const *means, double *const *squares);
   // SCALAR: for the classes k .. k + classes - 1 (1 <= classes <= lanes): sums[c] += w x (the
   // squared distance of the point from class_means[k + c], its features added in ascending
   // order from 0), w the point's posterior of that class, for the points first..last in
