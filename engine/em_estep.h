@@ -22,10 +22,11 @@ constexpr double EM_TWO_PI = 6.283185307179586;
 // are shared among at most m->threads threads (kernels/parallel.h) and run in blocks through
 // the kernel path m->kernels (kernels/kernels.h), with results that depend on neither.
 // With holes in the rows (m->holes) the E-step on the observed values (holes.h) runs instead.
-// When m->early.wanted is set (the EM loop, for the E-step its M-step follows), the points run
-// as one part and the process holds every row, it also takes the M-step's first sums
-// (em_types.h, early_mean_sums) while each block is in the cache, and sets m->early.taken;
-// it clears m->early.wanted either way.
+// When m->early.wanted is set (the EM loop, for the E-step its M-step follows) and the process
+// holds every row, the first part of the points (all of them on one thread; fewer than its
+// share on several, as it does more) also takes the M-step's first sums over its rows
+// (em_types.h, early_mean_sums) while each block is in the cache, and sets m->early.taken and
+// m->early.rows; m->early.wanted is cleared either way.
 void find_P_j_x(em_memory *m);
 
 // When m->log_density is set and the exponent is above 0, the E-step also stores each point's

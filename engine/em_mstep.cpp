@@ -57,18 +57,19 @@ std::vector<class_features> class_units(em_memory *m, int parts, bool weighted_o
 }
 
 // Shares the units (class_features, or any other record of a share of the sums) among at
-// most `parts` parts and runs, in each part, over the points in blocks: block(part, first,
+// most `parts` parts and runs, in each part, over the points first_row..N in blocks: block(part, first,
 // last) once per block, then add(part, u, first, last) for each of the part's units, so that
 // every unit sees the blocks in ascending order.
 template <typename Unit, typename Block, typename Add>
-void over_units(em_memory *m, const std::vector<Unit> &units, int parts, int rows, Block block, Add add) {
+void over_units(em_memory *m, const std::vector<Unit> &units, int parts, int rows, Block block, Add add,
+                int first_row = 1) {
   const int N = m->datapoints;
   const int count = static_cast<int>(units.size());
   if (count == 0) return;
   if (parts > count) parts = count;
   em_run_parts(parts, [&](int part) {
     const int from = em_range_start(0, count - 1, parts, part, 1), to = em_range_start(0, count - 1, parts, part + 1, 1);
-    for (int i = 1; i <= N; i += rows) {
+    for (int i = first_row; i <= N; i += rows) {
       const int last = i + rows - 1 < N ? i + rows - 1 : N;
       block(part, i, last);
       for (int u = from; u < to; u++) add(part, units[u], i, last);
@@ -193,8 +194,17 @@ double weights_and_mean_sums(em_memory *m, bool squares) {
       if (squares) kept[values + at] = m->class_variances.diagonal[k][j], m->class_variances.diagonal[k][j] = 0.0;
     }
   std::vector<double> weights(K + 1, 0.0);
+  auto add = [&](int, const class_group &g, int first, int last) {
+    double *sums = g.u.first == 1 ? weights.data() : nullptr;
+    if (squares)
+      m->kernels->add_means_and_squares(m, g.u, g.k, g.classes, first, last, sums, m->class_means.get(),
+                                        m->class_variances.diagonal.get());
+    else
+      m->kernels->add_means(m, g.u, g.k, g.classes, first, last, sums, m->class_means.get());
+  };
   if (m->early.taken) {
-    // The E-step took these sums (em_types.h, early_mean_sums), adding the rows in this pass's order.
+    // The E-step of a process alone took these sums over its first rows (em_types.h,
+    // early_mean_sums); the rows after them are added on, each sum still in row order.
     early_mean_sums &e = m->early;
     for (int k = 1; k <= K; k++)
       for (int j = 1; j <= F; j++) {
@@ -203,18 +213,12 @@ double weights_and_mean_sums(em_memory *m, bool squares) {
       }
     weights = e.weights;
     e.taken = false;
+    if (e.rows < m->datapoints) over_units(m, class_groups(units, wanted), parts, rows_for(F), no_block, add, e.rows + 1);
   } else {
-    over_units_of_all(
-        m, class_groups(units, wanted), parts, per_point, rows_for(F), no_block,
-        [&](int, const class_group &g, int first, int last) {
-          double *sums = g.u.first == 1 ? weights.data() : nullptr;
-          if (squares)
-            m->kernels->add_means_and_squares(m, g.u, g.k, g.classes, first, last, sums, m->class_means.get(),
-                                              m->class_variances.diagonal.get());
-          else
-            m->kernels->add_means(m, g.u, g.k, g.classes, first, last, sums, m->class_means.get());
-        },
-        [&](const class_group &g, std::vector<sum_span> &spans) { group_sums(m, g, squares, weights.data(), spans); });
+    over_units_of_all(m, class_groups(units, wanted), parts, per_point, rows_for(F), no_block, add,
+                      [&](const class_group &g, std::vector<sum_span> &spans) {
+                        group_sums(m, g, squares, weights.data(), spans);
+                      });
   }
   double delta = 0.0;
   for (int k = 1; k <= K; k++) {

@@ -98,7 +98,8 @@ struct kernel_set;
 // still in the cache (em_estep.h); the next M-step takes them instead of a pass of its own.
 struct early_mean_sums {
   bool wanted = false;  // set by the EM loop for an E-step that an M-step follows
-  bool taken = false;   // the E-step took the sums of every row; cleared by the M-step
+  bool taken = false;   // the E-step took the sums of rows 1..rows; cleared by the M-step
+  int rows = 0;         // the rows 1..rows whose terms they hold, the first part's of the E-step
   one_based_matrix means, squares;  // 1..K x 1..F, laid out as class_means
   std::vector<double> weights;      // 1..K
 };

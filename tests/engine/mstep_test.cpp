@@ -62,35 +62,41 @@ TEST(MStep, TiedPoolsTheClassesScatterOverAllRows) {
   EXPECT_NEAR(find_log_likelihood(t.get()), -28.213560846054843, 1e-12);
 }
 
-// On one thread the E-step of the EM loop takes the M-step's first sums (weights, means and the
-// diagonal kind's squares) block by block; the step must be the one of the M-step's own pass to
-// the bit, a last partial block included.
+// The E-step of the EM loop takes the M-step's first sums (weights, means and the diagonal
+// kind's squares) block by block over the rows of its first part; the M-step adds the other
+// parts' rows on. The step must be the one of the M-step's own pass to the bit, on one thread
+// and on two, a last partial block included.
 TEST(MStep, TheEStepsEarlySumsGiveTheStepOfTheMStepsOwnPass) {
   std::vector<std::vector<double>> rows;
   unsigned state = 12345;
   auto next = [&state] { return (state = state * 1103515245u + 12345u) / 4294967296.0; };
-  for (int i = 0; i < 300; i++) rows.push_back({next() + (i % 3), 2 * next() - (i % 3), next() * next()});
-  for (int kind = SCALAR; kind <= TIED; kind++) {
-    test_model early(rows, 3, kind), own(rows, 3, kind);
-    for (test_model *t : {&early, &own})
-      for (int k = 1; k <= 3; k++) {
-        (*t)->P_j[k] = 1.0 / 3;
-        t->set_mean(k, {k - 1.0, 1.0 - k, 0.5});
-        t->set_spherical(k, 0.5 * k);
+  for (int i = 0; i < 3000; i++) rows.push_back({next() + (i % 3), 2 * next() - (i % 3), next() * next()});
+  for (int threads = 1; threads <= 2; threads++)
+    for (int kind = SCALAR; kind <= TIED; kind++) {
+      test_model early(rows, 3, kind), own(rows, 3, kind);
+      for (test_model *t : {&early, &own}) {
+        (*t)->threads = threads;
+        for (int k = 1; k <= 3; k++) {
+          (*t)->P_j[k] = 1.0 / 3;
+          t->set_mean(k, {k - 1.0, 1.0 - k, 0.5});
+          t->set_spherical(k, 0.5 * k);
+        }
       }
-    early->early.wanted = true;
-    find_P_j_x(early.get());
-    ASSERT_TRUE(early->early.taken) << kind;
-    find_P_j_x(own.get());
-    ASSERT_FALSE(own->early.taken);
-    EXPECT_EQ(early->kind->m_step(early.get()), own->kind->m_step(own.get())) << kind;
-    EXPECT_FALSE(early->early.taken);
-    for (int k = 1; k <= 3; k++) {
-      EXPECT_EQ(early->P_j[k], own->P_j[k]) << kind;
-      for (int j = 1; j <= 3; j++) EXPECT_EQ(early->class_means[k][j], own->class_means[k][j]) << kind;
-      for (long e = 0; e < early->kind->values_per_class(3); e++)
-        EXPECT_EQ(early->kind->value(early->class_variances, k, 3, e), own->kind->value(own->class_variances, k, 3, e))
-            << kind;
+      early->early.wanted = true;
+      find_P_j_x(early.get());
+      ASSERT_TRUE(early->early.taken) << kind;
+      EXPECT_EQ(early->early.rows < 3000, threads == 2) << "the first part's rows: " << early->early.rows;
+      find_P_j_x(own.get());
+      ASSERT_FALSE(own->early.taken);
+      EXPECT_EQ(early->kind->m_step(early.get()), own->kind->m_step(own.get())) << kind;
+      EXPECT_FALSE(early->early.taken);
+      for (int k = 1; k <= 3; k++) {
+        EXPECT_EQ(early->P_j[k], own->P_j[k]) << kind;
+        for (int j = 1; j <= 3; j++) EXPECT_EQ(early->class_means[k][j], own->class_means[k][j]) << kind;
+        for (long e = 0; e < early->kind->values_per_class(3); e++)
+          EXPECT_EQ(early->kind->value(early->class_variances, k, 3, e),
+                    own->kind->value(own->class_variances, k, 3, e))
+              << kind;
+      }
     }
-  }
 }
