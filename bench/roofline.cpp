@@ -468,7 +468,7 @@ step_times time_steps(const size_case &s, int kind, int threads, int steps, std:
   for (int step = 0; step < 2 + steps; step++) {
     auto start = std::chrono::steady_clock::now();
     double cpu_start = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    m->early.wanted = true;  // as the EM loop runs the step: on one thread the E-step takes the M-step's first sums
+    m->early.wanted = true;  // as the EM loop runs the step: the E-step takes the M-step's first sums
     find_P_j_x(m);
     double cpu_step = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
     if (step >= 2) estep_cpu.push_back(cpu_step);

@@ -213,7 +213,8 @@ double weights_and_mean_sums(em_memory *m, bool squares) {
       }
     weights = e.weights;
     e.taken = false;
-    if (e.rows < m->datapoints) over_units(m, class_groups(units, wanted), parts, rows_for(F), no_block, add, e.rows + 1);
+    if (e.rows < m->datapoints)
+      over_units(m, class_groups(units, wanted), parts, rows_for(F), no_block, add, e.rows + 1);
   } else {
     over_units_of_all(m, class_groups(units, wanted), parts, per_point, rows_for(F), no_block, add,
                       [&](const class_group &g, std::vector<sum_span> &spans) {

@@ -142,7 +142,8 @@ void complete_rows_terms(em_memory *m, const int *rows, int count) {
   for (int r = 0; r < count; r += EM_BLOCK) {
     const int n = count - r < EM_BLOCK ? count - r : EM_BLOCK;
     for (int j = 0; j < F; j++)
-      for (int b = 0; b < EM_BLOCK; b++) coordinates.get()[j * EM_BLOCK + b] = b < n ? m->data[rows[r + b]][j + 1] : 0.0;
+      for (int b = 0; b < EM_BLOCK; b++)
+        coordinates.get()[j * EM_BLOCK + b] = b < n ? m->data[rows[r + b]][j + 1] : 0.0;
     for (int k = 1; k <= K; k++) {
       distances(m, k, block, out.get());
       for (int b = 0; b < n; b++)
