@@ -92,6 +92,23 @@ bool factor_pattern(const double *covariance, int F, const hole_pattern &pattern
   return true;
 }
 
+namespace {
+
+// out = X^T X (n x n, row-major, symmetric) for the lower-triangular inverse X of a Cholesky
+// factor (row-major): out(r, s) = sum over t >= max(r, s) of X(t, r) X(t, s), t ascending.
+void gram_of_inverse(const std::vector<double> &inverse, int n, std::vector<double> *out) {
+  std::vector<double> &G = *out;
+  G.resize(static_cast<std::size_t>(n) * n);
+  for (int r = 0; r < n; r++)
+    for (int s = r; s < n; s++) {
+      double sum = 0.0;
+      for (int t = s; t < n; t++) sum += inverse[t * n + r] * inverse[t * n + s];
+      G[r * n + s] = G[s * n + r] = sum;
+    }
+}
+
+}  // namespace
+
 bool factor_precision(const double *covariance, int F, precision_factor *out) {
   // Cholesky Sigma = L L^T (L row-major here), then L^-1 by forward substitution, then
   // P = L^-T L^-1: P(r, s) = sum over t >= max(r, s) of L^-1(t, r) L^-1(t, s), t ascending.
@@ -115,14 +132,7 @@ bool factor_precision(const double *covariance, int F, precision_factor *out) {
       for (int v = c; v < t; v++) s -= L[t * F + v] * inv[v * F + c];
       inv[t * F + c] = s / L[t * F + t];
     }
-  std::vector<double> &P = out->precision;
-  P.resize(static_cast<std::size_t>(F) * F);
-  for (int r = 0; r < F; r++)
-    for (int s = r; s < F; s++) {
-      double sum = 0.0;
-      for (int t = s; t < F; t++) sum += inv[t * F + r] * inv[t * F + s];
-      P[r * F + s] = P[s * F + r] = sum;
-    }
+  gram_of_inverse(inv, F, &out->precision);
   return true;
 }
 
@@ -156,14 +166,7 @@ bool factor_missing_block(const precision_factor &precision, int F, const hole_p
       for (int v = c; v < t; v++) s -= M[t * q + v] * inv[v * q + c];
       inv[t * q + c] = s * out->inverse_diagonal[t];
     }
-  std::vector<double> &C = out->conditional;
-  C.resize(static_cast<std::size_t>(q) * q);
-  for (int a = 0; a < q; a++)
-    for (int b = a; b < q; b++) {
-      double sum = 0.0;
-      for (int t = b; t < q; t++) sum += inv[t * q + a] * inv[t * q + b];
-      C[a * q + b] = C[b * q + a] = sum;
-    }
+  gram_of_inverse(inv, q, &out->conditional);
   return true;
 }
 
