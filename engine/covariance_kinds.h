@@ -57,7 +57,7 @@ struct covariance_kind_ops {
   // The M-step when the rows have missing values (holes.h), in place of m_step.
   double (*m_step_with_holes)(em_memory *m);
   // Whether the M-step's first pass over the rows takes the sums of x (w x) beside those of
-  // w x (DIAG), so that an E-step that takes that pass's sums early (em_estep.h) takes them too.
+  // w x (DIAG): the M-step's own pass and the E-step's early one (em_mstep.h) both ask here.
   bool means_with_squares;
 };
 

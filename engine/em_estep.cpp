@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/covariance_kinds.h"
+#include "engine/em_mstep.h"
 #include "engine/failures.h"
 #include "engine/holes.h"
 #include "engine/kernels/kernels.h"
@@ -28,33 +29,24 @@ struct estep_scratch {
   }
 };
 
-// The storage of the M-step's first sums for K classes and F features, every sum 0.
-void start_early_sums(em_memory *m) {
-  early_mean_sums &e = m->early;
-  e.means = one_based_matrix(m->classes, m->features);
-  if (m->kind->means_with_squares) e.squares = one_based_matrix(m->classes, m->features);
-  e.weights.assign(static_cast<std::size_t>(m->classes) + 1, 0.0);
-}
+}  // namespace
 
-// The M-step's first sums (em_mstep.h) over the rows first..last, whose posteriors were just
-// written: every class, MEAN_CLASSES at a time, over every feature.
-void add_early_sums(em_memory *m, int first, int last) {
-  const int K = m->classes, F = m->features;
-  early_mean_sums &e = m->early;
-  int k[MEAN_CLASSES];
-  for (int c = 1; c <= K; c += MEAN_CLASSES) {
-    int classes = 0;
-    for (; classes < MEAN_CLASSES && c + classes <= K; classes++) k[classes] = c + classes;
-    const class_features u{c, 1, F};
-    if (m->kind->means_with_squares)
-      m->kernels->add_means_and_squares(m, u, k, classes, first, last, e.weights.data(), e.means.get(),
-                                        e.squares.get());
-    else
-      m->kernels->add_means(m, u, k, classes, first, last, e.weights.data(), e.means.get());
+void class_constants(em_memory *m) {
+  const double d_log_2pi = std::log(EM_TWO_PI) * m->features;
+  // Per-class work stays on the calling thread: a covariance that cannot be factorised ends
+  // the run from here, with its message written exactly once, in words that name the class.
+  const covariance_kind_ops &kind = *m->kind;
+  for (int k = 1; k <= m->classes; k++) {
+    try {
+      m->log_det[k] = kind.log_determinant(m, k) + d_log_2pi;
+      m->log_p_j[k] = std::log(m->P_j[k]);
+      kind.build_inv_covariance(m, k);
+    } catch (const error &cause) {
+      if (!is_factorisation_failure(cause)) throw;
+      throw_singular_covariance(m, k, cause);
+    }
   }
 }
-
-}  // namespace
 
 void find_P_j_x(em_memory *m) {
   find_P_j_x_threads(m, m->threads);
@@ -85,20 +77,8 @@ void find_P_j_x_threads(em_memory *m, int threads) {
     return;
   }
   const int K = m->classes, N = m->datapoints, F = m->features;
-  const double d_log_2pi = std::log(EM_TWO_PI) * F;
-  // Per-class work stays on the calling thread: a covariance that cannot be factorised ends
-  // the run from here, with its message written exactly once, in words that name the class.
   const covariance_kind_ops &kind = *m->kind;
-  for (int k = 1; k <= K; k++) {
-    try {
-      m->log_det[k] = kind.log_determinant(m, k) + d_log_2pi;
-      m->log_p_j[k] = std::log(m->P_j[k]);
-      kind.build_inv_covariance(m, k);
-    } catch (const error &cause) {
-      if (!is_factorisation_failure(cause)) throw;
-      throw_singular_covariance(m, k, cause);
-    }
-  }
+  class_constants(m);
   if (N < 1 || K < 1) return;
 
   const kernel_set &kernels = *m->kernels;
@@ -130,7 +110,7 @@ void find_P_j_x_threads(em_memory *m, int threads) {
   } else {
     for (int part = 1; part <= parts; part++) start[part] = em_range_start(1, N, parts, part, BLOCK);
   }
-  if (early_sums) start_early_sums(m);
+  if (early_sums) start_early_mean_sums(m);
   em_run_parts(parts, [&](int part) {
     const int first = start[part], end = start[part + 1];
     const bool sums = early_sums && part == 0;
@@ -138,7 +118,7 @@ void find_P_j_x_threads(em_memory *m, int threads) {
     for (int i = first; i < end; i += BLOCK) {
       const int count = end - i < BLOCK ? end - i : BLOCK;
       kernels.posteriors_of_block(m, i, count, distances, block);
-      if (sums) add_early_sums(m, i, i + count - 1);
+      if (sums) add_early_mean_sums(m, i, i + count - 1);
       if (log_density) {
         // Each point's terms summed in class order, the points side by side (they vectorise).
         double sum[BLOCK] = {};

@@ -29,6 +29,12 @@ constexpr double EM_TWO_PI = 6.283185307179586;
 // m->early.rows; m->early.wanted is cleared either way.
 void find_P_j_x(em_memory *m);
 
+// The per-class constants of the E-step on complete rows, on the calling thread: log_det[k] =
+// log_determinant(m, k) + F ln(2 pi), log_p_j[k] = ln P_j[k] and the inverse covariance of k,
+// through m->kind. A covariance that cannot be factorised ends the run
+// (throw_singular_covariance, naming the class).
+void class_constants(em_memory *m);
+
 // When m->log_density is set and the exponent is above 0, the E-step also stores each point's
 // log density (exponent 1) or annealing objective there (em_types.h): one log per point.
 

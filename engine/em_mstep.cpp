@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/covariance_kinds.h"
 #include "engine/em_classify.h"
 #include "engine/kernels/kernels.h"
 #include "engine/kernels/parallel.h"
@@ -157,6 +158,18 @@ std::vector<class_group> class_groups(const std::vector<class_features> &units, 
   return groups;
 }
 
+// The group's sums over the points first..last: means[k][j] += w x (and squares[k][j] += x (w x)
+// unless squares is null) for its classes and features, and weights[k] += w when the group
+// holds the classes' first feature.
+void add_group_sums(em_memory *m, const class_group &g, int first, int last, double *weights, double *const *means,
+                    double *const *squares) {
+  double *sums = g.u.first == 1 ? weights : nullptr;
+  if (squares)
+    m->kernels->add_means_and_squares(m, g.u, g.k, g.classes, first, last, sums, means, squares);
+  else
+    m->kernels->add_means(m, g.u, g.k, g.classes, first, last, sums, means);
+}
+
 // The accumulators of a group's means, and of the squares with them; with the weights, the
 // group holding a class's first feature adds its weight.
 void group_sums(em_memory *m, const class_group &g, bool squares, double *weights, std::vector<sum_span> &spans) {
@@ -178,7 +191,8 @@ void group_sums(em_memory *m, const class_group &g, bool squares, double *weight
 // a class left without weight then gets back the model it had. The means are divided by the
 // effective weight N x P_j[k] and the squares left as sums. Returns the sum over classes of
 // |new weight - old|.
-double weights_and_mean_sums(em_memory *m, bool squares) {
+double weights_and_mean_sums(em_memory *m) {
+  const bool squares = m->kind->means_with_squares;
   const double N = all_points(m);
   const int F = m->features, K = m->classes;
   const double per_point = squares ? 2.0 * F : F;
@@ -195,12 +209,8 @@ double weights_and_mean_sums(em_memory *m, bool squares) {
     }
   std::vector<double> weights(K + 1, 0.0);
   auto add = [&](int, const class_group &g, int first, int last) {
-    double *sums = g.u.first == 1 ? weights.data() : nullptr;
-    if (squares)
-      m->kernels->add_means_and_squares(m, g.u, g.k, g.classes, first, last, sums, m->class_means.get(),
-                                        m->class_variances.diagonal.get());
-    else
-      m->kernels->add_means(m, g.u, g.k, g.classes, first, last, sums, m->class_means.get());
+    add_group_sums(m, g, first, last, weights.data(), m->class_means.get(),
+                   squares ? m->class_variances.diagonal.get() : nullptr);
   };
   if (m->early.taken) {
     // The E-step of a process alone took these sums over its first rows (em_types.h,
@@ -241,6 +251,25 @@ double weights_and_mean_sums(em_memory *m, bool squares) {
 }
 
 }  // namespace
+
+void start_early_mean_sums(em_memory *m) {
+  early_mean_sums &e = m->early;
+  e.means = one_based_matrix(m->classes, m->features);
+  if (m->kind->means_with_squares) e.squares = one_based_matrix(m->classes, m->features);
+  e.weights.assign(static_cast<std::size_t>(m->classes) + 1, 0.0);
+}
+
+void add_early_mean_sums(em_memory *m, int first, int last) {
+  const int K = m->classes;
+  early_mean_sums &e = m->early;
+  class_group g{{1, 1, m->features}, {}, 0};
+  for (int c = 1; c <= K; c += MEAN_CLASSES) {
+    g.u.k = c;
+    for (g.classes = 0; g.classes < MEAN_CLASSES && c + g.classes <= K; g.classes++) g.k[g.classes] = c + g.classes;
+    add_group_sums(m, g, first, last, e.weights.data(), e.means.get(),
+                   m->kind->means_with_squares ? e.squares.get() : nullptr);
+  }
+}
 
 // Classes k .. k + classes - 1 whose sums of squared distances are taken side by side.
 struct class_run {
@@ -397,32 +426,29 @@ void update_variances_tied(em_memory *m) {
   shared_covariance_from_scatters(m, sums.get(), width);
 }
 
-double m_step_scalar(em_memory *m) {
-  const double delta = weights_and_mean_sums(m, false);
+namespace {
+
+// The weights and means, the means rescaled, then the covariances around them.
+double means_then_covariances(em_memory *m, void (*update_variances)(em_memory *)) {
+  const double delta = weights_and_mean_sums(m);
   rescale_means_if_needed(m);
-  update_variances_scalar(m);
+  update_variances(m);
   return delta;
 }
 
+}  // namespace
+
+double m_step_scalar(em_memory *m) { return means_then_covariances(m, update_variances_scalar); }
+
 double m_step_diag(em_memory *m) {
-  const double delta = weights_and_mean_sums(m, true);
+  const double delta = weights_and_mean_sums(m);
   finish_diagonal_variances(m);
   rescale_means_if_needed(m);
   return delta;
 }
 
-double m_step_full(em_memory *m) {
-  const double delta = weights_and_mean_sums(m, false);
-  rescale_means_if_needed(m);
-  update_variances_full(m);
-  return delta;
-}
+double m_step_full(em_memory *m) { return means_then_covariances(m, update_variances_full); }
 
-double m_step_tied(em_memory *m) {
-  const double delta = weights_and_mean_sums(m, false);
-  rescale_means_if_needed(m);
-  update_variances_tied(m);
-  return delta;
-}
+double m_step_tied(em_memory *m) { return means_then_covariances(m, update_variances_tied); }
 
 }  // namespace mogem::detail

@@ -32,6 +32,13 @@ double m_step_diag(em_memory *m);
 double m_step_full(em_memory *m);
 double m_step_tied(em_memory *m);
 
+// The M-step's first sums taken early by the E-step (em_types.h, early_mean_sums; em_estep.h):
+// start_early_mean_sums makes m->early's storage for K classes and F features, every sum 0;
+// add_early_mean_sums adds the rows first..last (ascending, after any rows added before) to
+// every class's weight, means and, when the kind takes them, squares, as the M-step's own pass.
+void start_early_mean_sums(em_memory *m);
+void add_early_mean_sums(em_memory *m, int first, int last);
+
 // class_variances.scalar[k] = the weighted sum of squared distances to the new mean divided
 // by N*F x P_j[k]: the mean squared distance per feature.
 void update_variances_scalar(em_memory *m);

@@ -331,22 +331,11 @@ void holes_posteriors(em_memory *m, int threads) {
   }
   const hole_patterns &found = m->holes->found;
   const int P = static_cast<int>(found.patterns.size());
-  // Rows without a hole take the complete-data E-step's inverses and log determinants, made
-  // here as find_P_j_x makes them (a covariance that cannot be inverted ends the run alike).
+  // Rows without a hole take the complete-data E-step's inverses and log determinants (a
+  // covariance that cannot be inverted ends the run alike).
   bool complete_rows = false;
   for (const hole_pattern &pattern : found.patterns) complete_rows = complete_rows || pattern.missing.empty();
-  if (complete_rows) {
-    const double d_log_2pi = std::log(EM_TWO_PI) * F;
-    for (int k = 1; k <= K; k++) {
-      try {
-        m->log_det[k] = m->kind->log_determinant(m, k) + d_log_2pi;
-        m->kind->build_inv_covariance(m, k);
-      } catch (const error &cause) {
-        if (!is_factorisation_failure(cause)) throw;
-        throw_singular_covariance(m, k, cause);
-      }
-    }
-  }
+  if (complete_rows) class_constants(m);
   const double per_row = static_cast<double>(K) * F * F;
   const double per_pattern = static_cast<double>(K) * F * F * F / 3.0;
   const int parts = em_parts_for(static_cast<double>(N) * per_row, threads, P);
